@@ -1,0 +1,50 @@
+#pragma once
+// The file and folder services the store and the commands need from the
+// operating system. This header is the only door to them: nothing above the
+// platform layer includes a POSIX or Windows header.
+#include <cstdint>
+
+// 100-nanosecond ticks since 1601-01-01 00:00 UTC, as Windows stamps files.
+using FileTime = uint64_t;
+
+struct SystemTime {
+    int year;
+    int month;        // 1..12
+    int day_of_week;  // 0 = Sunday
+    int day;          // 1..31
+    int hour;
+    int minute;
+    int second;
+    int milliseconds;
+};
+
+// Civil UTC date and time of a FileTime; no time-zone conversion.
+void file_time_to_system_time(FileTime time, SystemTime* out);
+
+constexpr uint32_t SYS_ATTR_HIDDEN = 0x2;
+constexpr uint32_t SYS_ATTR_DIRECTORY = 0x10;
+constexpr int SYS_MAX_PATH = 260;
+
+struct SysFindData {
+    uint32_t attributes;
+    char name[SYS_MAX_PATH];
+};
+
+struct SysFind;  // an open folder listing
+
+// Lists the entries that match pattern ("*", "dir/*", "dir\\*.jpg"), in the
+// order Windows lists an NTFS folder: ASCII case-insensitive alphabetical.
+// "." and ".." are listed as directories. Null when nothing can be listed.
+SysFind* sys_find_first_file(const char* pattern, SysFindData* out);
+int sys_find_next_file(SysFind* find, SysFindData* out);  // 1, or 0 at the end
+void sys_find_close(SysFind* find);
+
+int sys_set_current_directory(const char* path);  // 0 or -1
+
+// The name under which `name` exists in the current directory: the exact
+// name, else the first entry equal to it ignoring ASCII case (caches copied
+// from Windows are often "thumbs.db"). 0 with out filled, -1 when none exists.
+int sys_find_name_nocase(const char* name, char out[SYS_MAX_PATH]);
+
+// 1 when path names an existing directory, 0 otherwise.
+int sys_is_directory(const char* path);

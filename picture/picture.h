@@ -1,0 +1,66 @@
+#pragma once
+// The picture decoder's front: format probe, decoder entry, the output window
+// shared by every format decoder, and the process-wide state they share.
+#include <cstdint>
+
+// A decoded image. Pixel = 0xAARRGGBB word (blue in the low byte).
+struct Picture {
+    uint32_t* pixels;
+    int32_t pitch;  // bytes from one row to the next
+    int32_t width;
+    int32_t height;
+};
+
+// Where a decoder writes: picture pixel (i, j) goes to window column
+// x_offset + i, row y_offset + j, and only when both, taken unsigned, are below
+// the clip width and height. pitch may be negative.
+struct OutputWindow {
+    uint8_t* destination;
+    int32_t pitch;
+    int32_t clip_width;
+    int32_t clip_height;
+    int32_t x_offset;
+    int32_t y_offset;
+};
+
+// The placement rule, for decoders that write pixel by pixel.
+inline void window_put(const OutputWindow& w, int32_t i, int32_t j, uint32_t pixel)
+{
+    uint32_t column = uint32_t(w.x_offset) + uint32_t(i);
+    uint32_t row = uint32_t(w.y_offset) + uint32_t(j);
+    if (column < uint32_t(w.clip_width) && row < uint32_t(w.clip_height))
+        *reinterpret_cast<uint32_t*>(w.destination + int64_t(int32_t(row)) * w.pitch + int64_t(column) * 4) = pixel;
+}
+
+// Palette shared by the palette formats; palette_count is reset by every
+// picture_decode and set by the decoder that reads a palette.
+extern uint32_t decoder_palette[256];
+extern int32_t palette_count;
+
+// The JPEG decoder hands every decoded MCU to this routine. The MCU sample
+// buffer holds up to 10 blocks of 64 int32 samples, (level - 128) << 22.
+using JpegBlockOutput = void (*)(int32_t x, int32_t y, int32_t* samples);
+extern JpegBlockOutput jpeg_block_output;
+void ycbcr_block_output(int32_t x, int32_t y, int32_t* samples);
+
+void picture_probe(const uint8_t* data, int32_t length, int32_t* width, int32_t* height);
+int picture_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch,
+                   int32_t clip_width, int32_t clip_height, int32_t x_offset, int32_t y_offset);
+
+// Format decoders, each with picture_decode's arguments and result.
+int png_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch,
+               int32_t clip_width, int32_t clip_height, int32_t x_offset, int32_t y_offset);
+int jpeg_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch,
+                int32_t clip_width, int32_t clip_height, int32_t x_offset, int32_t y_offset);
+int gif_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch,
+               int32_t clip_width, int32_t clip_height, int32_t x_offset, int32_t y_offset);
+int cel_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch,
+               int32_t clip_width, int32_t clip_height, int32_t x_offset, int32_t y_offset);
+int bmp_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch,
+               int32_t clip_width, int32_t clip_height, int32_t x_offset, int32_t y_offset);
+int pcx_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch,
+               int32_t clip_width, int32_t clip_height, int32_t x_offset, int32_t y_offset);
+int dds_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch,
+               int32_t clip_width, int32_t clip_height, int32_t x_offset, int32_t y_offset);
+int tga_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch,
+               int32_t clip_width, int32_t clip_height, int32_t x_offset, int32_t y_offset);

@@ -1,0 +1,44 @@
+#pragma once
+// Helpers shared by the test programs.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+// The shared corpus folder (GLIMMERDEX_CORPUS overrides the configured one);
+// empty when it does not exist here.
+std::string corpus_dir();
+
+// Skips the running test with a clear message when the corpus is absent.
+#define REQUIRE_CORPUS()                                                                        \
+    do {                                                                                        \
+        if (corpus_dir().empty())                                                               \
+            GTEST_SKIP() << "shared corpus not found (set GLIMMERDEX_CORPUS); test skipped";    \
+    } while (0)
+
+std::vector<uint8_t> read_file(const std::string& path);
+void write_file(const std::string& path, const std::vector<uint8_t>& bytes);
+bool file_exists(const std::string& path);
+
+// Rows of a tab-separated manifest with a header line, as column -> value.
+std::vector<std::vector<std::string>> read_tsv(const std::string& path, std::vector<std::string>* header);
+
+// A fresh folder below the system's temporary folder, removed with its
+// contents when the object goes. Restores the working directory it found.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+    std::string previous_cwd_;
+};
+
+// Runs a shell command, returns its exit status and (optionally) its stdout.
+int run_command(const std::string& command, std::string* output = nullptr);
