@@ -48,3 +48,14 @@ int sys_find_name_nocase(const char* name, char out[SYS_MAX_PATH]);
 
 // 1 when path names an existing directory, 0 otherwise.
 int sys_is_directory(const char* path);
+
+// ASCII-only case-insensitive compares, never locale-dependent.
+inline int ascii_lower(int c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; }
+inline int ascii_stricmp(const char* a, const char* b)
+{
+    for (;; ++a, ++b) {
+        int d = ascii_lower(static_cast<unsigned char>(*a)) - ascii_lower(static_cast<unsigned char>(*b));
+        if (d || !*a)
+            return d;
+    }
+}

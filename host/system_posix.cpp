@@ -14,7 +14,6 @@
 
 namespace {
 
-int ascii_lower(int c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; }
 
 int compare_nocase(const std::string& a, const std::string& b)
 {

@@ -1,1 +1,220 @@
-// being written
+// The file list: folder files and catalog names, each with its thumbnail or
+// the shared placeholder, a red X on black.
+#include "store/file_list.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "store/catalog.h"
+#include "store/compound_file.h"
+#include "store/dir_list.h"
+#include "store/name_index.h"
+
+FileList file_list;
+
+namespace {
+
+constexpr int32_t offsets_floor = 1024;
+constexpr int32_t pool_floor = 65536;
+
+// Names already in the list, and the first catalog record of each name.
+NameIndex listed_names;
+NameIndex record_names;
+
+struct RecordRef {
+    size_t position;  // in the catalog stream
+    char name[CATALOG_NAME_BYTES];
+};
+RecordRef* records;
+int32_t record_count;
+int32_t record_capacity;
+
+const char* listed_name(int32_t i, const void*) { return file_list_name(i); }
+const char* record_name(int32_t i, const void*) { return records[i].name; }
+
+void release_pictures()
+{
+    for (int32_t i = file_list.count - 1; i >= 0; --i) {
+        uint32_t* pixels = file_list.pictures ? file_list.pictures[i].pixels : nullptr;
+        if (pixels && pixels != file_list.placeholder.pixels)
+            std::free(pixels);
+    }
+    file_list.count = 0;
+    file_list.pool_used = 0;
+}
+
+bool append_name(const char* name)
+{
+    int32_t length = int32_t(std::strlen(name));
+    if (file_list.count >= file_list.offsets_capacity) {
+        int32_t capacity = file_list.offsets_capacity * 2;
+        if (capacity < offsets_floor)
+            capacity = offsets_floor;
+        void* grown = std::realloc(file_list.name_offset, sizeof(int32_t) * size_t(capacity));
+        if (!grown)
+            return false;
+        file_list.name_offset = static_cast<int32_t*>(grown);
+        file_list.offsets_capacity = capacity;
+    }
+    if (file_list.pool_used + length + 1 >= file_list.pool_capacity) {
+        int64_t capacity = int64_t(file_list.pool_capacity) * 2;
+        if (capacity < pool_floor)
+            capacity = pool_floor;
+        if (capacity > INT32_MAX)
+            return false;
+        void* grown = std::realloc(file_list.name_pool, size_t(capacity));
+        if (!grown)
+            return false;
+        file_list.name_pool = static_cast<char*>(grown);
+        file_list.pool_capacity = int32_t(capacity);
+    }
+    file_list.name_offset[file_list.count] = file_list.pool_used;
+    std::memcpy(file_list.name_pool + file_list.pool_used, name, size_t(length) + 1);
+    file_list.pool_used += length + 1;
+    ++file_list.count;
+    return true;
+}
+
+// Appends name unless the list holds it already (ASCII case ignored).
+void append_unique(const char* name)
+{
+    if (name_index_find(&listed_names, name, listed_name, nullptr) >= 0)
+        return;
+    if (append_name(name))
+        name_index_insert(&listed_names, name, file_list.count - 1, listed_name, nullptr);
+}
+
+void make_placeholder()
+{
+    if (file_list.placeholder.pixels)
+        return;
+    uint32_t* pixels = static_cast<uint32_t*>(std::malloc(4096));
+    if (!pixels)
+        return;
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x) {
+            int a = x > y ? x - y : y - x;
+            int b = 31 - x - y < 0 ? x + y - 31 : 31 - x - y;
+            pixels[y * 32 + x] = (a < b ? a : b) < 4 ? 0x00FF0000 : 0;
+        }
+    file_list.placeholder = Picture{pixels, 128, 32, 32};
+}
+
+// Walks the catalog once: every record's position, and the first record of
+// each name, so that each entry finds its record without a walk of its own.
+void index_records()
+{
+    record_count = 0;
+    name_index_clear(&record_names);
+    CatalogCursor cursor;
+    int16_t version;
+    if (catalog_begin(&cursor, &version) != 0)
+        return;
+    for (;;) {
+        size_t position = cursor.position;
+        CatalogEntry entry;
+        if (!catalog_next(&cursor, &entry))
+            break;
+        if (record_count >= record_capacity) {
+            int32_t capacity = record_capacity ? record_capacity * 2 : 1024;
+            void* grown = std::realloc(records, sizeof(RecordRef) * size_t(capacity));
+            if (!grown)
+                break;
+            records = static_cast<RecordRef*>(grown);
+            record_capacity = capacity;
+        }
+        RecordRef& r = records[record_count];
+        r.position = position;
+        std::memcpy(r.name, entry.name, sizeof r.name);
+        name_index_insert(&record_names, r.name, record_count, record_name, nullptr);
+        ++record_count;
+    }
+}
+
+int build(const char* folder, const char* cache_file, int32_t flags)
+{
+    release_pictures();
+    if (folder && *folder)
+        sys_set_current_directory(folder);
+
+    char found[SYS_MAX_PATH];
+    if (!cache_file)
+        cache_file = sys_find_name_nocase("Thumbs.db", found) == 0 ? found : "Thumbs.db";
+    if (store_load(cache_file) != 0)
+        return -1;
+
+    name_index_clear(&listed_names);
+    index_records();
+    if (flags & 1) {
+        char name[SYS_MAX_PATH];
+        dir_find_start("*");
+        while (dir_find_next(name)) {
+            size_t n = std::strlen(name);
+            if (n == 0 || name[n - 1] == '\\')
+                continue;
+            append_unique(name);
+        }
+    }
+    if (flags & 2)
+        for (int32_t i = 0; i < record_count; ++i)
+            append_unique(records[i].name);
+
+    make_placeholder();
+    if (file_list.count > 0) {
+        void* pictures = std::realloc(file_list.pictures, sizeof(Picture) * size_t(file_list.count));
+        void* times = std::realloc(file_list.times, sizeof(FileTime) * size_t(file_list.count));
+        if (pictures)
+            file_list.pictures = static_cast<Picture*>(pictures);
+        if (times)
+            file_list.times = static_cast<FileTime*>(times);
+        if (!pictures || !times) {
+            file_list.count = 0;
+            return 0;
+        }
+    }
+
+    int16_t version = 0;
+    CatalogCursor cursor;
+    bool has_records = catalog_begin(&cursor, &version) == 0;
+    catalog_pixel_budget = FILE_LIST_MAX_TOTAL_PIXELS;
+    for (int32_t i = 0; i < file_list.count; ++i) {
+        Picture& picture = file_list.pictures[i];
+        file_list.times[i] = 0;
+        int32_t record = has_records ? name_index_find(&record_names, file_list_name(i), record_name, nullptr) : -1;
+        CatalogEntry entry;
+        if (record >= 0 && catalog_entry_at(records[record].position, &entry)) {
+            file_list.times[i] = entry.time;
+            if (catalog_decode_entry(entry, version, &picture) == 0)
+                continue;
+        }
+        picture = file_list.placeholder;
+    }
+    catalog_pixel_budget = INT64_MAX;
+    return 0;
+}
+
+} // namespace
+
+int file_list_build(const char* folder, int32_t flags) { return build(folder, nullptr, flags); }
+
+int file_list_build_from(const char* folder, const char* cache_file, int32_t flags)
+{
+    return build(folder, cache_file, flags);
+}
+
+void file_list_release()
+{
+    release_pictures();
+    std::free(file_list.name_pool);
+    std::free(file_list.name_offset);
+    std::free(file_list.pictures);
+    std::free(file_list.times);
+    std::free(file_list.placeholder.pixels);
+    file_list = FileList{};
+    std::free(records);
+    records = nullptr;
+    record_count = record_capacity = 0;
+    name_index_free(&listed_names);
+    name_index_free(&record_names);
+    store_release();
+}

@@ -1,0 +1,65 @@
+#pragma once
+// The Catalog stream: which thumbnail belongs to which file name.
+#include <cstddef>
+#include <cstdint>
+
+#include "host/system.h"
+#include "picture/picture.h"
+
+// The largest picture a thumbnail may claim (pixels); beyond it the entry
+// gets the placeholder. 4096 x 4096 is sixteen times a Windows thumbnail.
+constexpr int64_t CATALOG_MAX_PICTURE_PIXELS = int64_t(4096) * 4096;
+
+// Names are narrowed into a 260-byte buffer: at most 259 characters.
+constexpr int CATALOG_NAME_BYTES = 260;
+
+struct CatalogEntry {
+    int32_t record_index;
+    int32_t stream_number;
+    FileTime time;
+    char name[CATALOG_NAME_BYTES];  // low bytes of the UTF-16 name
+    const uint8_t* name_utf16;      // the stored name, name_chars characters
+    int32_t name_chars;
+};
+
+// Walks the records of the loaded catalog in order. Reads stay inside the
+// catalog stream; a record that does not fit ends the walk.
+struct CatalogCursor {
+    const uint8_t* base;  // the catalog stream
+    size_t length;
+    size_t position;      // of the next record
+    int32_t remaining;    // records the header still promises
+    int32_t index;
+};
+
+// 0 and the cursor at the first record; -1 without a catalog or records.
+int catalog_begin(CatalogCursor* cursor, int16_t* version);
+// 1 with the next record, 0 at the end.
+int catalog_next(CatalogCursor* cursor, CatalogEntry* entry);
+
+// The slot that holds the thumbnail of stream number k, -1 when the cache has
+// no stream for it.
+int32_t catalog_stream_slot(int32_t stream_number);
+
+// Decodes the thumbnail of one record into newly allocated pixels; -1 when
+// the cache holds no usable thumbnail for it.
+int catalog_decode_entry(const CatalogEntry& entry, int16_t version, Picture* picture);
+
+// The record at a cursor position taken earlier (CatalogCursor::position
+// before catalog_next); 1 with the record, 0 when none is there.
+int catalog_entry_at(size_t position, CatalogEntry* entry);
+
+// Finds name (8-bit, any ASCII case) in the catalog, decodes its thumbnail
+// into newly allocated pixels and hands back the record's time.
+int catalog_lookup(const char* name, Picture* picture, FileTime* time);
+
+// The MCU routine used for old-format thumbnails: blue, green and red planes,
+// rows bottom-up.
+void old_format_block_output(int32_t x, int32_t y, int32_t* samples);
+
+// Pixels that lookups may still allocate; each successful decode subtracts
+// its size. The file list sets it before it decodes a cache.
+extern int64_t catalog_pixel_budget;
+
+// Forgets the rebuild buffer and the stream-number map (each load starts anew).
+void catalog_release();

@@ -1,0 +1,32 @@
+#pragma once
+// Reads a Thumbs.db compound file into the StreamTable: every stream copied
+// back to back into one pool, slot k at pool[offset[k] .. offset[k + 1]).
+#include <cstdint>
+
+// Ceiling on the file we read into memory (the pool is as large again).
+// Real caches stay below 4 MB; 20,000 thumbnails are about 100 MB.
+constexpr int64_t STORE_MAX_FILE_BYTES = int64_t(512) << 20;
+
+// Stream names are kept narrowed to 8 bits, at most 31 characters + NUL.
+constexpr int STORE_SLOT_NAME_BYTES = 32;
+
+struct StreamTable {
+    uint8_t* pool;
+    int32_t* offset;  // count + 1 entries in use
+    char (*slot_name)[STORE_SLOT_NAME_BYTES];  // directory name of each slot
+    int32_t count;
+    int32_t catalog_slot;  // -1 when the directory has no Catalog
+    int64_t file_bytes;    // size of the file the table was read from
+};
+
+extern StreamTable stream_table;
+
+// 0 when the file was read and has a Catalog stream; -1 otherwise. Without a
+// Catalog the table stays filled when the file itself was readable.
+int store_load(const char* path);
+
+// Frees the table (and the catalog's rebuild buffer) at program exit.
+void store_release();
+
+// Bytes of slot k inside the pool, 0 for a slot outside the table.
+int32_t store_slot_length(int32_t slot);

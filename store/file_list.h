@@ -1,0 +1,39 @@
+#pragma once
+// The names the browser shows, each with its picture and catalog time.
+#include <cstdint>
+
+#include "host/system.h"
+#include "picture/picture.h"
+
+// All decoded pictures of one list together may take at most this many
+// pixels (1 GiB); further entries get the placeholder, so a hostile cache
+// cannot exhaust memory through many large thumbnails.
+constexpr int64_t FILE_LIST_MAX_TOTAL_PIXELS = int64_t(256) << 20;
+
+struct FileList {
+    char* name_pool;
+    int32_t pool_used;
+    int32_t pool_capacity;
+    int32_t* name_offset;
+    int32_t offsets_capacity;
+    int32_t count;
+    Picture* pictures;
+    FileTime* times;
+    Picture placeholder;
+};
+
+extern FileList file_list;
+
+inline const char* file_list_name(int32_t i) { return file_list.name_pool + file_list.name_offset[i]; }
+inline bool file_list_has_thumbnail(int32_t i) { return file_list.pictures[i].pixels != file_list.placeholder.pixels; }
+
+// flags bit 0: the folder's own files; bit 1: the catalog's names.
+// 0 when the folder's Thumbs.db was loaded, -1 otherwise (the list is empty).
+int file_list_build(const char* folder, int32_t flags);
+
+// The same for a cache file of any name: folder becomes the current
+// directory and cache_file (relative to it, or absolute) is read.
+int file_list_build_from(const char* folder, const char* cache_file, int32_t flags);
+
+// Frees everything, the placeholder included (program exit).
+void file_list_release();
