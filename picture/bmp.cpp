@@ -1,7 +1,193 @@
-// Placeholder until the bmp decoder lands: the format is recognised but not decoded yet.
-#include "picture/picture.h"
+// BMP: Windows and OS/2 bitmaps, uncompressed (BI_RGB) and bit fields.
+//   0  "BM"   10 u32 bfOffBits (pixel data)   14 u32 biSize (info header size)
+//   OS/2 core (biSize 12): 18 u16 width, 20 u16 height, 22 u16 planes, 24 u16 bits
+//   otherwise (40-byte layout): 18 s32 width, 22 s32 height (negative: top-down),
+//     26 u16 planes, 28 u16 biBitCount, 30 u32 biCompression, 54 colour masks
+#include <bit>
 
-int bmp_decode(const uint8_t*, int32_t, uint8_t*, int32_t, int32_t, int32_t, int32_t, int32_t)
+#include "picture/bytes.h"
+#include "picture/picture.h"
+#include "picture/raster_window.h"
+
+namespace {
+
+constexpr uint32_t BI_RGB = 0;
+constexpr uint32_t BI_BITFIELDS = 3;
+constexpr uint32_t bmp_core_header_size = 12;
+// Headers of 40 bytes and more (v3 to v5 and the 52/56-byte variants) keep the
+// red, green and blue masks at this file offset, inside or just after the header.
+constexpr size_t bmp_mask_offset = 54;
+
+struct BmpChannel {
+    uint32_t shift;
+    uint32_t width;
+};
+
+BmpChannel channel_from_mask(uint32_t mask)
 {
-    return -1;
+    if (mask == 0)
+        return {0, 0};
+    uint32_t shift = uint32_t(std::countr_zero(mask));
+    return {shift, uint32_t(std::popcount(mask >> shift))};
+}
+
+// Align the channel's top bit with bit 7; lower bits stay 0 (no replication).
+inline uint32_t channel_value(uint32_t word, BmpChannel c)
+{
+    if (c.width == 0)
+        return 0;
+    uint64_t v = (uint64_t(word) >> c.shift) & ((uint64_t(1) << c.width) - 1);
+    return c.width >= 8 ? uint32_t(v >> (c.width - 8)) : uint32_t(v << (8 - c.width));
+}
+
+struct BmpFields {
+    BmpChannel r, g, b;
+    bool plain555;  // fast path for the default 16-bit layout
+    bool plain888;  // fast path for the default 32-bit layout
+};
+
+} // namespace
+
+int bmp_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch, int32_t clip_width,
+               int32_t clip_height, int32_t x_offset, int32_t y_offset)
+{
+    ByteView src{source, length > 0 ? size_t(length) : 0};
+    if (!view_has(src, 0, 18))
+        return -1;
+    uint32_t bfOffBits = read_le32(source + 10);
+    uint32_t biSize = read_le32(source + 14);
+    int64_t width, height;
+    uint32_t planes, bits, compression;
+    size_t entry_size;
+    if (biSize == bmp_core_header_size) {
+        if (!view_has(src, 18, 8))
+            return -1;
+        width = read_le16(source + 18);
+        height = read_le16(source + 20);
+        planes = read_le16(source + 22);
+        bits = read_le16(source + 24);
+        compression = BI_RGB;
+        entry_size = 3;
+    } else {
+        if (!view_has(src, 18, 16))
+            return -1;
+        width = int32_t(read_le32(source + 18));
+        height = int32_t(read_le32(source + 22));
+        planes = read_le16(source + 26);
+        bits = read_le16(source + 28);
+        compression = read_le32(source + 30);
+        entry_size = 4;
+    }
+    bool bits_ok = bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+    if (planes != 1 || width <= 0 || height == 0 || !bits_ok ||
+        (compression != BI_RGB && compression != BI_BITFIELDS))
+        return -1;
+    bool top_down = height < 0;
+    if (top_down)
+        height = -height;
+
+    if (bits < 16) {
+        // The palette fills the gap between the info header and the pixel data;
+        // at most 256 entries are used and only the bytes inside the file count.
+        size_t palette_start = size_t(14) + biSize;
+        size_t palette_end = bfOffBits < src.length ? bfOffBits : src.length;
+        int32_t entries = 0;
+        for (size_t p = palette_start; entries < 256 && p <= palette_end && entry_size <= palette_end - p;
+             p += entry_size) {
+            const uint8_t* e = source + p;
+            decoder_palette[entries++] = 0xFF000000u | uint32_t(e[2]) << 16 | uint32_t(e[1]) << 8 | e[0];
+        }
+        palette_fill_black(entries);
+        palette_count = entries;
+    }
+
+    BmpFields fields;
+    if (bits == 16)
+        fields = {{10, 5}, {5, 5}, {0, 5}, true, false};
+    else
+        fields = {{16, 8}, {8, 8}, {0, 8}, false, true};
+    if ((bits == 16 || bits == 32) && compression == BI_BITFIELDS) {
+        size_t at = biSize >= 40 ? bmp_mask_offset : size_t(14) + biSize;
+        // Masks missing from a short file leave their channel at 0.
+        uint32_t masks[3] = {0, 0, 0};
+        for (int k = 0; k < 3; ++k)
+            if (view_has(src, at + 4 * size_t(k), 4))
+                masks[k] = read_le32(source + at + 4 * size_t(k));
+        fields.r = channel_from_mask(masks[0]);
+        fields.g = channel_from_mask(masks[1]);
+        fields.b = channel_from_mask(masks[2]);
+        fields.plain555 = masks[0] == 0x7C00 && masks[1] == 0x03E0 && masks[2] == 0x001F;
+        fields.plain888 = masks[0] == 0xFF0000 && masks[1] == 0xFF00 && masks[2] == 0xFF;
+    }
+
+    uint64_t stride = ((uint64_t(bits) * uint64_t(width) + 31) / 8) & ~uint64_t(3);
+    OutputWindow w = make_window(destination, pitch, clip_width, clip_height, x_offset, y_offset);
+    VisibleSpan rows = visible_span(height, y_offset, clip_height);
+    VisibleSpan cols = visible_span(width, x_offset, clip_width);
+    for (int64_t j = rows.first; j < rows.end; ++j) {
+        uint64_t stored = top_down ? uint64_t(j) : uint64_t(height - 1 - j);
+        if (stored > src.length / stride)
+            continue;
+        uint64_t row_offset = uint64_t(bfOffBits) + stored * stride;
+        if (row_offset >= src.length)
+            continue;
+        // A row cut short by the end of the file yields only its complete pixels.
+        uint64_t present_bytes = src.length - row_offset;
+        if (present_bytes > stride)
+            present_bytes = stride;
+        int64_t present = int64_t(present_bytes * 8 / bits);
+        int64_t end = cols.end < present ? cols.end : present;
+        const uint8_t* in = source + row_offset;
+        uint8_t* row = window_row(w, j);
+        switch (bits) {
+        case 1:
+            for (int64_t i = cols.first; i < end; ++i)
+                store_pixel(window_pixel(w, row, i), decoder_palette[(in[i >> 3] >> (7 - (i & 7))) & 1]);
+            break;
+        case 4:
+            for (int64_t i = cols.first; i < end; ++i)
+                store_pixel(window_pixel(w, row, i), decoder_palette[(in[i >> 1] >> ((i & 1) ? 0 : 4)) & 15]);
+            break;
+        case 8:
+            for (int64_t i = cols.first; i < end; ++i)
+                store_pixel(window_pixel(w, row, i), decoder_palette[in[i]]);
+            break;
+        case 16:
+            if (fields.plain555) {
+                for (int64_t i = cols.first; i < end; ++i) {
+                    uint32_t v = read_le16(in + 2 * i);
+                    store_pixel(window_pixel(w, row, i),
+                                0xFF000000u | (v & 0x7C00) << 9 | (v & 0x03E0) << 6 | (v & 0x001F) << 3);
+                }
+            } else {
+                for (int64_t i = cols.first; i < end; ++i) {
+                    uint32_t v = read_le16(in + 2 * i);
+                    store_pixel(window_pixel(w, row, i), 0xFF000000u | channel_value(v, fields.r) << 16 |
+                                                             channel_value(v, fields.g) << 8 |
+                                                             channel_value(v, fields.b));
+                }
+            }
+            break;
+        case 24:
+            for (int64_t i = cols.first; i < end; ++i) {
+                const uint8_t* p = in + 3 * i;
+                store_pixel(window_pixel(w, row, i), 0xFF000000u | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0]);
+            }
+            break;
+        case 32:
+            if (fields.plain888) {
+                for (int64_t i = cols.first; i < end; ++i)
+                    store_pixel(window_pixel(w, row, i), 0xFF000000u | read_le32(in + 4 * i));
+            } else {
+                for (int64_t i = cols.first; i < end; ++i) {
+                    uint32_t v = read_le32(in + 4 * i);
+                    store_pixel(window_pixel(w, row, i), 0xFF000000u | channel_value(v, fields.r) << 16 |
+                                                             channel_value(v, fields.g) << 8 |
+                                                             channel_value(v, fields.b));
+                }
+            }
+            break;
+        }
+    }
+    return 0;
 }

@@ -1,7 +1,56 @@
-// Placeholder until the cel decoder lands: the format is recognised but not decoded yet.
+// CEL: 256-colour pictures with a 6-bit palette (first bytes 19 91).
+//   0  u16 magic 0x9119    2 u16 width    4 u16 height
+//   10 u8 bits (8)         11 u8 compression (0)
+//   32 palette, 256 x (R, G, B) of 6 bits each
+//   800 pixels, one index byte each, rows top to bottom, no padding
+#include "picture/bytes.h"
 #include "picture/picture.h"
+#include "picture/raster_window.h"
 
-int cel_decode(const uint8_t*, int32_t, uint8_t*, int32_t, int32_t, int32_t, int32_t, int32_t)
+namespace {
+
+constexpr size_t cel_palette_offset = 32;
+constexpr size_t cel_pixel_offset = cel_palette_offset + 768;
+
+} // namespace
+
+int cel_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch, int32_t clip_width,
+               int32_t clip_height, int32_t x_offset, int32_t y_offset)
 {
-    return -1;
+    ByteView src{source, length > 0 ? size_t(length) : 0};
+    if (!view_has(src, 0, 12))
+        return -1;
+    int64_t width = read_le16(source + 2);
+    int64_t height = read_le16(source + 4);
+    if (width < 1 || height < 1)
+        return -1;
+
+    // A truncated palette defines only the entries that are present.
+    int32_t entries = 0;
+    while (entries < 256 && view_has(src, cel_palette_offset + size_t(entries) * 3, 3)) {
+        // The values are 6-bit; stray high bits would carry into the next channel.
+        const uint8_t* e = source + cel_palette_offset + size_t(entries) * 3;
+        decoder_palette[entries] = 0xFF000000u | uint32_t(e[0] & 0x3F) << 18 | uint32_t(e[1] & 0x3F) << 10 |
+                                   uint32_t(e[2] & 0x3F) << 2;
+        ++entries;
+    }
+    palette_fill_black(entries);
+    palette_count = entries;
+
+    OutputWindow w = make_window(destination, pitch, clip_width, clip_height, x_offset, y_offset);
+    VisibleSpan rows = visible_span(height, y_offset, clip_height);
+    VisibleSpan cols = visible_span(width, x_offset, clip_width);
+    for (int64_t j = rows.first; j < rows.end; ++j) {
+        size_t row_offset = cel_pixel_offset + size_t(j * width);
+        if (row_offset >= src.length)
+            break;
+        // Pixels past the end of a truncated file are left unwritten.
+        int64_t present = int64_t(src.length - row_offset);
+        int64_t end = cols.end < present ? cols.end : present;
+        const uint8_t* in = source + row_offset;
+        uint8_t* row = window_row(w, j);
+        for (int64_t i = cols.first; i < end; ++i)
+            store_pixel(window_pixel(w, row, i), decoder_palette[in[i]]);
+    }
+    return 0;
 }

@@ -1,7 +1,161 @@
-// Placeholder until the tga decoder lands: the format is recognised but not decoded yet.
+// TGA (Truevision Targa): colour-mapped, true-colour and grey, raw or
+// run-length encoded. 18-byte header:
+//   0 id length   1 colour-map type   2 image type (1 2 3, 9 10 11 = RLE)
+//   3 u16 first map index   5 u16 map length   7 map entry bits
+//   12 u16 width   14 u16 height   16 pixel depth   17 descriptor
+//   (bit 4: right to left, bit 5: top row first, bits 6-7: interleave)
+#include "picture/bytes.h"
 #include "picture/picture.h"
+#include "picture/raster_window.h"
 
-int tga_decode(const uint8_t*, int32_t, uint8_t*, int32_t, int32_t, int32_t, int32_t, int32_t)
+namespace {
+
+constexpr size_t tga_header_size = 18;
+
+struct TgaColourMap {
+    bool present;
+    const uint8_t* entries;
+    int64_t first;
+    int64_t count;  // entries wholly inside the source
+    uint32_t entry_size;
+};
+
+// Convert a value of 1 to 4 bytes: grey, 5-5-5, BGR or BGRA.
+inline uint32_t tga_convert(const uint8_t* p, uint32_t size)
 {
-    return -1;
+    switch (size) {
+    case 1:
+        return decoder_palette[p[0]];
+    case 2: {
+        uint32_t v = read_le16(p);
+        return 0xFF000000u | (v & 0x7C00) << 9 | (v & 0x03E0) << 6 | (v & 0x001F) << 3;
+    }
+    case 3:
+        return 0xFF000000u | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+    default:
+        return read_le32(p);
+    }
+}
+
+// One stored pixel to a word. Indices outside the colour map (or past the end
+// of a truncated one) give opaque black.
+inline uint32_t tga_pixel(const uint8_t* p, uint32_t pixel_size, const TgaColourMap& map)
+{
+    if (!map.present)
+        return tga_convert(p, pixel_size);
+    int64_t index = pixel_size == 1 ? p[0] : read_le16(p);
+    int64_t entry = index - map.first;
+    if (entry < 0 || entry >= map.count)
+        return 0xFF000000u;
+    return tga_convert(map.entries + entry * map.entry_size, map.entry_size);
+}
+
+} // namespace
+
+int tga_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch, int32_t clip_width,
+               int32_t clip_height, int32_t x_offset, int32_t y_offset)
+{
+    ByteView src{source, length > 0 ? size_t(length) : 0};
+    if (src.length < 19)
+        return -1;
+    const uint8_t* h = source;
+    uint32_t colour_map_type = h[1];
+    uint32_t image_type = h[2];
+    uint32_t depth = h[16];
+    uint32_t descriptor = h[17];
+    int64_t width = read_le16(h + 12);
+    int64_t height = read_le16(h + 14);
+    bool type_ok = image_type == 1 || image_type == 2 || image_type == 3 || image_type == 9 || image_type == 10 ||
+                   image_type == 11;
+    bool depth_ok = depth == 8 || depth == 16 || depth == 24 || depth == 32;
+    if (colour_map_type > 1 || !type_ok || !depth_ok || (descriptor & 0xC0) != 0 || width < 1 || height < 1)
+        return -1;
+
+    uint32_t pixel_size = (depth + 7) / 8;
+    size_t data = tga_header_size + h[0];
+    TgaColourMap map{false, nullptr, 0, 0, 0};
+    if (colour_map_type == 1) {
+        map.present = true;
+        map.entry_size = (uint32_t(h[7]) + 7) / 8;
+        // A map whose entries are not 1 to 4 bytes cannot be converted.
+        if (map.entry_size < 1 || map.entry_size > 4)
+            return -1;
+        map.first = read_le16(h + 3);
+        int64_t declared = read_le16(h + 5);
+        int64_t inside = data < src.length ? int64_t((src.length - data) / map.entry_size) : 0;
+        map.count = declared < inside ? declared : inside;
+        map.entries = source + (data < src.length ? data : src.length);
+        data += size_t(declared) * map.entry_size;
+    }
+    if ((map.present ? map.entry_size : pixel_size) == 1) {
+        for (uint32_t i = 0; i < 256; ++i)
+            decoder_palette[i] = 0xFF000000u + i * 0x010101u;
+        palette_count = 256;
+    }
+
+    bool right_to_left = (descriptor & 0x10) != 0;
+    bool top_first = (descriptor & 0x20) != 0;
+    OutputWindow w = make_window(destination, pitch, clip_width, clip_height, x_offset, y_offset);
+
+    if (image_type < 9) {
+        VisibleSpan rows = visible_span(height, y_offset, clip_height);
+        VisibleSpan cols = visible_span(width, x_offset, clip_width);
+        uint64_t stride = uint64_t(width) * pixel_size;
+        for (int64_t j = rows.first; j < rows.end; ++j) {
+            uint64_t stored = top_first ? uint64_t(j) : uint64_t(height - 1 - j);
+            uint64_t row_offset = data + stored * stride;
+            uint8_t* row = window_row(w, j);
+            for (int64_t i = cols.first; i < cols.end; ++i) {
+                uint64_t k = right_to_left ? uint64_t(width - 1 - i) : uint64_t(i);
+                uint64_t at = row_offset + k * pixel_size;
+                // Pixels past the end of a truncated file are left unwritten.
+                if (at > src.length || pixel_size > src.length - at)
+                    continue;
+                store_pixel(window_pixel(w, row, i), tga_pixel(source + at, pixel_size, map));
+            }
+        }
+        return 0;
+    }
+
+    // Run-length packets run on across row ends; decoding stops where the
+    // source ends.
+    size_t at = data;
+    int64_t column = 0, stored_row = 0;
+    int64_t j = top_first ? 0 : height - 1;
+    bool row_shown = row_visible(w, j);
+    uint8_t* row = row_shown ? window_row(w, j) : nullptr;
+    while (stored_row < height && at < src.length) {
+        uint32_t header = source[at++];
+        bool run = header >= 128;
+        uint32_t count = run ? header - 127 : header + 1;
+        uint32_t pixel = 0;
+        if (run) {
+            if (at > src.length || pixel_size > src.length - at)
+                break;
+            pixel = tga_pixel(source + at, pixel_size, map);
+            at += pixel_size;
+        }
+        for (uint32_t n = 0; n < count; ++n) {
+            if (!run) {
+                if (pixel_size > src.length - at)
+                    return 0;
+                pixel = tga_pixel(source + at, pixel_size, map);
+                at += pixel_size;
+            }
+            if (row_shown) {
+                int64_t i = right_to_left ? width - 1 - column : column;
+                if (column_visible(w, i))
+                    store_pixel(window_pixel(w, row, i), pixel);
+            }
+            if (++column == width) {
+                column = 0;
+                if (++stored_row == height)
+                    break;
+                j = top_first ? stored_row : height - 1 - stored_row;
+                row_shown = row_visible(w, j);
+                row = row_shown ? window_row(w, j) : nullptr;
+            }
+        }
+    }
+    return 0;
 }
