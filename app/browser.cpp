@@ -1,0 +1,233 @@
+// The browser: a polling loop that scrolls, hands input to the commands and
+// redraws the whole grid every frame.
+#include "app/browser.h"
+
+#include <cstring>
+
+#include "app/command_line.h"
+#include "app/commands.h"
+#include "host/system.h"
+#include "host/text.h"
+#include "store/file_list.h"
+
+BrowserState browser;
+
+namespace {
+
+const char* const weekday_names[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+
+int32_t saturate32(int64_t v)
+{
+    return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : int32_t(v);
+}
+
+void count_rows()
+{
+    int64_t count = file_list.count > 0 ? file_list.count : 0;
+    int64_t rows = (count + browser.columns - 1) / browser.columns;
+    browser.rows = saturate32(rows);
+    browser.total_height = saturate32(rows * CELL_PITCH);
+}
+
+// Copies a picture one to one with its top-left corner at (x, y), clipped to
+// the frame; no clipping to the cell.
+void copy_picture(const Framebuffer& frame, const Picture& picture, int32_t x, int32_t y)
+{
+    if (!picture.pixels || picture.width <= 0 || picture.height <= 0 || x < 0 || x >= frame.width)
+        return;
+    int64_t first = y < 0 ? -int64_t(y) : 0;
+    int64_t end = int64_t(frame.height) - y;
+    if (end > picture.height)
+        end = picture.height;
+    int32_t count = picture.width < frame.width - x ? picture.width : frame.width - x;
+    const uint8_t* source = reinterpret_cast<const uint8_t*>(picture.pixels);
+    uint8_t* target = reinterpret_cast<uint8_t*>(frame.pixels);
+    for (int64_t row = first; row < end; ++row)
+        std::memcpy(target + (y + row) * frame.pitch + int64_t(x) * 4, source + row * picture.pitch, size_t(count) * 4);
+}
+
+void draw_scrollbar(const Framebuffer& frame)
+{
+    const int32_t left = browser.columns * CELL_PITCH;
+    const int64_t H = frame.height;
+    const int64_t total = browser.total_height;
+    int64_t thumb_top = H * browser.scroll_offset / total;
+    int64_t thumb_bottom = H * (int64_t(browser.scroll_offset) + H) / total;
+    thumb_top = thumb_top < 0 ? 0 : thumb_top > H ? H : thumb_top;
+    thumb_bottom = thumb_bottom < 0 ? 0 : thumb_bottom > H ? H : thumb_bottom;
+    fill_rect(frame, left, 0, frame.width, int32_t(thumb_top), TRACK_PIXEL);
+    fill_rect(frame, left, int32_t(thumb_top), frame.width, int32_t(thumb_bottom), THUMB_PIXEL);
+    fill_rect(frame, left, int32_t(thumb_bottom), frame.width, frame.height, TRACK_PIXEL);
+}
+
+void draw_highlight(const Framebuffer& frame, int32_t index)
+{
+    const int32_t x = index % browser.columns * CELL_PITCH;
+    const int32_t y = saturate32(int64_t(index / browser.columns) * CELL_PITCH - browser.scroll_offset);
+    const char* name = file_list_name(index);
+    if (!browser.info_toggle) {
+        print_text(frame, x, y, HIGHLIGHT_TEXT, HIGHLIGHT_BACK, "%.17s", name);
+        return;
+    }
+    print_text(frame, x, y, HIGHLIGHT_TEXT, HIGHLIGHT_BACK, "%s", name);
+    if (!file_list_has_thumbnail(index))
+        return;
+    const Picture& picture = file_list.pictures[index];
+    print_text(frame, x, y + 8, HIGHLIGHT_TEXT, HIGHLIGHT_BACK, "%dx%d", picture.width, picture.height);
+    SystemTime t;
+    file_time_to_system_time(file_list.times[index], &t);
+    const char* weekday = t.day_of_week >= 0 && t.day_of_week < 7 ? weekday_names[t.day_of_week] : "???";
+    print_text(frame, x, y + 16, HIGHLIGHT_TEXT, HIGHLIGHT_BACK, "%s, %02d/%02d/%4d", weekday, t.month, t.day, t.year);
+    print_text(frame, x, y + 24, HIGHLIGHT_TEXT, HIGHLIGHT_BACK, "%02d:%02d:%02d (UT)", t.hour, t.minute, t.second);
+}
+
+}  // namespace
+
+void browser_reset()
+{
+    browser = BrowserState{};
+    browser.columns = 1;
+    browser.drag_anchor = NO_DRAG;
+}
+
+int32_t browser_columns_for(int32_t width)
+{
+    int32_t columns = (width - SCROLLBAR_ROOM) / CELL_PITCH;
+    return columns < 1 ? 1 : columns;
+}
+
+int32_t hovered_cell()
+{
+    const int32_t mx = host_input.mouse_x;
+    const int32_t my = host_input.mouse_y;
+    if (mx < 0 || mx / CELL_PITCH >= browser.columns)
+        return -1;
+    int64_t row = (int64_t(my) + browser.scroll_offset) / CELL_PITCH;
+    if (row < 0)
+        row = 0;
+    int64_t index = mx / CELL_PITCH + int64_t(browser.columns) * row;
+    return index < file_list.count ? int32_t(index) : -1;
+}
+
+void browser_draw(const Framebuffer& frame)
+{
+    browser.drawn_height = frame.height;
+    // A zero-sized or failed frame is never drawn into.
+    if (!frame.pixels || frame.width <= 0 || frame.height <= 0)
+        return;
+    fill_rect(frame, 0, 0, frame.width, frame.height, background_colour);
+    const int32_t count = file_list.count;
+    if (count <= 0)
+        return;
+    if (int64_t(browser.columns) * CELL_PITCH < frame.width)
+        draw_scrollbar(frame);
+
+    // Rows above the view are skipped by arithmetic: row r is drawn from
+    // y = r * 104 - offset >= -104 on, and the pass stops below the frame.
+    const int32_t offset = browser.scroll_offset;
+    int64_t first_row = offset > 0 ? (int64_t(offset) - 1) / CELL_PITCH : 0;
+    for (int64_t i = first_row * browser.columns; i < count; ++i) {
+        const int64_t y = (i / browser.columns) * CELL_PITCH - offset;
+        if (y < -CELL_PITCH)
+            continue;
+        if (y >= frame.height)
+            break;
+        const int32_t x = int32_t(i % browser.columns) * CELL_PITCH;
+        print_text(frame, x, int32_t(y), NAME_COLOUR, -1, "%.17s", file_list_name(int32_t(i)));
+        copy_picture(frame, file_list.pictures[i], x, int32_t(y) + PICTURE_TOP);
+    }
+    const int32_t hovered = hovered_cell();
+    if (hovered >= 0)
+        draw_highlight(frame, hovered);
+}
+
+int browser_frame()
+{
+    if (host_pump() != 0)
+        return -1;
+    browser.columns = browser_columns_for(client_width);
+    browser.previous_time = browser.current_time;
+    browser.current_time = host_seconds();
+
+    browser.scroll_position += host_input.wheel_delta;
+    host_input.wheel_delta = 0;
+
+    uint8_t* key = host_input.key_down;
+    double dt = (browser.current_time - browser.previous_time) * KEY_SPEED;
+    if (key[KEY_LEFT_SHIFT])
+        dt *= LEFT_SHIFT_FACTOR;
+    if (key[KEY_RIGHT_SHIFT])
+        dt *= RIGHT_SHIFT_FACTOR;
+    if (key[KEY_UP])
+        browser.scroll_position -= dt;
+    if (key[KEY_DOWN])
+        browser.scroll_position += dt;
+    if (key[KEY_HOME])
+        browser.scroll_position = 0;
+    if (key[KEY_END])
+        browser.scroll_position = END_OF_LIST;
+    if (key[KEY_PAGE_UP]) {
+        key[KEY_PAGE_UP] = 0;
+        browser.scroll_position -= client_height;
+    }
+    if (key[KEY_PAGE_DOWN]) {
+        key[KEY_PAGE_DOWN] = 0;
+        browser.scroll_position += client_height;
+    }
+    if (key[KEY_F1]) {
+        key[KEY_F1] = 0;
+        show_help(true);
+    }
+
+    for (uint32_t c; (c = host_next_char()) != 0;)
+        command_character(c);
+
+    // After the commands: a load may have replaced the list.
+    count_rows();
+    const int64_t H = browser.drawn_height;
+    if (host_input.mouse_buttons & MOUSE_LEFT) {
+        if (!(browser.previous_buttons & MOUSE_LEFT)) {
+            const int64_t my = host_input.mouse_y;
+            if (host_input.mouse_x < int64_t(browser.columns) * CELL_PITCH)
+                command_open_hovered();
+            else if (my * browser.total_height < H * browser.scroll_offset)
+                browser.scroll_position -= client_height;
+            else if (my * browser.total_height > H * (browser.scroll_offset + H))
+                browser.scroll_position += client_height;
+            else
+                browser.drag_anchor = host_input.mouse_y;
+        }
+        if (browser.drag_anchor != NO_DRAG) {
+            if (H > 1)
+                browser.scroll_position +=
+                    double(browser.rows) * (host_input.mouse_y - browser.drag_anchor) * CELL_PITCH / double(H);
+            browser.drag_anchor = host_input.mouse_y;
+        }
+    } else {
+        browser.drag_anchor = NO_DRAG;
+    }
+
+    const double limit = double(browser.total_height) - client_height;
+    const double smaller = browser.scroll_position < limit ? browser.scroll_position : limit;
+    // The negated test also catches a NaN position.
+    browser.scroll_position = !(smaller > 0) ? 0 : smaller;
+    browser.scroll_offset = int32_t(browser.scroll_position);
+
+    Framebuffer frame;
+    host_frame(&frame);
+    browser_draw(frame);
+    host_present();
+    host_sleep(FRAME_PAUSE_MS);
+    browser.previous_buttons = host_input.mouse_buttons;
+    if (key[KEY_ESC]) {
+        key[KEY_ESC] = 0;
+        host_request_close();
+    }
+    return 0;
+}
+
+void browser_run()
+{
+    while (browser_frame() == 0) {
+    }
+}

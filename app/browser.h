@@ -1,0 +1,58 @@
+#pragma once
+// The browser view and its polling main loop: the grid of 104-pixel cells,
+// scrolling by wheel, keys and scrollbar, the highlight of the hovered cell.
+#include <cstdint>
+
+#include "host/window.h"
+
+constexpr int32_t CELL_PITCH = 104;
+constexpr int32_t SCROLLBAR_ROOM = 16;   // kept free when counting columns
+constexpr int32_t NAME_CHARS = 17;       // of a name in the grid
+constexpr int32_t PICTURE_TOP = 8;       // picture below the name line
+constexpr uint32_t NAME_COLOUR = 0xC0A080;
+constexpr uint32_t HIGHLIGHT_TEXT = 0xFFFFFF;
+constexpr int32_t HIGHLIGHT_BACK = 0x000000;
+constexpr uint32_t TRACK_PIXEL = 0x40404040;
+constexpr uint32_t THUMB_PIXEL = 0xC0C0C0C0;
+constexpr double KEY_SPEED = 256;        // pixels per second
+constexpr double LEFT_SHIFT_FACTOR = 0.0125;
+constexpr double RIGHT_SHIFT_FACTOR = 16;
+constexpr int FRAME_PAUSE_MS = 5;
+constexpr double END_OF_LIST = 1e32;     // clamped to the last position
+constexpr double NO_DRAG = -1e32;
+
+// Browser state: lives for the whole run, a new load does not reset it.
+struct BrowserState {
+    double scroll_position;
+    int32_t scroll_offset;
+    int32_t columns;
+    int32_t rows;
+    int32_t total_height;
+    bool info_toggle;
+    double drag_anchor;
+    uint32_t previous_buttons;
+    double previous_time;
+    double current_time;
+    int32_t drawn_height;  // H of the frame drawn last
+};
+
+extern BrowserState browser;
+
+// The start values (tests; app_main starts with them).
+void browser_reset();
+
+// Columns for a client width: (width - 16) / 104, at least 1.
+int32_t browser_columns_for(int32_t width);
+
+// The entry under the pointer with the scroll offset of the frame drawn
+// last, -1 when the pointer is over no entry.
+int32_t hovered_cell();
+
+// Draws the whole frame from the current state.
+void browser_draw(const Framebuffer& frame);
+
+// One pass of the main loop; -1 when the host reported the quit message.
+int browser_frame();
+
+// Runs the main loop until the window closes.
+void browser_run();

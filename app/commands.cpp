@@ -1,0 +1,161 @@
+// The commands: open the hovered entry, switch the information lines, choose
+// the background colour, load another cache, save a thumbnail.
+#include "app/commands.h"
+
+#include <cstring>
+
+#include "app/app_main.h"
+#include "app/browser.h"
+#include "app/command_line.h"
+#include "host/desktop.h"
+#include "host/window.h"
+#include "picture/bytes.h"
+#include "pngout/png_writer.h"
+#include "store/catalog.h"
+#include "store/compound_file.h"
+#include "store/file_list.h"
+
+namespace {
+
+// The colour dialog's custom colours (COLORREF), kept between uses.
+uint32_t custom_colours[DESKTOP_CUSTOM_COLOURS];
+
+const DesktopFileFilter load_filters[1] = {{"Thumbs.db", "Thumbs.db"}};
+const DesktopFileFilter save_filters[1] = {{"All files", "*.*"}};
+
+// Current thumbnail streams: 12-byte header, data length at byte 8.
+constexpr int32_t STREAM_HEADER_BYTES = 12;
+// Catalogs from this version on store whole JPEG files.
+constexpr int16_t JPEG_CATALOG_VERSION = 7;
+
+// 0x00RRGGBB <-> COLORREF 0x00BBGGRR: the same swap both ways.
+uint32_t swap_red_blue(uint32_t c) { return (c & 0xFF) << 16 | (c & 0xFF00) | (c >> 16 & 0xFF); }
+
+bool same_name_nocase(const char* a, const char* b)
+{
+    for (;; ++a, ++b) {
+        unsigned char x = static_cast<unsigned char>(*a), y = static_cast<unsigned char>(*b);
+        if (x >= 'A' && x <= 'Z')
+            x = static_cast<unsigned char>(x + 32);
+        if (y >= 'A' && y <= 'Z')
+            y = static_cast<unsigned char>(y + 32);
+        if (x != y)
+            return false;
+        if (!x)
+            return true;
+    }
+}
+
+ByteView slot_bytes(int32_t slot)
+{
+    if (slot < 0 || slot >= stream_table.count)
+        return ByteView{nullptr, 0};
+    return ByteView{stream_table.pool + stream_table.offset[slot], size_t(store_slot_length(slot))};
+}
+
+void couldnt_write() { desktop_message_box(true, "ERROR: Couldn't write file!", host_name); }
+
+// The stored JPEG of the entry's catalog record, written as it is stored.
+void save_jpeg_copy(int32_t entry, const char* path)
+{
+    const uint8_t* data = nullptr;
+    int64_t length = 0;
+    CatalogCursor cursor;
+    int16_t version = 0;
+    CatalogEntry record;
+    if (catalog_begin(&cursor, &version) == 0) {
+        while (catalog_next(&cursor, &record)) {
+            if (!same_name_nocase(record.name, file_list_name(entry)))
+                continue;
+            ByteView stream = slot_bytes(catalog_stream_slot(record.stream_number));
+            if (view_has(stream, 0, STREAM_HEADER_BYTES)) {
+                // The stored length may claim more than the stream holds;
+                // only the stream's own bytes are written.
+                int64_t claimed = read_le32(stream.data + 8);
+                int64_t available = int64_t(stream.length) - STREAM_HEADER_BYTES;
+                data = stream.data + STREAM_HEADER_BYTES;
+                length = claimed < available ? claimed : available;
+            }
+            break;
+        }
+    }
+    // An entry without a record (or time) keeps the time of writing.
+    const FileTime time = file_list.times ? file_list.times[entry] : 0;
+    if (desktop_write_copy(path, data, length, time != 0, time) != 0)
+        couldnt_write();
+}
+
+void save_png(int32_t entry, const char* path)
+{
+    const Picture& p = file_list.pictures[entry];
+    if (!p.pixels || png_begin(path, p.width, p.height) != 0) {
+        couldnt_write();
+        return;
+    }
+    for (int32_t y = 0; y < p.height; ++y) {
+        const uint32_t* row = reinterpret_cast<const uint32_t*>(reinterpret_cast<const uint8_t*>(p.pixels) + int64_t(y) * p.pitch);
+        for (int32_t x = 0; x < p.width; ++x)
+            png_put_pixel(row[x] & 0x00FFFFFF);
+    }
+}
+
+void command_save()
+{
+    const int32_t entry = hovered_cell();
+    if (stream_table.catalog_slot >= 0 && entry >= 0) {
+        std::strncpy(path_buffer, file_list_name(entry), PATH_BUFFER_BYTES - 1);
+        path_buffer[PATH_BUFFER_BYTES - 1] = 0;
+        if (desktop_save_dialog(true, "Save thumbnail as..", save_filters, 1, "jpg", path_buffer, PATH_BUFFER_BYTES)) {
+            ByteView catalog = slot_bytes(stream_table.catalog_slot);
+            // A catalog too short to hold its version counts as an old one.
+            int16_t version = view_has(catalog, 2, 2) ? int16_t(read_le16(catalog.data + 2)) : 0;
+            if (version >= JPEG_CATALOG_VERSION)
+                save_jpeg_copy(entry, path_buffer);
+            else
+                save_png(entry, path_buffer);
+        }
+    }
+    host_input.mouse_buttons = 0;
+}
+
+void command_colour()
+{
+    uint32_t colour = swap_red_blue(background_colour);
+    if (desktop_choose_colour(true, &colour, custom_colours))
+        background_colour = swap_red_blue(colour);
+    host_input.mouse_buttons = 0;
+}
+
+void command_load()
+{
+    if (desktop_open_dialog(true, "Select new Thumbs.db", load_filters, 1, "db", path_buffer, PATH_BUFFER_BYTES))
+        app_load(path_buffer);
+}
+
+}  // namespace
+
+void command_open_hovered()
+{
+    const int32_t entry = hovered_cell();
+    if (entry < 0 || !host_input.app_active)
+        return;
+    if (desktop_shell_open(file_list_name(entry)))
+        host_input.mouse_buttons = 0;
+    else
+        desktop_beep();
+}
+
+void command_character(uint32_t c)
+{
+    switch (c) {
+    case 13: command_open_hovered(); break;
+    case ' ': browser.info_toggle = !browser.info_toggle; break;
+    case 'B':
+    case 'b': command_colour(); break;
+    case 'L':
+    case 'l': command_load(); break;
+    case 'S':
+    case 's': command_save(); break;
+    default: break;
+    }
+}
