@@ -215,7 +215,15 @@ int catalog_next(CatalogCursor* cursor, CatalogEntry* entry)
     for (size_t i = 0; i < kept; ++i)
         entry->name[i] = char(record[16 + 2 * i]);
     entry->name[kept] = 0;
-    cursor->position = at + 20 + 2 * chars;
+    // A character such as U+0100 ends the 8-bit name but not the stored one;
+    // the record's own length (its first field) then finds the next record.
+    size_t next = at + 20 + 2 * chars;
+    size_t full = chars;
+    while (view_has(v, at + 16 + 2 * full, 2) && read_le16(record + 16 + 2 * full) != 0)
+        ++full;
+    if (full != chars && view_has(v, at + 16 + 2 * full, 2) && read_le32(record) == 20 + 2 * full)
+        next = at + 20 + 2 * full;
+    cursor->position = next;
     --cursor->remaining;
     ++cursor->index;
     return 1;

@@ -289,34 +289,15 @@ int walk_directory(Reader& r)
 
 } // namespace
 
-int store_load(const char* path)
-{
-    catalog_release();
-    release_table();
+namespace {
 
-    FILE* file = std::fopen(path, "rb");
-    if (!file)
-        return -1;
-    int64_t size = -1;
-    if (std::fseek(file, 0, SEEK_END) == 0)
-        size = std::ftell(file);
-    // At least the 512-byte header; at most what we agree to hold in memory.
-    if (size < 512 || size > STORE_MAX_FILE_BYTES || std::fseek(file, 0, SEEK_SET) != 0) {
-        std::fclose(file);
-        return -1;
-    }
-    uint8_t* image = static_cast<uint8_t*>(std::malloc(size_t(size)));
-    if (!image) {
-        std::fclose(file);
-        return -1;
-    }
-    size_t got = std::fread(image, 1, size_t(size), file);
-    std::fclose(file);
-    if (got != size_t(size) || std::memcmp(image, signature, 8) != 0) {
+// Parses a file image (taking ownership of it) into the table.
+int load_image(uint8_t* image, int64_t size)
+{
+    if (size < 512 || std::memcmp(image, signature, 8) != 0) {
         std::free(image);
         return -1;
     }
-
     Reader r{};
     r.image = image;
     r.size = size;
@@ -356,6 +337,51 @@ int store_load(const char* path)
         return -1;
     }
     return stream_table.catalog_slot >= 0 ? 0 : -1;
+}
+
+} // namespace
+
+int store_load(const char* path)
+{
+    catalog_release();
+    release_table();
+
+    FILE* file = std::fopen(path, "rb");
+    if (!file)
+        return -1;
+    int64_t size = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0)
+        size = std::ftell(file);
+    // At least the 512-byte header; at most what we agree to hold in memory.
+    if (size < 512 || size > STORE_MAX_FILE_BYTES || std::fseek(file, 0, SEEK_SET) != 0) {
+        std::fclose(file);
+        return -1;
+    }
+    uint8_t* image = static_cast<uint8_t*>(std::malloc(size_t(size)));
+    if (!image) {
+        std::fclose(file);
+        return -1;
+    }
+    size_t got = std::fread(image, 1, size_t(size), file);
+    std::fclose(file);
+    if (got != size_t(size)) {
+        std::free(image);
+        return -1;
+    }
+    return load_image(image, size);
+}
+
+int store_load_memory(const uint8_t* data, size_t size)
+{
+    catalog_release();
+    release_table();
+    if (size < 512 || size > size_t(STORE_MAX_FILE_BYTES))
+        return -1;
+    uint8_t* image = static_cast<uint8_t*>(std::malloc(size));
+    if (!image)
+        return -1;
+    std::memcpy(image, data, size);
+    return load_image(image, int64_t(size));
 }
 
 void store_release()

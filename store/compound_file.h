@@ -1,6 +1,7 @@
 #pragma once
 // Reads a Thumbs.db compound file into the StreamTable: every stream copied
 // back to back into one pool, slot k at pool[offset[k] .. offset[k + 1]).
+#include <cstddef>
 #include <cstdint>
 
 // Ceiling on the file we read into memory (the pool is as large again).
@@ -24,6 +25,9 @@ extern StreamTable stream_table;
 // 0 when the file was read and has a Catalog stream; -1 otherwise. Without a
 // Catalog the table stays filled when the file itself was readable.
 int store_load(const char* path);
+
+// The same for a file image already in memory (tests, fuzzing).
+int store_load_memory(const uint8_t* data, size_t size);
 
 // Frees the table (and the catalog's rebuild buffer) at program exit.
 void store_release();
