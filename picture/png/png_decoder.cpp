@@ -1,7 +1,410 @@
-// Placeholder until the png decoder lands: the format is recognised but not decoded yet.
-#include "picture/picture.h"
+// PNG decoding: chunk walk, IHDR / PLTE / tRNS, Adam7 pass set-up, the row
+// stage that undoes the filters, and row output into the window.
+#include <algorithm>
+#include <cstring>
 
-int png_decode(const uint8_t*, int32_t, uint8_t*, int32_t, int32_t, int32_t, int32_t, int32_t)
+#include "picture/bytes.h"
+#include "picture/picture.h"
+#include "picture/png/png_internal.h"
+
+PngState png;
+int32_t png_paeth_variant;
+bool png_paeth_table_filled;
+
+namespace {
+
+bool tables_built;
+int32_t paeth_distance[1023];  // |x| for x = -511..511
+uint8_t row_buffer[kPngMaxRowBytes + 1];
+
+// Adam7 geometry by pass counter n (7 = first pass, 0 = not interlaced), 4 bits per n.
+constexpr uint32_t kPassXStart = 0x04020100;
+constexpr uint32_t kPassYStart = 0x00402010;
+constexpr uint32_t kPassXShift = 0x33221100;
+constexpr uint32_t kPassYShift = 0x33322110;
+// Channels per colour type, 4 bits per type.
+constexpr uint32_t kChannels = 0x04021301;
+
+inline int32_t nibble(uint32_t packed, int32_t n) { return int32_t((packed >> (4 * n)) & 15); }
+
+inline bool is_type(const uint8_t* type, const char* name) { return std::memcmp(type, name, 4) == 0; }
+
+inline void put_pixel(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+
+int32_t channels() { return nibble(kChannels, png.colour_type); }
+
+int64_t row_length(int64_t pixels)
 {
-    return -1;
+    int64_t samples = channels() * pixels;
+    switch (png.bit_depth) {
+    case 1: return (samples + 7) / 8;
+    case 2: return (samples + 3) / 4;
+    case 4: return (samples + 1) / 2;
+    default: return samples;
+    }
+}
+
+inline uint8_t paeth_plain(int32_t a, int32_t b, int32_t c)
+{
+    int32_t pa = b > c ? b - c : c - b;
+    int32_t pb = a > c ? a - c : c - a;
+    int32_t pc = a + b - 2 * c;
+    if (pc < 0)
+        pc = -pc;
+    if (pa <= pb && pa <= pc)
+        return uint8_t(a);
+    if (pb <= pc)
+        return uint8_t(b);
+    return uint8_t(c);
+}
+
+inline uint8_t paeth_table(int32_t a, int32_t b, int32_t c)
+{
+    const int32_t* t = paeth_distance + 511;
+    int32_t pa = t[b - c];
+    int32_t pb = t[a - c];
+    int32_t pc = t[a + b - 2 * c];
+    int32_t r = pb <= pc ? b : c;
+    r = (pa <= pb && pa <= pc) ? a : r;
+    return uint8_t(r);
+}
+
+// Defilters bytes [at, at + n) of the current row in place; row holds the
+// prior row of the pass there, raw bytes of this row before `at`.
+template <bool kTable>
+void paeth_span(uint8_t* row, int32_t at, const uint8_t* x, int32_t n, int32_t bpp)
+{
+    int32_t k = png.unit;
+    for (int32_t j = 0; j < n; ++j) {
+        int32_t i = at + j;
+        int32_t a = i >= bpp ? row[i - bpp] : 0;
+        int32_t b = row[i];
+        int32_t c = png.upper_left[k];
+        row[i] = uint8_t(x[j] + (kTable ? paeth_table(a, b, c) : paeth_plain(a, b, c)));
+        png.upper_left[k] = uint8_t(b);
+        k = png.unit_next[k];
+    }
+    png.unit = k;
+}
+
+void defilter_span(int32_t at, const uint8_t* x, int32_t n)
+{
+    uint8_t* row = row_buffer;
+    const int32_t bpp = channels();
+    switch (png.filter) {
+    case 0:
+        std::memcpy(row + at, x, size_t(n));
+        break;
+    case 1:
+        for (int32_t j = 0; j < n; ++j) {
+            int32_t i = at + j;
+            row[i] = uint8_t(x[j] + (i >= bpp ? row[i - bpp] : 0));
+        }
+        break;
+    case 2:
+        for (int32_t j = 0; j < n; ++j)
+            row[at + j] = uint8_t(row[at + j] + x[j]);
+        break;
+    case 3:
+        for (int32_t j = 0; j < n; ++j) {
+            int32_t i = at + j;
+            int32_t a = i >= bpp ? row[i - bpp] : 0;
+            row[i] = uint8_t(x[j] + ((a + row[i]) >> 1));
+        }
+        break;
+    default:
+        if (png_paeth_variant == 1 && png_paeth_table_filled)
+            paeth_span<true>(row, at, x, n, bpp);
+        else
+            paeth_span<false>(row, at, x, n, bpp);
+        break;
+    }
+}
+
+void output_row()
+{
+    if (png.skip_left >= png.visible)
+        return;
+    const uint8_t* row = row_buffer;
+    const int64_t step = int64_t(png.x_step) * 4;
+    uint8_t* p = png.destination + png.y * int64_t(png.pitch) + (png.x_first + int64_t(png.skip_left) * png.x_step) * 4;
+    const uint32_t* pal = decoder_palette;
+    const int32_t first = png.skip_left;
+    const int32_t last = png.visible;
+    switch (png.colour_type) {
+    case 0:
+    case 3:
+        if (png.bit_depth == 8) {
+            for (int32_t i = first; i < last; ++i, p += step)
+                put_pixel(p, pal[row[i]]);
+        } else {
+            // The replicated palette takes the shifted byte whole, higher samples and all.
+            const int32_t depth = png.bit_depth;
+            for (int32_t i = first; i < last; ++i, p += step) {
+                int32_t bit = i * depth;
+                put_pixel(p, pal[row[bit >> 3] >> (8 - depth - (bit & 7))]);
+            }
+        }
+        break;
+    case 2:
+        for (int32_t i = first; i < last; ++i, p += step) {
+            const uint8_t* s = row + 3 * i;
+            uint32_t v = 0xFF000000u | uint32_t(s[0]) << 16 | uint32_t(s[1]) << 8 | s[2];
+            if (v == png.transparent_key)
+                v &= 0x00FFFFFF;
+            put_pixel(p, v);
+        }
+        break;
+    case 4:
+        for (int32_t i = first; i < last; ++i, p += step) {
+            const uint8_t* s = row + 2 * i;
+            put_pixel(p, uint32_t(s[1]) << 24 | (pal[s[0]] & 0x00FFFFFF));
+        }
+        break;
+    default:
+        for (int32_t i = first; i < last; ++i, p += step) {
+            const uint8_t* s = row + 4 * i;
+            put_pixel(p, uint32_t(s[3]) << 24 | uint32_t(s[0]) << 16 | uint32_t(s[1]) << 8 | s[2]);
+        }
+        break;
+    }
+}
+
+void start_row()
+{
+    png.filter = -1;
+    png.missing = png.row_bytes;
+    png.unit = 0;
+    std::memset(png.upper_left, 0, sizeof png.upper_left);
+}
+
+void finish_row()
+{
+    if (png.y >= 0 && png.y < png.clip_height)
+        output_row();
+    png.y += png.y_step;
+    start_row();
+    if (png.y >= png.y_end) {
+        if (png.pass >= 2) {
+            --png.pass;
+            png_setup_pass();
+        } else {
+            // Adam7 pass 7 or the only pass is complete: what follows is not picture data.
+            png.filter = kPngRowsDone;
+        }
+    }
+}
+
+int start_image(PngChunkRef first)
+{
+    const int32_t unit = channels();
+    for (int32_t k = 0; k < 4; ++k)
+        png.unit_next[k] = uint8_t(k + 1 < unit ? k + 1 : 0);
+
+    // Indices beyond the PLTE get opaque black rather than what an earlier picture left.
+    if (png.colour_type == 3)
+        for (int32_t i = palette_count; i < 256; ++i)
+            decoder_palette[i] = 0xFF000000u;
+    if (png.bit_depth < 8) {
+        const int32_t period = 1 << png.bit_depth;
+        for (int32_t i = period; i < 256; ++i)
+            decoder_palette[i] = decoder_palette[i & (period - 1)];
+    }
+    if (row_length(png.width) > kPngMaxRowBytes)
+        return -1;
+    png_setup_pass();
+    return inflate_run(first);
+}
+
+int read_header(const uint8_t* d, size_t n)
+{
+    if (n < 13)
+        return -1;
+    int32_t width = int32_t(read_be32(d));
+    int32_t height = int32_t(read_be32(d + 4));
+    int32_t depth = d[8];
+    int32_t type = d[9];
+    if (width < 1 || height < 1)
+        return -1;
+    if (depth != 1 && depth != 2 && depth != 4 && depth != 8)
+        return -1;
+    if (type != 0 && type != 2 && type != 3 && type != 4 && type != 6)
+        return -1;
+    // Packed samples exist only for grey and palette pictures.
+    if (depth < 8 && type != 0 && type != 3)
+        return -1;
+    if (d[10] != 0 || d[11] != 0 || d[12] > 1)
+        return -1;
+    png.width = width;
+    png.height = height;
+    png.bit_depth = depth;
+    png.colour_type = type;
+    png.pass = d[12] == 1 ? 7 : 0;
+    if (type == 0 || type == 4) {
+        const int32_t entries = 1 << depth;
+        const uint32_t step = 255u / uint32_t(entries - 1);
+        for (int32_t i = 0; i < entries; ++i)
+            decoder_palette[i] = 0xFF000000u + uint32_t(i) * step * 0x010101u;
+        palette_count = entries;
+    }
+    return 0;
+}
+
+void read_palette(const uint8_t* d, size_t n)
+{
+    // A PLTE longer than 256 entries keeps its first 256.
+    int32_t count = int32_t(std::min<size_t>(n / 3, 256));
+    for (int32_t i = 0; i < count; ++i)
+        decoder_palette[i] = 0xFF000000u | uint32_t(d[3 * i]) << 16 | uint32_t(d[3 * i + 1]) << 8 | d[3 * i + 2];
+    palette_count = count;
+}
+
+void read_transparency(const uint8_t* d, size_t n)
+{
+    if (png.colour_type == 3) {
+        size_t count = std::min<size_t>(size_t(palette_count), n);
+        for (size_t i = 0; i < count; ++i)
+            decoder_palette[i] = (decoder_palette[i] & 0x00FFFFFF) | uint32_t(d[i]) << 24;
+    } else if (png.colour_type == 2 && png.bit_depth == 8 && n >= 6) {
+        png.transparent_key = 0xFF000000u | uint32_t(d[1]) << 16 | uint32_t(d[3]) << 8 | d[5];
+    } else if (png.colour_type == 0 && n >= 2) {
+        decoder_palette[d[1]] &= 0x00FFFFFF;
+    }
+}
+
+}  // namespace
+
+void png_init_tables()
+{
+    inflate_init_tables();
+    png_paeth_table_filled = false;
+#if defined(__x86_64__) || defined(__i386__)
+    if (__builtin_cpu_supports("cmov")) {
+        for (int32_t x = -511; x <= 511; ++x)
+            paeth_distance[x + 511] = x < 0 ? -x : x;
+        png_paeth_table_filled = true;
+    }
+#endif
+    png_paeth_variant = png_paeth_table_filled ? 1 : 0;
+}
+
+void png_setup_pass()
+{
+    int32_t n = png.pass;
+    while (n >= 2 && (nibble(kPassXStart, n) >= png.width || nibble(kPassYStart, n) >= png.height))
+        --n;
+    png.pass = n;
+    png.x_start = nibble(kPassXStart, n);
+    png.y_start = nibble(kPassYStart, n);
+    png.x_shift = nibble(kPassXShift, n);
+    png.x_step = 1 << png.x_shift;
+    png.y_step = 1 << nibble(kPassYShift, n);
+    start_row();
+    if (png.x_start >= png.width || png.y_start >= png.height) {
+        png.filter = kPngRowsDone;  // pass 7 of a one-row picture is empty
+        return;
+    }
+    int64_t pw = (int64_t(png.x_step) - png.x_start + png.width - 1) >> png.x_shift;
+    png.pass_width = int32_t(pw);
+    png.row_bytes = int32_t(row_length(pw));
+    png.missing = png.row_bytes;
+    std::memset(row_buffer, 0, size_t(png.row_bytes) + 1);
+
+    png.y = int64_t(png.y_offset) + png.y_start;
+    png.y_end = int64_t(png.y_offset) + png.height;
+    int64_t x = int64_t(png.x_offset) + png.x_start;
+    png.x_first = x;
+    int64_t skip = std::max<int64_t>(0, (png.x_step - 1 - x) >> png.x_shift);
+    int64_t visible = std::min<int64_t>(pw, (png.x_step - 1 - x + png.clip_width) >> png.x_shift);
+    png.skip_left = int32_t(std::min<int64_t>(skip, pw));
+    png.visible = int32_t(std::max<int64_t>(visible, 0));
+}
+
+void png_filter_rows(const uint8_t* bytes, int32_t count)
+{
+    while (count > 0) {
+        if (png.filter < 0) {
+            if (png.filter == kPngRowsDone)
+                return;
+            int32_t type = *bytes++;
+            --count;
+            if (type >= 5) {
+                png.filter = kPngRowsDone;  // unknown filter: this row and all later ones stay unwritten
+                return;
+            }
+            png.filter = type;
+            continue;
+        }
+        int32_t n = std::min(count, png.missing);
+        defilter_span(png.row_bytes - png.missing, bytes, n);
+        bytes += n;
+        count -= n;
+        png.missing -= n;
+        if (png.missing == 0)
+            finish_row();
+    }
+}
+
+int png_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch, int32_t clip_width,
+               int32_t clip_height, int32_t x_offset, int32_t y_offset)
+{
+    static const uint8_t signature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
+    if (source == nullptr || length < 8 || std::memcmp(source, signature, 8) != 0)
+        return -1;
+    if (!tables_built) {
+        tables_built = true;
+        png_init_tables();
+    }
+    png.transparent_key = 0;
+    png.source = source;
+    png.source_length = size_t(length);
+    png.destination = destination;
+    png.pitch = pitch;
+    png.clip_width = clip_width;
+    png.clip_height = clip_height;
+    png.x_offset = x_offset;
+    png.y_offset = y_offset;
+    png.colour_type = -1;  // a tRNS before IHDR has no colour type to apply to
+    png.bit_depth = 0;
+    palette_count = 0;
+
+    const ByteView v{source, size_t(length)};
+    bool have_header = false;
+    size_t at = 8;
+    while (view_has(v, at, 8)) {
+        const size_t declared = read_be32(source + at);
+        const uint8_t* type = source + at + 4;
+        const size_t data = at + 8;
+        // A chunk cut off by the end of the source keeps the bytes that are there.
+        const size_t n = std::min(declared, v.length - data);
+        const uint8_t* d = source + data;
+        if (is_type(type, "IDAT")) {
+            if (!have_header)
+                return -1;
+            return start_image({data, n});
+        }
+        if (is_type(type, "IHDR")) {
+            if (read_header(d, n) != 0)
+                return -1;
+            have_header = true;
+        } else if (is_type(type, "PLTE")) {
+            read_palette(d, n);
+        } else if (is_type(type, "tRNS")) {
+            read_transparency(d, n);
+        }
+        at = data + declared + 4;
+    }
+    return -1;  // no IDAT
+}
+
+bool png_next_idat(PngChunkRef chunk, PngChunkRef* next)
+{
+    const ByteView v{png.source, png.source_length};
+    const size_t at = chunk.data + chunk.length + 4;  // past the CRC
+    if (!view_has(v, at, 8) || !is_type(png.source + at + 4, "IDAT"))
+        return false;
+    const size_t data = at + 8;
+    next->data = data;
+    next->length = std::min<size_t>(read_be32(png.source + at), v.length - data);
+    return true;
 }
