@@ -1,0 +1,122 @@
+// The parts of the window host both implementations share, and the headless
+// host's framebuffer, script and clock.
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "host/host_headless.h"
+#include "host/window.h"
+
+namespace {
+
+TEST(FillRect, ClipsToTheFrameAndExcludesRightAndBottom)
+{
+    std::vector<uint32_t> px(10 * 6, 7);
+    Framebuffer f{px.data(), 40, 10, 6};
+    fill_rect(f, -5, -5, 3, 2, 1);
+    fill_rect(f, 8, 4, 100, 100, 2);
+    fill_rect(f, 5, 5, 5, 6, 3);   // empty: x0 == x1
+    fill_rect(f, 4, 3, 2, 1, 3);   // inverted
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 10; ++x) {
+            uint32_t want = (x < 3 && y < 2) ? 1 : (x >= 8 && y >= 4) ? 2 : 7;
+            ASSERT_EQ(want, px[size_t(y * 10 + x)]) << x << "," << y;
+        }
+}
+
+TEST(HostInput, CharacterQueueKeepsLowByteAndWraps)
+{
+    host_input_reset();
+    EXPECT_EQ(0u, host_next_char());
+    host_queue_char(0x141);
+    EXPECT_EQ(0x41u, host_next_char());
+    EXPECT_EQ(0u, host_next_char());
+    // 255 waiting characters survive the wrap of both indices.
+    for (int round = 0; round < 3; ++round) {
+        for (uint32_t c = 1; c <= 255; ++c)
+            host_queue_char(c);
+        for (uint32_t c = 1; c <= 255; ++c)
+            ASSERT_EQ(c, host_next_char());
+        EXPECT_EQ(0u, host_next_char());
+    }
+}
+
+TEST(HostInput, WheelSumIsClamped)
+{
+    host_input_reset();
+    host_add_wheel(HOST_WHEEL_NOTCH);
+    EXPECT_EQ(120, host_input.wheel_delta);
+    for (int i = 0; i < 40000000 / 120 * 60; i += 1000)
+        host_add_wheel(HOST_WHEEL_NOTCH * 1000);
+    EXPECT_EQ(0x7FFF0000, host_input.wheel_delta);
+    host_add_wheel(INT32_MIN);
+    host_add_wheel(INT32_MIN);
+    EXPECT_EQ(-0x7FFF0000, host_input.wheel_delta);
+    EXPECT_EQ(1u, host_input.app_active);
+}
+
+TEST(HeadlessHost, FrameIsMadeFirstAndOnlyOnSizeChange)
+{
+    headless_reset(0, 0);
+    ASSERT_NE(0, host_create());
+    Framebuffer f;
+    host_frame(&f);
+    EXPECT_EQ(1, headless_host.frames_created);  // even for a zero size
+    EXPECT_EQ(nullptr, f.pixels);
+    EXPECT_EQ(0, f.width);
+    fill_rect(f, 0, 0, 10, 10, 1);
+
+    client_width = 30;
+    client_height = 20;
+    host_frame(&f);
+    host_frame(&f);
+    EXPECT_EQ(2, headless_host.frames_created);
+    ASSERT_NE(nullptr, f.pixels);
+    EXPECT_EQ(120, f.pitch);
+    EXPECT_EQ(20, f.height);
+
+    client_height = -5;  // a signed height read from the size message
+    host_frame(&f);
+    EXPECT_EQ(nullptr, f.pixels);
+    EXPECT_EQ(0, f.height);
+}
+
+TEST(HeadlessHost, ScriptRunsPumpByPumpAndEndsWithQuit)
+{
+    headless_reset(100, 100);
+    ASSERT_NE(0, host_create());
+    headless_key(KEY_UP, true);
+    headless_char('x');
+    headless_move(5, 6);
+    headless_button(MOUSE_LEFT, true);
+    headless_wheel(-120);
+    headless_advance(0.25);
+    headless_frame();
+    headless_key(KEY_UP, false);
+    headless_focus(false);
+    headless_close();
+    headless_char('y');  // behind the close: never seen
+
+    EXPECT_EQ(0, host_pump());
+    EXPECT_EQ(1, host_input.key_down[KEY_UP]);
+    EXPECT_EQ(uint32_t('x'), host_next_char());
+    EXPECT_EQ(5, host_input.mouse_x);
+    EXPECT_EQ(6, host_input.mouse_y);
+    EXPECT_EQ(MOUSE_LEFT, host_input.mouse_buttons);
+    EXPECT_EQ(-120, host_input.wheel_delta);
+    EXPECT_DOUBLE_EQ(0.25, host_seconds());
+
+    EXPECT_EQ(-1, host_pump());
+    EXPECT_EQ(0, host_input.key_down[KEY_UP]);
+    EXPECT_EQ(0u, host_input.app_active);
+    EXPECT_EQ(0u, host_next_char());
+    EXPECT_EQ(-1, host_pump());
+
+    headless_reset(10, 10);
+    host_create();
+    host_request_close();
+    EXPECT_EQ(-1, host_pump());
+    EXPECT_EQ(1, headless_host.close_requests);
+}
+
+}  // namespace
