@@ -40,6 +40,10 @@ constexpr int32_t kJpegMaxMcuBlocks = 10;  // blocks of the MCU sample buffer
 // Largest coefficient store we allocate: enough for an 8192 x 8192 progressive
 // 4:4:4 picture (384 MiB); beyond it a hostile header could ask for gigabytes.
 constexpr int64_t kJpegMaxCoefficientBytes = int64_t(512) << 20;
+// Each scan walks the whole picture even on a few bytes of data (EOB runs), so
+// a file of many tiny scans would take minutes. Real progressive files carry
+// about 10; after this many the picture is shown as gathered so far.
+constexpr int32_t kJpegMaxScans = 256;
 
 // Frame.
 extern int32_t jpeg_width, jpeg_height;

@@ -300,6 +300,16 @@ int parse_sos(int64_t* position, bool* truncated)
     if (jpeg_Ss > 63 || jpeg_Se > 63)
         return -1;
 
+    // A selector that matches no frame component (also every selector of a
+    // frame without components) would leave its MCU without geometry.
+    for (int32_t j = 0; j < Ns; ++j) {
+        bool found = false;
+        for (int32_t k = 0; k < jpeg_Nf; ++k)
+            found = found || jpeg_slots[j].Cs == jpeg_components[k].id;
+        if (!found)
+            return -1;
+    }
+
     if (scan_count == 0 && !jpeg_coefficients) {
         bool complete = jpeg_Ss == 0 && jpeg_Se == 63 && jpeg_Ah == 0 && jpeg_Al == 0;
         // A first scan with fewer components than the frame (one scan per
@@ -482,7 +492,7 @@ int jpeg_decode(const uint8_t* source, int32_t length, uint8_t* destination, int
                 free_store();
                 return 0;
             }
-            if (truncated)
+            if (truncated || scan_count >= kJpegMaxScans)
                 result = kTruncated;
             break;
         }

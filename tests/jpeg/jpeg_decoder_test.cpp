@@ -1,0 +1,387 @@
+// The decoder's own rules: header checks and data-model limits, mode choice,
+// the output window, the block-output hook, the transform and the tables.
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "picture/jpeg/jpeg_internal.h"
+#include "tests/jpeg/jpeg_test_util.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+bool have_cjpeg() { return run_command("command -v cjpeg >/dev/null 2>&1") == 0; }
+
+#define REQUIRE_CJPEG()                                                                          \
+    do {                                                                                         \
+        if (!have_cjpeg())                                                                       \
+            GTEST_SKIP() << "cjpeg not found (Debian libjpeg-turbo-progs); test skipped";        \
+    } while (0)
+
+// Encodes a synthetic picture with cjpeg; `scans` is an optional scan script.
+std::vector<uint8_t> cjpeg(int32_t w, int32_t h, const std::string& options, const std::string& scans = "")
+{
+    TempDir dir;
+    const bool grey = options.find("-grayscale") != std::string::npos;
+    const std::string src = dir.file(grey ? "in.pgm" : "in.ppm");
+    write_file(src, make_pnm(w, h, grey, 3));
+    std::string opts = options;
+    if (!scans.empty()) {
+        write_file(dir.file("scans.txt"), std::vector<uint8_t>(scans.begin(), scans.end()));
+        opts += " -scans " + dir.file("scans.txt");
+    }
+    if (run_command("cjpeg " + opts + " " + src + " > " + dir.file("out.jpg") + " 2>/dev/null") != 0)
+        return {};
+    return read_file(dir.file("out.jpg"));
+}
+
+// Offset of the first marker FF `code` after SOI, or 0.
+size_t find_marker(const std::vector<uint8_t>& j, uint8_t code)
+{
+    size_t pos = 2;
+    while (pos + 4 <= j.size()) {
+        if (j[pos] != 0xFF)
+            return 0;
+        if (j[pos + 1] == code)
+            return pos;
+        if (j[pos + 1] == 0xDA)
+            return 0;
+        pos += 2 + (size_t(j[pos + 2]) << 8 | j[pos + 3]);
+    }
+    return 0;
+}
+
+int decode_into(const std::vector<uint8_t>& j, std::vector<uint32_t>& buf, int32_t stride, int32_t clip_w,
+                int32_t clip_h, int32_t x_off, int32_t y_off)
+{
+    return picture_decode(j.data(), int32_t(j.size()), reinterpret_cast<uint8_t*>(buf.data()), stride * 4, clip_w,
+                          clip_h, x_off, y_off);
+}
+
+TEST(JpegHeaders, RejectsWhatTheDecoderCannotHold)
+{
+    REQUIRE_CJPEG();
+    const std::vector<uint8_t> base = cjpeg(24, 16, "-sample 2x2");
+    ASSERT_FALSE(base.empty());
+    const size_t sof = find_marker(base, 0xC0), dht = find_marker(base, 0xC4), dqt = find_marker(base, 0xDB);
+    size_t sos = 0;
+    for (size_t i = 2; i + 1 < base.size(); ++i)
+        if (base[i] == 0xFF && base[i + 1] == 0xDA) {
+            sos = i;
+            break;
+        }
+    ASSERT_TRUE(sof && dht && dqt && sos);
+    ASSERT_EQ(decode_guarded(base).rc, 0);
+
+    struct Edit {
+        const char* what;
+        size_t offset;
+        uint8_t value;
+    };
+    const Edit edits[] = {
+        {"12-bit samples", sof + 4, 12},
+        {"height 0", sof + 6, 0},
+        {"sampling factor 3", sof + 11, 0x31},
+        {"sampling factor 0", sof + 11, 0x02},
+        {"16-block MCU", sof + 11, 0x44},
+        {"quantisation table 4 in the frame", sof + 12, 4},
+        {"quantisation table 4 defined", dqt + 4, 4},
+        {"Huffman table 4", dht + 4, 0x04},
+        {"Huffman table class 2", dht + 4, 0x20},
+        {"AC table 4", dht + 4, 0x14},
+        {"more than 256 symbols", dht + 5 + 15, 255},
+        {"over-full fast table", dht + 5, 3},
+        {"scan DC table 4", sos + 6, 0x40},
+        {"scan AC table 4", sos + 6, 0x04},
+        {"selector matching no component", sos + 5, 9},
+        {"no scan components", sos + 4, 0},
+        {"five scan components", sos + 4, 5},
+        {"band end 64", sos + 12, 64},
+        {"arithmetic frame", sof + 1, 0xC9},
+        {"lossless frame", sof + 1, 0xC3},
+        {"no SOI", 1, 0xD9},
+    };
+    for (const Edit& e : edits) {
+        std::vector<uint8_t> j = base;
+        j[e.offset] = e.value;
+        const Decoded d = decode_guarded(j);
+        EXPECT_EQ(d.rc, -1) << e.what;
+        EXPECT_TRUE(d.guard_intact) << e.what;
+    }
+    // Five frame components need a longer frame header.
+    std::vector<uint8_t> five(base.begin(), base.begin() + long(sof));
+    const uint8_t sof5[] = {0xFF, 0xC0, 0, 23, 8, 0, 16, 0, 24, 5, 1, 0x11, 0, 2, 0x11, 0, 3, 0x11, 0, 4, 0x11, 0, 5, 0x11, 0};
+    five.insert(five.end(), sof5, sof5 + sizeof sof5);
+    five.insert(five.end(), base.begin() + long(sof + 2 + 17), base.end());
+    EXPECT_EQ(decode_guarded(five).rc, -1) << "five frame components";
+}
+
+TEST(JpegHeaders, InputWithoutScanDrawsNothing)
+{
+    REQUIRE_CJPEG();
+    const std::vector<uint8_t> base = cjpeg(16, 16, "");
+    size_t sos = 0;
+    for (size_t i = 2; i + 1 < base.size(); ++i)
+        if (base[i] == 0xFF && base[i + 1] == 0xDA) {
+            sos = i;
+            break;
+        }
+    std::vector<uint8_t> j(base.begin(), base.begin() + long(sos));
+    j.push_back(0xFF);
+    j.push_back(0xD9);
+    std::vector<uint32_t> buf(16 * 16, kSentinel);
+    EXPECT_EQ(decode_into(j, buf, 16, 16, 16, 0, 0), 0);
+    EXPECT_EQ(buf, std::vector<uint32_t>(16 * 16, kSentinel));
+
+    // Cut inside the scan: direct mode still returns 0 and keeps inside the window.
+    for (size_t cut = sos + 2; cut < base.size(); cut += 37) {
+        std::vector<uint8_t> t(base.begin(), base.begin() + long(cut));
+        const Decoded d = decode_guarded(t);
+        EXPECT_EQ(d.rc, 0) << cut;
+        EXPECT_TRUE(d.guard_intact) << cut;
+    }
+}
+
+// One scan per component in a sequential frame: every scan is gathered and
+// the picture comes out in colour, like its interleaved coding.
+TEST(JpegModes, NonInterleavedSequentialIsShownInColour)
+{
+    REQUIRE_CJPEG();
+    const std::vector<uint8_t> interleaved = cjpeg(40, 24, "-sample 2x2");
+    const std::vector<uint8_t> separate = cjpeg(40, 24, "-sample 2x2", "0;\n1;\n2;\n");
+    ASSERT_FALSE(interleaved.empty() || separate.empty());
+    ASSERT_EQ(separate[find_marker(separate, 0xC0) + 1], 0xC0);
+    const Decoded a = decode_guarded(interleaved), b = decode_guarded(separate);
+    ASSERT_EQ(b.rc, 0);
+    EXPECT_EQ(a.pixels, b.pixels);
+    bool coloured = false;
+    for (uint32_t p : b.pixels)
+        coloured = coloured || (p >> 16 & 255) != (p & 255);
+    EXPECT_TRUE(coloured);
+}
+
+TEST(JpegModes, LaterPictureWithoutTablesUsesTheEarlierOnes)
+{
+    REQUIRE_CJPEG();
+    const std::vector<uint8_t> full = cjpeg(32, 24, "");
+    std::vector<uint8_t> stripped;
+    for (size_t pos = 0; pos < full.size();) {
+        if (pos >= 2 && full[pos] == 0xFF && full[pos + 1] == 0xC4) {
+            pos += 2 + (size_t(full[pos + 2]) << 8 | full[pos + 3]);
+            continue;
+        }
+        if (pos >= 2 && full[pos] == 0xFF && full[pos + 1] == 0xDA) {
+            stripped.insert(stripped.end(), full.begin() + long(pos), full.end());
+            break;
+        }
+        size_t len = pos == 0 ? 2 : 2 + (size_t(full[pos + 2]) << 8 | full[pos + 3]);
+        stripped.insert(stripped.end(), full.begin() + long(pos), full.begin() + long(pos + len));
+        pos += len;
+    }
+    ASSERT_EQ(find_marker(stripped, 0xC4), 0u);
+    const Decoded a = decode_guarded(full), b = decode_guarded(stripped);
+    ASSERT_EQ(b.rc, 0);
+    EXPECT_EQ(a.pixels, b.pixels);
+}
+
+TEST(JpegWindow, ClipOffsetsAndNegativePitch)
+{
+    REQUIRE_CJPEG();
+    for (const char* mode : {"-sample 2x2", "-progressive -sample 2x1", "-grayscale"}) {
+        SCOPED_TRACE(mode);
+        const int32_t W = 33, H = 31;
+        const std::vector<uint8_t> j = cjpeg(W, H, mode);
+        const Decoded full = decode_guarded(j);
+        ASSERT_EQ(full.rc, 0);
+        for (uint32_t p : full.pixels)
+            ASSERT_EQ(p >> 24, 0xFFu);
+
+        // A window wider than the picture, picture placed at (5, 3), clipped at 30 x 20.
+        const int32_t S = 48, CW = 30, CH = 20, X = 5, Y = 3;
+        std::vector<uint32_t> buf(size_t(S) * 40, kSentinel);
+        ASSERT_EQ(decode_into(j, buf, S, CW, CH, X, Y), 0);
+        for (int32_t r = 0; r < 40; ++r)
+            for (int32_t c = 0; c < S; ++c) {
+                const bool inside = c >= X && c < CW && r >= Y && r < CH;
+                const uint32_t want = inside ? full.pixels[size_t(r - Y) * W + (c - X)] : kSentinel;
+                ASSERT_EQ(buf[size_t(r) * S + c], want) << r << "," << c;
+            }
+
+        // Negative pitch: the destination is the last row; rows go upwards.
+        std::vector<uint32_t> up(size_t(W) * H, kSentinel);
+        ASSERT_EQ(picture_decode(j.data(), int32_t(j.size()), reinterpret_cast<uint8_t*>(up.data() + size_t(H - 1) * W),
+                                 -W * 4, W, H, 0, 0),
+                  0);
+        for (int32_t r = 0; r < H; ++r)
+            for (int32_t c = 0; c < W; ++c)
+                ASSERT_EQ(up[size_t(H - 1 - r) * W + c], full.pixels[size_t(r) * W + c]);
+
+        // Negative offsets skip the blocks that start before the window.
+        std::vector<uint32_t> neg(size_t(W) * H, kSentinel);
+        ASSERT_EQ(decode_into(j, neg, W, W, H, -8, -8), 0);
+        for (int32_t r = 0; r < H; ++r)
+            for (int32_t c = 0; c < W; ++c) {
+                const bool drawn = r < H - 8 && c < W - 8;
+                ASSERT_EQ(neg[size_t(r) * W + c], drawn ? full.pixels[size_t(r + 8) * W + c + 8] : kSentinel);
+            }
+
+        // Wholly right of the clip width: nothing is written, result 0.
+        std::vector<uint32_t> off(size_t(W) * H, kSentinel);
+        EXPECT_EQ(decode_into(j, off, W, W, H, W, 0), 0);
+        EXPECT_EQ(off, std::vector<uint32_t>(size_t(W) * H, kSentinel));
+    }
+}
+
+struct HookCall {
+    int32_t x, y;
+    int32_t first_sample;
+};
+std::vector<HookCall> hook_calls;
+void recording_hook(int32_t x, int32_t y, int32_t* samples) { hook_calls.push_back({x, y, samples[0]}); }
+
+TEST(JpegHook, ReplacementReceivesEveryMcuInRasterOrder)
+{
+    REQUIRE_CJPEG();
+    for (const char* mode : {"-sample 2x2", "-sample 2x2 -progressive", "-sample 1x1"}) {
+        SCOPED_TRACE(mode);
+        const std::vector<uint8_t> j = cjpeg(33, 17, mode);
+        const int32_t mcu = std::string(mode).find("1x1") != std::string::npos ? 8 : 16;
+        hook_calls.clear();
+        const JpegBlockOutput saved = jpeg_block_output;
+        jpeg_block_output = recording_hook;
+        uint32_t unused = kSentinel;
+        const int rc = picture_decode(j.data(), int32_t(j.size()), reinterpret_cast<uint8_t*>(&unused), 4, 1, 1, 0, 0);
+        jpeg_block_output = saved;
+        EXPECT_EQ(rc, 0);
+        EXPECT_EQ(unused, kSentinel);
+        std::vector<std::pair<int32_t, int32_t>> want, got;
+        for (int32_t y = 0; y < 17; y += mcu)
+            for (int32_t x = 0; x < 33; x += mcu)
+                want.push_back({x, y});
+        for (const HookCall& c : hook_calls)
+            got.push_back({c.x, c.y});
+        EXPECT_EQ(got, want);
+    }
+    EXPECT_EQ(jpeg_block_output, &ycbcr_block_output);
+}
+
+// Sets up the output geometry by hand and converts one MCU.
+void output_mcu(std::vector<uint32_t>& buf, int32_t width, int32_t height, int32_t components, int32_t H0,
+                int32_t V0)
+{
+    jpeg_window = {reinterpret_cast<uint8_t*>(buf.data()), width * 4, width, height, 0, 0};
+    jpeg_right_bound = width;
+    jpeg_bottom_bound = height;
+    jpeg_out_components = components;
+    jpeg_out_H[0] = H0;
+    jpeg_out_V[0] = V0;
+    jpeg_out_log2H[0] = H0 == 2 ? 1 : 0;
+    jpeg_out_log2V[0] = V0 == 2 ? 1 : 0;
+    for (int c = 1; c < 3; ++c) {
+        jpeg_out_H[c] = jpeg_out_V[c] = 1;
+        jpeg_out_log2H[c] = jpeg_out_log2V[c] = 0;
+    }
+    ycbcr_block_output(0, 0, jpeg_mcu_samples);
+}
+
+TEST(JpegColour, GreyLevelsAndClamping)
+{
+    REQUIRE_CJPEG();
+    decode_guarded(cjpeg(8, 8, ""));  // builds the tables once
+    const int32_t levels[] = {-300, -129, -128, -1, 0, 1, 100, 126, 127, 128, 300};
+    const uint32_t want[] = {0, 0, 0, 127, 128, 129, 228, 254, 255, 255, 255};
+    for (int n = 0; n < 64; ++n)
+        jpeg_mcu_samples[n] = int32_t(uint32_t(levels[n % 11]) << 22);
+    std::vector<uint32_t> buf(64, kSentinel);
+    output_mcu(buf, 8, 8, 1, 1, 1);
+    for (int n = 0; n < 64; ++n) {
+        const uint32_t L = want[n % 11];
+        EXPECT_EQ(buf[n], 0xFF000000u | L << 16 | L << 8 | L) << n;
+    }
+}
+
+TEST(JpegColour, ChromaOfA420McuCoversTwoByTwoPixels)
+{
+    REQUIRE_CJPEG();
+    decode_guarded(cjpeg(8, 8, ""));
+    for (int n = 0; n < 4 * 64; ++n)
+        jpeg_mcu_samples[n] = 0;  // mid grey luma
+    for (int n = 0; n < 64; ++n) {
+        jpeg_mcu_samples[4 * 64 + n] = int32_t(uint32_t(n - 32) << 22);  // Cb
+        jpeg_mcu_samples[5 * 64 + n] = int32_t(uint32_t(32 - n) << 22);  // Cr
+    }
+    std::vector<uint32_t> buf(17 * 16, kSentinel);
+    output_mcu(buf, 17, 16, 3, 2, 2);
+    for (int r = 0; r < 16; ++r)
+        for (int c = 0; c < 16; ++c) {
+            const int n = (r / 2) * 8 + c / 2;
+            const double cb = n - 32, cr = 32 - n;
+            const double red = 128 + 1.402 * cr, blue = 128 + 1.772 * cb;
+            const uint32_t p = buf[size_t(r) * 17 + c];
+            EXPECT_NEAR(double(p >> 16 & 255), std::min(255.0, std::max(0.0, red)), 1.01) << r << "," << c;
+            EXPECT_NEAR(double(p & 255), std::min(255.0, std::max(0.0, blue)), 1.01) << r << "," << c;
+        }
+    for (int r = 0; r < 16; ++r)
+        EXPECT_EQ(buf[size_t(r) * 17 + 16], kSentinel);
+}
+
+// The fixed-point transform against a floating-point inverse DCT, with the
+// dequantisation factors derived here independently (q x 2^19 x a(u) a(v)).
+TEST(JpegIdct, AgreesWithFloatingPointTransform)
+{
+    REQUIRE_CJPEG();
+    decode_guarded(cjpeg(8, 8, ""));
+    const double pi = std::acos(-1.0);
+    auto a = [&](int k) { return k == 0 ? 1.0 : std::sqrt(2.0) * std::cos(k * pi / 16); };
+    uint32_t state = 12345;
+    for (int trial = 0; trial < 200; ++trial) {
+        double coef[64];
+        int32_t block[64];
+        uint32_t mask = 0;
+        for (int n = 0; n < 64; ++n) {
+            state = state * 1664525u + 1013904223u;
+            const int u = n & 7, v = n >> 3;
+            // Mostly low frequencies, a few high ones, as in real blocks.
+            int range = (u + v < 4 || (state >> 8) % 9 == 0) ? 120 : 0;
+            coef[n] = range ? int((state >> 16) % (2 * range + 1)) - range : 0;
+            if (n == 0)
+                coef[n] = int((state >> 12) % 1001) - 500;
+            block[n] = int32_t(std::lround(coef[n] * std::ldexp(1.0, 19) * a(u) * a(v)));
+            if (coef[n] != 0)
+                mask |= 1u << v;
+        }
+        idct_8x8(block, trial % 2 ? 0xFF : mask);
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x) {
+                double s = 0;
+                for (int v = 0; v < 8; ++v)
+                    for (int u = 0; u < 8; ++u) {
+                        const double cu = u ? 1 : std::sqrt(0.5), cv = v ? 1 : std::sqrt(0.5);
+                        s += cu * cv * coef[v * 8 + u] * std::cos((2 * x + 1) * u * pi / 16) *
+                             std::cos((2 * y + 1) * v * pi / 16);
+                    }
+                s /= 4;
+                EXPECT_NEAR(block[y * 8 + x] / std::ldexp(1.0, 22), s, 0.6) << trial << " " << y << "," << x;
+            }
+    }
+}
+
+TEST(JpegHuffman, SlowPathOnAStandardTable)
+{
+    REQUIRE_CJPEG();
+    // A baseline picture leaves the standard luminance DC table in table 0.
+    ASSERT_EQ(decode_guarded(cjpeg(8, 8, "")).rc, 0);
+    int32_t symbol = -1, length = -1;
+    jpeg_huff_decode_slow(0, 16, 0x0000, &symbol, &length);  // code 00: category 0
+    EXPECT_EQ(symbol, 0);
+    EXPECT_EQ(length, 2);
+    jpeg_huff_decode_slow(0, 16, 0xFF00 >> 1 << 1 & 0xFF80, &symbol, &length);  // 111111110: category 11
+    EXPECT_EQ(symbol, 11);
+    EXPECT_EQ(length, 9);
+    jpeg_huff_decode_slow(0, 16, 0xFFFF, &symbol, &length);  // no such code
+    EXPECT_EQ(symbol, 0);
+    EXPECT_EQ(length, 16);
+}
+
+}  // namespace
