@@ -1,0 +1,247 @@
+// TGA, PCX and CEL: orientation, run-length packets, palettes, and files
+// shorter than their headers say.
+#include <vector>
+
+#include "tests/formats/builders.h"
+
+namespace {
+
+Bytes tga_header(uint32_t image_type, uint32_t depth, uint32_t descriptor, uint32_t width, uint32_t height,
+                 uint32_t map_type = 0, uint32_t map_first = 0, uint32_t map_length = 0, uint32_t map_bits = 0)
+{
+    Bytes f;
+    f.u8(0).u8(map_type).u8(image_type).u16(map_first).u16(map_length).u8(map_bits);
+    f.u16(0).u16(0).u16(width).u16(height).u8(depth).u8(descriptor);
+    return f;
+}
+
+TEST(Tga, RunLengthPacketAtTheTopRow)
+{
+    Bytes f = tga_header(10, 24, 0x20, 4, 2);
+    f.raw({0x82, 1, 2, 3, 0x00, 9, 8, 7, 0x83, 4, 5, 6});
+    Window win(4, 2);
+    ASSERT_EQ(win.decode(f.b), 0);
+    for (int x = 0; x < 3; ++x)
+        EXPECT_EQ(win.at(x, 0), 0xFF030201u);
+    EXPECT_EQ(win.at(3, 0), 0xFF070809u);
+    // The last run carries over into the next row.
+    for (int x = 0; x < 4; ++x)
+        EXPECT_EQ(win.at(x, 1), 0xFF060504u);
+}
+
+TEST(Tga, OrientationBits)
+{
+    // Two stored rows of 2 grey pixels: 10 20 / 30 40.
+    auto decode = [](uint32_t descriptor, Window& win) {
+        Bytes f = tga_header(3, 8, descriptor, 2, 2);
+        f.raw({10, 20, 30, 40});
+        return win.decode(f.b);
+    };
+    Window bottom(2, 2), top(2, 2), mirrored(2, 2);
+    ASSERT_EQ(decode(0x00, bottom), 0);
+    EXPECT_EQ(bottom.at(0, 1), 0xFF0A0A0Au);  // first stored row at the bottom
+    EXPECT_EQ(bottom.at(1, 0), 0xFF282828u);
+    ASSERT_EQ(decode(0x20, top), 0);
+    EXPECT_EQ(top.at(0, 0), 0xFF0A0A0Au);
+    ASSERT_EQ(decode(0x30, mirrored), 0);
+    EXPECT_EQ(mirrored.at(1, 0), 0xFF0A0A0Au);  // right to left
+    EXPECT_EQ(mirrored.at(0, 1), 0xFF282828u);
+}
+
+TEST(Tga, PixelWidths)
+{
+    Bytes f = tga_header(2, 16, 0x20, 1, 1);
+    f.raw({0xFF, 0xFF});  // bit 15 ignored
+    Window c16(1, 1);
+    ASSERT_EQ(c16.decode(f.b), 0);
+    EXPECT_EQ(c16.at(0, 0), 0xFFF8F8F8u);
+
+    Bytes a = tga_header(2, 32, 0x20, 1, 1);
+    a.raw({1, 2, 3, 0x40});
+    Window c32(1, 1);
+    ASSERT_EQ(c32.decode(a.b), 0);
+    EXPECT_EQ(c32.at(0, 0), 0x40030201u);  // alpha from the file
+}
+
+TEST(Tga, ColourMaps)
+{
+    // First index 16, three 24-bit entries; index 20 lies beyond the map.
+    Bytes f = tga_header(1, 8, 0x20, 3, 1, 1, 16, 3, 24);
+    f.raw({1, 2, 3, 4, 5, 6, 7, 8, 9});
+    f.raw({17, 20, 16});
+    Window win(3, 1);
+    ASSERT_EQ(win.decode(f.b), 0);
+    EXPECT_EQ(win.at(0, 0), 0xFF060504u);
+    EXPECT_EQ(win.at(1, 0), 0xFF000000u);
+    EXPECT_EQ(win.at(2, 0), 0xFF030201u);
+
+    // A map that runs past the end of the file: its missing entries and the
+    // missing pixels are not read.
+    Bytes cut = tga_header(1, 8, 0x20, 2, 1, 1, 0, 200, 24);
+    cut.raw({1, 2, 3, 4});
+    Window part(2, 1);
+    EXPECT_EQ(part.decode(cut.b), 0);
+    EXPECT_EQ(part.count(untouched), 2);
+
+    // Map entries of 0 bytes cannot be converted.
+    Bytes zero = tga_header(1, 8, 0x20, 1, 1, 1, 0, 1, 0);
+    zero.raw({0, 0});
+    Window none(1, 1);
+    EXPECT_EQ(none.decode(zero.b), -1);
+    EXPECT_EQ(none.at(0, 0), untouched);
+}
+
+TEST(Tga, RejectedHeadersAndTruncatedData)
+{
+    Window win(2, 2);
+    Bytes depth15 = tga_header(2, 15, 0, 1, 1);
+    depth15.fill(4, 0);
+    EXPECT_EQ(win.decode(depth15.b), -1);
+    Bytes interleaved = tga_header(2, 24, 0x40, 1, 1);
+    interleaved.fill(4, 0);
+    EXPECT_EQ(win.decode(interleaved.b), -1);
+    Bytes zero = tga_header(2, 24, 0, 0, 1);
+    zero.fill(4, 0);
+    EXPECT_EQ(tga_decode(zero.b.data(), int32_t(zero.size()), reinterpret_cast<uint8_t*>(win.px.data()), 8, 2, 2,
+                         0, 0),
+              -1);
+    EXPECT_EQ(win.count(untouched), 4);
+
+    // A run whose pixel is cut off, and raw data cut mid-picture.
+    Bytes rle = tga_header(10, 24, 0x20, 2, 2);
+    rle.raw({0x01, 1, 2, 3, 4, 5, 6, 0x81, 7});
+    EXPECT_EQ(win.decode(rle.b), 0);
+    EXPECT_EQ(win.at(1, 0), 0xFF060504u);
+    EXPECT_EQ(win.at(0, 1), untouched);
+    Bytes raw = tga_header(2, 24, 0x20, 2, 2);
+    raw.raw({1, 2, 3, 4});
+    Window part(2, 2);
+    EXPECT_EQ(part.decode(raw.b), 0);
+    EXPECT_EQ(part.at(0, 0), 0xFF030201u);
+    EXPECT_EQ(part.count(untouched), 3);
+}
+
+Bytes pcx_header(int16_t xmax, int16_t ymax, uint32_t planes, int16_t bytes_per_line)
+{
+    Bytes f;
+    f.raw({0x0A, 0x05, 0x01, 0x08}).u16(0).u16(0).u16(uint16_t(xmax)).u16(uint16_t(ymax));
+    f.fill(65 - f.size(), 0);
+    f.u8(planes).u16(uint16_t(bytes_per_line));
+    f.fill(128 - f.size(), 0);
+    return f;
+}
+
+std::vector<uint8_t> grey_palette_tail()
+{
+    Bytes p;
+    p.u8(0x0C);
+    for (int i = 0; i < 256; ++i)
+        p.u8(i).u8(i).u8(255 - i);
+    return p.b;
+}
+
+TEST(Pcx, RunsPaddingAndCountZero)
+{
+    // 3 x 2 picture, 4 bytes per line: the padding byte is decoded, not written.
+    // 0xC0 (count 0) consumes its value; a run crosses the line end.
+    Bytes f = pcx_header(2, 1, 1, 4);
+    f.raw({0xC0, 99, 0xC2, 5, 6, 7, 0xC4, 8});
+    std::vector<uint8_t> tail = grey_palette_tail();
+    f.b.insert(f.b.end(), tail.begin(), tail.end());
+    Window win(3, 2);
+    ASSERT_EQ(win.decode(f.b), 0);
+    EXPECT_EQ(win.at(0, 0), 0xFF0505FAu);
+    EXPECT_EQ(win.at(1, 0), 0xFF0505FAu);
+    EXPECT_EQ(win.at(2, 0), 0xFF0606F9u);
+    for (int x = 0; x < 3; ++x)
+        EXPECT_EQ(win.at(x, 1), 0xFF0808F7u);
+}
+
+TEST(Pcx, ThreePlanesAreOpaque)
+{
+    Bytes f = pcx_header(1, 0, 3, 2);
+    f.raw({10, 11, 20, 21, 30, 31});
+    Window win(2, 1);
+    std::fill(win.px.begin(), win.px.end(), 0x00FFFFFFu);  // alpha 0 before
+    ASSERT_EQ(win.decode(f.b), 0);
+    EXPECT_EQ(win.at(0, 0), 0xFF0A141Eu);
+    EXPECT_EQ(win.at(1, 0), 0xFF0B151Fu);
+}
+
+TEST(Pcx, OtherPlaneCountsShortFilesAndBadSizes)
+{
+    Bytes two = pcx_header(1, 0, 2, 2);
+    two.fill(800, 0);
+    Window win(2, 1);
+    EXPECT_EQ(win.decode(two.b), 0);
+    EXPECT_EQ(win.count(untouched), 2);
+
+    // One plane but no room for a 768-byte palette.
+    Bytes small = pcx_header(1, 0, 1, 2);
+    small.raw({1, 2});
+    EXPECT_EQ(win.decode(small.b), -1);
+    EXPECT_EQ(win.count(untouched), 2);
+
+    Bytes inverted = pcx_header(-1, 0, 1, 2);
+    inverted.fill(800, 0);
+    EXPECT_EQ(win.decode(inverted.b), -1);
+
+    // Data that ends early leaves the rest untouched.
+    Bytes early = pcx_header(1, 1, 3, 2);
+    early.raw({1, 2, 3});
+    Window part(2, 2);
+    EXPECT_EQ(part.decode(early.b), 0);
+    EXPECT_EQ(part.at(0, 0) & 0xFFFF0000u, 0xFF010000u);
+    EXPECT_EQ(part.at(0, 1), 0xFF345678u);  // only made opaque
+}
+
+Bytes cel_file(uint32_t width, uint32_t height)
+{
+    Bytes f;
+    f.raw({0x19, 0x91}).u16(width).u16(height).u16(0).u16(0).u8(8).u8(0);
+    f.fill(32 - f.size(), 0);
+    return f;
+}
+
+TEST(Cel, SixBitPaletteWithoutReplication)
+{
+    Bytes f = cel_file(2, 1);
+    std::vector<uint8_t> pal(768, 0);
+    pal[3] = 63;
+    pal[5] = 32;
+    pal[6] = 1;
+    pal[7] = 2;
+    pal[8] = 3;
+    f.b.insert(f.b.end(), pal.begin(), pal.end());
+    f.raw({1, 2});
+    Window win(2, 1);
+    ASSERT_EQ(win.decode(f.b), 0);
+    EXPECT_EQ(win.at(0, 0), 0xFFFC0080u);
+    EXPECT_EQ(win.at(1, 0), 0xFF04080Cu);
+}
+
+TEST(Cel, TruncatedAndEmpty)
+{
+    // Cut inside the palette: no pixels; entries read as far as present.
+    Bytes f = cel_file(2, 2);
+    f.fill(100, 20);
+    Window win(2, 2);
+    EXPECT_EQ(win.decode(f.b), 0);
+    EXPECT_EQ(win.count(untouched), 4);
+    EXPECT_EQ(palette_count, 33);
+    EXPECT_EQ(decoder_palette[40], 0xFF000000u);
+
+    // Cut inside the pixels.
+    Bytes g = cel_file(2, 2);
+    g.fill(768, 0).raw({0, 0, 0});
+    Window part(2, 2);
+    EXPECT_EQ(part.decode(g.b), 0);
+    EXPECT_EQ(part.count(0xFF000000u), 3);
+    EXPECT_EQ(part.at(1, 1), untouched);
+
+    Bytes zero = cel_file(0, 5);
+    zero.fill(768, 0);
+    EXPECT_EQ(part.decode(zero.b), -1);
+}
+
+} // namespace
