@@ -1,5 +1,7 @@
 #include "tests/png/png_test_util.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 
@@ -273,4 +275,51 @@ std::vector<uint8_t> rechunk_png(const std::vector<uint8_t>& png, const std::vec
     append_idat(head, zlib, idat_sizes, empty_between);
     append(head, tail);
     return head;
+}
+
+static int paeth_predict(int a, int b, int c)
+{
+    int p = a + b - c;
+    int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+    if (pa <= pb && pa <= pc)
+        return a;
+    return pb <= pc ? b : c;
+}
+
+std::vector<uint8_t> encode_rows(const std::vector<uint8_t>& samples, uint32_t width, uint32_t height, int channels,
+                                 int depth, bool interlaced, int first_filter)
+{
+    static const int xs[7] = {0, 4, 0, 2, 0, 1, 0}, ys[7] = {0, 0, 4, 0, 2, 0, 1};
+    static const int dx[7] = {8, 8, 4, 4, 2, 2, 1}, dy[7] = {8, 8, 8, 4, 4, 2, 2};
+    const int bpp = std::max(1, channels * depth / 8);
+    std::vector<uint8_t> out;
+    for (int p = 0; p < (interlaced ? 7 : 1); ++p) {
+        uint32_t x0 = interlaced ? xs[p] : 0, y0 = interlaced ? ys[p] : 0;
+        uint32_t sx = interlaced ? dx[p] : 1, sy = interlaced ? dy[p] : 1;
+        if (x0 >= width || y0 >= height)
+            continue;
+        std::vector<uint8_t> prior;
+        int r = 0;
+        for (uint32_t y = y0; y < height; y += sy, ++r) {
+            std::vector<uint8_t> raw;
+            uint32_t bits = 0;
+            for (uint32_t x = x0; x < width; x += sx)
+                for (int c = 0; c < channels; ++c, bits += depth) {
+                    if (bits % 8 == 0)
+                        raw.push_back(0);
+                    raw.back() |= uint8_t(samples[(size_t(y) * width + x) * channels + c] << (8 - depth - bits % 8));
+                }
+            if (prior.empty())
+                prior.assign(raw.size(), 0);
+            int f = (r + first_filter) % 5;
+            out.push_back(uint8_t(f));
+            for (size_t i = 0; i < raw.size(); ++i) {
+                int a = i >= size_t(bpp) ? raw[i - bpp] : 0, b = prior[i], c = i >= size_t(bpp) ? prior[i - bpp] : 0;
+                int pred = f == 0 ? 0 : f == 1 ? a : f == 2 ? b : f == 3 ? (a + b) / 2 : paeth_predict(a, b, c);
+                out.push_back(uint8_t(raw[i] - pred));
+            }
+            prior = raw;
+        }
+    }
+    return out;
 }

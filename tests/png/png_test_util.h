@@ -67,3 +67,9 @@ std::vector<uint8_t> make_test_png_gray(uint32_t width, uint32_t height, const s
 // first IDAT; re-chunk a PNG's image data into the given sizes.
 std::vector<uint8_t> rechunk_png(const std::vector<uint8_t>& png, const std::vector<size_t>& idat_sizes,
                                  bool empty_between = false);
+
+// Filtered image data for samples (width x height x channels, each below
+// 2^depth), Adam7 when interlaced; row r of each pass uses filter
+// (r + first_filter) % 5, so every filter type is exercised.
+std::vector<uint8_t> encode_rows(const std::vector<uint8_t>& samples, uint32_t width, uint32_t height, int channels,
+                                 int depth, bool interlaced, int first_filter = 0);
