@@ -104,14 +104,37 @@ int tga_decode(const uint8_t* source, int32_t length, uint8_t* destination, int3
         for (int64_t j = rows.first; j < rows.end; ++j) {
             uint64_t stored = top_first ? uint64_t(j) : uint64_t(height - 1 - j);
             uint64_t row_offset = data + stored * stride;
+            if (row_offset >= src.length)
+                continue;
+            // Pixels past the end of a truncated file are left unwritten.
+            int64_t present = int64_t((src.length - row_offset) / pixel_size);
+            const uint8_t* in = source + row_offset;
             uint8_t* row = window_row(w, j);
+            if (!right_to_left && !map.present) {
+                int64_t end = cols.end < present ? cols.end : present;
+                switch (pixel_size) {
+                case 1:
+                    for (int64_t i = cols.first; i < end; ++i)
+                        store_pixel(window_pixel(w, row, i), decoder_palette[in[i]]);
+                    break;
+                case 3:
+                    for (int64_t i = cols.first; i < end; ++i) {
+                        const uint8_t* p = in + 3 * i;
+                        store_pixel(window_pixel(w, row, i),
+                                    0xFF000000u | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0]);
+                    }
+                    break;
+                default:
+                    for (int64_t i = cols.first; i < end; ++i)
+                        store_pixel(window_pixel(w, row, i), tga_convert(in + pixel_size * i, pixel_size));
+                    break;
+                }
+                continue;
+            }
             for (int64_t i = cols.first; i < cols.end; ++i) {
-                uint64_t k = right_to_left ? uint64_t(width - 1 - i) : uint64_t(i);
-                uint64_t at = row_offset + k * pixel_size;
-                // Pixels past the end of a truncated file are left unwritten.
-                if (at > src.length || pixel_size > src.length - at)
-                    continue;
-                store_pixel(window_pixel(w, row, i), tga_pixel(source + at, pixel_size, map));
+                int64_t k = right_to_left ? width - 1 - i : i;
+                if (k < present)
+                    store_pixel(window_pixel(w, row, i), tga_pixel(in + k * pixel_size, pixel_size, map));
             }
         }
         return 0;
