@@ -129,3 +129,28 @@ void ExpectedFrame::scrollbar(int32_t columns, int32_t offset, int32_t total_hei
                        << expected.px[size_t(y) * size_t(expected.w) + size_t(x)];
     return ::testing::AssertionSuccess();
 }
+
+#include "tests/support/test_support.h"
+#include "tools/fixture/thumbsdb_writer.h"
+
+std::vector<uint8_t> cache_jpeg(int i) { return fixture::encode_jpeg(fixture::make_test_image(96, 72, uint32_t(i + 1))); }
+
+std::vector<uint8_t> write_cache(const std::string& folder, const std::vector<std::string>& names, int16_t version,
+                                 const std::string& file_name)
+{
+    fixture::CacheSpec spec;
+    spec.version = version;
+    for (size_t i = 0; i < names.size(); ++i) {
+        fixture::CacheEntry e;
+        e.name = names[i];
+        e.time = CACHE_BASE_TIME + uint64_t(i) * 36000000000ull;
+        if (version >= 7)
+            e.picture = cache_jpeg(int(i));
+        else
+            e.image = fixture::make_test_image(96, 72, uint32_t(i + 1));
+        spec.entries.push_back(e);
+    }
+    std::vector<uint8_t> db = fixture::write_thumbs_db(spec);
+    write_file(folder + "/" + file_name, db);
+    return db;
+}

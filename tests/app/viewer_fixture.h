@@ -54,3 +54,12 @@ struct ExpectedFrame {
 // Compares the frame last presented by the headless host; reports the first
 // differing pixel.
 ::testing::AssertionResult frame_matches(const ExpectedFrame& expected);
+
+// Writes folder/Thumbs.db (under file_name) with one thumbnail per name:
+// version 7+ stores JPEGs of make_test_image(96, 72, seed i), older
+// versions old-format streams. Entry i's catalog time is base_time + i hours.
+constexpr FileTime CACHE_BASE_TIME = 128980119090000000ull;
+std::vector<uint8_t> write_cache(const std::string& folder, const std::vector<std::string>& names, int16_t version = 7,
+                                 const std::string& file_name = "Thumbs.db");
+// The stored JPEG of entry i written by write_cache for version 7.
+std::vector<uint8_t> cache_jpeg(int i);
