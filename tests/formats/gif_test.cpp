@@ -1,5 +1,5 @@
-// GIF: LZW corner cases, interlacing, background and transparency, and the
-// ways damaged files end.
+// GIF: code widths up to a full dictionary, short interlaced images, the
+// ways damaged files end, and placement in the window.
 #include <algorithm>
 #include <vector>
 
@@ -93,24 +93,6 @@ std::vector<uint8_t> literal_stream(const std::vector<int>& indices, int min_cod
 
 const std::vector<uint32_t> four = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF};
 
-TEST(Gif, RepeatedFirstCharacterCode)
-{
-    // Codes clear, 1, 6: code 6 is the entry still being made, "1" + "1".
-    CodeWriter w;
-    w.put(4, 3);
-    w.put(1, 3);
-    w.put(6, 3);
-    w.put(5, 3);
-    GifSpec g;
-    g.screen_width = g.width = 3;
-    g.screen_height = g.height = 1;
-    g.global = four;
-    g.data = w.finish();
-    Window win(3, 1);
-    ASSERT_EQ(win.decode(make_gif(g)), 0);
-    for (int x = 0; x < 3; ++x)
-        EXPECT_EQ(win.at(x, 0), 0xFF00FF00u) << x;
-}
 
 TEST(Gif, CodeWidthGrowsAfterEntry511AndStopsAt12Bits)
 {
@@ -144,28 +126,6 @@ TEST(Gif, CodeWidthGrowsAfterEntry511AndStopsAt12Bits)
     EXPECT_EQ(wrong, 0);
 }
 
-TEST(Gif, InterlacedRowsArriveInPassOrder)
-{
-    // Row k of the stream carries index k; pass order puts it on row order[k].
-    const int order[16] = {0, 8, 4, 12, 2, 6, 10, 14, 1, 3, 5, 7, 9, 11, 13, 15};
-    std::vector<uint32_t> table(16);
-    for (int i = 0; i < 16; ++i)
-        table[size_t(i)] = uint32_t(i) * 0x101010u;
-    std::vector<int> stream;
-    for (int k = 0; k < 16; ++k)
-        stream.push_back(k);
-    GifSpec g;
-    g.screen_width = g.width = 1;
-    g.screen_height = g.height = 16;
-    g.global = table;
-    g.interlaced = true;
-    g.min_code_size = 4;
-    g.data = literal_stream(stream, 4);
-    Window win(1, 16);
-    ASSERT_EQ(win.decode(make_gif(g)), 0);
-    for (int k = 0; k < 16; ++k)
-        EXPECT_EQ(win.at(0, order[k]), 0xFF000000u | uint32_t(k) * 0x101010u) << "stream row " << k;
-}
 
 TEST(Gif, InterlacedImagesOfFewerThanFiveRows)
 {
@@ -188,60 +148,7 @@ TEST(Gif, InterlacedImagesOfFewerThanFiveRows)
     }
 }
 
-TEST(Gif, BackgroundAroundASmallImage)
-{
-    GifSpec g;
-    g.screen_width = 4;
-    g.screen_height = 3;
-    g.left = 1;
-    g.top = 1;
-    g.width = 2;
-    g.height = 1;
-    g.global = four;
-    g.background = 2;
-    g.data = literal_stream({3, 3}, 2);
-    Window win(5, 4);
-    ASSERT_EQ(win.decode(make_gif(g)), 0);
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 5; ++x) {
-            uint32_t want = x >= 4 || y >= 3 ? untouched : (y == 1 && (x == 1 || x == 2)) ? 0xFFFFFFFFu : 0xFF0000FFu;
-            EXPECT_EQ(win.at(x, y), want) << x << "," << y;
-        }
 
-    // Without a global table the background is 0x00000000, even with a local one.
-    g.local = g.global;
-    g.global.clear();
-    Window bare(4, 3);
-    ASSERT_EQ(bare.decode(make_gif(g)), 0);
-    EXPECT_EQ(bare.at(0, 0), 0u);
-    EXPECT_EQ(bare.at(1, 1), 0xFFFFFFFFu);
-    EXPECT_EQ(bare.count(0u), 10);
-}
-
-TEST(Gif, TransparencyAndShortColourTables)
-{
-    GifSpec g;
-    g.screen_width = g.width = 3;
-    g.screen_height = g.height = 1;
-    g.global = four;
-    g.transparent = 0;
-    g.data = literal_stream({0, 1, 3}, 2);
-    Window win(3, 1);
-    ASSERT_EQ(win.decode(make_gif(g)), 0);
-    EXPECT_EQ(win.at(0, 0), 0x00FF0000u);  // colour kept, alpha 0
-    EXPECT_EQ(win.at(1, 0), 0xFF00FF00u);
-    EXPECT_EQ(palette_count, 4);
-
-    // A 4-entry table with a 3-bit code size: indices 4 to 7 are opaque black.
-    g.transparent = -1;
-    g.min_code_size = 3;
-    g.data = literal_stream({5, 7, 2}, 3);
-    Window black(3, 1);
-    ASSERT_EQ(black.decode(make_gif(g)), 0);
-    EXPECT_EQ(black.at(0, 0), 0xFF000000u);
-    EXPECT_EQ(black.at(1, 0), 0xFF000000u);
-    EXPECT_EQ(black.at(2, 0), 0xFF0000FFu);
-}
 
 TEST(Gif, BlockStructureThatIsNotAnImageIsRejected)
 {
@@ -309,31 +216,6 @@ TEST(Gif, DamagedDataEndsSafely)
     EXPECT_EQ(wide.count(untouched), 4);
 }
 
-TEST(Gif, ZeroSizedImagesAndMissingColourTables)
-{
-    // A zero-width image on a 2x1 screen: only the background is painted.
-    GifSpec g;
-    g.screen_width = 2;
-    g.screen_height = 1;
-    g.global = four;
-    g.background = 1;
-    g.width = 0;
-    g.height = 1;
-    g.data = literal_stream({1}, 2);
-    Window zero(2, 1);
-    EXPECT_EQ(zero.decode(make_gif(g)), 0);
-    EXPECT_EQ(zero.count(0xFF00FF00u), 2);
-
-    // No colour table at all: the indices show as a grey ramp.
-    GifSpec n;
-    n.screen_width = n.width = 2;
-    n.screen_height = n.height = 1;
-    n.data = literal_stream({3, 1}, 2);
-    Window grey(2, 1);
-    EXPECT_EQ(grey.decode(make_gif(n)), 0);
-    EXPECT_EQ(grey.at(0, 0), 0xFF030303u);
-    EXPECT_EQ(grey.at(1, 0), 0xFF010101u);
-}
 
 TEST(Gif, PlacementClipsAndFollowsThePitch)
 {

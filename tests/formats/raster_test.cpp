@@ -1,5 +1,6 @@
-// TGA, PCX and CEL: orientation, run-length packets, palettes, and files
-// shorter than their headers say.
+// TGA, PCX and CEL files shorter than their headers say, and colour maps
+// that point outside the file. Orientation, packets and palettes are checked
+// against the corpus in conformance_test.cpp.
 #include <vector>
 
 #include "tests/formats/builders.h"
@@ -15,53 +16,8 @@ Bytes tga_header(uint32_t image_type, uint32_t depth, uint32_t descriptor, uint3
     return f;
 }
 
-TEST(Tga, RunLengthPacketAtTheTopRow)
-{
-    Bytes f = tga_header(10, 24, 0x20, 4, 2);
-    f.raw({0x82, 1, 2, 3, 0x00, 9, 8, 7, 0x83, 4, 5, 6});
-    Window win(4, 2);
-    ASSERT_EQ(win.decode(f.b), 0);
-    for (int x = 0; x < 3; ++x)
-        EXPECT_EQ(win.at(x, 0), 0xFF030201u);
-    EXPECT_EQ(win.at(3, 0), 0xFF070809u);
-    // The last run carries over into the next row.
-    for (int x = 0; x < 4; ++x)
-        EXPECT_EQ(win.at(x, 1), 0xFF060504u);
-}
 
-TEST(Tga, OrientationBits)
-{
-    // Two stored rows of 2 grey pixels: 10 20 / 30 40.
-    auto decode = [](uint32_t descriptor, Window& win) {
-        Bytes f = tga_header(3, 8, descriptor, 2, 2);
-        f.raw({10, 20, 30, 40});
-        return win.decode(f.b);
-    };
-    Window bottom(2, 2), top(2, 2), mirrored(2, 2);
-    ASSERT_EQ(decode(0x00, bottom), 0);
-    EXPECT_EQ(bottom.at(0, 1), 0xFF0A0A0Au);  // first stored row at the bottom
-    EXPECT_EQ(bottom.at(1, 0), 0xFF282828u);
-    ASSERT_EQ(decode(0x20, top), 0);
-    EXPECT_EQ(top.at(0, 0), 0xFF0A0A0Au);
-    ASSERT_EQ(decode(0x30, mirrored), 0);
-    EXPECT_EQ(mirrored.at(1, 0), 0xFF0A0A0Au);  // right to left
-    EXPECT_EQ(mirrored.at(0, 1), 0xFF282828u);
-}
 
-TEST(Tga, PixelWidths)
-{
-    Bytes f = tga_header(2, 16, 0x20, 1, 1);
-    f.raw({0xFF, 0xFF});  // bit 15 ignored
-    Window c16(1, 1);
-    ASSERT_EQ(c16.decode(f.b), 0);
-    EXPECT_EQ(c16.at(0, 0), 0xFFF8F8F8u);
-
-    Bytes a = tga_header(2, 32, 0x20, 1, 1);
-    a.raw({1, 2, 3, 0x40});
-    Window c32(1, 1);
-    ASSERT_EQ(c32.decode(a.b), 0);
-    EXPECT_EQ(c32.at(0, 0), 0x40030201u);  // alpha from the file
-}
 
 TEST(Tga, ColourMaps)
 {
@@ -91,15 +47,10 @@ TEST(Tga, ColourMaps)
     EXPECT_EQ(none.at(0, 0), untouched);
 }
 
-TEST(Tga, RejectedHeadersAndTruncatedData)
+TEST(Tga, ZeroWidthAndTruncatedData)
 {
+    // The entry lets a zero width through to the decoder, which rejects it.
     Window win(2, 2);
-    Bytes depth15 = tga_header(2, 15, 0, 1, 1);
-    depth15.fill(4, 0);
-    EXPECT_EQ(win.decode(depth15.b), -1);
-    Bytes interleaved = tga_header(2, 24, 0x40, 1, 1);
-    interleaved.fill(4, 0);
-    EXPECT_EQ(win.decode(interleaved.b), -1);
     Bytes zero = tga_header(2, 24, 0, 0, 1);
     zero.fill(4, 0);
     EXPECT_EQ(tga_decode(zero.b.data(), int32_t(zero.size()), reinterpret_cast<uint8_t*>(win.px.data()), 8, 2, 2,
@@ -131,42 +82,8 @@ Bytes pcx_header(int16_t xmax, int16_t ymax, uint32_t planes, int16_t bytes_per_
     return f;
 }
 
-std::vector<uint8_t> grey_palette_tail()
-{
-    Bytes p;
-    p.u8(0x0C);
-    for (int i = 0; i < 256; ++i)
-        p.u8(i).u8(i).u8(255 - i);
-    return p.b;
-}
 
-TEST(Pcx, RunsPaddingAndCountZero)
-{
-    // 3 x 2 picture, 4 bytes per line: the padding byte is decoded, not written.
-    // 0xC0 (count 0) consumes its value; a run crosses the line end.
-    Bytes f = pcx_header(2, 1, 1, 4);
-    f.raw({0xC0, 99, 0xC2, 5, 6, 7, 0xC4, 8});
-    std::vector<uint8_t> tail = grey_palette_tail();
-    f.b.insert(f.b.end(), tail.begin(), tail.end());
-    Window win(3, 2);
-    ASSERT_EQ(win.decode(f.b), 0);
-    EXPECT_EQ(win.at(0, 0), 0xFF0505FAu);
-    EXPECT_EQ(win.at(1, 0), 0xFF0505FAu);
-    EXPECT_EQ(win.at(2, 0), 0xFF0606F9u);
-    for (int x = 0; x < 3; ++x)
-        EXPECT_EQ(win.at(x, 1), 0xFF0808F7u);
-}
 
-TEST(Pcx, ThreePlanesAreOpaque)
-{
-    Bytes f = pcx_header(1, 0, 3, 2);
-    f.raw({10, 11, 20, 21, 30, 31});
-    Window win(2, 1);
-    std::fill(win.px.begin(), win.px.end(), 0x00FFFFFFu);  // alpha 0 before
-    ASSERT_EQ(win.decode(f.b), 0);
-    EXPECT_EQ(win.at(0, 0), 0xFF0A141Eu);
-    EXPECT_EQ(win.at(1, 0), 0xFF0B151Fu);
-}
 
 TEST(Pcx, OtherPlaneCountsShortFilesAndBadSizes)
 {
@@ -203,22 +120,6 @@ Bytes cel_file(uint32_t width, uint32_t height)
     return f;
 }
 
-TEST(Cel, SixBitPaletteWithoutReplication)
-{
-    Bytes f = cel_file(2, 1);
-    std::vector<uint8_t> pal(768, 0);
-    pal[3] = 63;
-    pal[5] = 32;
-    pal[6] = 1;
-    pal[7] = 2;
-    pal[8] = 3;
-    f.b.insert(f.b.end(), pal.begin(), pal.end());
-    f.raw({1, 2});
-    Window win(2, 1);
-    ASSERT_EQ(win.decode(f.b), 0);
-    EXPECT_EQ(win.at(0, 0), 0xFFFC0080u);
-    EXPECT_EQ(win.at(1, 0), 0xFF04080Cu);
-}
 
 TEST(Cel, TruncatedAndEmpty)
 {
