@@ -7,16 +7,20 @@
 
 namespace {
 
+// Local copies of the source keep it in registers: block stores could
+// otherwise alias the globals.
 struct BitReader {
     int64_t pos;
     uint32_t buffer;
     int32_t n;  // valid bits at the low end of buffer, never above 23
+    const uint8_t* source;
+    int64_t length;
 };
 
 // Past the end of the source the reader supplies zero bytes.
 inline void read_byte(BitReader& b)
 {
-    uint32_t byte = b.pos < jpeg_source_length ? jpeg_source[b.pos] : 0;
+    uint32_t byte = b.pos < b.length ? b.source[b.pos] : 0;
     b.pos += 1;
     // The byte after 0xFF is either stuffing or a marker code: skipped either way.
     if (byte == 0xFF)
@@ -91,7 +95,8 @@ void decode_block_direct(BitReader& b, int32_t j, int32_t* block)
         int32_t v = extend(take_bits(b, s), s);
         jpeg_predictor[j] = int32_t(uint32_t(jpeg_predictor[j]) + uint32_t(v));
     }
-    std::memset(block, 0, 64 * sizeof(int32_t));
+    for (int32_t n = 0; n < 64; ++n)
+        block[n] = 0;
     block[0] = jpeg_predictor[j];
     uint32_t row_mask = 1;
     if (eob_run > 0) {
@@ -282,14 +287,14 @@ void jpeg_huff_decode_slow(int32_t table, int32_t n, uint32_t buffer, int32_t* s
 
 int64_t jpeg_decode_scan(int64_t position)
 {
-    BitReader b = {position, 0, 0};
+    BitReader b = {position, 0, 0, jpeg_source, jpeg_source_length};
     eob_run = 0;
     int32_t left = jpeg_Ri;
     int32_t expected = 0xD0;
     const bool direct = jpeg_coefficients == nullptr;
     for (int32_t y = 0; y < jpeg_height; y += jpeg_mcu_height) {
         for (int32_t x = 0; x < jpeg_width; x += jpeg_mcu_width) {
-            if (b.pos - 4 >= jpeg_source_length)
+            if (b.pos - 4 >= b.length)
                 goto end;
             if (direct) {
                 int32_t* block = jpeg_mcu_samples;

@@ -48,10 +48,19 @@ inline void idct_1d(uint32_t* v, int stride)
 void idct_8x8(int32_t* block, uint32_t row_mask)
 {
     uint32_t* v = reinterpret_cast<uint32_t*>(block);
+    const bool only_row_0 = (row_mask & 0xFF) == 1;
     // Rows whose bit is clear are all zero and stay so.
     for (int r = 0; r < 8; ++r, row_mask >>= 1)
         if (row_mask & 1)
             idct_1d(v + 8 * r, 1);
+    if (only_row_0) {
+        // A column whose only nonzero input is i0 transforms to i0 everywhere:
+        // the same result as the column pass, without its multiplications.
+        for (int r = 1; r < 8; ++r)
+            for (int c = 0; c < 8; ++c)
+                v[8 * r + c] = v[c];
+        return;
+    }
     for (int c = 0; c < 8; ++c)
         idct_1d(v + c, 8);
 }
