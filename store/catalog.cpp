@@ -259,6 +259,11 @@ int catalog_lookup(const char* name, Picture* picture, FileTime* time)
     return -1;
 }
 
+int catalog_decode_bytes(const uint8_t* data, int32_t length, Picture* picture)
+{
+    return decode_thumbnail(data, length, false, picture);
+}
+
 int catalog_entry_at(size_t position, CatalogEntry* entry)
 {
     CatalogCursor cursor;

@@ -45,6 +45,10 @@ int32_t catalog_stream_slot(int32_t stream_number);
 // the cache holds no usable thumbnail for it.
 int catalog_decode_entry(const CatalogEntry& entry, int16_t version, Picture* picture);
 
+// Probes and decodes picture bytes into newly allocated pixels, under the
+// same ceilings as catalog thumbnails; -1 beyond them.
+int catalog_decode_bytes(const uint8_t* data, int32_t length, Picture* picture);
+
 // The record at a cursor position taken earlier (CatalogCursor::position
 // before catalog_next); 1 with the record, 0 when none is there.
 int catalog_entry_at(size_t position, CatalogEntry* entry);

@@ -8,6 +8,7 @@
 #include "store/catalog.h"
 #include "store/compound_file.h"
 #include "store/dir_list.h"
+#include "store/hashed_streams.h"
 #include "store/name_index.h"
 
 FileList file_list;
@@ -140,7 +141,8 @@ int build(const char* folder, const char* cache_file, int32_t flags)
     char found[SYS_MAX_PATH];
     if (!cache_file)
         cache_file = sys_find_name_nocase("Thumbs.db", found) == 0 ? found : "Thumbs.db";
-    if (store_load(cache_file) != 0)
+    // Without a Catalog, a cache of hashed thumbnail streams still loads.
+    if (store_load(cache_file) != 0 && hashed_stream_count() == 0)
         return -1;
 
     name_index_clear(&listed_names);
@@ -155,19 +157,29 @@ int build(const char* folder, const char* cache_file, int32_t flags)
             append_unique(name);
         }
     }
-    if (flags & 2)
+    int32_t first_stream_entry = INT32_MAX;
+    if (flags & 2) {
         for (int32_t i = 0; i < record_count; ++i)
             append_unique(records[i].name);
+        // Hashed streams are listed as they stand, so that none stays hidden.
+        first_stream_entry = file_list.count;
+        for (int32_t k = 0; k < stream_table.count; ++k)
+            if (k != stream_table.catalog_slot && hashed_stream_name(stream_table.slot_name[k]))
+                append_name(stream_table.slot_name[k]);
+    }
 
     make_placeholder();
     if (file_list.count > 0) {
         void* pictures = std::realloc(file_list.pictures, sizeof(Picture) * size_t(file_list.count));
         void* times = std::realloc(file_list.times, sizeof(FileTime) * size_t(file_list.count));
+        void* slots = std::realloc(file_list.source_slot, sizeof(int32_t) * size_t(file_list.count));
         if (pictures)
             file_list.pictures = static_cast<Picture*>(pictures);
         if (times)
             file_list.times = static_cast<FileTime*>(times);
-        if (!pictures || !times) {
+        if (slots)
+            file_list.source_slot = static_cast<int32_t*>(slots);
+        if (!pictures || !times || !slots) {
             file_list.count = 0;
             return 0;
         }
@@ -177,9 +189,24 @@ int build(const char* folder, const char* cache_file, int32_t flags)
     CatalogCursor cursor;
     bool has_records = catalog_begin(&cursor, &version) == 0;
     catalog_pixel_budget = FILE_LIST_MAX_TOTAL_PIXELS;
+    int32_t next_slot = 0;
     for (int32_t i = 0; i < file_list.count; ++i) {
         Picture& picture = file_list.pictures[i];
         file_list.times[i] = 0;
+        file_list.source_slot[i] = -1;
+        if (i >= first_stream_entry) {
+            // The entries from here on are the hashed streams, in slot order.
+            while (next_slot == stream_table.catalog_slot || !hashed_stream_name(stream_table.slot_name[next_slot]))
+                ++next_slot;
+            int32_t slot = next_slot++;
+            file_list.source_slot[i] = slot;
+            const uint8_t* data;
+            int32_t length;
+            if (hashed_stream_payload(slot, &data, &length) == 0 && catalog_decode_bytes(data, length, &picture) == 0)
+                continue;
+            picture = file_list.placeholder;
+            continue;
+        }
         int32_t record = has_records ? name_index_find(&record_names, file_list_name(i), record_name, nullptr) : -1;
         CatalogEntry entry;
         if (record >= 0 && catalog_entry_at(records[record].position, &entry)) {
@@ -209,6 +236,7 @@ void file_list_release()
     std::free(file_list.name_offset);
     std::free(file_list.pictures);
     std::free(file_list.times);
+    std::free(file_list.source_slot);
     std::free(file_list.placeholder.pixels);
     file_list = FileList{};
     std::free(records);

@@ -19,16 +19,23 @@ struct FileList {
     int32_t count;
     Picture* pictures;
     FileTime* times;
+    // The slot of the stream an entry was listed from, for the thumbnail
+    // streams of caches without a Catalog; -1 for folder files and catalog
+    // names. Such entries have no catalog time and no file of their own.
+    int32_t* source_slot;
     Picture placeholder;
 };
 
 extern FileList file_list;
 
 inline const char* file_list_name(int32_t i) { return file_list.name_pool + file_list.name_offset[i]; }
+inline int32_t file_list_source_slot(int32_t i) { return file_list.source_slot ? file_list.source_slot[i] : -1; }
 inline bool file_list_has_thumbnail(int32_t i) { return file_list.pictures[i].pixels != file_list.placeholder.pixels; }
 
-// flags bit 0: the folder's own files; bit 1: the catalog's names.
-// 0 when the folder's Thumbs.db was loaded, -1 otherwise (the list is empty).
+// flags bit 0: the folder's own files; bit 1: the catalog's names, then the
+// thumbnail streams of caches without a Catalog ("256_..." streams, listed in
+// directory order under their stream names). 0 when the folder's Thumbs.db was
+// loaded (with a Catalog or with such streams), -1 otherwise (the list is empty).
 int file_list_build(const char* folder, int32_t flags);
 
 // The same for a cache file of any name: folder becomes the current

@@ -16,7 +16,9 @@ const char help[] =
     "Builds the list of entries exactly as the viewer does and prints it as\n"
     "tab-separated lines: name, width, height, filetime, utc.\n"
     "PATH is a folder holding Thumbs.db (any letter case) or a cache file.\n"
-    "Entries without a thumbnail print '-' in the last four columns.\n"
+    "Entries without a thumbnail print '-' in the last four columns; the\n"
+    "thumbnail streams of caches without a Catalog are listed under their\n"
+    "stream names, with '-' for the time.\n"
     "\n"
     "  --flags N   1 = the folder's files, 2 = the catalog's names (default),\n"
     "              3 = both\n"
@@ -80,6 +82,10 @@ int cli_list(int argc, char** argv)
             continue;
         }
         const Picture& p = file_list.pictures[i];
+        if (file_list_source_slot(i) >= 0) {  // a stream of a cache without a Catalog: no time
+            std::printf("\t%d\t%d\t-\t-\n", p.width, p.height);
+            continue;
+        }
         SystemTime t;
         file_time_to_system_time(file_list.times[i], &t);
         std::printf("\t%d\t%d\t%llu\t%04d-%02d-%02dT%02d:%02d:%02dZ\n", p.width, p.height,

@@ -1,0 +1,139 @@
+// Caches without a Catalog: "<size>_<hex>" streams with a 24-byte header.
+#include <string>
+#include <vector>
+
+#include "pngout/png_writer.h"
+#include "store/compound_file.h"
+#include "store/file_list.h"
+#include "store/hashed_streams.h"
+#include "tests/support/test_support.h"
+#include "tools/fixture/thumbsdb_writer.h"
+
+using fixture::Bytes;
+
+namespace {
+
+std::vector<std::string> names()
+{
+    std::vector<std::string> out;
+    for (int32_t i = 0; i < file_list.count; ++i)
+        out.emplace_back(file_list_name(i));
+    return out;
+}
+
+Bytes small_png(const TempDir& dir, int w, int h)
+{
+    std::string path = dir.file("p.png");
+    EXPECT_EQ(png_begin(path.c_str(), w, h), 0);
+    for (int i = 0; i < w * h; ++i)
+        png_put_pixel(uint32_t(i * 40503u) & 0xFFFFFF);
+    return read_file(path);
+}
+
+struct ListGuard {
+    ~ListGuard() { file_list_release(); }
+};
+
+} // namespace
+
+TEST(HashedStreams, NamePattern)
+{
+    EXPECT_TRUE(hashed_stream_name("256_2a9845460850edaf"));
+    EXPECT_TRUE(hashed_stream_name("96_32054a631799123"));
+    EXPECT_TRUE(hashed_stream_name("1024_A"));
+    EXPECT_FALSE(hashed_stream_name("256_"));
+    EXPECT_FALSE(hashed_stream_name("_abc"));
+    EXPECT_FALSE(hashed_stream_name("256_2a9845460850edaf0"));  // 17 digits
+    EXPECT_FALSE(hashed_stream_name("256_xyz"));
+    EXPECT_FALSE(hashed_stream_name("Catalog"));
+    EXPECT_FALSE(hashed_stream_name("21"));
+}
+
+TEST(HashedStreams, ListedInDirectoryOrderWithTheirPictures)
+{
+    ListGuard guard;
+    TempDir dir, scratch;
+    Bytes jpeg = fixture::encode_jpeg(fixture::make_test_image(40, 30, 1));
+    Bytes png = small_png(scratch, 17, 9);
+    Bytes bad_length = fixture::hashed_stream(jpeg);
+    bad_length[8] = 0xFF, bad_length[9] = 0xFF;  // payload longer than the stream
+    Bytes bad_header = fixture::hashed_stream(jpeg);
+    bad_header[0] = 12;
+    std::vector<fixture::CompoundEntry> streams = {
+        {"256_2a9845460850edaf", fixture::hashed_stream(jpeg)},
+        {"notes", Bytes(100, 1)},
+        {"96_abc", fixture::hashed_stream(png)},
+        {"256_1", bad_length},
+        {"256_2", bad_header},
+        {"256_3", Bytes(10, 0)},
+    };
+    write_file(dir.file("Thumbs.db"), fixture::write_compound(streams));
+    write_file(dir.file("own.jpg"), {1});
+    ASSERT_EQ(file_list_build(dir.path().c_str(), 3), 0);
+    EXPECT_EQ(names(), (std::vector<std::string>{"own.jpg", "Thumbs.db", "256_2a9845460850edaf", "96_abc", "256_1",
+                                                 "256_2", "256_3"}));
+    EXPECT_FALSE(file_list_has_thumbnail(0));
+    EXPECT_EQ(file_list_source_slot(0), -1);
+    EXPECT_EQ(file_list.pictures[2].width, 40);
+    EXPECT_EQ(file_list.pictures[2].height, 30);
+    EXPECT_EQ(file_list_source_slot(2), 0);
+    EXPECT_EQ(file_list.pictures[3].width, 17) << "a PNG payload";
+    EXPECT_EQ(file_list_source_slot(3), 2);
+    for (int i = 4; i < 7; ++i) {
+        EXPECT_FALSE(file_list_has_thumbnail(i)) << "lengths that do not fit give the placeholder";
+        EXPECT_GE(file_list_source_slot(i), 0);
+    }
+    ASSERT_EQ(file_list_build(dir.path().c_str(), 1), 0);
+    EXPECT_EQ(names(), (std::vector<std::string>{"own.jpg", "Thumbs.db"}));
+}
+
+TEST(HashedStreams, ACacheOfNeitherKindStillFails)
+{
+    ListGuard guard;
+    TempDir dir;
+    write_file(dir.file("Thumbs.db"), fixture::write_compound({{"data", Bytes(50, 2)}}));
+    EXPECT_EQ(file_list_build(dir.path().c_str(), 3), -1);
+    EXPECT_EQ(file_list.count, 0);
+    write_file(dir.file("Thumbs.db"), fixture::write_compound({}));
+    EXPECT_EQ(file_list_build(dir.path().c_str(), 2), -1);
+}
+
+TEST(HashedStreams, RealCachesWithoutACatalog)
+{
+    REQUIRE_CORPUS();
+    ListGuard guard;
+    std::string real = corpus_dir() + "/real";
+    int caches = 0, thumbnails = 0;
+    for (auto& row : read_tsv(real + "/manifest.tsv", nullptr)) {
+        if (row.size() < 21 || row[10] != "no" || row[7] != "yes")
+            continue;
+        SCOPED_TRACE(row[1]);
+        int streams = std::stoi(row[14]);
+        int result = file_list_build_from(real.c_str(), row[1].c_str(), 2);
+        if (streams == 0) {
+            EXPECT_EQ(result, -1) << "a Root Entry alone";
+            continue;
+        }
+        ASSERT_EQ(result, 0);
+        ++caches;
+        EXPECT_EQ(file_list.count, streams);
+        for (int32_t i = 0; i < file_list.count; ++i) {
+            ASSERT_TRUE(file_list_has_thumbnail(i)) << file_list_name(i);
+            const Picture& p = file_list.pictures[i];
+            EXPECT_GT(p.width, 0);
+            EXPECT_LE(p.width, std::stoi(row[19]));
+            EXPECT_LE(p.height, std::stoi(row[20]));
+            ++thumbnails;
+        }
+    }
+    EXPECT_EQ(caches, 175);
+    EXPECT_EQ(thumbnails, 1564 - 28) << "the mixed cache's 28 streams are counted with the catalog caches";
+
+    // The mixed cache: its catalog's names first, then its 28 hashed streams.
+    ASSERT_EQ(file_list_build_from(real.c_str(), "ff488e1abb85d56d.db", 2), 0);
+    ASSERT_EQ(file_list.count, 9 + 28);
+    for (int32_t i = 0; i < file_list.count; ++i) {
+        EXPECT_EQ(hashed_stream_name(file_list_name(i)), i >= 9) << file_list_name(i);
+        EXPECT_TRUE(file_list_has_thumbnail(i));
+    }
+}
