@@ -46,6 +46,20 @@ int sys_set_current_directory(const char* path);  // 0 or -1
 // from Windows are often "thumbs.db"). 0 with out filled, -1 when none exists.
 int sys_find_name_nocase(const char* name, char out[SYS_MAX_PATH]);
 
+// Gives the file its access and modification time (Linux keeps no creation
+// time); 0 or -1.
+int sys_set_file_time(const char* path, FileTime time);
+
+// Creates a folder (its parent must exist); 0 when it exists afterwards.
+int sys_make_directory(const char* path);
+
+// The absolute form of path (the current directory prepended when it is
+// relative); 0, or -1 when it does not fit in size bytes.
+int sys_absolute_path(const char* path, char* out, int size);
+
+// 1 when standard error is a terminal (progress lines go there only then).
+int sys_stderr_is_terminal();
+
 // 1 when path names an existing directory, 0 otherwise.
 int sys_is_directory(const char* path);
 

@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <fnmatch.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -125,4 +126,50 @@ int sys_is_directory(const char* path)
 {
     struct stat st;
     return path && stat(path, &st) == 0 && S_ISDIR(st.st_mode) ? 1 : 0;
+}
+
+int sys_set_file_time(const char* path, FileTime time)
+{
+    // FILETIME ticks from 1601-01-01 to 1970-01-01; times beyond int64 are cut.
+    constexpr int64_t unix_epoch_ticks = 116444736000000000LL;
+    constexpr int64_t ticks_per_second = 10000000;
+    int64_t ticks = time > uint64_t(INT64_MAX) ? INT64_MAX : int64_t(time);
+    int64_t since = ticks - unix_epoch_ticks;
+    int64_t seconds = since / ticks_per_second;
+    int64_t rest = since % ticks_per_second;
+    if (rest < 0) {
+        rest += ticks_per_second;
+        --seconds;
+    }
+    timespec t;
+    t.tv_sec = time_t(seconds);
+    t.tv_nsec = long(rest * 100);
+    timespec times[2] = {t, t};
+    return utimensat(AT_FDCWD, path, times, 0) == 0 ? 0 : -1;
+}
+
+int sys_make_directory(const char* path)
+{
+    if (mkdir(path, 0755) == 0)
+        return 0;
+    return sys_is_directory(path) ? 0 : -1;
+}
+
+int sys_stderr_is_terminal() { return isatty(2) ? 1 : 0; }
+
+int sys_absolute_path(const char* path, char* out, int size)
+{
+    std::string result;
+    if (path[0] == '/') {
+        result = path;
+    } else {
+        char cwd[4096];
+        if (!getcwd(cwd, sizeof cwd))
+            return -1;
+        result = std::string(cwd) + "/" + path;
+    }
+    if (result.size() + 1 > size_t(size))
+        return -1;
+    std::memcpy(out, result.c_str(), result.size() + 1);
+    return 0;
 }

@@ -128,35 +128,53 @@ void picture_probe(const uint8_t* data, int32_t length, int32_t* width, int32_t*
     }
 }
 
-int picture_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch,
-                   int32_t clip_width, int32_t clip_height, int32_t x_offset, int32_t y_offset)
+namespace {
+
+using Decoder = int (*)(const uint8_t*, int32_t, uint8_t*, int32_t, int32_t, int32_t, int32_t, int32_t);
+
+struct Format {
+    const char* name;
+    Decoder decoder;
+};
+
+// The recognition order of the decoder entry.
+Format choose_format(const uint8_t* source, int32_t length)
 {
-    palette_count = 0;
     if (!source || length <= 0)
-        return -1;
+        return {"unknown", nullptr};
     ByteView v{source, size_t(length)};
-    using Decoder = int (*)(const uint8_t*, int32_t, uint8_t*, int32_t, int32_t, int32_t, int32_t, int32_t);
-    Decoder decoder = nullptr;
     static const char png_start[2] = {char(0x89), 0x50};
     static const char jpeg_start[2] = {char(0xFF), char(0xD8)};
     static const char pcx_start[4] = {0x0A, 0x05, 0x01, 0x08};
     if (starts_with(v, png_start, 2))
-        decoder = png_decode;
-    else if (starts_with(v, jpeg_start, 2))
-        decoder = jpeg_decode;
-    else if (starts_with(v, "GIF", 3))
-        decoder = gif_decode;
-    else if (is_cel(v))
-        decoder = cel_decode;
-    else if (starts_with(v, "BM", 2))
-        decoder = bmp_decode;
-    else if (starts_with(v, pcx_start, 4))
-        decoder = pcx_decode;
-    else if (is_dds(v))
-        decoder = dds_decode;
-    else if (is_tga(v))
-        decoder = tga_decode;
-    else
+        return {"png", png_decode};
+    if (starts_with(v, jpeg_start, 2))
+        return {"jpeg", jpeg_decode};
+    if (starts_with(v, "GIF", 3))
+        return {"gif", gif_decode};
+    if (is_cel(v))
+        return {"cel", cel_decode};
+    if (starts_with(v, "BM", 2))
+        return {"bmp", bmp_decode};
+    if (starts_with(v, pcx_start, 4))
+        return {"pcx", pcx_decode};
+    if (is_dds(v))
+        return {"dds", dds_decode};
+    if (is_tga(v))
+        return {"tga", tga_decode};
+    return {"unknown", nullptr};
+}
+
+} // namespace
+
+const char* picture_format_name(const uint8_t* source, int32_t length) { return choose_format(source, length).name; }
+
+int picture_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch,
+                   int32_t clip_width, int32_t clip_height, int32_t x_offset, int32_t y_offset)
+{
+    palette_count = 0;
+    Decoder decoder = choose_format(source, length).decoder;
+    if (!decoder)
         return -1;
     return decoder(source, length, destination, pitch, clip_width, clip_height, x_offset, y_offset);
 }

@@ -43,6 +43,10 @@ using JpegBlockOutput = void (*)(int32_t x, int32_t y, int32_t* samples);
 extern JpegBlockOutput jpeg_block_output;
 void ycbcr_block_output(int32_t x, int32_t y, int32_t* samples);
 
+// The format picture_decode would choose for these bytes: "png", "jpeg",
+// "gif", "cel", "bmp", "pcx", "dds", "tga", or "unknown".
+const char* picture_format_name(const uint8_t* source, int32_t length);
+
 void picture_probe(const uint8_t* data, int32_t length, int32_t* width, int32_t* height);
 int picture_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch,
                    int32_t clip_width, int32_t clip_height, int32_t x_offset, int32_t y_offset);

@@ -206,22 +206,26 @@ int catalog_next(CatalogCursor* cursor, CatalogEntry* entry)
         if (record[16 + 2 * chars] == 0)
             break;
     }
+    // A character such as U+0100 ends the 8-bit name but not the stored one;
+    // the record's own length (its first field) then finds the next record.
+    size_t full = chars;
+    while (view_has(v, at + 16 + 2 * full, 2) && read_le16(record + 16 + 2 * full) != 0)
+        ++full;
+    bool terminated = view_has(v, at + 16 + 2 * full, 2);
+    if (!terminated)
+        full = chars;
     entry->record_index = cursor->index;
     entry->stream_number = int32_t(read_le32(record + 4));
     entry->time = read_le64(record + 8);
     entry->name_utf16 = record + 16;
     entry->name_chars = int32_t(chars);
+    entry->name_full_chars = int32_t(full);
     size_t kept = chars < size_t(CATALOG_NAME_BYTES - 1) ? chars : size_t(CATALOG_NAME_BYTES - 1);
     for (size_t i = 0; i < kept; ++i)
         entry->name[i] = char(record[16 + 2 * i]);
     entry->name[kept] = 0;
-    // A character such as U+0100 ends the 8-bit name but not the stored one;
-    // the record's own length (its first field) then finds the next record.
     size_t next = at + 20 + 2 * chars;
-    size_t full = chars;
-    while (view_has(v, at + 16 + 2 * full, 2) && read_le16(record + 16 + 2 * full) != 0)
-        ++full;
-    if (full != chars && view_has(v, at + 16 + 2 * full, 2) && read_le32(record) == 20 + 2 * full)
+    if (full != chars && read_le32(record) == 20 + 2 * full)
         next = at + 20 + 2 * full;
     cursor->position = next;
     --cursor->remaining;

@@ -18,8 +18,9 @@ struct CatalogEntry {
     int32_t stream_number;
     FileTime time;
     char name[CATALOG_NAME_BYTES];  // low bytes of the UTF-16 name
-    const uint8_t* name_utf16;      // the stored name, name_chars characters
-    int32_t name_chars;
+    const uint8_t* name_utf16;      // the stored name
+    int32_t name_chars;             // characters up to the first with low byte 0
+    int32_t name_full_chars;        // characters up to the UTF-16 terminator
 };
 
 // Walks the records of the loaded catalog in order. Reads stay inside the

@@ -1,44 +1,73 @@
-// glimmerdex-cli list: the file list as the viewer builds it, as TSV.
+// glimmerdex-cli list: the file list as the viewer builds it, or every
+// catalog record as it stands (--catalog).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "app/cli/cache_report.h"
 #include "app/cli/cli.h"
-#include "host/system.h"
+#include "app/cli/cli_paths.h"
+#include "app/cli/table.h"
+#include "store/compound_file.h"
 #include "store/file_list.h"
 
 namespace {
 
 const char help[] =
-    "Usage: glimmerdex-cli list [--flags N] PATH\n"
+    "Usage: glimmerdex-cli list [OPTIONS] PATH...\n"
     "\n"
-    "Builds the list of entries exactly as the viewer does and prints it as\n"
-    "tab-separated lines: name, width, height, filetime, utc.\n"
-    "PATH is a folder holding Thumbs.db (any letter case) or a cache file.\n"
+    "Lists the entries of thumbnail caches. PATH is a cache file, or a folder\n"
+    "holding a Thumbs.db (any letter case).\n"
+    "\n"
+    "Without --catalog: the list exactly as the viewer builds it, with the\n"
+    "columns name, width, height, filetime, utc (and cache first when several\n"
+    "caches are listed). Names are the viewer's 8-bit names, bytes unchanged.\n"
     "Entries without a thumbnail print '-' in the last four columns; the\n"
     "thumbnail streams of caches without a Catalog are listed under their\n"
     "stream names, with '-' for the time.\n"
     "\n"
-    "  --flags N   1 = the folder's files, 2 = the catalog's names (default),\n"
-    "              3 = both\n"
+    "With --catalog: every catalog record as it stands (duplicates and records\n"
+    "without a thumbnail included) and every thumbnail stream of a cache\n"
+    "without a Catalog: cache, record, stream, slot, name (UTF-8), filetime,\n"
+    "utc, header, length, format, width, height, sha256 of the stored bytes.\n"
     "\n"
-    "Exit codes: 0 the cache loaded, 1 it could not be loaded, 2 usage error.\n";
+    "  --flags N             1 = the folder's files, 2 = the catalog's names\n"
+    "                        (default), 3 = both (without --catalog)\n"
+    "  --format tsv|csv|json output format (default tsv)\n"
+    "  --catalog             list the records themselves\n"
+    "  --recursive           every Thumbs.db below each folder\n"
+    "\n"
+    "Exit codes: 0 every cache was read, 1 some could not be (reported on\n"
+    "standard error and skipped), 2 usage error.\n";
+
+std::string dash_or(bool present, const std::string& text) { return present ? text : "-"; }
 
 } // namespace
 
 int cli_list(int argc, char** argv)
 {
     int32_t flags = 2;
-    const char* path = nullptr;
+    bool catalog = false, recursive = false;
+    TableFormat format = TableFormat::tsv;
+    std::vector<std::string> paths;
     for (int i = 0; i < argc; ++i) {
         const char* a = argv[i];
+        auto value_of = [&](const char* option) -> const char* {
+            size_t n = std::strlen(option);
+            if (std::strncmp(a, option, n) == 0 && a[n] == '=')
+                return a + n + 1;
+            if (std::strcmp(a, option) == 0 && i + 1 < argc)
+                return argv[++i];
+            return nullptr;
+        };
         if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
             std::fputs(help, stdout);
             return CLI_OK;
         }
-        if (std::strcmp(a, "--flags") == 0 || std::strncmp(a, "--flags=", 8) == 0) {
-            const char* value = a[7] == '=' ? a + 8 : (i + 1 < argc ? argv[++i] : nullptr);
+        if (std::strncmp(a, "--flags", 7) == 0) {
+            const char* value = value_of("--flags");
             char* end = nullptr;
             long v = value ? std::strtol(value, &end, 10) : -1;
             if (!value || *end || v < 0 || v > 3) {
@@ -46,52 +75,92 @@ int cli_list(int argc, char** argv)
                 return CLI_USAGE;
             }
             flags = int32_t(v);
+        } else if (std::strncmp(a, "--format", 8) == 0) {
+            const char* value = value_of("--format");
+            if (!value || parse_table_format(value, &format) != 0) {
+                cli_error("list: --format takes tsv, csv or json");
+                return CLI_USAGE;
+            }
+        } else if (std::strcmp(a, "--catalog") == 0) {
+            catalog = true;
+        } else if (std::strcmp(a, "--recursive") == 0 || std::strcmp(a, "-r") == 0) {
+            recursive = true;
         } else if (a[0] == '-' && a[1]) {
             cli_error("list: unknown option '%s'", a);
             return CLI_USAGE;
-        } else if (path) {
-            cli_error("list: one PATH only");
-            return CLI_USAGE;
         } else {
-            path = a;
+            paths.emplace_back(a);
         }
     }
-    if (!path) {
+    if (paths.empty()) {
         std::fputs(help, stderr);
         return CLI_USAGE;
     }
 
-    std::string folder = path, cache;
-    if (!sys_is_directory(path)) {
-        size_t cut = folder.find_last_of('/');
-        cache = cut == std::string::npos ? folder : folder.substr(cut + 1);
-        folder = cut == std::string::npos ? "." : cut == 0 ? "/" : folder.substr(0, cut);
+    std::vector<std::string> caches, missing;
+    find_caches(paths, recursive, &caches, &missing);
+    int result = CLI_OK;
+    for (const std::string& m : missing) {
+        cli_error("%s: Thumbs.db not found", m.c_str());
+        result = CLI_FAILED;
     }
-    int loaded = cache.empty() ? file_list_build(folder.c_str(), flags)
-                               : file_list_build_from(folder.c_str(), cache.c_str(), flags);
-    if (loaded != 0) {
-        std::fputs("Thumbs.db not found\n", stderr);
-        file_list_release();
-        return CLI_FAILED;
+    bool several = caches.size() > 1 || recursive || paths.size() > 1;
+
+    Table table;
+    if (catalog) {
+        table.columns = report_columns();
+        table.kinds = {ColumnKind::text, ColumnKind::number, ColumnKind::text, ColumnKind::number, ColumnKind::text,
+                       ColumnKind::number, ColumnKind::text, ColumnKind::text, ColumnKind::number, ColumnKind::text,
+                       ColumnKind::number, ColumnKind::number, ColumnKind::text};
+    } else {
+        if (several)
+            table.columns.push_back("cache"), table.kinds.push_back(ColumnKind::text);
+        for (const char* c : {"name", "width", "height", "filetime", "utc"})
+            table.columns.emplace_back(c);
+        for (ColumnKind k : {ColumnKind::bytes, ColumnKind::number, ColumnKind::number, ColumnKind::number,
+                             ColumnKind::text})
+            table.kinds.push_back(k);
     }
-    std::fputs("name\twidth\theight\tfiletime\tutc\n", stdout);
-    for (int32_t i = 0; i < file_list.count; ++i) {
-        std::fputs(file_list_name(i), stdout);
-        if (!file_list_has_thumbnail(i)) {
-            std::fputs("\t-\t-\t-\t-\n", stdout);
+
+    for (const std::string& cache : caches) {
+        if (catalog) {
+            std::vector<ReportRow> rows;
+            if (report_cache(cache, &rows) != 0) {
+                cli_error("%s: Thumbs.db not found", cache.c_str());
+                result = CLI_FAILED;
+                continue;
+            }
+            for (const ReportRow& r : rows)
+                table.rows.push_back(report_cells(r));
             continue;
         }
-        const Picture& p = file_list.pictures[i];
-        if (file_list_source_slot(i) >= 0) {  // a stream of a cache without a Catalog: no time
-            std::printf("\t%d\t%d\t-\t-\n", p.width, p.height);
+        std::string folder, file;
+        split_cache_path(cache, &folder, &file);
+        if (file_list_build_from(folder.c_str(), file.c_str(), flags) != 0) {
+            if (several)
+                cli_error("%s: Thumbs.db not found", cache.c_str());
+            else
+                std::fputs("Thumbs.db not found\n", stderr);
+            result = CLI_FAILED;
             continue;
         }
-        SystemTime t;
-        file_time_to_system_time(file_list.times[i], &t);
-        std::printf("\t%d\t%d\t%llu\t%04d-%02d-%02dT%02d:%02d:%02dZ\n", p.width, p.height,
-                    static_cast<unsigned long long>(file_list.times[i]), t.year, t.month, t.day, t.hour,
-                    t.minute, t.second);
+        for (int32_t i = 0; i < file_list.count; ++i) {
+            std::vector<std::string> cells;
+            if (several)
+                cells.push_back(cache);
+            cells.emplace_back(file_list_name(i));
+            bool thumbnail = file_list_has_thumbnail(i);
+            bool timed = thumbnail && file_list_source_slot(i) < 0;
+            const Picture& p = file_list.pictures[i];
+            cells.push_back(dash_or(thumbnail, std::to_string(p.width)));
+            cells.push_back(dash_or(thumbnail, std::to_string(p.height)));
+            cells.push_back(dash_or(timed, std::to_string(file_list.times[i])));
+            cells.push_back(dash_or(timed, utc_text(file_list.times[i])));
+            table.rows.push_back(std::move(cells));
+        }
     }
+    write_table(stdout, table, format);
     file_list_release();
-    return CLI_OK;
+    store_release();
+    return result;
 }

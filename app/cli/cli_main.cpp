@@ -1,5 +1,4 @@
 // glimmerdex-cli: dispatch to the commands.
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -13,7 +12,9 @@ const char usage[] =
     "Reads Windows thumbnail caches (Thumbs.db) without a window.\n"
     "\n"
     "Commands:\n"
-    "  list [--flags N] PATH   list the entries of a cache (a folder or a cache file)\n"
+    "  list PATH...            the entries of caches (folders or cache files)\n"
+    "  extract CACHE... DIR    every thumbnail into DIR, with report.csv\n"
+    "  sheet CACHE OUT.png     a contact sheet of the viewer's grid\n"
     "  decode FILE OUT         decode a picture file to OUT (.png or .raw)\n"
     "\n"
     "  glimmerdex-cli COMMAND --help   help for one command\n"
@@ -22,16 +23,6 @@ const char usage[] =
     "Exit codes: 0 success, 1 the input could not be read, 2 usage error.\n";
 
 } // namespace
-
-void cli_error(const char* format, ...)
-{
-    std::fputs("glimmerdex-cli: ", stderr);
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(stderr, format, args);
-    va_end(args);
-    std::fputc('\n', stderr);
-}
 
 int main(int argc, char** argv)
 {
@@ -52,6 +43,10 @@ int main(int argc, char** argv)
         return cli_list(argc - 2, argv + 2);
     if (std::strcmp(command, "decode") == 0)
         return cli_decode(argc - 2, argv + 2);
+    if (std::strcmp(command, "extract") == 0)
+        return cli_extract(argc - 2, argv + 2);
+    if (std::strcmp(command, "sheet") == 0)
+        return cli_sheet(argc - 2, argv + 2);
     cli_error("unknown command '%s' (try --help)", command);
     return CLI_USAGE;
 }

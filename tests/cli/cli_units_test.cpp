@@ -1,0 +1,101 @@
+// The command-line tool's pieces: SHA-256, safe names, UTF-16, tables.
+#include <set>
+#include <string>
+
+#include "app/cli/cache_report.h"
+#include "app/cli/safe_name.h"
+#include "app/cli/sha256.h"
+#include "app/cli/table.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+std::string sha(const std::string& s)
+{
+    char hex[65];
+    sha256_hex(reinterpret_cast<const uint8_t*>(s.data()), s.size(), hex);
+    return hex;
+}
+
+} // namespace
+
+TEST(Sha256, KnownVectorsAndPython)
+{
+    EXPECT_EQ(sha(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(sha("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(sha("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    std::string million(1000000, 'a');
+    EXPECT_EQ(sha(million), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+    // Lengths around the block boundary, against Python's hashlib.
+    std::string data, expected, got;
+    for (int n : {55, 56, 63, 64, 65, 119, 120, 1000}) {
+        std::string s(size_t(n), char('a' + n % 26));
+        got += sha(s) + "\n";
+    }
+    ASSERT_EQ(run_command("/usr/bin/python3 -c \"import hashlib\n"
+                          "for n in (55,56,63,64,65,119,120,1000): print(hashlib.sha256(bytes([97+n%26])*n).hexdigest())\"",
+                          &expected), 0);
+    EXPECT_EQ(got, expected);
+}
+
+TEST(SafeNames, HostileNamesStayInsideTheFolder)
+{
+    EXPECT_EQ(safe_file_name("photo.jpg"), "photo.jpg");
+    EXPECT_EQ(safe_file_name("../../x"), "x");
+    EXPECT_EQ(safe_file_name(".."), "unnamed");
+    EXPECT_EQ(safe_file_name("a/b"), "b");
+    EXPECT_EQ(safe_file_name("C:\\pics\\sand.bmp"), "sand.bmp");
+    EXPECT_EQ(safe_file_name("dir/"), "dir_");
+    EXPECT_EQ(safe_file_name("CON"), "_CON");
+    EXPECT_EQ(safe_file_name("con.txt"), "_con.txt");
+    EXPECT_EQ(safe_file_name("Lpt9.jpg"), "_Lpt9.jpg");
+    EXPECT_EQ(safe_file_name("COM0.jpg"), "COM0.jpg");
+    EXPECT_EQ(safe_file_name("a\x01" "b\tc\x7F" ".jpg"), "a_b_c_.jpg");
+    EXPECT_EQ(safe_file_name("what?<>|*\".jpg"), "what______.jpg");
+    EXPECT_EQ(safe_file_name(" .hidden. "), "hidden");
+    EXPECT_EQ(safe_file_name(""), "unnamed");
+    std::string long_name = std::string(300, 'x') + ".jpeg";
+    std::string cut = safe_file_name(long_name);
+    EXPECT_EQ(cut.size(), SAFE_NAME_MAX_BYTES);
+    EXPECT_EQ(cut.substr(cut.size() - 5), ".jpeg");
+    std::string accents;
+    for (int i = 0; i < 150; ++i)
+        accents += "\xC3\xA9";  // é, two bytes each
+    std::string cut2 = safe_file_name(accents);
+    EXPECT_LE(cut2.size(), SAFE_NAME_MAX_BYTES);
+    EXPECT_EQ(cut2.size() % 2, 0u) << "cut at a character boundary";
+}
+
+TEST(SafeNames, ClashesGetACounterWhateverTheCase)
+{
+    std::set<std::string> used;
+    EXPECT_EQ(unique_file_name("a.jpg", &used), "a.jpg");
+    EXPECT_EQ(unique_file_name("A.JPG", &used), "A_2.JPG");
+    EXPECT_EQ(unique_file_name("a.jpg", &used), "a_3.jpg");
+    EXPECT_EQ(unique_file_name("noext", &used), "noext");
+    EXPECT_EQ(unique_file_name("noext", &used), "noext_2");
+    EXPECT_EQ(unique_file_name(".x", &used), ".x");
+}
+
+TEST(Utf16, ConvertsToUtf8WithSurrogates)
+{
+    const uint8_t text[] = {'C', 0, 'a', 0, 'f', 0, 0xE9, 0, 0x3D, 0xD8, 0x00, 0xDE, 0x00, 0xD8, 0x41, 0x01, 0x00, 0x01};
+    EXPECT_EQ(utf16_to_utf8(text, 9), "Caf\xC3\xA9\xF0\x9F\x98\x80\xEF\xBF\xBD\xC5\x81\xC4\x80");
+}
+
+TEST(Tables, CsvQuotingAndJsonEscapes)
+{
+    EXPECT_EQ(csv_field("plain"), "plain");
+    EXPECT_EQ(csv_field("a,b"), "\"a,b\"");
+    EXPECT_EQ(csv_field("say \"hi\""), "\"say \"\"hi\"\"\"");
+    EXPECT_EQ(json_string("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\u000a\\u0001\"");
+    Table t{{"name", "n"}, {ColumnKind::bytes, ColumnKind::number}, {{"Caf\xE9", "3"}, {"x", "-"}}};
+    char* buffer = nullptr;
+    size_t size = 0;
+    FILE* f = open_memstream(&buffer, &size);
+    write_table(f, t, TableFormat::json);
+    std::fclose(f);
+    EXPECT_EQ(std::string(buffer, size), "[\n {\"name\": \"Caf\xC3\xA9\", \"n\": 3},\n {\"name\": \"x\", \"n\": null}\n]\n");
+    std::free(buffer);
+}
