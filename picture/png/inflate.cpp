@@ -15,6 +15,8 @@ constexpr int kLitLenLookupBits = 9;
 constexpr int kDistLookupBits = 6;
 constexpr int kMaxCodeBits = 15;                 // deflate codes are at most 15 bits long
 constexpr int32_t kMaxCodeLengths = 288 + 32;    // HLIT + HDIST at their largest
+// Below this bit position an 8-byte load and a whole match stay before the base.
+constexpr int64_t kFastPositionLimit = -64;
 
 struct LengthEntry {
     uint8_t extra;
@@ -46,16 +48,16 @@ uint8_t dist_length[1 << kDistLookupBits];
 
 uint8_t window[kWindowSize];
 uint64_t flush_mark;
-// The position at which the symbol loop must stop and look: the flush mark,
-// or 0 once the reader has run out of stream data.
-uint64_t flush_limit;
 
 // Bits are read from base + position / 8; position is negative while the
 // reader is before the base (the last 4 bytes of a chunk, or the stitch
 // buffer's second word), so a 32-bit load there never leaves the bytes.
+// The run keeps this record in registers and passes it by value, so that
+// window stores cannot alias it.
 struct Bits {
     const uint8_t* base;
     int64_t position;
+    uint64_t limit;  // output position at which the symbol loop must look: the flush mark, 0 once out of data
 };
 
 struct ReaderState {
@@ -78,6 +80,15 @@ inline uint32_t load_le32(const uint8_t* p)
     std::memcpy(&v, p, 4);
     if constexpr (std::endian::native == std::endian::big)
         v = __builtin_bswap32(v);
+    return v;
+}
+
+inline uint64_t load_le64(const uint8_t* p)
+{
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    if constexpr (std::endian::native == std::endian::big)
+        v = __builtin_bswap64(v);
     return v;
 }
 
@@ -108,7 +119,7 @@ void stitch_gather(uint8_t* out)
 
 // Called once the position has reached the base: moves the reader on into
 // the stitch buffer, out of it into the next chunk, or onto the zero fill.
-[[gnu::noinline]] void bits_advance(Bits& b)
+[[gnu::noinline]] Bits bits_advance(Bits b)
 {
     while (b.position >= 0) {
         if (reader.exhausted) {
@@ -130,7 +141,7 @@ void stitch_gather(uint8_t* out)
             reader.in_stitch = false;
         } else if (reader.real_bytes == 0) {
             reader.exhausted = true;
-            flush_limit = 0;
+            b.limit = 0;
         } else {
             // Short chunks: slide the stitch buffer along by one word.
             std::memcpy(reader.stitch, reader.stitch + 4, 4);
@@ -138,29 +149,32 @@ void stitch_gather(uint8_t* out)
             b.position -= 32;
         }
     }
+    return b;
 }
 
-inline uint32_t bits_peek(const Bits& b, int n)
+[[gnu::always_inline]] inline uint32_t bits_peek(const Bits& b, int n)
 {
     return (load_le32(b.base + (b.position >> 3)) >> (b.position & 7)) & bit_mask[n];
 }
 
-inline void bits_skip(Bits& b, int n)
+[[gnu::always_inline]] inline void bits_skip(Bits& b, int n)
 {
     b.position += n;
     if (b.position >= 0) [[unlikely]]
-        bits_advance(b);
+        b = bits_advance(b);
 }
 
-inline uint32_t bits_read(Bits& b, int n)
+[[gnu::always_inline]] inline uint32_t bits_read(Bits& b, int n)
 {
     uint32_t v = bits_peek(b, n);
     bits_skip(b, n);
     return v;
 }
 
-void bits_start(Bits& b, PngChunkRef first)
+Bits bits_start(PngChunkRef first)
 {
+    Bits b;
+    b.limit = flush_mark;
     reader.exhausted = false;
     if (first.length >= 4) {
         reader.chunk = first;
@@ -178,7 +192,8 @@ void bits_start(Bits& b, PngChunkRef first)
         b.position = -32;
     }
     if (b.position >= 0)
-        bits_advance(b);
+        b = bits_advance(b);
+    return b;
 }
 
 void huff_sort_lengths(const int32_t* lengths, int32_t count, HuffmanCode* code)
@@ -232,25 +247,47 @@ void huff_fill_lookup(const HuffmanCode& code, uint32_t* symbols, uint8_t* lengt
         lengths[bit_reverse(c, width)] = 0;
 }
 
-// Bit-at-a-time canonical decode; -1 when no code of up to 15 bits matches.
-int32_t decode_slow(Bits& b, const HuffmanCode& code)
+// Bit-at-a-time canonical decode; *symbol = -1 when no code of up to 15 bits matches.
+[[gnu::noinline]] Bits decode_slow(Bits b, const HuffmanCode& code, int32_t* symbol)
 {
     int32_t value = 0;
     for (int L = 1; L <= kMaxCodeBits; ++L) {
         value = 2 * value + int32_t(bits_read(b, 1)) - (code.end[L] - code.end[L - 1]);
-        if (value < 0)
+        if (value < 0) {
+            *symbol = code.sorted[code.end[L] + value];
+            return b;
+        }
+    }
+    *symbol = -1;
+    return b;
+}
+
+// The same bit-at-a-time decode over bits already loaded into `word` (at
+// least 15 of them). *used = the code's length.
+template <typename Word>
+[[gnu::always_inline]] inline int32_t decode_slow_word(Word word, const HuffmanCode& code, int* used)
+{
+    int32_t value = 0;
+    for (int L = 1; L <= kMaxCodeBits; ++L) {
+        value = 2 * value + int32_t((word >> (L - 1)) & 1) - (code.end[L] - code.end[L - 1]);
+        if (value < 0) {
+            *used = L;
             return code.sorted[code.end[L] + value];
+        }
     }
     return -1;
 }
 
-inline int32_t decode_symbol(Bits& b, const HuffmanCode& code, const uint32_t* symbols, const uint8_t* lengths,
-                             int width)
+[[gnu::always_inline]] inline int32_t decode_symbol(Bits& b, const HuffmanCode& code, const uint32_t* symbols,
+                                                    const uint8_t* lengths, int width)
 {
     uint32_t index = bits_peek(b, width);
     int n = lengths[index];
-    if (n == 0) [[unlikely]]
-        return decode_slow(b, code);
+    if (n == 0) [[unlikely]] {
+        int32_t symbol;
+        b = decode_slow(b, code, &symbol);
+        return symbol;
+    }
     bits_skip(b, n);
     return int32_t(symbols[index]);
 }
@@ -283,8 +320,10 @@ void build_fixed_lengths()
         code_lengths[i] = 5;
 }
 
-int read_dynamic_lengths(Bits& b, int32_t* HLIT_out, int32_t* HDIST_out)
+// *result = 0 with the code lengths in code_lengths, or -1.
+[[gnu::noinline]] Bits read_dynamic_lengths(Bits b, int32_t* HLIT_out, int32_t* HDIST_out, int* result)
 {
+    *result = -1;
     int32_t HLIT = int32_t(bits_read(b, 5)) + 257;
     int32_t HDIST = int32_t(bits_read(b, 5)) + 1;
     int32_t HCLEN = int32_t(bits_read(b, 4)) + 4;
@@ -293,14 +332,15 @@ int read_dynamic_lengths(Bits& b, int32_t* HLIT_out, int32_t* HDIST_out)
         alphabet_lengths[code_length_order[i]] = int32_t(bits_read(b, 3));
     huff_sort_lengths(alphabet_lengths, 19, &code_length_code);
     if (huff_oversubscribed(code_length_code))
-        return -1;
+        return b;
 
     const int32_t total = HLIT + HDIST;
     int32_t n = 0;
     while (n < total) {
-        int32_t symbol = decode_slow(b, code_length_code);
+        int32_t symbol;
+        b = decode_slow(b, code_length_code, &symbol);
         if (symbol < 0)
-            return -1;
+            return b;
         if (symbol < 16) {
             code_lengths[n++] = symbol;
             continue;
@@ -309,7 +349,7 @@ int read_dynamic_lengths(Bits& b, int32_t* HLIT_out, int32_t* HDIST_out)
         int32_t repeat;
         if (symbol == 16) {
             if (n == 0)
-                return -1;  // nothing to repeat
+                return b;  // nothing to repeat
             value = code_lengths[n - 1];
             repeat = 3 + int32_t(bits_read(b, 2));
         } else if (symbol == 17) {
@@ -318,13 +358,14 @@ int read_dynamic_lengths(Bits& b, int32_t* HLIT_out, int32_t* HDIST_out)
             repeat = 11 + int32_t(bits_read(b, 7));
         }
         if (repeat > total - n)
-            return -1;
+            return b;
         while (repeat-- > 0)
             code_lengths[n++] = value;
     }
     *HLIT_out = HLIT;
     *HDIST_out = HDIST;
-    return 0;
+    *result = 0;
+    return b;
 }
 
 // Hands the next full slice to the row stage. True when the run should stop:
@@ -333,7 +374,6 @@ bool flush_slice()
 {
     inflate_sink(window + ((flush_mark - kInflateSlice) & kWindowMask), kInflateSlice);
     flush_mark += kInflateSlice;
-    flush_limit = flush_mark;
     return png_rows_finished();
 }
 
@@ -349,25 +389,55 @@ void final_flush(uint64_t out)
     }
 }
 
-void copy_match(uint64_t out, uint32_t length, uint32_t distance)
+[[gnu::always_inline]] inline void copy_match(uint64_t out, uint32_t length, uint32_t distance)
 {
     uint32_t to = uint32_t(out & kWindowMask);
     uint32_t from = uint32_t((out - distance) & kWindowMask);
     if (from < to && to + length <= kWindowSize) {
         uint8_t* d = window + to;
         const uint8_t* s = window + from;
+        if (distance >= 8) {
+            // Short matches as two overlapping copies: with length <= distance + 8
+            // every byte the second one reads is written already.
+            if (length <= 16) {
+                if (length >= 8) {
+                    std::memcpy(d, s, 8);
+                    std::memcpy(d + length - 8, s + length - 8, 8);
+                } else if (length >= 4) {
+                    std::memcpy(d, s, 4);
+                    std::memcpy(d + length - 4, s + length - 4, 4);
+                } else {
+                    d[0] = s[0];
+                    d[1] = s[1];
+                    d[2] = s[2];
+                }
+                return;
+            }
+            // Each step reads only bytes written at least 8 before it.
+            for (; length >= 8; length -= 8, d += 8, s += 8)
+                std::memcpy(d, s, 8);
+            for (; length > 0; --length)
+                *d++ = *s++;
+            return;
+        }
         if (distance == 1) {
             std::memset(d, *s, length);
             return;
         }
-        if (distance >= 8) {
-            // Each 8-byte step reads only bytes written at least 8 before it.
-            while (length >= 8) {
-                std::memcpy(d, s, 8);
-                d += 8;
-                s += 8;
-                length -= 8;
+        if (distance >= 4) {
+            if (length <= 8) {
+                if (length >= 4) {
+                    std::memcpy(d, s, 4);
+                    std::memcpy(d + length - 4, s + length - 4, 4);
+                } else {
+                    d[0] = s[0];
+                    d[1] = s[1];
+                    d[2] = s[2];
+                }
+                return;
             }
+            for (; length >= 4; length -= 4, d += 4, s += 4)
+                std::memcpy(d, s, 4);
         }
         while (length-- > 0)
             *d++ = *s++;
@@ -402,10 +472,8 @@ void inflate_init_tables()
 
 int inflate_run(PngChunkRef first)
 {
-    Bits b;
     flush_mark = kInflateSlice;
-    flush_limit = flush_mark;
-    bits_start(b, first);
+    Bits b = bits_start(first);
     uint64_t out = 0;
 
     // Corrupt data found after the reader ran dry is the truncation, not a fault of its own.
@@ -418,10 +486,20 @@ int inflate_run(PngChunkRef first)
         return -1;                   \
     } while (0)
 
-    // A flush is due, or the reader ran dry: true when the run must end here.
-#define INFLATE_CHECK_STOP()                       \
-    (out >= flush_limit &&                         \
-     (reader.exhausted ? (final_flush(out), true) : flush_slice()))
+    // Before every symbol: a slice is due, or the reader ran dry. Returns 0 from
+    // the run when it must end here.
+#define INFLATE_CHECK_STOP()                      \
+    do {                                          \
+        if (out >= b.limit) [[unlikely]] {        \
+            if (reader.exhausted) {               \
+                final_flush(out);                 \
+                return 0;                         \
+            }                                     \
+            if (flush_slice())                    \
+                return 0;                         \
+            b.limit = flush_mark;                 \
+        }                                         \
+    } while (0)
 
     bits_read(b, 16);  // CMF and FLG: not checked
     uint32_t BFINAL = 0;
@@ -435,17 +513,16 @@ int inflate_run(PngChunkRef first)
         if (BTYPE == 0) {
             b.position = (b.position + 7) & ~int64_t(7);
             if (b.position >= 0)
-                bits_advance(b);
+                b = bits_advance(b);
             uint32_t LEN = bits_read(b, 16);
             uint32_t NLEN = bits_read(b, 16);
             if ((LEN ^ NLEN) != 0xFFFF)
                 INFLATE_FAIL();
             while (LEN > 0) {
-                if (INFLATE_CHECK_STOP())
-                    return 0;
+                INFLATE_CHECK_STOP();
                 // Bytes that lie before the base can be taken in place in one go.
                 int64_t run = (-b.position >> 3) - 1;
-                uint64_t room = flush_limit - out;
+                uint64_t room = b.limit - out;
                 uint32_t to = uint32_t(out & kWindowMask);
                 if (run > int64_t(LEN))
                     run = LEN;
@@ -470,35 +547,147 @@ int inflate_run(PngChunkRef first)
             continue;  // taken as an empty block
         int32_t HLIT = 288;
         int32_t HDIST = 32;
-        if (BTYPE == 1)
+        if (BTYPE == 1) {
             build_fixed_lengths();
-        else if (read_dynamic_lengths(b, &HLIT, &HDIST) != 0)
-            INFLATE_FAIL();
+        } else {
+            int result;
+            b = read_dynamic_lengths(b, &HLIT, &HDIST, &result);
+            if (result != 0)
+                INFLATE_FAIL();
+        }
         if (build_block_codes(HLIT, HDIST) != 0)
             INFLATE_FAIL();
 
         for (;;) {
-            if (INFLATE_CHECK_STOP())
-                return 0;
-            int32_t symbol = decode_symbol(b, litlen_code, litlen_symbol, litlen_length, kLitLenLookupBits);
-            if (symbol < 256) {
+            INFLATE_CHECK_STOP();
+            if (b.position < kFastPositionLimit) [[likely]] {
+                // Far enough before the base for an 8-byte load: it holds at least
+                // 57 stream bits, and a literal pair (30) or a match (15 + 5 +
+                // 15 + 13 = 48) cannot reach the base, so no boundary is crossed.
+                uint64_t word = load_le64(b.base + (b.position >> 3)) >> (b.position & 7);
+                uint32_t index = uint32_t(word) & bit_mask[kLitLenLookupBits];
+                int n = litlen_length[index];
+                int32_t symbol;
+                if (n != 0) [[likely]] {
+                    symbol = int32_t(litlen_symbol[index]);
+                } else {
+                    symbol = decode_slow_word(word, litlen_code, &n);
+                    if (symbol < 0)
+                        INFLATE_FAIL();
+                }
+                word >>= n;
+                int used = n;
+                if (symbol < 256) {
+                    window[out & kWindowMask] = uint8_t(symbol);
+                    ++out;
+                    // Up to four more literals from the same word (15 + 4 x 9 <= 57
+                    // bits), each only while no flush is due and its code is in the table.
+                    for (int k = 0; k < 4; ++k) {
+                        index = uint32_t(word) & bit_mask[kLitLenLookupBits];
+                        n = litlen_length[index];
+                        symbol = int32_t(litlen_symbol[index]);
+                        if (out >= b.limit || n == 0 || symbol >= 256)
+                            break;
+                        window[out & kWindowMask] = uint8_t(symbol);
+                        ++out;
+                        word >>= n;
+                        used += n;
+                    }
+                    b.position += used;
+                    continue;
+                }
+                if (symbol == 256) {
+                    b.position += used;
+                    break;
+                }
+                if (symbol > 285)
+                    INFLATE_FAIL();
+                const LengthEntry& le = length_table[symbol - 257];
+                uint32_t length = le.base + (uint32_t(word) & bit_mask[le.extra]);
+                word >>= le.extra;
+                used += le.extra;
+                index = uint32_t(word) & bit_mask[kDistLookupBits];
+                n = dist_length[index];
+                int32_t dcode;
+                if (n != 0) [[likely]] {
+                    dcode = int32_t(dist_symbol[index]);
+                } else {
+                    dcode = decode_slow_word(word, dist_code, &n);
+                    if (dcode < 0)
+                        INFLATE_FAIL();
+                }
+                if (dcode >= 30)
+                    INFLATE_FAIL();
+                word >>= n;
+                used += n;
+                const LengthEntry& de = distance_table[dcode];
+                uint32_t distance = de.base + (uint32_t(word) & bit_mask[de.extra]);
+                b.position += used + de.extra;
+                if (distance > out)
+                    INFLATE_FAIL();  // reaches before the first output byte
+                copy_match(out, length, distance);
+                out += length;
+                continue;
+            }
+            // One load serves this symbol and, after a literal, the next: the
+            // word holds at least 25 stream bits, a code and a 9-bit lookup need 24.
+            const uint32_t word = load_le32(b.base + (b.position >> 3)) >> (b.position & 7);
+            uint32_t index = word & bit_mask[kLitLenLookupBits];
+            int n = litlen_length[index];
+            int32_t symbol;
+            if (n == 0) [[unlikely]] {
+                symbol = decode_slow_word(word, litlen_code, &n);
                 if (symbol < 0)
                     INFLATE_FAIL();
+            } else {
+                symbol = int32_t(litlen_symbol[index]);
+            }
+            bits_skip(b, n);
+            if (symbol < 256) {
                 window[out & kWindowMask] = uint8_t(symbol);
                 ++out;
-                continue;
+                if (out >= b.limit)
+                    continue;
+                index = (word >> n) & bit_mask[kLitLenLookupBits];
+                int n2 = litlen_length[index];
+                if (n2 == 0)
+                    continue;
+                symbol = int32_t(litlen_symbol[index]);
+                bits_skip(b, n2);
+                if (symbol < 256) {
+                    window[out & kWindowMask] = uint8_t(symbol);
+                    ++out;
+                    continue;
+                }
             }
             if (symbol == 256)
                 break;
             if (symbol > 285)
                 INFLATE_FAIL();
+            // Length extra bits, distance code and distance extra bits take at most
+            // 5 + 6 + 13 = 24 bits: one load holds them all.
             const LengthEntry& le = length_table[symbol - 257];
-            uint32_t length = le.base + bits_read(b, le.extra);
-            int32_t dcode = decode_symbol(b, dist_code, dist_symbol, dist_length, kDistLookupBits);
-            if (dcode < 0 || dcode >= 30)
-                INFLATE_FAIL();
-            const LengthEntry& de = distance_table[dcode];
-            uint32_t distance = de.base + bits_read(b, de.extra);
+            const uint32_t match_word = load_le32(b.base + (b.position >> 3)) >> (b.position & 7);
+            uint32_t length = le.base + (match_word & bit_mask[le.extra]);
+            uint32_t dindex = (match_word >> le.extra) & bit_mask[kDistLookupBits];
+            int dn = dist_length[dindex];
+            uint32_t distance;
+            if (dn != 0) [[likely]] {
+                int32_t dcode = int32_t(dist_symbol[dindex]);
+                if (dcode >= 30)
+                    INFLATE_FAIL();
+                const LengthEntry& de = distance_table[dcode];
+                distance = de.base + ((match_word >> (le.extra + dn)) & bit_mask[de.extra]);
+                bits_skip(b, le.extra + dn + de.extra);
+            } else {
+                bits_skip(b, le.extra);
+                int32_t dcode;
+                b = decode_slow(b, dist_code, &dcode);
+                if (dcode < 0 || dcode >= 30)
+                    INFLATE_FAIL();
+                const LengthEntry& de = distance_table[dcode];
+                distance = de.base + bits_read(b, de.extra);
+            }
             if (distance > out)
                 INFLATE_FAIL();  // reaches before the first output byte
             copy_match(out, length, distance);
