@@ -103,9 +103,25 @@ void decode_block_direct(BitReader& b, int32_t j, int32_t* block)
         eob_run -= 1;
     } else {
         const int32_t ac = slot.Ta + 4;
+        const JpegHuffmanTable& t = jpeg_huffman[ac];
         int32_t k = 1;
         while (k <= 63) {
             refill_16(b);
+            const uint32_t peek = (b.buffer >> (b.n - 10)) & 1023;
+            const int32_t e = int32_t(peek) < t.fast_fill ? t.fast_ac[peek] : 0;
+            if (e != 0) {
+                // The same steps as below, with code and extra bits read at once.
+                k += (e >> 8) & 15;
+                if (k > 63) {
+                    b.n -= e & 15;
+                    break;
+                }
+                b.n -= (e & 15) + ((e >> 4) & 15);
+                row_mask |= jpeg_row_bit[k];
+                block[jpeg_zigzag[k]] = e >> 16;
+                k += 1;
+                continue;
+            }
             int32_t symbol = huff_decode(b, ac);
             int32_t r = symbol >> 4, size = symbol & 15;
             if (size != 0) {

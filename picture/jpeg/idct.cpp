@@ -19,6 +19,12 @@ inline void idct_1d(uint32_t* v, int stride)
 {
     const uint32_t i0 = v[0], i1 = v[stride], i2 = v[2 * stride], i3 = v[3 * stride];
     const uint32_t i4 = v[4 * stride], i5 = v[5 * stride], i6 = v[6 * stride], i7 = v[7 * stride];
+    if ((i1 | i2 | i3 | i4 | i5 | i6 | i7) == 0) {
+        // Every product below is 0, so all eight outputs are i0.
+        for (int k = 1; k < 8; ++k)
+            v[k * stride] = i0;
+        return;
+    }
 
     const uint32_t t10 = i0 + i4;
     const uint32_t t11 = i0 - i4;

@@ -23,6 +23,10 @@ struct JpegHuffmanTable {
     int32_t fast_length[1024];
     int32_t fast_symbol[1024];
     int32_t fast_fill;
+    // AC tables: for a fast entry whose code and extra bits together fit the
+    // 10 looked-at bits, the decoded coefficient at once: value << 16 | r << 8
+    // | s << 4 | code length; 0 where the normal path must decode.
+    int32_t fast_ac[1024];
 };
 
 struct JpegScanSlot {

@@ -69,7 +69,7 @@ bool tables_built;
 
 int32_t scan_count;
 
-enum ParseResult { kParsed, kRejected, kTruncated };
+enum ParseResult { kParsed, kRejected, kTruncated, kSkipped };
 
 bool source_has(int64_t pos, int64_t count) { return pos >= 0 && count >= 0 && pos + count <= jpeg_source_length; }
 
@@ -93,9 +93,10 @@ ParseResult parse_sof(int64_t* position)
     if (!source_has(pos, 6))
         return kTruncated;
     const uint8_t* p = jpeg_source + pos;
-    // A second frame header would change the layout of a store already filled.
+    // A later frame header would change the layout of a store already being
+    // filled: it is passed over, and the picture keeps its first frame.
     if (jpeg_coefficients)
-        return kRejected;
+        return kSkipped;
     // Samples travel as 8-bit levels; 12-bit data would overflow the tables.
     if (p[0] != 8)
         return kRejected;
@@ -141,6 +142,23 @@ void clear_huffman(JpegHuffmanTable& t)
     t.fast_fill = 0;
     for (int L = 0; L < 16; ++L)
         t.limit[L] = t.value_offset[L] = 0;
+    std::memset(t.fast_ac, 0, sizeof t.fast_ac);
+}
+
+void build_fast_ac(JpegHuffmanTable& t)
+{
+    for (int32_t peek = 0; peek < 1024; ++peek) {
+        t.fast_ac[peek] = 0;
+        if (peek >= t.fast_fill)
+            continue;
+        const int32_t L = t.fast_length[peek], r = t.fast_symbol[peek] >> 4, s = t.fast_symbol[peek] & 15;
+        if (s == 0 || L + s > 10)
+            continue;
+        int32_t v = (peek >> (10 - L - s)) & ((1 << s) - 1);
+        if (v < (1 << (s - 1)))
+            v -= (1 << s) - 1;
+        t.fast_ac[peek] = int32_t(uint32_t(v) << 16) | r << 8 | s << 4 | L;
+    }
 }
 
 ParseResult parse_dht(int64_t* position, int32_t R)
@@ -192,6 +210,8 @@ ParseResult parse_dht(int64_t* position, int32_t R)
             R -= n;
             code = (code + n) * 2;
         }
+        if (index >= 4)
+            build_fast_ac(t);
     }
     *position = pos;
     return kParsed;
@@ -500,6 +520,8 @@ int jpeg_decode(const uint8_t* source, int32_t length, uint8_t* destination, int
             pos = skip_to;
             break;
         }
+        if (result == kSkipped)
+            pos = skip_to;
         if (result == kRejected) {
             free_store();
             return -1;

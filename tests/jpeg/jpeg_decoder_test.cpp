@@ -185,6 +185,27 @@ TEST(JpegModes, LaterPictureWithoutTablesUsesTheEarlierOnes)
     EXPECT_EQ(a.pixels, b.pixels);
 }
 
+// A frame header met after the first scan of a progressive picture cannot
+// change the layout of the coefficients gathered so far: it is passed over.
+TEST(JpegModes, LaterFrameHeaderDoesNotChangeAProgressivePicture)
+{
+    REQUIRE_CJPEG();
+    const std::vector<uint8_t> j = cjpeg(40, 32, "-progressive");
+    std::vector<size_t> scans;
+    for (size_t i = 2; i + 1 < j.size(); ++i)
+        if (j[i] == 0xFF && j[i + 1] == 0xDA)
+            scans.push_back(i);
+    ASSERT_GE(scans.size(), 2u);
+    const uint8_t other_frame[] = {0xFF, 0xC2, 0, 11, 8, 0x10, 0x00, 0x10, 0x00, 1, 1, 0x44, 0};
+    std::vector<uint8_t> k(j.begin(), j.begin() + long(scans[1]));
+    k.insert(k.end(), other_frame, other_frame + sizeof other_frame);
+    k.insert(k.end(), j.begin() + long(scans[1]), j.end());
+    const Decoded a = decode_guarded(j);
+    std::vector<uint32_t> buf(40 * 32, kSentinel);
+    ASSERT_EQ(decode_into(k, buf, 40, 40, 32, 0, 0), 0);
+    EXPECT_EQ(buf, a.pixels);
+}
+
 TEST(JpegWindow, ClipOffsetsAndNegativePitch)
 {
     REQUIRE_CJPEG();
