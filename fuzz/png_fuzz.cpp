@@ -1,5 +1,5 @@
-// PNG input through the decoder entry, into windows that fit the picture,
-// clip it, and place it at negative offsets.
+// PNG input through the decoder entry, into a window that fits the picture
+// and into one that clips it on all sides with rows going upwards.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -10,7 +10,7 @@
 namespace {
 
 // Largest window the target allocates; bigger pictures are clipped to it.
-constexpr int64_t kMaxPixels = 1 << 18;
+constexpr int64_t kMaxPixels = 1 << 16;
 
 }  // namespace
 
@@ -32,8 +32,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // Clipped on all sides, rows going upwards in memory.
     picture_decode(data, length, destination + int64_t(height - 1) * pitch, -pitch, width / 2 + 1, height / 2 + 1,
                    -3, -5);
-    // The exact length of the input, so a read past its end is seen.
-    std::vector<uint8_t> copy(data, data + size);
-    picture_decode(copy.data(), length, destination, pitch, width, height, width / 3, height / 3);
     return 0;
 }

@@ -278,20 +278,6 @@ template <typename Word>
     return -1;
 }
 
-[[gnu::always_inline]] inline int32_t decode_symbol(Bits& b, const HuffmanCode& code, const uint32_t* symbols,
-                                                    const uint8_t* lengths, int width)
-{
-    uint32_t index = bits_peek(b, width);
-    int n = lengths[index];
-    if (n == 0) [[unlikely]] {
-        int32_t symbol;
-        b = decode_slow(b, code, &symbol);
-        return symbol;
-    }
-    bits_skip(b, n);
-    return int32_t(symbols[index]);
-}
-
 // Builds the literal/length and distance codes from code_lengths; -1 when
 // either is over-subscribed.
 int build_block_codes(int32_t HLIT, int32_t HDIST)
