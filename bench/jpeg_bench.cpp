@@ -7,13 +7,20 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "picture/bytes.h"
 #include "picture/picture.h"
+#include "store/catalog.h"
+#include "store/compound_file.h"
+
+// The shared corpus, as seen from the repository; GLIMMERDEX_CORPUS overrides it.
+#define GLIMMERDEX_BENCH_CORPUS "../shared/corpus"
 
 namespace {
 
@@ -107,6 +114,99 @@ void bench_turbo(benchmark::State& state, const Case* c)
         benchmark::Counter(double(c->width) * c->height, benchmark::Counter::kIsIterationInvariantRate);
 }
 
+// Thumbnails of one real cache of the shared corpus (read at run time, never
+// copied): the pictures the program decodes most.
+struct RealSet {
+    std::vector<std::vector<uint8_t>> jpegs;
+    std::vector<std::pair<int32_t, int32_t>> sizes;
+    double pixels = 0;
+};
+
+RealSet load_real_set()
+{
+    RealSet set;
+    const char* corpus = std::getenv("GLIMMERDEX_CORPUS");
+    const std::string path = std::string(corpus && *corpus ? corpus : GLIMMERDEX_BENCH_CORPUS) +
+                             "/real/01e63c5ca431f206.db";
+    if (store_load(path.c_str()) != 0)
+        return set;
+    CatalogCursor cursor;
+    int16_t version = 0;
+    CatalogEntry entry;
+    if (catalog_begin(&cursor, &version) != 0 || version < 7)
+        return set;
+    while (catalog_next(&cursor, &entry)) {
+        const int32_t slot = catalog_stream_slot(entry.stream_number);
+        if (slot < 0)
+            continue;
+        const ByteView v{stream_table.pool + stream_table.offset[slot], size_t(store_slot_length(slot))};
+        if (!view_has(v, 8, 4))
+            continue;
+        const int32_t L = int32_t(read_le32(v.data + 8));
+        if (L <= 0 || !view_has(v, 12, size_t(L)))
+            continue;
+        std::vector<uint8_t> jpeg(v.data + 12, v.data + 12 + L);
+        int32_t w = 0, h = 0;
+        picture_probe(jpeg.data(), L, &w, &h);
+        if (w <= 0 || h <= 0)
+            continue;
+        set.jpegs.push_back(std::move(jpeg));
+        set.sizes.push_back({w, h});
+        set.pixels += double(w) * h;
+    }
+    return set;
+}
+
+const RealSet& real_set()
+{
+    static const RealSet set = load_real_set();
+    return set;
+}
+
+void bench_ours_real(benchmark::State& state)
+{
+    const RealSet& set = real_set();
+    if (set.jpegs.empty()) {
+        state.SkipWithError("corpus cache not found");
+        return;
+    }
+    std::vector<uint32_t> pixels(256 * 256);
+    for (auto _ : state) {
+        for (size_t i = 0; i < set.jpegs.size(); ++i) {
+            const auto [w, h] = set.sizes[i];
+            picture_decode(set.jpegs[i].data(), int32_t(set.jpegs[i].size()), reinterpret_cast<uint8_t*>(pixels.data()),
+                           w * 4, std::min(w, 256), std::min(h, 256), 0, 0);
+        }
+        benchmark::DoNotOptimize(pixels.data());
+        benchmark::ClobberMemory();
+    }
+    state.counters["pixels/s"] = benchmark::Counter(set.pixels, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void bench_turbo_real(benchmark::State& state)
+{
+    const RealSet& set = real_set();
+    if (set.jpegs.empty()) {
+        state.SkipWithError("corpus cache not found");
+        return;
+    }
+    std::vector<uint32_t> pixels(size_t(4096) * 4096 / 64);
+    tjhandle tj = tjInitDecompress();
+    for (auto _ : state) {
+        for (size_t i = 0; i < set.jpegs.size(); ++i) {
+            const auto [w, h] = set.sizes[i];
+            if (int64_t(w) * h > int64_t(pixels.size()))
+                continue;
+            tjDecompress2(tj, set.jpegs[i].data(), set.jpegs[i].size(), reinterpret_cast<unsigned char*>(pixels.data()),
+                          w, w * 4, h, TJPF_BGRA, TJFLAG_FASTUPSAMPLE);
+        }
+        benchmark::DoNotOptimize(pixels.data());
+        benchmark::ClobberMemory();
+    }
+    tjDestroy(tj);
+    state.counters["pixels/s"] = benchmark::Counter(set.pixels, benchmark::Counter::kIsIterationInvariantRate);
+}
+
 // Collects pixels/s per run so that the ratio can be printed at the end.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
@@ -130,6 +230,8 @@ int main(int argc, char** argv)
         benchmark::RegisterBenchmark((std::string("ours/") + c.name).c_str(), bench_ours, &c);
         benchmark::RegisterBenchmark((std::string("turbojpeg/") + c.name).c_str(), bench_turbo, &c);
     }
+    benchmark::RegisterBenchmark("ours/real_cache_thumbnails", bench_ours_real);
+    benchmark::RegisterBenchmark("turbojpeg/real_cache_thumbnails", bench_turbo_real);
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
@@ -141,6 +243,11 @@ int main(int argc, char** argv)
             continue;
         std::printf("%-20s %14.1f %14.1f %8.2f\n", c.name, a->second / 1e6, b->second / 1e6, a->second / b->second);
     }
+    auto a = reporter.rates.find("ours/real_cache_thumbnails");
+    auto b = reporter.rates.find("turbojpeg/real_cache_thumbnails");
+    if (a != reporter.rates.end() && b != reporter.rates.end())
+        std::printf("%-20s %14.1f %14.1f %8.2f   (%zu thumbnails of one real cache)\n", "real thumbnails",
+                    a->second / 1e6, b->second / 1e6, a->second / b->second, real_set().jpegs.size());
     benchmark::Shutdown();
     return 0;
 }

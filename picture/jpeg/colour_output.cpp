@@ -121,7 +121,22 @@ void ycbcr_block_output(int32_t x, int32_t y, int32_t* samples)
             for (uint32_t i = 0; i < h; ++i, row += pitch) {
                 uint32_t* out = reinterpret_cast<uint32_t*>(row);
                 const int32_t* Y = Yblock + 8 * i;
-                if (simple_chroma) {
+                if (simple_chroma && w == 8 && H0 <= 2) {
+                    // Whole-width rows: one chroma sample per pixel (H0 = 1)
+                    // or per pixel pair (H0 = 2), fetched without a counter.
+                    const int32_t n0 = ((by + int32_t(i)) >> log2V0) * 8 + (bx >> log2H0);
+                    if (H0 == 1) {
+                        for (int32_t j = 0; j < 8; ++j)
+                            out[j] = make_pixel(uint32_t(Y[j]), chroma_red[n0 + j], chroma_green[n0 + j],
+                                                chroma_blue[n0 + j]);
+                    } else {
+                        for (int32_t j = 0; j < 4; ++j) {
+                            const uint32_t r = chroma_red[n0 + j], g = chroma_green[n0 + j], b = chroma_blue[n0 + j];
+                            out[2 * j] = make_pixel(uint32_t(Y[2 * j]), r, g, b);
+                            out[2 * j + 1] = make_pixel(uint32_t(Y[2 * j + 1]), r, g, b);
+                        }
+                    }
+                } else if (simple_chroma) {
                     const int32_t crow = ((by + int32_t(i)) >> log2V0) * 8;
                     for (uint32_t j = 0; j < w; ++j) {
                         const int32_t n = crow + ((bx + int32_t(j)) >> log2H0);

@@ -29,22 +29,21 @@ inline void read_byte(BitReader& b)
     b.n += 8;
 }
 
+// ((15 - n) >> 3) + 1 bytes when n < 16: the fewest that reach 16 bits.
 inline void refill_16(BitReader& b)
 {
     if (b.n < 16) {
-        int count = ((15 - b.n) >> 3) + 1;
-        for (int i = 0; i < count; ++i)
+        read_byte(b);
+        if (b.n < 16)
             read_byte(b);
     }
 }
 
 inline int32_t take_bits(BitReader& b, int32_t s)
 {
-    if (b.n < s) {
-        int count = ((s - b.n - 1) >> 3) + 1;
-        for (int i = 0; i < count; ++i)
-            read_byte(b);
-    }
+    // ((s - n - 1) >> 3) + 1 bytes when n < s: the fewest that reach s bits.
+    while (b.n < s)
+        read_byte(b);
     int32_t v = int32_t((b.buffer >> (b.n - s)) & uint32_t(jpeg_mask[s]));
     b.n -= s;
     return v;
