@@ -363,6 +363,16 @@ bool flush_slice()
     return png_rows_finished();
 }
 
+void final_flush(uint64_t out);
+
+// The stream ran out of data: hand over what was decoded; a picture without a
+// single complete row is a failure, not an empty success.
+int truncated_result(uint64_t out)
+{
+    final_flush(out);
+    return png.rows_completed > 0 ? 0 : -1;
+}
+
 void final_flush(uint64_t out)
 {
     uint64_t from = flush_mark - kInflateSlice;
@@ -463,13 +473,11 @@ int inflate_run(PngChunkRef first)
     uint64_t out = 0;
 
     // Corrupt data found after the reader ran dry is the truncation, not a fault of its own.
-#define INFLATE_FAIL()               \
-    do {                             \
-        if (reader.exhausted) {      \
-            final_flush(out);        \
-            return 0;                \
-        }                            \
-        return -1;                   \
+#define INFLATE_FAIL()                     \
+    do {                                   \
+        if (reader.exhausted)              \
+            return truncated_result(out);  \
+        return -1;                         \
     } while (0)
 
     // Before every symbol: a slice is due, or the reader ran dry. Returns 0 from
@@ -477,10 +485,8 @@ int inflate_run(PngChunkRef first)
 #define INFLATE_CHECK_STOP()                      \
     do {                                          \
         if (out >= b.limit) [[unlikely]] {        \
-            if (reader.exhausted) {               \
-                final_flush(out);                 \
-                return 0;                         \
-            }                                     \
+            if (reader.exhausted)                 \
+                return truncated_result(out);     \
             if (flush_slice())                    \
                 return 0;                         \
             b.limit = flush_mark;                 \
@@ -490,10 +496,8 @@ int inflate_run(PngChunkRef first)
     bits_read(b, 16);  // CMF and FLG: not checked
     uint32_t BFINAL = 0;
     do {
-        if (reader.exhausted) {
-            final_flush(out);
-            return 0;
-        }
+        if (reader.exhausted)
+            return truncated_result(out);
         BFINAL = bits_read(b, 1);
         uint32_t BTYPE = bits_read(b, 2);
         if (BTYPE == 0) {

@@ -182,6 +182,7 @@ void finish_row()
 {
     if (png.y >= 0 && png.y < png.clip_height)
         output_row();
+    ++png.rows_completed;
     png.y += png.y_step;
     start_row();
     if (png.y >= png.y_end) {
@@ -212,6 +213,7 @@ int start_image(PngChunkRef first)
     }
     if (row_length(png.width) > kPngMaxRowBytes)
         return -1;
+    png.rows_completed = 0;
     png_setup_pass();
     return inflate_run(first);
 }

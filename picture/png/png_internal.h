@@ -42,6 +42,7 @@ struct PngState {
     int32_t missing;  // bytes of the current row not yet seen
     int32_t unit;     // index into the filter-unit arrays
     uint8_t upper_left[4];
+    int64_t rows_completed;
 
     // Pass geometry.
     int32_t x_start, y_start, x_step, y_step, x_shift;
@@ -83,8 +84,8 @@ inline bool png_rows_finished()
 
 // Decompresses the zlib stream that starts in the IDAT chunk `first` of
 // png.source and runs on through the IDAT chunks that follow it. 0 when the
-// stream ends, stops early, or runs out of data (rows so far stay); -1 on a
-// corrupt stream.
+// stream ends or stops early; when it runs out of data, 0 if a row was
+// completed (the rows so far stay), else -1; -1 on a corrupt stream.
 int inflate_run(PngChunkRef first);
 
 // The next IDAT chunk after `chunk` (which must directly follow it); false

@@ -175,6 +175,8 @@ TEST(PngDecode, InvalidStructureEndsSafely)
     EXPECT_EQ(-1, a.decode(no_header));
     std::vector<uint8_t> no_idat(good.begin(), good.begin() + 33);
     EXPECT_EQ(-1, a.decode(no_idat));
+    // An empty IDAT and nothing after it: not a single row.
+    EXPECT_EQ(-1, a.decode(make_png(png_ihdr(2, 2, 8, 0, 0), {}, {})));
     EXPECT_TRUE(a.untouched(0, 0));
 
     // Filter type 5 (and above): rows before it are written, that row and all later ones are not.
