@@ -2,6 +2,7 @@
 // character queue, the wheel sum and rectangle fill.
 #include "host/window.h"
 
+#include <algorithm>
 #include <cstring>
 
 HostInput host_input = {{}, {}, 0, 0, 0, 0, 0, 0, 1};
@@ -57,9 +58,14 @@ void fill_rect(const Framebuffer& frame, int32_t x0, int32_t y0, int32_t x1, int
         y0 = 0;
     if (y0 >= y1)
         return;
+    // Pixels made of one repeated byte (black, the scrollbar's greys) fill
+    // with memset; the rest row by row.
+    const bool one_byte = (pixel & 0xFF) * 0x01010101u == pixel;
     for (int32_t y = y0; y < y1; ++y) {
         uint32_t* row = reinterpret_cast<uint32_t*>(reinterpret_cast<uint8_t*>(frame.pixels) + int64_t(y) * frame.pitch);
-        for (int32_t x = x0; x < x1; ++x)
-            row[x] = pixel;
+        if (one_byte)
+            std::memset(row + x0, int(pixel & 0xFF), size_t(x1 - x0) * 4);
+        else
+            std::fill(row + x0, row + x1, pixel);
     }
 }

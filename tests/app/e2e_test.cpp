@@ -206,4 +206,62 @@ TEST(EndToEnd, RealWindowMatchesTheHeadlessFrames)
     EXPECT_TRUE(same_pixels(second, w2, h2, headless_host.presented, 330, 250)) << "after End";
 }
 
+TEST(EndToEnd, SaveThroughTheRealDialogWritesTheStoredJpegWithItsTime)
+{
+    for (const char* tool : {"Xvfb", "xdotool", "zenity"})
+        if (!have(tool))
+            GTEST_SKIP() << tool << " not found (Debian: xvfb, xdotool, zenity); end-to-end test skipped";
+    const std::string viewer = std::string(GLIMMERDEX_BINARY_DIR) + "/glimmerdex";
+    if (access(viewer.c_str(), X_OK) != 0)
+        GTEST_SKIP() << viewer << " not built; end-to-end test skipped";
+    Xvfb x;
+    if (x.display().empty())
+        GTEST_SKIP() << "Xvfb did not start; end-to-end test skipped";
+
+    TempDir dir;
+    write_cache(dir.path(), {"first.jpg", "second.jpg", "third.jpg"});
+    ASSERT_EQ(0, chdir(dir.path().c_str()));
+    const std::string env = "DISPLAY=" + x.display() + " SDL_VIDEODRIVER=x11 ";
+    std::string pid_text;
+    run_command(env + "'" + viewer + "' /330x250 . >viewer.log 2>&1 & echo $!", &pid_text);
+    const pid_t viewer_pid = pid_t(std::atoi(pid_text.c_str()));
+    ASSERT_GT(viewer_pid, 0);
+    auto find = [&](const std::string& name) {
+        std::string id;
+        run_command(env + "timeout 30 xdotool search --sync --name '^" + name + "$' | head -1", &id);
+        while (!id.empty() && (id.back() == '\n' || id.back() == ' '))
+            id.pop_back();
+        return id;
+    };
+    auto xdo = [&](const std::string& args) { return run_command(env + "timeout 10 xdotool " + args); };
+    const std::string window = find("Glimmerdex by Orlancey");
+    ASSERT_FALSE(window.empty());
+    EXPECT_EQ(0, xdo("mousemove --window " + window + " 150 60"));  // cell 1, second.jpg
+    pause_ms(300);
+    EXPECT_EQ(0, xdo("key --window " + window + " s"));
+    const std::string dialog = find("Save thumbnail as..");
+    ASSERT_FALSE(dialog.empty()) << "no save dialog appeared";
+    pause_ms(1500);
+    xdo("windowfocus --sync " + dialog);  // no window manager gives it the focus
+    // A name without extension: the default one is added.
+    EXPECT_EQ(0, xdo("key --window " + dialog + " ctrl+a"));
+    EXPECT_EQ(0, xdo("type --window " + dialog + " copy"));
+    EXPECT_EQ(0, xdo("key --window " + dialog + " Return"));
+    for (int i = 0; i < 100 && !file_exists(dir.file("copy.jpg")); ++i)
+        pause_ms(100);
+    pause_ms(300);
+    struct stat st;
+    ASSERT_EQ(0, stat(dir.file("copy.jpg").c_str(), &st)) << "nothing was saved";
+    const int64_t unix_seconds = int64_t((CACHE_BASE_TIME + 36000000000ull) / 10000000ull) - 11644473600ll;
+    EXPECT_EQ(unix_seconds, int64_t(st.st_mtim.tv_sec));
+    EXPECT_EQ(cache_jpeg(1), read_file(dir.file("copy.jpg")));
+
+    EXPECT_EQ(0, xdo("key --window " + window + " Escape"));
+    for (int i = 0; i < 100 && kill(viewer_pid, 0) == 0; ++i)
+        pause_ms(100);
+    EXPECT_NE(0, kill(viewer_pid, 0)) << "Esc did not end the viewer";
+    if (kill(viewer_pid, 0) == 0)
+        kill(viewer_pid, SIGKILL);
+}
+
 }  // namespace
