@@ -17,6 +17,7 @@ constexpr int kMaxCodeBits = 15;                 // deflate codes are at most 15
 constexpr int32_t kMaxCodeLengths = 288 + 32;    // HLIT + HDIST at their largest
 // Below this bit position an 8-byte load and a whole match stay before the base.
 constexpr int64_t kFastPositionLimit = -64;
+constexpr int kFastWordBits = 57;  // stream bits an 8-byte load holds at least (64 - 7)
 
 struct LengthEntry {
     uint8_t extra;
@@ -570,9 +571,9 @@ int inflate_run(PngChunkRef first)
                 if (symbol < 256) {
                     window[out & kWindowMask] = uint8_t(symbol);
                     ++out;
-                    // Up to four more literals from the same word (15 + 4 x 9 <= 57
-                    // bits), each only while no flush is due and its code is in the table.
-                    for (int k = 0; k < 4; ++k) {
+                    // More literals from the same word while a 9-bit lookup still fits
+                    // in its 57 bits, no flush is due and the code is in the table.
+                    while (used <= kFastWordBits - kLitLenLookupBits) {
                         index = uint32_t(word) & bit_mask[kLitLenLookupBits];
                         n = litlen_length[index];
                         symbol = int32_t(litlen_symbol[index]);
@@ -612,11 +613,25 @@ int inflate_run(PngChunkRef first)
                 used += n;
                 const LengthEntry& de = distance_table[dcode];
                 uint32_t distance = de.base + (uint32_t(word) & bit_mask[de.extra]);
-                b.position += used + de.extra;
+                word >>= de.extra;
+                used += de.extra;
                 if (distance > out)
                     INFLATE_FAIL();  // reaches before the first output byte
                 copy_match(out, length, distance);
                 out += length;
+                // Literals that follow the match in the same word.
+                while (used <= kFastWordBits - kLitLenLookupBits) {
+                    index = uint32_t(word) & bit_mask[kLitLenLookupBits];
+                    n = litlen_length[index];
+                    symbol = int32_t(litlen_symbol[index]);
+                    if (out >= b.limit || n == 0 || symbol >= 256)
+                        break;
+                    window[out & kWindowMask] = uint8_t(symbol);
+                    ++out;
+                    word >>= n;
+                    used += n;
+                }
+                b.position += used;
                 continue;
             }
             // One load serves this symbol and, after a literal, the next: the
