@@ -18,6 +18,19 @@
 #include "store/catalog.h"
 
 StreamTable stream_table = {nullptr, nullptr, nullptr, 0, -1, 0};
+StoreError store_error = STORE_OK;
+
+const char* store_error_text(StoreError error)
+{
+    switch (error) {
+    case STORE_OK: return "read";
+    case STORE_CANNOT_OPEN: return "cannot be opened";
+    case STORE_TOO_LARGE: return "larger than the 512 MiB we read";
+    case STORE_NOT_COMPOUND: return "not a thumbnail cache";
+    case STORE_NO_CATALOG: return "no catalog";
+    }
+    return "unreadable";
+}
 
 namespace {
 
@@ -294,6 +307,7 @@ namespace {
 // Parses a file image (taking ownership of it) into the table.
 int load_image(uint8_t* image, int64_t size)
 {
+    store_error = STORE_NOT_COMPOUND;
     if (size < 512 || std::memcmp(image, signature, 8) != 0) {
         std::free(image);
         return -1;
@@ -336,6 +350,7 @@ int load_image(uint8_t* image, int64_t size)
         release_table();
         return -1;
     }
+    store_error = stream_table.catalog_slot >= 0 ? STORE_OK : STORE_NO_CATALOG;
     return stream_table.catalog_slot >= 0 ? 0 : -1;
 }
 
@@ -346,6 +361,7 @@ int store_load(const char* path)
     catalog_release();
     release_table();
 
+    store_error = STORE_CANNOT_OPEN;
     FILE* file = std::fopen(path, "rb");
     if (!file)
         return -1;
@@ -354,6 +370,7 @@ int store_load(const char* path)
         size = std::ftell(file);
     // At least the 512-byte header; at most what we agree to hold in memory.
     if (size < 512 || size > STORE_MAX_FILE_BYTES || std::fseek(file, 0, SEEK_SET) != 0) {
+        store_error = size > STORE_MAX_FILE_BYTES ? STORE_TOO_LARGE : STORE_NOT_COMPOUND;
         std::fclose(file);
         return -1;
     }
@@ -375,6 +392,7 @@ int store_load_memory(const uint8_t* data, size_t size)
 {
     catalog_release();
     release_table();
+    store_error = size > size_t(STORE_MAX_FILE_BYTES) ? STORE_TOO_LARGE : STORE_NOT_COMPOUND;
     if (size < 512 || size > size_t(STORE_MAX_FILE_BYTES))
         return -1;
     uint8_t* image = static_cast<uint8_t*>(std::malloc(size));

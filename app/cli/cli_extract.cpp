@@ -184,7 +184,7 @@ int cli_extract(int argc, char** argv)
     for (const std::string& cache : caches) {
         std::vector<ReportRow> rows;
         if (report_cache(cache, &rows) != 0) {
-            cli_error("%s: Thumbs.db not found", cache.c_str());
+            cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), store_error_text(store_error));
             result = CLI_FAILED;
             continue;
         }

@@ -122,28 +122,31 @@ int cli_list(int argc, char** argv)
             table.kinds.push_back(k);
     }
 
+    bool loaded_any = false;
     for (const std::string& cache : caches) {
         if (catalog) {
             std::vector<ReportRow> rows;
             if (report_cache(cache, &rows) != 0) {
-                cli_error("%s: Thumbs.db not found", cache.c_str());
+                cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), store_error_text(store_error));
                 result = CLI_FAILED;
                 continue;
             }
             for (const ReportRow& r : rows)
                 table.rows.push_back(report_cells(r));
+            loaded_any = true;
             continue;
         }
         std::string folder, file;
         split_cache_path(cache, &folder, &file);
         if (file_list_build_from(folder.c_str(), file.c_str(), flags) != 0) {
             if (several)
-                cli_error("%s: Thumbs.db not found", cache.c_str());
+                cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), store_error_text(store_error));
             else
-                std::fputs("Thumbs.db not found\n", stderr);
+                std::fprintf(stderr, "Thumbs.db not found (%s)\n", store_error_text(store_error));
             result = CLI_FAILED;
             continue;
         }
+        loaded_any = true;
         for (int32_t i = 0; i < file_list.count; ++i) {
             std::vector<std::string> cells;
             if (several)
@@ -159,7 +162,8 @@ int cli_list(int argc, char** argv)
             table.rows.push_back(std::move(cells));
         }
     }
-    write_table(stdout, table, format);
+    if (loaded_any)
+        write_table(stdout, table, format);
     file_list_release();
     store_release();
     return result;
