@@ -81,8 +81,9 @@ constexpr bool sanitized = false;
 // builds check only that each case ends cleanly.
 #define EXPECT_PEAK_BELOW(result, base, limit)                                       \
     do {                                                                             \
-        if (!sanitized)                                                              \
+        if (!sanitized) {                                                            \
             EXPECT_LT((result).peak_kib - (base), (limit)) << "peak KiB over baseline"; \
+        }                                                                            \
     } while (0)
 
 } // namespace
