@@ -137,10 +137,29 @@ void BM_Inflate_Zlib(benchmark::State& state)
     state.SetLabel(kNames[state.range(0)]);
 }
 
+// libpng's pixels for the picture, as 0xAARRGGBB words.
+std::vector<uint32_t> libpng_pixels(const BenchPicture& pic)
+{
+    std::vector<uint32_t> dest(size_t(pic.width) * pic.height);
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    png_image_begin_read_from_memory(&image, pic.file.data(), pic.file.size());
+    image.format = PNG_FORMAT_BGRA;
+    png_image_finish_read(&image, nullptr, dest.data(), 0, nullptr);
+    png_image_free(&image);
+    return dest;
+}
+
 void BM_Decode_Glimmerdex(benchmark::State& state)
 {
     const BenchPicture& pic = picture(int(state.range(0)));
     std::vector<uint32_t> dest(size_t(pic.width) * pic.height);
+    if (picture_decode(pic.file.data(), int32_t(pic.file.size()), reinterpret_cast<uint8_t*>(dest.data()),
+                       pic.width * 4, pic.width, pic.height, 0, 0) != 0 ||
+        dest != libpng_pixels(pic)) {
+        state.SkipWithError("pixels differ from libpng's");
+        return;
+    }
     for (auto _ : state) {
         int r = picture_decode(pic.file.data(), int32_t(pic.file.size()), reinterpret_cast<uint8_t*>(dest.data()),
                                pic.width * 4, pic.width, pic.height, 0, 0);
