@@ -60,6 +60,38 @@ void draw_scrollbar(const Framebuffer& frame)
     fill_rect(frame, left, int32_t(thumb_bottom), frame.width, frame.height, TRACK_PIXEL);
 }
 
+// The background, left out where a picture will be copied over it and, with
+// a bar, in the bar's strip: a frame full of cells then writes most pixels
+// once. Only for the usual layout, where every visible picture ends inside
+// its own cell row; any other frame is filled whole.
+void draw_background(const Framebuffer& frame, int64_t first, int64_t end, int32_t right)
+{
+    const int32_t columns = browser.columns;
+    for (int64_t i = first; i < end; ++i)
+        if (file_list.pictures[i].height > CELL_PITCH - PICTURE_TOP) {
+            fill_rect(frame, 0, 0, frame.width, frame.height, background_colour);
+            return;
+        }
+    for (int32_t y = 0; y < frame.height; ++y) {
+        const int64_t grid_y = int64_t(y) + browser.scroll_offset;
+        const int64_t row = grid_y / CELL_PITCH;
+        const int32_t picture_row = int32_t(grid_y % CELL_PITCH) - PICTURE_TOP;
+        int64_t pen = 0;  // columns left of it are filled or will be covered
+        for (int64_t i = row * columns; picture_row >= 0 && i < (row + 1) * columns && i < end; ++i) {
+            const Picture& p = file_list.pictures[i];
+            if (i < first || !p.pixels || p.width <= 0 || picture_row >= p.height)
+                continue;
+            const int64_t x = (i % columns) * CELL_PITCH;
+            if (x > pen)
+                fill_rect(frame, int32_t(pen), y, int32_t(x < right ? x : right), y + 1, background_colour);
+            if (x + p.width > pen)
+                pen = x + p.width;
+        }
+        if (pen < right)
+            fill_rect(frame, int32_t(pen), y, right, y + 1, background_colour);
+    }
+}
+
 void draw_highlight(const Framebuffer& frame, int32_t index)
 {
     const int32_t x = index % browser.columns * CELL_PITCH;
@@ -115,18 +147,24 @@ void browser_draw(const Framebuffer& frame)
     // A zero-sized or failed frame is never drawn into.
     if (!frame.pixels || frame.width <= 0 || frame.height <= 0)
         return;
-    fill_rect(frame, 0, 0, frame.width, frame.height, background_colour);
     const int32_t count = file_list.count;
-    if (count <= 0)
+    if (count <= 0) {
+        fill_rect(frame, 0, 0, frame.width, frame.height, background_colour);
         return;
-    if (int64_t(browser.columns) * CELL_PITCH < frame.width)
-        draw_scrollbar(frame);
-
+    }
     // Rows above the view are skipped by arithmetic: row r is drawn from
     // y = r * 104 - offset >= -104 on, and the pass stops below the frame.
     const int32_t offset = browser.scroll_offset;
-    int64_t first_row = offset > 0 ? (int64_t(offset) - 1) / CELL_PITCH : 0;
-    for (int64_t i = first_row * browser.columns; i < count; ++i) {
+    const int64_t first_row = offset > 0 ? (int64_t(offset) - 1) / CELL_PITCH : 0;
+    const int64_t end_row = (int64_t(offset) + frame.height + CELL_PITCH - 1) / CELL_PITCH;
+    const int64_t first = first_row * browser.columns;
+    const int64_t end = end_row * browser.columns < count ? end_row * browser.columns : count;
+    const bool bar = int64_t(browser.columns) * CELL_PITCH < frame.width;
+    draw_background(frame, first, end, bar ? browser.columns * CELL_PITCH : frame.width);
+    if (bar)
+        draw_scrollbar(frame);
+
+    for (int64_t i = first; i < count; ++i) {
         const int64_t y = (i / browser.columns) * CELL_PITCH - offset;
         if (y < -CELL_PITCH)
             continue;

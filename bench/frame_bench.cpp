@@ -3,6 +3,7 @@
 // against: memset (glibc).
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -95,11 +96,16 @@ void BM_DrawFrame(benchmark::State& state)
     state.SetBytesProcessed(int64_t(state.iterations()) * W * H * 4);
 }
 
-}  // namespace
+// On a shared machine the fastest of several repetitions is the fairest
+// figure: run with --benchmark_repetitions=15 and compare the _min rows.
+double fastest(const std::vector<double>& v) { return v.empty() ? 0 : *std::min_element(v.begin(), v.end()); }
 
+BENCHMARK(BM_MemsetFrame)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", fastest);
+BENCHMARK(BM_DrawFrame)->Arg(0)->Arg(50)->Arg(95)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", fastest);
+// Last: its repeated loads scatter the pictures the frames above copy.
 BENCHMARK(BM_LoadCache5000)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(BM_MemsetFrame)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_DrawFrame)->Arg(0)->Arg(50)->Arg(95)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
 
 int main(int argc, char** argv)
 {

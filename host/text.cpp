@@ -3,6 +3,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -29,6 +30,29 @@ void print_text(const Framebuffer& frame, int32_t x, int32_t y, uint32_t foregro
 
     const bool opaque = background >= 0;
     const uint32_t back = uint32_t(background);
+
+    // The usual case, a line without tabs wholly inside the frame's width,
+    // needs no clipping per glyph.
+    if (x >= 0 && int64_t(x) + int64_t(length) * FONT_COLUMNS <= frame.width && !std::memchr(text, '\t', size_t(length))) {
+        for (int32_t r = 0; r < FONT_ROWS; ++r) {
+            int64_t frame_row = int64_t(y) + r;
+            if (frame_row < 0 || frame_row >= frame.height)
+                continue;
+            uint32_t* pixel = reinterpret_cast<uint32_t*>(reinterpret_cast<uint8_t*>(frame.pixels) + frame_row * frame.pitch) + x;
+            const uint8_t mask = uint8_t(1u << r);
+            for (int k = 0; k < length; ++k, pixel += FONT_COLUMNS) {
+                const uint8_t* glyph = font6x8 + uint8_t(text[k]) * FONT_COLUMNS;
+                for (int i = 0; i < FONT_COLUMNS; ++i) {
+                    if (glyph[i] & mask)
+                        pixel[i] = foreground;
+                    else if (opaque)
+                        pixel[i] = back;
+                }
+            }
+        }
+        return;
+    }
+
     for (int32_t r = 0; r < FONT_ROWS; ++r) {
         int64_t frame_row = int64_t(y) + r;
         if (frame_row < 0 || frame_row >= frame.height)

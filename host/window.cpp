@@ -59,8 +59,8 @@ void fill_rect(const Framebuffer& frame, int32_t x0, int32_t y0, int32_t x1, int
     if (y0 >= y1)
         return;
     // Pixels made of one repeated byte (black, the scrollbar's greys) fill
-    // with memset; the rest row by row.
-    const bool one_byte = (pixel & 0xFF) * 0x01010101u == pixel;
+    // wide spans with memset; short spans and other pixels in a plain loop.
+    const bool one_byte = (pixel & 0xFF) * 0x01010101u == pixel && x1 - x0 >= 32;
     for (int32_t y = y0; y < y1; ++y) {
         uint32_t* row = reinterpret_cast<uint32_t*>(reinterpret_cast<uint8_t*>(frame.pixels) + int64_t(y) * frame.pitch);
         if (one_byte)

@@ -66,6 +66,12 @@ TEST_F(Browser, ListThatScrollsDrawsTheVisibleRowsAndTheThumb)
     start_viewer(330, 250);
     background_colour = BACK;
     std::vector<TestEntry> entries = numbered_entries(20);
+    entries[4].width = 150;  // into cell 5 and, from the last column, the bar
+    entries[5].width = 240;
+    entries[7].placeholder = true;
+    entries[9].width = 10;
+    entries[9].height = 5;
+    entries[10].height = 96;  // down to the next row's name line
     install_entries(entries);
     headless_wheel(120 + 30);  // 150 pixels down
     headless_move(500, 0);
