@@ -81,42 +81,4 @@ TEST(HeadlessHost, FrameIsMadeFirstAndOnlyOnSizeChange)
     EXPECT_EQ(0, f.height);
 }
 
-TEST(HeadlessHost, ScriptRunsPumpByPumpAndEndsWithQuit)
-{
-    headless_reset(100, 100);
-    ASSERT_NE(0, host_create());
-    headless_key(KEY_UP, true);
-    headless_char('x');
-    headless_move(5, 6);
-    headless_button(MOUSE_LEFT, true);
-    headless_wheel(-120);
-    headless_advance(0.25);
-    headless_frame();
-    headless_key(KEY_UP, false);
-    headless_focus(false);
-    headless_close();
-    headless_char('y');  // behind the close: never seen
-
-    EXPECT_EQ(0, host_pump());
-    EXPECT_EQ(1, host_input.key_down[KEY_UP]);
-    EXPECT_EQ(uint32_t('x'), host_next_char());
-    EXPECT_EQ(5, host_input.mouse_x);
-    EXPECT_EQ(6, host_input.mouse_y);
-    EXPECT_EQ(MOUSE_LEFT, host_input.mouse_buttons);
-    EXPECT_EQ(-120, host_input.wheel_delta);
-    EXPECT_DOUBLE_EQ(0.25, host_seconds());
-
-    EXPECT_EQ(-1, host_pump());
-    EXPECT_EQ(0, host_input.key_down[KEY_UP]);
-    EXPECT_EQ(0u, host_input.app_active);
-    EXPECT_EQ(0u, host_next_char());
-    EXPECT_EQ(-1, host_pump());
-
-    headless_reset(10, 10);
-    host_create();
-    host_request_close();
-    EXPECT_EQ(-1, host_pump());
-    EXPECT_EQ(1, headless_host.close_requests);
-}
-
 }  // namespace
