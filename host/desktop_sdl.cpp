@@ -58,27 +58,26 @@ int run_child(const std::vector<std::string>& args, std::string* output)
         _exit(CHILD_MISSING);
     }
     close(out[1]);
-    bool open_pipe = true;
-    while (open_pipe) {
+    fcntl(out[0], F_SETFL, O_NONBLOCK);
+    // Until the child exits: helpers it starts may keep the pipe open.
+    int status = 0;
+    bool exited = false;
+    while (!exited) {
         pollfd p{out[0], POLLIN, 0};
-        int ready = poll(&p, 1, 10);
-        if (ready > 0) {
+        poll(&p, 1, 10);
+        exited = waitpid(pid, &status, WNOHANG) == pid;
+        for (;;) {
             char buffer[4096];
             ssize_t n = read(out[0], buffer, sizeof buffer);
-            if (n > 0) {
-                if (output && output->size() < CHILD_OUTPUT_LIMIT)
-                    output->append(buffer, size_t(n));
-            } else if (n == 0 || errno != EINTR) {
-                open_pipe = false;
-            }
+            if (n <= 0)
+                break;
+            if (output && output->size() < CHILD_OUTPUT_LIMIT)
+                output->append(buffer, size_t(n));
         }
         if (host_sdl_window())
             host_sdl_pump_modal();
     }
     close(out[0]);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
     return WIFEXITED(status) ? WEXITSTATUS(status) : CHILD_MISSING;
 }
 
