@@ -154,7 +154,11 @@ int handle(const SDL_Event& e)
         }
         break;
     }
-    case SDL_TEXTINPUT: queue_utf8(e.text.text); break;
+    case SDL_TEXTINPUT:
+        // Characters typed with Alt are system characters on Windows.
+        if (!(SDL_GetModState() & KMOD_ALT))
+            queue_utf8(e.text.text);
+        break;
     case SDL_MOUSEMOTION:
         if (e.motion.x >= 0 && e.motion.y >= 0 && e.motion.x < client_width && e.motion.y < client_height) {
             host_input.mouse_x = e.motion.x;
