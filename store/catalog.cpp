@@ -243,8 +243,8 @@ int32_t catalog_stream_slot(int32_t stream_number)
     }
     // Caches whose streams are not named after their numbers: the streams
     // stand in number order, with the Catalog among them.
-    int32_t slot = stream_number <= stream_table.catalog_slot ? stream_number - 1 : stream_number;
-    return slot >= 0 && slot < stream_table.count ? slot : -1;
+    int64_t slot = stream_number <= stream_table.catalog_slot ? int64_t(stream_number) - 1 : stream_number;
+    return slot >= 0 && slot < stream_table.count ? int32_t(slot) : -1;
 }
 
 int catalog_lookup(const char* name, Picture* picture, FileTime* time)

@@ -75,6 +75,8 @@ TEST(Catalog, SlotRuleForCachesWithoutNumberedNames)
     EXPECT_EQ(catalog_stream_slot(3), 3);
     EXPECT_EQ(catalog_stream_slot(0), -1);
     EXPECT_EQ(catalog_stream_slot(4), -1);
+    EXPECT_EQ(catalog_stream_slot(INT32_MIN), -1) << "found by fuzzing: k - 1 overflowed";
+    EXPECT_EQ(catalog_stream_slot(INT32_MAX), -1);
 
     spec.catalog_position = 0;
     ASSERT_EQ(load(fixture::write_thumbs_db(spec)), 0);
