@@ -8,7 +8,7 @@
 #include "picture/picture.h"
 
 // Frames larger than this decode slowly without finding more; skip them.
-constexpr int64_t kMaxFuzzPixels = int64_t(1) << 20;
+constexpr int64_t kMaxFuzzPixels = int64_t(1) << 18;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
