@@ -115,6 +115,12 @@ void draw_highlight(const Framebuffer& frame, int32_t index)
 
 }  // namespace
 
+void browser_draw_highlight(const Framebuffer& frame, int32_t index)
+{
+    if (frame.pixels && index >= 0 && index < file_list.count)
+        draw_highlight(frame, index);
+}
+
 void browser_reset()
 {
     browser = BrowserState{};

@@ -51,6 +51,10 @@ int32_t hovered_cell();
 // Draws the whole frame from the current state.
 void browser_draw(const Framebuffer& frame);
 
+// The highlight of entry index as the hovered cell gets it: the name white on
+// black, with the information lines while info_toggle is on.
+void browser_draw_highlight(const Framebuffer& frame, int32_t index);
+
 // One pass of the main loop; -1 when the host reported the quit message.
 int browser_frame();
 

@@ -1,8 +1,166 @@
-// glimmerdex-cli sheet: placeholder until the viewer's grid can be drawn headless here.
-#include "app/cli/cli.h"
+// glimmerdex-cli sheet: the viewer's grid for a whole list, drawn by the
+// browser's own drawing into one picture: a contact sheet.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
 
-int cli_sheet(int, char**)
+#include "app/cli/cli.h"
+#include "app/cli/cli_paths.h"
+#include "app/command_line.h"
+#include "pngout/png_writer.h"
+#include "store/compound_file.h"
+#include "store/file_list.h"
+
+#if GLIMMERDEX_HAVE_SHEET
+#include "app/browser.h"
+#include "host/window.h"
+#endif
+
+namespace {
+
+const char help[] =
+    "Usage: glimmerdex-cli sheet [OPTIONS] CACHE OUT.png\n"
+    "\n"
+    "Draws the viewer's grid of the cache's list into one PNG picture: the same\n"
+    "104-pixel cells, names and thumbnails as the window shows, without the\n"
+    "scrollbar. CACHE is a cache file or a folder holding a Thumbs.db.\n"
+    "\n"
+    "  --width N      the window width the columns are counted for (default 800);\n"
+    "                 the picture is as wide as those columns\n"
+    "  --info         every entry with its information lines (full name, size,\n"
+    "                 date and time), as the viewer shows the hovered entry\n"
+    "  --rows R       at most R rows of cells: one page\n"
+    "  --page K       which page, from 1 (with --rows)\n"
+    "  --flags N      1 = the folder's files, 2 = the catalog's names (default), 3 = both\n"
+    "  --backcol C    background colour, 0xRRGGBB (default 0)\n"
+    "\n"
+    "Exit codes: 0 written, 1 the cache could not be read or the picture not\n"
+    "written, 2 usage error.\n";
+
+// The tallest sheet we draw: 2,000 rows of cells.
+constexpr int64_t max_sheet_rows = 2000;
+
+bool parse_number(const char* text, long min, long max, long* out)
 {
-    cli_error("sheet: not available yet");
+    if (!text)
+        return false;
+    char* end = nullptr;
+    long v = std::strtol(text, &end, 0);
+    if (!*text || *end || v < min || v > max)
+        return false;
+    *out = v;
+    return true;
+}
+
+} // namespace
+
+int cli_sheet(int argc, char** argv)
+{
+    long width = 800, rows_per_page = 0, page = 1, flags = 2, colour = 0;
+    bool info = false;
+    std::vector<std::string> arguments;
+    for (int i = 0; i < argc; ++i) {
+        const char* a = argv[i];
+        const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
+            std::fputs(help, stdout);
+            return CLI_OK;
+        }
+        bool ok = true;
+        if (std::strcmp(a, "--width") == 0)
+            ok = parse_number(next, 120, 20000, &width), ++i;
+        else if (std::strcmp(a, "--rows") == 0)
+            ok = parse_number(next, 1, max_sheet_rows, &rows_per_page), ++i;
+        else if (std::strcmp(a, "--page") == 0)
+            ok = parse_number(next, 1, 1000000, &page), ++i;
+        else if (std::strcmp(a, "--flags") == 0)
+            ok = parse_number(next, 0, 3, &flags), ++i;
+        else if (std::strcmp(a, "--backcol") == 0)
+            ok = parse_number(next, 0, 0xFFFFFF, &colour), ++i;
+        else if (std::strcmp(a, "--info") == 0)
+            info = true;
+        else if (a[0] == '-' && a[1])
+            ok = false;
+        else
+            arguments.emplace_back(a);
+        if (!ok) {
+            cli_error("sheet: bad option '%s' (see --help)", a);
+            return CLI_USAGE;
+        }
+    }
+    if (arguments.size() != 2) {
+        std::fputs(help, stderr);
+        return CLI_USAGE;
+    }
+#if GLIMMERDEX_HAVE_SHEET
+    std::vector<std::string> caches, missing;
+    find_caches({arguments[0]}, false, &caches, &missing);
+    std::string folder, file;
+    if (caches.empty()) {
+        cli_error("%s: Thumbs.db not found", arguments[0].c_str());
+        return CLI_FAILED;
+    }
+    split_cache_path(caches[0], &folder, &file);
+    if (file_list_build_from(folder.c_str(), file.c_str(), int32_t(flags)) != 0) {
+        cli_error("%s: Thumbs.db not found (%s)", caches[0].c_str(), store_error_text(store_error));
+        file_list_release();
+        return CLI_FAILED;
+    }
+    browser_reset();
+    browser.columns = browser_columns_for(int32_t(width));
+    browser.info_toggle = info;
+    const int64_t columns = browser.columns;
+    const int64_t total_rows = (int64_t(file_list.count) + columns - 1) / columns;
+    int64_t first_row = rows_per_page ? (page - 1) * rows_per_page : 0;
+    int64_t rows = rows_per_page ? rows_per_page : total_rows;
+    if (first_row >= total_rows && total_rows > 0) {
+        cli_error("sheet: page %ld is past the last of the list", page);
+        file_list_release();
+        return CLI_USAGE;
+    }
+    if (rows > total_rows - first_row)
+        rows = total_rows - first_row;
+    if (rows <= 0)
+        rows = 1;  // an empty list: one row of background
+    if (rows > max_sheet_rows) {
+        cli_error("sheet: %lld rows are more than %lld; use --rows and --page", (long long)rows,
+                  (long long)max_sheet_rows);
+        file_list_release();
+        return CLI_FAILED;
+    }
+    background_colour = uint32_t(colour);
+    host_input_reset();
+    host_input.mouse_x = -1;  // no hovered cell
+    browser.rows = int32_t(total_rows);
+    browser.total_height = int32_t(total_rows * CELL_PITCH);
+    browser.scroll_offset = int32_t(first_row * CELL_PITCH);
+    browser.scroll_position = browser.scroll_offset;
+    std::vector<uint32_t> pixels(size_t(columns * CELL_PITCH) * size_t(rows * CELL_PITCH));
+    Framebuffer frame{pixels.data(), int32_t(columns * CELL_PITCH * 4), int32_t(columns * CELL_PITCH),
+                      int32_t(rows * CELL_PITCH)};
+    browser_draw(frame);
+    if (info)
+        for (int64_t i = first_row * columns; i < (first_row + rows) * columns && i < file_list.count; ++i)
+            browser_draw_highlight(frame, int32_t(i));
+    file_list_release();
+
+    const std::string& out = arguments[1];
+    if (png_begin(out.c_str(), frame.width, frame.height) != 0) {
+        cli_error("sheet: cannot write %s", out.c_str());
+        return CLI_FAILED;
+    }
+    int result = 0;
+    for (uint32_t p : pixels)
+        result |= png_put_pixel(p & 0x00FFFFFF);
+    if (result != 0) {
+        cli_error("sheet: writing %s failed", out.c_str());
+        return CLI_FAILED;
+    }
+    return CLI_OK;
+#else
+    cli_error("sheet: this build has no viewer drawing");
     return CLI_FAILED;
+#endif
 }

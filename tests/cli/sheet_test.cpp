@@ -1,0 +1,70 @@
+// glimmerdex-cli sheet: the viewer's grid in one picture.
+#include <string>
+#include <vector>
+
+#include "picture/picture.h"
+#include "tests/support/test_support.h"
+#include "tools/fixture/thumbsdb_writer.h"
+
+namespace {
+
+const std::string cli = GLIMMERDEX_BINARY_DIR "/glimmerdex-cli";
+
+std::vector<uint32_t> decode_png(const std::string& path, int32_t* w, int32_t* h)
+{
+    std::vector<uint8_t> png = read_file(path);
+    picture_probe(png.data(), int32_t(png.size()), w, h);
+    std::vector<uint32_t> pixels(size_t(*w) * size_t(*h));
+    EXPECT_EQ(picture_decode(png.data(), int32_t(png.size()), reinterpret_cast<uint8_t*>(pixels.data()), *w * 4, *w,
+                             *h, 0, 0), 0);
+    return pixels;
+}
+
+} // namespace
+
+TEST(CliSheet, DrawsTheGridWithNamesPicturesAndInformation)
+{
+    TempDir dir;
+    fixture::CacheSpec spec;
+    for (int i = 0; i < 11; ++i) {
+        fixture::CacheEntry e;
+        e.name = "picture number " + std::to_string(i) + ".jpg";
+        e.time = 128980119090000000ull;
+        fixture::RgbImage image{40, 30, std::vector<uint32_t>(40 * 30, 0x2060A0u + uint32_t(i) * 0x101010u)};
+        e.picture = fixture::encode_jpeg(image, 100);
+        spec.entries.push_back(e);
+    }
+    write_file(dir.file("Thumbs.db"), fixture::write_thumbs_db(spec));
+
+    ASSERT_EQ(run_command(cli + " sheet --width 450 " + dir.path() + " " + dir.file("s.png")), 0);
+    int32_t w, h;
+    std::vector<uint32_t> sheet = decode_png(dir.file("s.png"), &w, &h);
+    EXPECT_EQ(w, 4 * 104) << "(450 - 16) / 104 = 4 columns, no scrollbar";
+    EXPECT_EQ(h, 3 * 104);
+    auto at = [&](int x, int y) { return sheet[size_t(y) * size_t(w) + size_t(x)] & 0xFFFFFF; };
+    // Entry 5: column 1, row 1; its picture starts 8 pixels below the cell top.
+    uint32_t inside = at(104 + 20, 104 + 8 + 15);
+    uint32_t want = 0x2060A0u + 5 * 0x101010u;
+    for (int shift = 0; shift < 24; shift += 8)
+        EXPECT_NEAR(int(inside >> shift & 0xFF), int(want >> shift & 0xFF), 3);
+    EXPECT_EQ(at(104 + 60, 104 + 50), 0u) << "background right of the picture";
+    EXPECT_EQ(at(3 * 104 + 50, 2 * 104 + 50), 0u) << "after the last entry";
+    int name_pixels = 0;
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 102; ++x)
+            name_pixels += at(x, y) == 0xC0A080u;
+    EXPECT_GT(name_pixels, 60) << "the name line in the grid's name colour";
+
+    ASSERT_EQ(run_command(cli + " sheet --info --rows 1 --page 2 --width 450 " + dir.path() + " " + dir.file("i.png")), 0);
+    std::vector<uint32_t> page = decode_png(dir.file("i.png"), &w, &h);
+    EXPECT_EQ(h, 104) << "one row: entries 4 to 7";
+    int white = 0;
+    for (int y = 8; y < 32; ++y)
+        for (int x = 0; x < 104; ++x)
+            white += (page[size_t(y) * size_t(w) + size_t(x)] & 0xFFFFFF) == 0xFFFFFFu;
+    EXPECT_GT(white, 100) << "size, date and time lines in white";
+
+    EXPECT_EQ(run_command(cli + " sheet --rows 1 --page 9 " + dir.path() + " " + dir.file("x.png") + " 2>/dev/null"), 2);
+    EXPECT_EQ(run_command(cli + " sheet " + dir.file("none") + " " + dir.file("x.png") + " 2>/dev/null"), 1);
+    EXPECT_EQ(run_command(cli + " sheet --width 5 " + dir.path() + " " + dir.file("x.png") + " 2>/dev/null"), 2);
+}
