@@ -18,17 +18,6 @@ namespace {
 
 const DesktopFileFilter start_filters[2] = {{"Thumbs.db", "Thumbs.db"}, {"All files", "*.*"}};
 
-bool is_thumbs_db(const char* name)
-{
-    const char* want = "thumbs.db";
-    for (; *name && *want; ++name, ++want) {
-        char c = *name >= 'A' && *name <= 'Z' ? char(*name + 32) : *name;
-        if (c != *want)
-            return false;
-    }
-    return !*name && !*want;
-}
-
 void release_all()
 {
     file_list_release();  // names, pictures, times, placeholder, stream table, rebuild buffer
@@ -55,12 +44,12 @@ int app_load(const char* path)
         folder[n] = 0;
         if (sys_is_directory(folder)) {
             // "Thumbs.db" in any letter case: the store's own search finds it.
-            if (is_thumbs_db(slash + 1))
+            if (ascii_stricmp(slash + 1, "Thumbs.db") == 0)
                 return file_list_build(folder, display_flags);
             return file_list_build_from(folder, slash + 1, display_flags);
         }
     } else if (!sys_is_directory(path) && !slash && path[0]) {
-        if (is_thumbs_db(path))
+        if (ascii_stricmp(path, "Thumbs.db") == 0)
             return file_list_build(nullptr, display_flags);
         char found[SYS_MAX_PATH];
         if (sys_find_name_nocase(path, found) == 0)
@@ -72,7 +61,7 @@ int app_load(const char* path)
 int app_main(char* const* tokens, int count)
 {
     host_name = "Glimmerdex by Orlancey";
-    CommandLineOutcome outcome = parse_options(tokens, count);
+    CommandLineOutcome outcome = parse_arguments(tokens, count);
     if (outcome == COMMAND_LINE_HELP) {
         show_help(false);
         return 1;

@@ -106,6 +106,8 @@ void draw_highlight(const Framebuffer& frame, int32_t index)
         return;
     const Picture& picture = file_list.pictures[index];
     print_text(frame, x, y + 8, HIGHLIGHT_TEXT, HIGHLIGHT_BACK, "%dx%d", picture.width, picture.height);
+    if (file_list_source_slot(index) >= 0)
+        return;  // a stream of a cache without a Catalog has no date
     SystemTime t;
     file_time_to_system_time(file_list.times[index], &t);
     const char* weekday = t.day_of_week >= 0 && t.day_of_week < 7 ? weekday_names[t.day_of_week] : "???";

@@ -117,6 +117,20 @@ CommandLineOutcome parse_options(char* const* tokens, int count)
     return COMMAND_LINE_SETTINGS;
 }
 
+CommandLineOutcome parse_arguments(char* const* tokens, int count)
+{
+    for (int i = 0; i < count && tokens[i]; ++i) {
+        if (tokens[i][0] == '/' && sys_path_exists(tokens[i])) {
+            start_path = tokens[i];
+            continue;
+        }
+        CommandLineOutcome outcome = parse_options(tokens + i, 1);
+        if (outcome != COMMAND_LINE_SETTINGS)
+            return outcome;
+    }
+    return COMMAND_LINE_SETTINGS;
+}
+
 CommandLineOutcome parse_command_line(char* command_line)
 {
     char* table[COMMAND_LINE_MAX_TOKENS + 2];

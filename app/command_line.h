@@ -24,6 +24,11 @@ int tokenize_command_line(char* command_line, char* table[COMMAND_LINE_MAX_TOKEN
 // Applies the options of tokens[0 .. count) in order to the settings.
 CommandLineOutcome parse_options(char* const* tokens, int count);
 
+// Linux argv tokens: as parse_options, except that a token beginning with
+// "/" that names an existing file or folder is a path, not an option (on
+// Linux every absolute path begins so).
+CommandLineOutcome parse_arguments(char* const* tokens, int count);
+
 // The whole Windows-style path: tokenize, then parse the options.
 CommandLineOutcome parse_command_line(char* command_line);
 

@@ -8,12 +8,14 @@
 #include "app/browser.h"
 #include "app/command_line.h"
 #include "host/desktop.h"
+#include "host/system.h"
 #include "host/window.h"
 #include "picture/bytes.h"
 #include "pngout/png_writer.h"
 #include "store/catalog.h"
 #include "store/compound_file.h"
 #include "store/file_list.h"
+#include "store/hashed_streams.h"
 
 namespace {
 
@@ -30,21 +32,6 @@ constexpr int16_t JPEG_CATALOG_VERSION = 7;
 
 // 0x00RRGGBB <-> COLORREF 0x00BBGGRR: the same swap both ways.
 uint32_t swap_red_blue(uint32_t c) { return (c & 0xFF) << 16 | (c & 0xFF00) | (c >> 16 & 0xFF); }
-
-bool same_name_nocase(const char* a, const char* b)
-{
-    for (;; ++a, ++b) {
-        unsigned char x = static_cast<unsigned char>(*a), y = static_cast<unsigned char>(*b);
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<unsigned char>(x + 32);
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<unsigned char>(y + 32);
-        if (x != y)
-            return false;
-        if (!x)
-            return true;
-    }
-}
 
 ByteView slot_bytes(int32_t slot)
 {
@@ -65,7 +52,7 @@ void save_jpeg_copy(int32_t entry, const char* path)
     CatalogEntry record;
     if (catalog_begin(&cursor, &version) == 0) {
         while (catalog_next(&cursor, &record)) {
-            if (!same_name_nocase(record.name, file_list_name(entry)))
+            if (ascii_stricmp(record.name, file_list_name(entry)) != 0)
                 continue;
             ByteView stream = slot_bytes(catalog_stream_slot(record.stream_number));
             if (view_has(stream, 0, STREAM_HEADER_BYTES)) {
@@ -99,10 +86,27 @@ void save_png(int32_t entry, const char* path)
     }
 }
 
+// A thumbnail stream of a cache without a Catalog: its picture as stored;
+// there is no catalog time, so the file keeps the time of writing.
+void save_stored_picture(int32_t entry, const char* path)
+{
+    const uint8_t* data = nullptr;
+    int32_t length = 0;
+    if (hashed_stream_payload(file_list_source_slot(entry), &data, &length) != 0)
+        length = 0;
+    if (desktop_write_copy(path, data, length, false, 0) != 0)
+        couldnt_write();
+}
+
 void command_save()
 {
     const int32_t entry = hovered_cell();
-    if (stream_table.catalog_slot >= 0 && entry >= 0) {
+    if (entry >= 0 && file_list_source_slot(entry) >= 0) {
+        std::strncpy(path_buffer, file_list_name(entry), PATH_BUFFER_BYTES - 1);
+        path_buffer[PATH_BUFFER_BYTES - 1] = 0;
+        if (desktop_save_dialog(true, "Save thumbnail as..", save_filters, 1, "jpg", path_buffer, PATH_BUFFER_BYTES))
+            save_stored_picture(entry, path_buffer);
+    } else if (stream_table.catalog_slot >= 0 && entry >= 0) {
         std::strncpy(path_buffer, file_list_name(entry), PATH_BUFFER_BYTES - 1);
         path_buffer[PATH_BUFFER_BYTES - 1] = 0;
         if (desktop_save_dialog(true, "Save thumbnail as..", save_filters, 1, "jpg", path_buffer, PATH_BUFFER_BYTES)) {
@@ -139,7 +143,9 @@ void command_open_hovered()
     const int32_t entry = hovered_cell();
     if (entry < 0 || !host_input.app_active)
         return;
-    if (desktop_shell_open(file_list_name(entry)))
+    // A thumbnail stream of a cache without a Catalog is named by a hash:
+    // there is no file to open.
+    if (file_list_source_slot(entry) < 0 && desktop_shell_open(file_list_name(entry)))
         host_input.mouse_buttons = 0;
     else
         desktop_beep();

@@ -60,6 +60,9 @@ int sys_absolute_path(const char* path, char* out, int size);
 // 1 when standard error is a terminal (progress lines go there only then).
 int sys_stderr_is_terminal();
 
+// 1 when path names an existing file or directory, 0 otherwise.
+int sys_path_exists(const char* path);
+
 // 1 when path names an existing directory, 0 otherwise.
 int sys_is_directory(const char* path);
 

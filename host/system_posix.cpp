@@ -173,3 +173,9 @@ int sys_absolute_path(const char* path, char* out, int size)
     std::memcpy(out, result.c_str(), result.size() + 1);
     return 0;
 }
+
+int sys_path_exists(const char* path)
+{
+    struct stat st;
+    return path && stat(path, &st) == 0 ? 1 : 0;
+}

@@ -113,6 +113,27 @@ TEST(Options, PathsHelpAndUnknownOptions)
     EXPECT_STREQ(start_path, "pics");
 }
 
+TEST(Options, AbsoluteLinuxPathsAreStartPaths)
+{
+    TempDir dir;
+    std::string folder = dir.path();
+    std::vector<char> a(folder.begin(), folder.end()), b = {'/', 'f', 'l', 'a', 'g', 's', '=', '3'};
+    a.push_back(0), b.push_back(0);
+    char* tokens[] = {a.data(), b.data()};
+    reset_start_settings();
+    EXPECT_EQ(parse_arguments(tokens, 2), COMMAND_LINE_SETTINGS);
+    EXPECT_EQ(std::string(start_path), folder);
+    EXPECT_EQ(display_flags, 3);
+    char missing[] = "/no/such/folder/anywhere";
+    char* one[] = {missing};
+    reset_start_settings();
+    parse_arguments(one, 1);
+    EXPECT_EQ(start_path, nullptr) << "not a path that exists: an option, ignored";
+    char help[] = "/?";
+    char* two[] = {help, a.data()};
+    EXPECT_EQ(parse_arguments(two, 2), COMMAND_LINE_HELP);
+}
+
 TEST(Help, TextLinesAndBox)
 {
     char text[2048];
