@@ -175,7 +175,7 @@ TEST(EndToEnd, RealWindowMatchesTheHeadlessFrames)
     for (int i = 0; i < 100 && waitpid(viewer_pid, &status, WNOHANG) == 0; ++i)
         pause_ms(100);
     // The viewer is the shell's child, not ours: wait for it to vanish instead.
-    for (int i = 0; i < 100 && kill(viewer_pid, 0) == 0; ++i)
+    for (int i = 0; i < 300 && kill(viewer_pid, 0) == 0; ++i)
         pause_ms(100);
     EXPECT_NE(0, kill(viewer_pid, 0)) << "Esc did not end the viewer";
     if (kill(viewer_pid, 0) == 0)
@@ -257,7 +257,7 @@ TEST(EndToEnd, SaveThroughTheRealDialogWritesTheStoredJpegWithItsTime)
     EXPECT_EQ(cache_jpeg(1), read_file(dir.file("copy.jpg")));
 
     EXPECT_EQ(0, xdo("key --window " + window + " Escape"));
-    for (int i = 0; i < 100 && kill(viewer_pid, 0) == 0; ++i)
+    for (int i = 0; i < 300 && kill(viewer_pid, 0) == 0; ++i)
         pause_ms(100);
     EXPECT_NE(0, kill(viewer_pid, 0)) << "Esc did not end the viewer";
     if (kill(viewer_pid, 0) == 0)
