@@ -193,10 +193,10 @@ CompareMode compare_mode(const CorpusCase& c, const std::vector<uint8_t>& file)
         mode.narrow_within_one = true;
     if (s.find("un-premultiply") != std::string::npos)
         mode.premultiplied = true;
-    size_t paint = s.find("the spec paints #");
+    size_t paint = s.find(" paints #");
     if (paint != std::string::npos) {
         unsigned rgba = 0;
-        std::sscanf(s.c_str() + paint + 17, "%8x", &rgba);
+        std::sscanf(s.c_str() + paint + 9, "%8x", &rgba);
         mode.gif_rectangle = true;
         mode.gif_background = (rgba & 0xFF) << 24 | rgba >> 8;
     }
