@@ -106,6 +106,19 @@ void release_table()
     stream_table = StreamTable{nullptr, nullptr, nullptr, 0, -1, 0};
 }
 
+// A table of sectors x (sector size / 4) entries, all free; null when it
+// cannot be had.
+int32_t* free_table(const Reader& r, int64_t sectors, int64_t* entries)
+{
+    *entries = sectors * (r.sector_size / 4);
+    int32_t* table = static_cast<int32_t*>(std::malloc(size_t(*entries > 0 ? *entries : 1) * 4));
+    if (!table)
+        *entries = 0;
+    for (int64_t i = 0; i < *entries; ++i)
+        table[i] = free_sector;
+    return table;
+}
+
 void build_fat(Reader& r)
 {
     const uint8_t* p = r.image;
@@ -115,10 +128,9 @@ void build_fat(Reader& r)
     if (fat_sectors > r.sectors_in_file)
         fat_sectors = r.sectors_in_file;
     int64_t per_sector = r.sector_size / 4;
-    r.fat_entries = fat_sectors * per_sector;
-    r.fat = static_cast<int32_t*>(std::malloc(size_t(r.fat_entries > 0 ? r.fat_entries : 1) * 4));
-    for (int64_t i = 0; i < r.fat_entries; ++i)
-        r.fat[i] = free_sector;
+    r.fat = free_table(r, fat_sectors, &r.fat_entries);
+    if (!r.fat)
+        return;
 
     int64_t cursor = 76;
     int64_t left = 436;
@@ -153,10 +165,9 @@ void build_minifat(Reader& r)
     if (count > r.sectors_in_file)
         count = r.sectors_in_file;
     int64_t per_sector = r.sector_size / 4;
-    r.minifat_entries = count * per_sector;
-    r.minifat = static_cast<int32_t*>(std::malloc(size_t(r.minifat_entries > 0 ? r.minifat_entries : 1) * 4));
-    for (int64_t i = 0; i < r.minifat_entries; ++i)
-        r.minifat[i] = free_sector;
+    r.minifat = free_table(r, count, &r.minifat_entries);
+    if (!r.minifat)
+        return;
     int64_t sector = int32_t(read_le32(p + 60));
     for (int64_t k = 0; k < count && sector >= 0; ++k) {
         int64_t at = 0;
