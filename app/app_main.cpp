@@ -26,11 +26,14 @@ void release_all()
 
 }  // namespace
 
+// Everything after the command line was parsed, for both entries.
+static int app_run(CommandLineOutcome outcome);
+
 int app_load(const char* path)
 {
     if (!path)
         return -1;
-    const char* slash = std::strrchr(path, '/');
+    const char* slash = sys_last_separator(path);
     // A path that names the cache file itself: its folder becomes current and
     // the named file is read (the help's own example passes thumbs.db).
     if (!sys_is_directory(path) && slash && slash[1]) {
@@ -61,7 +64,17 @@ int app_load(const char* path)
 int app_main(char* const* tokens, int count)
 {
     host_name = "Glimmerdex by Orlancey";
-    CommandLineOutcome outcome = parse_arguments(tokens, count);
+    return app_run(parse_arguments(tokens, count));
+}
+
+int app_main_line(char* command_line)
+{
+    host_name = "Glimmerdex by Orlancey";
+    return app_run(parse_command_line(command_line));
+}
+
+static int app_run(CommandLineOutcome outcome)
+{
     if (outcome == COMMAND_LINE_HELP) {
         show_help(false);
         return 1;

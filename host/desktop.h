@@ -41,6 +41,6 @@ int desktop_shell_open(const char* name);
 
 // Creates or replaces path and writes length bytes of data into it. With
 // set_time, the file's access and modification times become time (a
-// FILETIME; Linux keeps no creation time). -1 when the file cannot be
-// created or written.
+// FILETIME), and on Windows its creation time too (Linux keeps none).
+// -1 when the file cannot be created or written.
 int desktop_write_copy(const char* path, const uint8_t* data, int64_t length, bool set_time, uint64_t time);

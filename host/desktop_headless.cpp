@@ -2,11 +2,10 @@
 // from the queue, nothing is shown.
 #include "host/desktop.h"
 
-#include <unistd.h>
-
 #include <cstring>
 
 #include "host/desktop_headless.h"
+#include "host/system.h"
 
 HeadlessDesktop headless_desktop;
 
@@ -59,9 +58,12 @@ int desktop_open_dialog(bool owned, const char* title, const DesktopFileFilter* 
     if (!a.chosen || !give_path(a.path, path, path_size))
         return 0;
     // As the real dialog does: the chosen file's folder becomes current.
-    std::string folder = a.path.substr(0, a.path.find_last_of('/') == std::string::npos ? 0 : a.path.find_last_of('/'));
-    if (a.path.find('/') != std::string::npos && chdir(folder.empty() ? "/" : folder.c_str()) != 0)
-        return 0;
+    size_t cut = a.path.find_last_of(SYS_PATH_SEPARATORS);
+    if (cut != std::string::npos) {
+        std::string folder = a.path.substr(0, cut == 0 ? 1 : cut);
+        if (sys_set_current_directory(folder.c_str()) != 0)
+            return 0;
+    }
     return 1;
 }
 
@@ -87,5 +89,5 @@ int desktop_choose_colour(bool owned, uint32_t* colour, uint32_t custom_colours[
 int desktop_shell_open(const char* name)
 {
     headless_desktop.opened.push_back(name ? name : "");
-    return name && access(name, F_OK) == 0 ? 1 : 0;
+    return name && sys_path_exists(name) ? 1 : 0;
 }

@@ -46,8 +46,8 @@ int sys_set_current_directory(const char* path);  // 0 or -1
 // from Windows are often "thumbs.db"). 0 with out filled, -1 when none exists.
 int sys_find_name_nocase(const char* name, char out[SYS_MAX_PATH]);
 
-// Gives the file its access and modification time (Linux keeps no creation
-// time); 0 or -1.
+// Gives the file time as its modification and access time, and on Windows
+// as its creation time too (Linux keeps no creation time); 0 or -1.
 int sys_set_file_time(const char* path, FileTime time);
 
 // Creates a folder (its parent must exist); 0 when it exists afterwards.
@@ -65,6 +65,25 @@ int sys_path_exists(const char* path);
 
 // 1 when path names an existing directory, 0 otherwise.
 int sys_is_directory(const char* path);
+
+// The characters that separate folders in a path: Windows takes both
+// slashes, POSIX only the forward one (a backslash is part of a name there).
+#ifdef _WIN32
+constexpr const char* SYS_PATH_SEPARATORS = "/\\";
+#else
+constexpr const char* SYS_PATH_SEPARATORS = "/";
+#endif
+
+// The last separator in path, or null when it has none.
+inline const char* sys_last_separator(const char* path)
+{
+    const char* last = nullptr;
+    for (const char* p = path; *p; ++p)
+        for (const char* s = SYS_PATH_SEPARATORS; *s; ++s)
+            if (*p == *s)
+                last = p;
+    return last;
+}
 
 // ASCII-only case-insensitive compares, never locale-dependent.
 inline int ascii_lower(int c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; }

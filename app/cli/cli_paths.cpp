@@ -67,7 +67,7 @@ void find_caches(const std::vector<std::string>& arguments, bool recursive, std:
 
 void split_cache_path(const std::string& path, std::string* folder, std::string* file)
 {
-    size_t cut = path.find_last_of('/');
+    size_t cut = path.find_last_of(SYS_PATH_SEPARATORS);
     *folder = cut == std::string::npos ? "." : cut == 0 ? "/" : path.substr(0, cut);
     *file = cut == std::string::npos ? path : path.substr(cut + 1);
 }

@@ -12,7 +12,7 @@
 
 namespace {
 
-const std::string cli = GLIMMERDEX_BINARY_DIR "/glimmerdex-cli";
+const std::string cli = cli_command();
 
 int run(const std::string& args, std::string* out = nullptr)
 {

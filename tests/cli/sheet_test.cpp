@@ -8,7 +8,7 @@
 
 namespace {
 
-const std::string cli = GLIMMERDEX_BINARY_DIR "/glimmerdex-cli";
+const std::string cli = cli_command();
 
 std::vector<uint32_t> decode_png(const std::string& path, int32_t* w, int32_t* h)
 {

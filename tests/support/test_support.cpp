@@ -84,6 +84,12 @@ TempDir::~TempDir()
     std::filesystem::remove_all(path_, ec);
 }
 
+std::string cli_command()
+{
+    const char* other = std::getenv("GLIMMERDEX_CLI");
+    return other && other[0] ? other : GLIMMERDEX_BINARY_DIR "/glimmerdex-cli";
+}
+
 int run_command(const std::string& command, std::string* output)
 {
     FILE* pipe = popen(command.c_str(), "r");

@@ -42,3 +42,7 @@ private:
 
 // Runs a shell command, returns its exit status and (optionally) its stdout.
 int run_command(const std::string& command, std::string* output = nullptr);
+
+// The command that runs glimmerdex-cli: $GLIMMERDEX_CLI when set (for
+// example "wine .../glimmerdex-cli.exe"), else the tool of this build.
+std::string cli_command();

@@ -1,0 +1,146 @@
+// File and folder services on Windows (KERNEL32).
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "host/system.h"
+
+namespace {
+
+int compare_nocase(const char* a, const char* b) { return ascii_stricmp(a, b); }
+
+FILETIME to_filetime(FileTime time)
+{
+    FILETIME f;
+    f.dwLowDateTime = DWORD(time & 0xFFFFFFFFu);
+    f.dwHighDateTime = DWORD(time >> 32);
+    return f;
+}
+
+} // namespace
+
+struct SysFind {
+    std::vector<SysFindData> entries;
+    size_t next;
+};
+
+// NTFS lists a folder in alphabetical order of the upper-cased names, FAT and
+// Wine's host folders in the order the entries were made. The listing is
+// sorted here so that every volume gives the order the browser promises.
+SysFind* sys_find_first_file(const char* pattern, SysFindData* out)
+{
+    if (!pattern || !pattern[0])
+        return nullptr;
+    WIN32_FIND_DATAA data;
+    HANDLE handle = FindFirstFileA(pattern, &data);
+    if (handle == INVALID_HANDLE_VALUE)
+        return nullptr;
+    SysFind* find = new SysFind{{}, 0};
+    do {
+        size_t length = std::strlen(data.cFileName);
+        if (length >= size_t(SYS_MAX_PATH))
+            continue;
+        SysFindData d{};
+        d.attributes = data.dwFileAttributes & (SYS_ATTR_HIDDEN | SYS_ATTR_DIRECTORY);
+        std::memcpy(d.name, data.cFileName, length + 1);
+        find->entries.push_back(d);
+    } while (FindNextFileA(handle, &data));
+    FindClose(handle);
+    std::stable_sort(find->entries.begin(), find->entries.end(), [](const SysFindData& a, const SysFindData& b) {
+        int d = compare_nocase(a.name, b.name);
+        return d ? d < 0 : std::strcmp(a.name, b.name) < 0;
+    });
+    if (find->entries.empty()) {
+        delete find;
+        return nullptr;
+    }
+    *out = find->entries[0];
+    find->next = 1;
+    return find;
+}
+
+int sys_find_next_file(SysFind* find, SysFindData* out)
+{
+    if (!find || find->next >= find->entries.size())
+        return 0;
+    *out = find->entries[find->next++];
+    return 1;
+}
+
+void sys_find_close(SysFind* find) { delete find; }
+
+int sys_set_current_directory(const char* path)
+{
+    return path && SetCurrentDirectoryA(path) ? 0 : -1;
+}
+
+int sys_find_name_nocase(const char* name, char out[SYS_MAX_PATH])
+{
+    size_t length = std::strlen(name);
+    if (length == 0 || length >= size_t(SYS_MAX_PATH) || std::strpbrk(name, "*?/\\"))
+        return -1;
+    // Windows volumes ignore case already; the listing gives the stored spelling.
+    SysFindData d;
+    SysFind* find = sys_find_first_file(name, &d);
+    int found = -1;
+    for (int more = find ? 1 : 0; more; more = sys_find_next_file(find, &d)) {
+        if (!(d.attributes & SYS_ATTR_DIRECTORY) && compare_nocase(d.name, name) == 0) {
+            std::memcpy(out, d.name, std::strlen(d.name) + 1);
+            found = 0;
+            break;
+        }
+    }
+    sys_find_close(find);
+    return found;
+}
+
+int sys_is_directory(const char* path)
+{
+    if (!path)
+        return 0;
+    DWORD a = GetFileAttributesA(path);
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
+}
+
+int sys_path_exists(const char* path)
+{
+    return path && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES ? 1 : 0;
+}
+
+int sys_set_file_time(const char* path, FileTime time)
+{
+    HANDLE file = CreateFileA(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return -1;
+    FILETIME t = to_filetime(time);
+    BOOL ok = SetFileTime(file, &t, &t, &t);
+    CloseHandle(file);
+    return ok ? 0 : -1;
+}
+
+int sys_make_directory(const char* path)
+{
+    if (CreateDirectoryA(path, nullptr))
+        return 0;
+    return sys_is_directory(path) ? 0 : -1;
+}
+
+int sys_stderr_is_terminal()
+{
+    DWORD mode;
+    HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    return err != INVALID_HANDLE_VALUE && err && GetConsoleMode(err, &mode) ? 1 : 0;
+}
+
+int sys_absolute_path(const char* path, char* out, int size)
+{
+    if (size <= 0)
+        return -1;
+    DWORD n = GetFullPathNameA(path, DWORD(size), out, nullptr);
+    return n > 0 && n < DWORD(size) ? 0 : -1;
+}
