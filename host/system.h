@@ -3,6 +3,7 @@
 // operating system. This header is the only door to them: nothing above the
 // platform layer includes a POSIX or Windows header.
 #include <cstdint>
+#include <cstdio>
 
 // 100-nanosecond ticks since 1601-01-01 00:00 UTC, as Windows stamps files.
 using FileTime = uint64_t;
@@ -47,7 +48,8 @@ int sys_set_current_directory(const char* path);  // 0 or -1
 int sys_find_name_nocase(const char* name, char out[SYS_MAX_PATH]);
 
 // Gives the file time as its modification and access time, and on Windows
-// as its creation time too (Linux keeps no creation time); 0 or -1.
+// as its creation time too (Linux keeps no creation time); 0 or -1. Paths as
+// sys_fopen takes them.
 int sys_set_file_time(const char* path, FileTime time);
 
 // Creates a folder (its parent must exist); 0 when it exists afterwards.
@@ -56,6 +58,20 @@ int sys_make_directory(const char* path);
 // The absolute form of path (the current directory prepended when it is
 // relative); 0, or -1 when it does not fit in size bytes.
 int sys_absolute_path(const char* path, char* out, int size);
+
+// fopen. On Windows a path that is valid UTF-8 and not plain ASCII is taken
+// as UTF-8 (the command-line tool makes file names from catalog names that
+// way), any other path in the ANSI code page, as the ...A services do.
+std::FILE* sys_fopen(const char* path, const char* mode);
+
+// Opens path for binary writing only if no such file exists yet; null
+// otherwise, with *exists set when an existing file was the reason. Paths
+// as sys_fopen takes them.
+std::FILE* sys_create_new_file(const char* path, bool* exists);
+
+// Makes standard output carry bytes unchanged (Windows' text mode would
+// write "\r\n" for "\n").
+void sys_binary_stdout();
 
 // 1 when standard error is a terminal (progress lines go there only then).
 int sys_stderr_is_terminal();

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -179,3 +180,16 @@ int sys_path_exists(const char* path)
     struct stat st;
     return path && stat(path, &st) == 0 ? 1 : 0;
 }
+
+std::FILE* sys_fopen(const char* path, const char* mode) { return std::fopen(path, mode); }
+
+std::FILE* sys_create_new_file(const char* path, bool* exists)
+{
+    *exists = false;
+    std::FILE* f = std::fopen(path, "wbx");
+    if (!f && errno == EEXIST)
+        *exists = true;
+    return f;
+}
+
+void sys_binary_stdout() {}

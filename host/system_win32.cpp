@@ -2,7 +2,12 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -19,6 +24,25 @@ FILETIME to_filetime(FileTime time)
     f.dwLowDateTime = DWORD(time & 0xFFFFFFFFu);
     f.dwHighDateTime = DWORD(time >> 32);
     return f;
+}
+
+// The UTF-16 form of a path that is valid UTF-8 with at least one byte
+// above 127; empty for every other path, which stays in the ANSI code page.
+std::wstring utf8_path(const char* path)
+{
+    bool wide = false;
+    for (const char* p = path; *p; ++p)
+        wide |= (static_cast<unsigned char>(*p) & 0x80) != 0;
+    if (!wide)
+        return {};
+    int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
+    if (n <= 0)
+        return {};
+    std::wstring w(size_t(n), L'\0');
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, &w[0], n) != n)
+        return {};
+    w.resize(size_t(n - 1));
+    return w;
 }
 
 } // namespace
@@ -113,8 +137,11 @@ int sys_path_exists(const char* path)
 
 int sys_set_file_time(const char* path, FileTime time)
 {
-    HANDLE file = CreateFileA(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    std::wstring w = utf8_path(path);
+    HANDLE file = w.empty() ? CreateFileA(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                            : CreateFileW(w.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return -1;
     FILETIME t = to_filetime(time);
@@ -143,4 +170,36 @@ int sys_absolute_path(const char* path, char* out, int size)
         return -1;
     DWORD n = GetFullPathNameA(path, DWORD(size), out, nullptr);
     return n > 0 && n < DWORD(size) ? 0 : -1;
+}
+
+std::FILE* sys_fopen(const char* path, const char* mode)
+{
+    std::wstring w = utf8_path(path);
+    if (w.empty())
+        return std::fopen(path, mode);
+    std::wstring wmode(mode, mode + std::strlen(mode));
+    return _wfopen(w.c_str(), wmode.c_str());
+}
+
+std::FILE* sys_create_new_file(const char* path, bool* exists)
+{
+    *exists = false;
+    // msvcrt's fopen knows no "x": the exclusive create goes through _open.
+    std::wstring w = utf8_path(path);
+    int flags = _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY;
+    int fd = w.empty() ? _open(path, flags, _S_IREAD | _S_IWRITE) : _wopen(w.c_str(), flags, _S_IREAD | _S_IWRITE);
+    if (fd < 0) {
+        *exists = errno == EEXIST;
+        return nullptr;
+    }
+    std::FILE* f = _fdopen(fd, "wb");
+    if (!f)
+        _close(fd);
+    return f;
+}
+
+void sys_binary_stdout()
+{
+    std::fflush(stdout);
+    _setmode(_fileno(stdout), _O_BINARY);
 }

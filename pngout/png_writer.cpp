@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "host/system.h"
+
 namespace {
 
 struct PngWriter {
@@ -93,7 +95,7 @@ int png_begin(const char* path, int32_t width, int32_t height)
     if (width <= 0 || height <= 0 || width > PNG_MAX_WIDTH)
         return -1;
     build_crc_table();
-    FILE* file = std::fopen(path, "wb");
+    FILE* file = sys_fopen(path, "wb");
     if (!file)
         return -1;
     writer = PngWriter{file, width, height, 0, 0, 0xFFFFFFFFu, 1, 0, false};

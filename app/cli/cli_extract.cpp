@@ -45,10 +45,7 @@ const char help[] =
 FILE* create(const std::string& path, bool force, bool* exists)
 {
     *exists = false;
-    FILE* f = std::fopen(path.c_str(), force ? "wb" : "wbx");
-    if (!f && errno == EEXIST)
-        *exists = true;
-    return f;
+    return force ? sys_fopen(path.c_str(), "wb") : sys_create_new_file(path.c_str(), exists);
 }
 
 bool ends_with_nocase(const std::string& s, const char* suffix)
@@ -90,7 +87,7 @@ struct Extractor {
     {
         *exists = false;
         if (!force) {
-            if (FILE* f = std::fopen(path.c_str(), "rb")) {
+            if (FILE* f = sys_fopen(path.c_str(), "rb")) {
                 std::fclose(f);
                 *exists = true;
                 return -1;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/cli/cli.h"
+#include "host/system.h"
 
 namespace {
 
@@ -26,6 +27,7 @@ const char usage[] =
 
 int main(int argc, char** argv)
 {
+    sys_binary_stdout();  // the same bytes on every platform: "\n" ends a line
     if (argc < 2) {
         std::fputs(usage, stderr);
         return CLI_USAGE;

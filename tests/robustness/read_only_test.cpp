@@ -52,8 +52,8 @@ TEST(ReadOnly, CorpusCachesAreNeverWritten)
     for (const std::string& f : files)
         all += " " + real + "/" + f;
     TempDir out;
-    run_command(GLIMMERDEX_BINARY_DIR "/glimmerdex-cli list --catalog" + all + " >/dev/null 2>&1");
-    run_command(GLIMMERDEX_BINARY_DIR "/glimmerdex-cli extract" + all.substr(0, 2000) + " " + out.path() +
+    run_command(cli_command() + " list --catalog" + all + " >/dev/null 2>&1");
+    run_command(cli_command() + " extract" + all.substr(0, 2000) + " " + out.path() +
                 " >/dev/null 2>&1");
 
     for (const std::string& f : files)
