@@ -60,36 +60,88 @@ void draw_scrollbar(const Framebuffer& frame)
     fill_rect(frame, left, int32_t(thumb_bottom), frame.width, frame.height, TRACK_PIXEL);
 }
 
-// The background, left out where a picture will be copied over it and, with
-// a bar, in the bar's strip: a frame full of cells then writes most pixels
-// once. Only for the usual layout, where every visible picture ends inside
-// its own cell row; any other frame is filled whole.
-void draw_background(const Framebuffer& frame, int64_t first, int64_t end, int32_t right)
+// Pixel runs of one frame row; plain loops, which the compiler turns into
+// vector stores that suit these short, unaligned runs better than memcpy.
+void fill_pixels(uint32_t* to, int64_t count, uint32_t pixel)
+{
+    for (int64_t i = 0; i < count; ++i)
+        to[i] = pixel;
+}
+
+void copy_pixels(uint32_t* to, const uint32_t* from, int64_t count)
+{
+    for (int64_t i = 0; i < count; ++i)
+        to[i] = from[i];
+}
+
+// True when every visible picture ends inside its own cell row, so that no
+// picture reaches another row's name line or pictures. Wide pictures may
+// still run into the cells on their right.
+bool pictures_stay_in_their_rows(int64_t first, int64_t end)
+{
+    for (int64_t i = first; i < end; ++i)
+        if (file_list.pictures[i].height > CELL_PITCH - PICTURE_TOP)
+            return false;
+    return true;
+}
+
+// One frame row y inside the picture band of the cell row starting with
+// entry row_first: the row of every picture that reaches it, left to right
+// (later cells over earlier ones), and the background between and after
+// them up to the right edge of the grid.
+void draw_picture_row(const Framebuffer& frame, int32_t y, int32_t picture_row, int64_t row_first, int64_t row_end,
+                      int32_t right)
+{
+    uint32_t* out = reinterpret_cast<uint32_t*>(reinterpret_cast<uint8_t*>(frame.pixels) + int64_t(y) * frame.pitch);
+    int64_t pen = 0;  // columns left of it are drawn
+    for (int64_t i = row_first; i < row_end; ++i) {
+        const Picture& p = file_list.pictures[i];
+        if (!p.pixels || p.width <= 0 || picture_row >= p.height)
+            continue;
+        const int64_t x = (i - row_first) * CELL_PITCH;
+        if (x >= frame.width)
+            break;
+        if (x > pen)
+            fill_pixels(out + pen, (x < right ? x : right) - pen, background_colour);
+        const int64_t count = p.width < frame.width - x ? p.width : frame.width - x;
+        copy_pixels(out + x, reinterpret_cast<const uint32_t*>(reinterpret_cast<const uint8_t*>(p.pixels) +
+                                                                 int64_t(picture_row) * p.pitch),
+                    count);
+        if (x + p.width > pen)
+            pen = x + p.width;
+    }
+    if (pen < right)
+        fill_pixels(out + pen, right - pen, background_colour);
+}
+
+// The grid left of `right` when pictures stay in their rows, drawn cell row
+// by cell row and, below the names, frame row by frame row: each pixel is
+// written about once while its row is in the cache. The bar is drawn before
+// and is overdrawn only by what reaches into it, as in the cell-by-cell way.
+void draw_grid_by_rows(const Framebuffer& frame, int64_t first_row, int64_t end_row, int64_t end, int32_t right)
 {
     const int32_t columns = browser.columns;
-    for (int64_t i = first; i < end; ++i)
-        if (file_list.pictures[i].height > CELL_PITCH - PICTURE_TOP) {
-            fill_rect(frame, 0, 0, frame.width, frame.height, background_colour);
-            return;
-        }
-    for (int32_t y = 0; y < frame.height; ++y) {
-        const int64_t grid_y = int64_t(y) + browser.scroll_offset;
-        const int64_t row = grid_y / CELL_PITCH;
-        const int32_t picture_row = int32_t(grid_y % CELL_PITCH) - PICTURE_TOP;
-        int64_t pen = 0;  // columns left of it are filled or will be covered
-        for (int64_t i = row * columns; picture_row >= 0 && i < (row + 1) * columns && i < end; ++i) {
-            const Picture& p = file_list.pictures[i];
-            if (i < first || !p.pixels || p.width <= 0 || picture_row >= p.height)
-                continue;
-            const int64_t x = (i % columns) * CELL_PITCH;
-            if (x > pen)
-                fill_rect(frame, int32_t(pen), y, int32_t(x < right ? x : right), y + 1, background_colour);
-            if (x + p.width > pen)
-                pen = x + p.width;
-        }
-        if (pen < right)
-            fill_rect(frame, int32_t(pen), y, right, y + 1, background_colour);
+    const int32_t offset = browser.scroll_offset;
+    const int64_t grid_top = first_row * CELL_PITCH - offset;
+    const int64_t grid_bottom = end_row * CELL_PITCH - offset;
+    // Only a negative scroll offset leaves rows above the first cell row.
+    if (grid_top > 0)
+        fill_rect(frame, 0, 0, right, int32_t(grid_top < frame.height ? grid_top : frame.height), background_colour);
+    for (int64_t row = first_row; row < end_row; ++row) {
+        const int32_t top = int32_t(row * CELL_PITCH - offset);  // -104 <= top < H
+        const int64_t row_first = row * columns;
+        const int64_t row_end = row_first + columns < end ? row_first + columns : end;
+        fill_rect(frame, 0, top, right, top + PICTURE_TOP, background_colour);
+        for (int64_t i = row_first; i < row_end; ++i)
+            print_text(frame, int32_t((i - row_first) * CELL_PITCH), top, NAME_COLOUR, -1, "%.17s",
+                       file_list_name(int32_t(i)));
+        const int32_t band_top = top + PICTURE_TOP;
+        const int32_t band_end = int32_t(int64_t(top) + CELL_PITCH < frame.height ? top + CELL_PITCH : frame.height);
+        for (int32_t y = band_top > 0 ? band_top : 0; y < band_end; ++y)
+            draw_picture_row(frame, y, y - band_top, row_first, row_end, right);
     }
+    if (grid_bottom < frame.height)
+        fill_rect(frame, 0, int32_t(grid_bottom > 0 ? grid_bottom : 0), right, frame.height, background_colour);
 }
 
 void draw_highlight(const Framebuffer& frame, int32_t index)
@@ -168,19 +220,25 @@ void browser_draw(const Framebuffer& frame)
     const int64_t first = first_row * browser.columns;
     const int64_t end = end_row * browser.columns < count ? end_row * browser.columns : count;
     const bool bar = int64_t(browser.columns) * CELL_PITCH < frame.width;
-    draw_background(frame, first, end, bar ? browser.columns * CELL_PITCH : frame.width);
-    if (bar)
-        draw_scrollbar(frame);
-
-    for (int64_t i = first; i < count; ++i) {
-        const int64_t y = (i / browser.columns) * CELL_PITCH - offset;
-        if (y < -CELL_PITCH)
-            continue;
-        if (y >= frame.height)
-            break;
-        const int32_t x = int32_t(i % browser.columns) * CELL_PITCH;
-        print_text(frame, x, int32_t(y), NAME_COLOUR, -1, "%.17s", file_list_name(int32_t(i)));
-        copy_picture(frame, file_list.pictures[i], x, int32_t(y) + PICTURE_TOP);
+    if (pictures_stay_in_their_rows(first, end)) {
+        if (bar)
+            draw_scrollbar(frame);
+        draw_grid_by_rows(frame, first_row, end_row, end, bar ? browser.columns * CELL_PITCH : frame.width);
+    } else {
+        // Pictures overlap other cell rows: draw cell by cell, in order.
+        fill_rect(frame, 0, 0, frame.width, frame.height, background_colour);
+        if (bar)
+            draw_scrollbar(frame);
+        for (int64_t i = first; i < count; ++i) {
+            const int64_t y = (i / browser.columns) * CELL_PITCH - offset;
+            if (y < -CELL_PITCH)
+                continue;
+            if (y >= frame.height)
+                break;
+            const int32_t x = int32_t(i % browser.columns) * CELL_PITCH;
+            print_text(frame, x, int32_t(y), NAME_COLOUR, -1, "%.17s", file_list_name(int32_t(i)));
+            copy_picture(frame, file_list.pictures[i], x, int32_t(y) + PICTURE_TOP);
+        }
     }
     const int32_t hovered = hovered_cell();
     if (hovered >= 0)
