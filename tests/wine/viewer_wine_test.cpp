@@ -541,7 +541,7 @@ TEST_F(WineViewerTest, WindowMatchesTheHeadlessFramesForPointerWheelKeysAndButto
     EXPECT_GT(found, 0) << "after Down the window shows no position below the previous one";
 }
 
-TEST_F(WineViewerTest, LoadAndSaveDialogsAnsweredByTyping)
+TEST_F(WineViewerTest, ColourLoadAndSaveDialogsAnsweredByTyping)
 {
     const std::string first = dir_.path() + "/first";
     const std::string other = dir_.path() + "/other";
@@ -558,6 +558,23 @@ TEST_F(WineViewerTest, LoadAndSaveDialogsAnsweredByTyping)
     xdo("windowfocus --sync " + window);
     EXPECT_EQ(0, xdo("mousemove --window " + window + " 150 60"));  // cell 1
     std::vector<Shot> shots;
+    shots.push_back(shot(window));
+
+    // B: the colour dialog opens in full; red 32, green 64, blue 96 typed
+    // into its fields come back as COLORREF 0x604020.
+    EXPECT_EQ(0, xdo("key b"));
+    std::string colour = find_window("Color", WINDOW_SECONDS);
+    ASSERT_FALSE(colour.empty()) << "no colour dialog appeared";
+    pause_ms(1000);
+    xdo("windowfocus --sync " + colour);
+    for (const char* value : {"32", "64", "96"}) {  // Red has the focus; Tab goes on to Green, Blue
+        EXPECT_EQ(0, xdo("key ctrl+a"));
+        EXPECT_EQ(0, xdo(std::string("type ") + value));
+        EXPECT_EQ(0, xdo("key Tab"));
+    }
+    EXPECT_EQ(0, xdo("key Return"));
+    EXPECT_TRUE(window_gone(colour, WINDOW_SECONDS)) << "the colour dialog stayed";
+    xdo("windowfocus --sync " + window);
     shots.push_back(shot(window));
 
     // L: the open dialog, answered with the other cache's full path.
@@ -628,6 +645,10 @@ TEST_F(WineViewerTest, LoadAndSaveDialogsAnsweredByTyping)
     headless_move(150, 60);
     run.frame();
     run.mark();
+    headless_answer_colour(0x604020);
+    headless_char('b');
+    run.frame();
+    run.mark();
     headless_answer_file(other + "/Thumbs.db");
     headless_char('l');
     run.frame();
@@ -637,7 +658,8 @@ TEST_F(WineViewerTest, LoadAndSaveDialogsAnsweredByTyping)
     ASSERT_EQ(0, code);
     ASSERT_EQ(shots.size(), frames.size());
     EXPECT_TRUE(same_pixels(shots[0], frames[0])) << "the first cache";
-    EXPECT_TRUE(same_pixels(shots[1], frames[1])) << "the cache chosen in the open dialog";
+    EXPECT_TRUE(same_pixels(shots[1], frames[1])) << "the background chosen in the colour dialog";
+    EXPECT_TRUE(same_pixels(shots[2], frames[2])) << "the cache chosen in the open dialog";
 }
 
 }  // namespace
