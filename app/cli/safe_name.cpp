@@ -82,7 +82,8 @@ std::string unique_file_name(const std::string& name, std::set<std::string>* use
     std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
     std::string extension = dot == std::string::npos || dot == 0 ? "" : name.substr(dot);
     for (int n = 2;; ++n) {
-        std::string suffix = "_" + std::to_string(n);
+        std::string suffix(1, '_');
+        suffix += std::to_string(n);
         std::string candidate = cut_utf8(stem, SAFE_NAME_MAX_BYTES - suffix.size() - extension.size()) + suffix + extension;
         if (used->insert(lower(candidate)).second)
             return candidate;
