@@ -60,8 +60,8 @@ void draw_scrollbar(const Framebuffer& frame)
     fill_rect(frame, left, int32_t(thumb_bottom), frame.width, frame.height, TRACK_PIXEL);
 }
 
-// Pixel runs of one frame row; plain loops, which the compiler turns into
-// vector stores that suit these short, unaligned runs better than memcpy.
+// Runs of one frame row in plain loops: the compiler makes vector code of
+// them that suits these short runs at any alignment better than memcpy.
 void fill_pixels(uint32_t* to, int64_t count, uint32_t pixel)
 {
     for (int64_t i = 0; i < count; ++i)
@@ -104,14 +104,14 @@ void draw_picture_row(const Framebuffer& frame, int32_t y, int32_t picture_row, 
         if (x > pen)
             fill_pixels(out + pen, (x < right ? x : right) - pen, background_colour);
         const int64_t count = p.width < frame.width - x ? p.width : frame.width - x;
-        copy_pixels(out + x, reinterpret_cast<const uint32_t*>(reinterpret_cast<const uint8_t*>(p.pixels) +
-                                                                 int64_t(picture_row) * p.pitch),
+        copy_pixels(out + x,
+                    reinterpret_cast<const uint32_t*>(reinterpret_cast<const uint8_t*>(p.pixels) + int64_t(picture_row) * p.pitch),
                     count);
         if (x + p.width > pen)
             pen = x + p.width;
     }
     if (pen < right)
-        fill_pixels(out + pen, right - pen, background_colour);
+        fill_rect(frame, int32_t(pen), y, right, y + 1, background_colour);
 }
 
 // The grid left of `right` when pictures stay in their rows, drawn cell row
@@ -135,10 +135,19 @@ void draw_grid_by_rows(const Framebuffer& frame, int64_t first_row, int64_t end_
         for (int64_t i = row_first; i < row_end; ++i)
             print_text(frame, int32_t((i - row_first) * CELL_PITCH), top, NAME_COLOUR, -1, "%.17s",
                        file_list_name(int32_t(i)));
+        // Below the row's tallest picture the band is background alone.
+        int32_t tallest = 0;
+        for (int64_t i = row_first; i < row_end; ++i) {
+            const Picture& p = file_list.pictures[i];
+            if (p.pixels && p.width > 0 && p.height > tallest)
+                tallest = p.height;
+        }
         const int32_t band_top = top + PICTURE_TOP;
-        const int32_t band_end = int32_t(int64_t(top) + CELL_PITCH < frame.height ? top + CELL_PITCH : frame.height);
-        for (int32_t y = band_top > 0 ? band_top : 0; y < band_end; ++y)
+        const int32_t pictures_end = int32_t(int64_t(band_top) + tallest < frame.height ? band_top + tallest : frame.height);
+        for (int32_t y = band_top > 0 ? band_top : 0; y < pictures_end; ++y)
             draw_picture_row(frame, y, y - band_top, row_first, row_end, right);
+        const int32_t band_end = int32_t(int64_t(top) + CELL_PITCH < frame.height ? top + CELL_PITCH : frame.height);
+        fill_rect(frame, 0, pictures_end, right, band_end, background_colour);
     }
     if (grid_bottom < frame.height)
         fill_rect(frame, 0, int32_t(grid_bottom > 0 ? grid_bottom : 0), right, frame.height, background_colour);
