@@ -350,7 +350,7 @@ class WineViewerTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        for (const char* tool : {"wine", "wineboot", "wineserver", "Xvfb", "xdotool", "xwininfo", "import"})
+        for (const char* tool : {"wine", "wineboot", "wineserver", "Xvfb", "xdotool", "xwininfo", "xprop", "import"})
             if (!have(tool)) {
                 suite_skip = std::string(tool) + " not found (Debian: wine64, xvfb, xdotool, x11-utils, imagemagick)";
                 return;
@@ -664,6 +664,55 @@ TEST_F(WineViewerTest, ColourLoadAndSaveDialogsAnsweredByTyping)
     EXPECT_TRUE(same_pixels(shots[0], frames[0])) << "the first cache";
     EXPECT_TRUE(same_pixels(shots[1], frames[1])) << "the background chosen in the colour dialog";
     EXPECT_TRUE(same_pixels(shots[2], frames[2])) << "the cache chosen in the open dialog";
+}
+
+TEST_F(WineViewerTest, NoCacheAndTheDialogCancelledShowsTheOwnedBoxThenHelpAndExitsWith1)
+{
+    const std::string empty = dir_.path() + "/empty";
+    std::filesystem::create_directory(empty);
+    auto viewer = start({windows_path(empty), "/330x250"});
+    const std::string window = find_viewer(*viewer);
+    ASSERT_FALSE(window.empty()) << "no window named " << WINDOW_NAME << " appeared";
+
+    const std::string dialog = find_window("Select new Thumbs.db", WINDOW_SECONDS);
+    ASSERT_FALSE(dialog.empty()) << "no open dialog appeared";
+    pause_ms(1000);
+    xdo("windowfocus --sync " + dialog);
+    EXPECT_EQ(0, xdo("key Escape"));
+
+    // The box is captioned with the window's own name: the other window so named.
+    std::string box;
+    for (int i = 0; i < WINDOW_SECONDS * 10 && box.empty(); ++i) {
+        std::string ids;
+        run_command(session->env() + "xdotool search --onlyvisible --name '^" + std::string(WINDOW_NAME) + "$' 2>/dev/null", &ids);
+        for (size_t at = 0, end; at < ids.size(); at = end + 1) {
+            end = ids.find('\n', at);
+            if (end == std::string::npos)
+                end = ids.size();
+            const std::string id = ids.substr(at, end - at);
+            if (!id.empty() && id != window)
+                box = id;
+        }
+        if (box.empty())
+            pause_ms(100);
+    }
+    ASSERT_FALSE(box.empty()) << "no \"Thumbs.db not found\" box appeared";
+    // Owned by the viewer's window: Wine marks it transient for that window.
+    std::string owner;
+    run_command(session->env() + "xprop -id " + box + " WM_TRANSIENT_FOR", &owner);
+    char expected[32];
+    std::snprintf(expected, sizeof expected, "0x%lx", std::strtoul(window.c_str(), nullptr, 10));
+    EXPECT_NE(std::string::npos, owner.find(expected)) << "the box is not owned by the window: " << owner;
+    pause_ms(500);
+    xdo("windowfocus --sync " + box);
+    EXPECT_EQ(0, xdo("key Return"));
+
+    const std::string help = find_window("Glimmerdex help", WINDOW_SECONDS);
+    ASSERT_FALSE(help.empty()) << "no help box followed";
+    pause_ms(500);
+    xdo("windowfocus --sync " + help);
+    EXPECT_EQ(0, xdo("key Return"));
+    EXPECT_EQ(1, viewer->wait_exit(EXIT_SECONDS));
 }
 
 }  // namespace
