@@ -97,6 +97,8 @@ LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
+int to_int(int64_t v) { return int(v < INT32_MIN ? INT32_MIN : v > INT32_MAX ? INT32_MAX : v); }
+
 void release_section()
 {
     if (section)
@@ -130,12 +132,13 @@ int host_create()
     const int frame_x = GetSystemMetrics(SM_CXFRAME);
     const int frame_y = GetSystemMetrics(SM_CYFRAME);
     const int caption = GetSystemMetrics(SM_CYCAPTION);
-    const int outer_width = client_width + 2 * frame_x;
-    const int outer_height = client_height + caption + 2 * frame_y;
-    const int x = work.left + ((work.right - work.left - client_width - 2 * frame_x) >> 1);
-    const int y = work.top + ((work.bottom - work.top - client_height - caption - 2 * frame_y) >> 1);
-    window = CreateWindowExA(0, host_name, host_name, WS_OVERLAPPEDWINDOW, x, y, outer_width, outer_height,
-                             nullptr, nullptr, instance, nullptr);
+    // In 64 bits: the command line may ask for a client size near INT32_MAX.
+    const int64_t outer_width = int64_t(client_width) + 2 * frame_x;
+    const int64_t outer_height = int64_t(client_height) + caption + 2 * frame_y;
+    const int64_t x = work.left + ((int64_t(work.right) - work.left - outer_width) >> 1);
+    const int64_t y = work.top + ((int64_t(work.bottom) - work.top - outer_height) >> 1);
+    window = CreateWindowExA(0, host_name, host_name, WS_OVERLAPPEDWINDOW, to_int(x), to_int(y), to_int(outer_width),
+                             to_int(outer_height), nullptr, nullptr, instance, nullptr);
     if (!window)
         return 0;
     ShowWindow(window, SW_SHOWNORMAL);
