@@ -44,6 +44,7 @@ constexpr int WINDOW_SECONDS = 60;
 constexpr int EXIT_SECONDS = 60;
 constexpr uint64_t HOUR = 36000000000ull;  // in FILETIME ticks
 constexpr uint64_t BASE_TIME = 128980119090000000ull;
+constexpr int KEY_KEYPAD_7 = 71;  // scan code 0x47, not extended
 
 using Clock = std::chrono::steady_clock;
 
@@ -490,7 +491,7 @@ TEST_F(WineViewerTest, WindowMatchesTheHeadlessFramesForPointerWheelKeysAndButto
         h.mark();
         h.key(KEY_END);
         h.mark();
-        h.key(71);  // keypad 7
+        h.key(KEY_KEYPAD_7);
         h.mark();
         h.key(KEY_HOME);
         h.mark();
