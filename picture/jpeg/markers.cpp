@@ -68,6 +68,7 @@ constexpr int32_t kMaxQuantValue = 4095;
 bool tables_built;
 
 int32_t scan_count;
+bool frame_seen;  // a frame header was taken in this call
 
 enum ParseResult { kParsed, kRejected, kTruncated, kSkipped };
 
@@ -93,10 +94,14 @@ ParseResult parse_sof(int64_t* position)
     if (!source_has(pos, 6))
         return kTruncated;
     const uint8_t* p = jpeg_source + pos;
-    // A later frame header would change the layout of a store already being
-    // filled: it is passed over, and the picture keeps its first frame.
-    if (jpeg_coefficients)
+    // A later frame header is passed over, and the picture keeps its first
+    // frame: the one picture_probe reports and the caller sized its window
+    // and its limits by. (A second one could also change the layout of a
+    // coefficient store being filled, or claim a frame thousands of times
+    // larger than the probed one, all of it decoded from zero bits.)
+    if (frame_seen)
         return kSkipped;
+    frame_seen = true;
     // Samples travel as 8-bit levels; 12-bit data would overflow the tables.
     if (p[0] != 8)
         return kRejected;
@@ -456,6 +461,7 @@ int jpeg_decode(const uint8_t* source, int32_t length, uint8_t* destination, int
         t.symbol_count = 0;
     jpeg_width = jpeg_height = 0;
     scan_count = 0;
+    frame_seen = false;
     jpeg_coefficients = nullptr;
     jpeg_source = source;
     jpeg_source_length = length;

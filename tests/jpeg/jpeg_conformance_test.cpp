@@ -105,6 +105,7 @@ struct Regression {
 const Regression kRegressions[] = {
     {"frame-without-components.jpg", -1},
     {"huge-progressive-frame-many-scans.jpg", 0},
+    {"second-frame-header-claims-a-huge-frame.jpg", 0},
 };
 
 TEST(JpegRegress, FuzzFindingsStaySafe)
@@ -117,6 +118,32 @@ TEST(JpegRegress, FuzzFindingsStaySafe)
         EXPECT_EQ(d.rc, r.rc);
         EXPECT_TRUE(d.guard_intact);
     }
+}
+
+int64_t mcus_handed_out;
+void count_mcu(int32_t, int32_t, int32_t*) { ++mcus_handed_out; }
+
+// A 6 KB file whose first frame is 8 x 11784 and whose second frame header,
+// before any scan, claims 8968 x 11784: the decode keeps the probed frame
+// (737 MCU rows of one MCU), instead of decoding 413,000 MCUs from zero bits.
+TEST(JpegRegress, ALaterFrameHeaderIsPassedOver)
+{
+    const std::vector<uint8_t> bytes =
+        read_file(std::string(GLIMMERDEX_SOURCE_DIR) + "/tests/regress/jpeg/second-frame-header-claims-a-huge-frame.jpg");
+    ASSERT_FALSE(bytes.empty());
+    int32_t width = 0, height = 0;
+    picture_probe(bytes.data(), int32_t(bytes.size()), &width, &height);
+    EXPECT_EQ(width, 8);
+    EXPECT_EQ(height, 11784);
+    std::vector<uint32_t> pixels(size_t(width) * size_t(height));
+    const JpegBlockOutput saved = jpeg_block_output;
+    jpeg_block_output = count_mcu;
+    mcus_handed_out = 0;
+    const int rc = picture_decode(bytes.data(), int32_t(bytes.size()), reinterpret_cast<uint8_t*>(pixels.data()),
+                                  width * 4, width, height, 0, 0);
+    jpeg_block_output = saved;
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(mcus_handed_out, (11784 + 15) / 16);
 }
 
 }  // namespace
