@@ -120,8 +120,8 @@ TEST_F(Commands, SaveFromCurrentCatalogCopiesTheStoredJpegWithItsTime)
     EXPECT_EQ(cache_jpeg(1), read_file(dir.file("copy.jpg")));
     // Entry 1's catalog time is one hour after the base time.
     const int64_t unix_seconds = int64_t((CACHE_BASE_TIME + 36000000000ull) / 10000000ull) - 11644473600ll;
-    EXPECT_EQ(unix_seconds, int64_t(st.st_mtim.tv_sec));
-    EXPECT_EQ(unix_seconds, int64_t(st.st_atim.tv_sec));
+    EXPECT_EQ(unix_seconds, int64_t(st.st_mtime));
+    EXPECT_EQ(unix_seconds, int64_t(st.st_atime));
     EXPECT_EQ(0u, host_input.mouse_buttons);
     EXPECT_TRUE(headless_desktop.message_boxes.empty());
 }

@@ -27,6 +27,9 @@ TEST(Sha256, KnownVectorsAndPython)
               "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
     std::string million(1000000, 'a');
     EXPECT_EQ(sha(million), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+#ifdef _WIN32
+    GTEST_SKIP() << "the hashlib oracle is a Linux python3; the Linux suite compares with it";
+#endif
     // Lengths around the block boundary, against Python's hashlib.
     std::string data, expected, got;
     for (int n : {55, 56, 63, 64, 65, 119, 120, 1000}) {
@@ -90,6 +93,9 @@ TEST(Tables, CsvQuotingAndJsonEscapes)
     EXPECT_EQ(csv_field("a,b"), "\"a,b\"");
     EXPECT_EQ(csv_field("say \"hi\""), "\"say \"\"hi\"\"\"");
     EXPECT_EQ(json_string("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\u000a\\u0001\"");
+#ifdef _WIN32
+    GTEST_SKIP() << "open_memstream is POSIX; the Linux suite checks the JSON table";
+#else
     Table t{{"name", "n"}, {ColumnKind::bytes, ColumnKind::number}, {{"Caf\xE9", "3"}, {"x", "-"}}};
     char* buffer = nullptr;
     size_t size = 0;
@@ -98,4 +104,5 @@ TEST(Tables, CsvQuotingAndJsonEscapes)
     std::fclose(f);
     EXPECT_EQ(std::string(buffer, size), "[\n {\"name\": \"Caf\xC3\xA9\", \"n\": 3},\n {\"name\": \"x\", \"n\": null}\n]\n");
     std::free(buffer);
+#endif
 }

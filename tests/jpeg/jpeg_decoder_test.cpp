@@ -11,6 +11,15 @@
 
 namespace {
 
+#ifdef _WIN32
+// cjpeg.exe of the Windows libjpeg build, on Wine's PATH (tools/test-windows).
+bool have_cjpeg() { return run_command("cjpeg -version >NUL 2>NUL") == 0; }
+#define REQUIRE_CJPEG()                                                                          \
+    do {                                                                                         \
+        if (!have_cjpeg())                                                                       \
+            GTEST_SKIP() << "cjpeg.exe not on the PATH (tools/build-windows-deps); test skipped"; \
+    } while (0)
+#else
 bool have_cjpeg() { return run_command("command -v cjpeg >/dev/null 2>&1") == 0; }
 
 #define REQUIRE_CJPEG()                                                                          \
@@ -18,6 +27,7 @@ bool have_cjpeg() { return run_command("command -v cjpeg >/dev/null 2>&1") == 0;
         if (!have_cjpeg())                                                                       \
             GTEST_SKIP() << "cjpeg not found (Debian libjpeg-turbo-progs); test skipped";        \
     } while (0)
+#endif
 
 // Encodes a synthetic picture with cjpeg; `scans` is an optional scan script.
 std::vector<uint8_t> cjpeg(int32_t w, int32_t h, const std::string& options, const std::string& scans = "")

@@ -10,6 +10,16 @@
 
 namespace {
 
+#ifdef _WIN32
+// cjpeg.exe and djpeg.exe of the Windows libjpeg build, on Wine's PATH (tools/test-windows).
+bool have_libjpeg_tools() { return run_command("cjpeg -version >NUL 2>NUL && djpeg -version >NUL 2>NUL") == 0; }
+
+#define REQUIRE_LIBJPEG_TOOLS()                                                                      \
+    do {                                                                                             \
+        if (!have_libjpeg_tools())                                                                   \
+            GTEST_SKIP() << "cjpeg.exe/djpeg.exe not on the PATH (tools/build-windows-deps); test skipped"; \
+    } while (0)
+#else
 bool have_libjpeg_tools()
 {
     return run_command("command -v cjpeg >/dev/null 2>&1 && command -v djpeg >/dev/null 2>&1") == 0;
@@ -20,6 +30,7 @@ bool have_libjpeg_tools()
         if (!have_libjpeg_tools())                                                                 \
             GTEST_SKIP() << "cjpeg/djpeg not found (Debian libjpeg-turbo-progs); test skipped";    \
     } while (0)
+#endif
 
 struct Encoding {
     int32_t width, height;

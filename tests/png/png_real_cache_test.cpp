@@ -34,6 +34,9 @@ print(n)
 TEST(PngRealCache, ThumbnailsMatchPillow)
 {
     REQUIRE_CORPUS();
+#ifdef _WIN32
+    GTEST_SKIP() << "the olefile and Pillow oracle is a Linux python3; the Linux suite runs this test";
+#endif
     const std::string real = corpus_dir() + "/real";
     std::vector<std::string> header;
     std::vector<std::string> caches;

@@ -1,8 +1,13 @@
 #include "tests/support/test_support.h"
 
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <direct.h>
+#include <process.h>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,10 +15,23 @@
 #include <fstream>
 #include <sstream>
 
+#ifdef _WIN32
+namespace {
+// The drive the program started on (Wine's Z: for the Unix root), taken
+// before any test changes folder: "/work/..." names a folder there, not on
+// the drive of the temporary folder.
+const std::string start_drive = std::filesystem::current_path().root_name().string();
+} // namespace
+#endif
+
 std::string corpus_dir()
 {
     const char* env = std::getenv("GLIMMERDEX_CORPUS");
     std::string dir = env && *env ? env : GLIMMERDEX_CORPUS_DIR;
+#ifdef _WIN32
+    if (!dir.empty() && (dir[0] == '/' || dir[0] == '\\') && (dir.size() < 2 || (dir[1] != '/' && dir[1] != '\\')))
+        dir = start_drive + dir;
+#endif
     struct stat st;
     if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return "";
@@ -41,7 +59,7 @@ bool file_exists(const std::string& path)
 std::vector<std::vector<std::string>> read_tsv(const std::string& path, std::vector<std::string>* header)
 {
     std::vector<std::vector<std::string>> rows;
-    std::ifstream in(path);
+    std::ifstream in(path, std::ios::binary);  // the same bytes as on Linux
     std::string line;
     bool first = true;
     while (std::getline(in, line)) {
@@ -62,6 +80,38 @@ std::vector<std::vector<std::string>> read_tsv(const std::string& path, std::vec
     }
     return rows;
 }
+
+#ifdef _WIN32
+
+TempDir::TempDir()
+{
+    char cwd[4096];
+    if (_getcwd(cwd, sizeof cwd))
+        previous_cwd_ = cwd;
+    // No mkdtemp here: a name from the process id and a counter, taken only
+    // when the folder did not exist yet.
+    static unsigned counter = 0;
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 1000 && path_.empty(); ++attempt) {
+        std::filesystem::path candidate =
+            base / ("glimmerdex-test-" + std::to_string(_getpid()) + "-" + std::to_string(counter++));
+        std::error_code ec;
+        if (std::filesystem::create_directory(candidate, ec))
+            path_ = candidate.string();
+    }
+    if (path_.empty())
+        ADD_FAILURE() << "cannot create a temporary folder below " << base.string();
+}
+
+TempDir::~TempDir()
+{
+    if (!previous_cwd_.empty() && _chdir(previous_cwd_.c_str()) != 0)
+        std::perror("chdir");
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+#else
 
 TempDir::TempDir()
 {
@@ -84,6 +134,8 @@ TempDir::~TempDir()
     std::filesystem::remove_all(path_, ec);
 }
 
+#endif
+
 std::string cli_command()
 {
     const char* other = std::getenv("GLIMMERDEX_CLI");
@@ -92,7 +144,12 @@ std::string cli_command()
 
 int run_command(const std::string& command, std::string* output)
 {
+#ifdef _WIN32
+    // cmd.exe runs the command; binary mode keeps its output's bytes as they are.
+    FILE* pipe = _popen(command.c_str(), "rb");
+#else
     FILE* pipe = popen(command.c_str(), "r");
+#endif
     if (!pipe)
         return -1;
     char buf[4096];
@@ -100,6 +157,11 @@ int run_command(const std::string& command, std::string* output)
     while ((n = fread(buf, 1, sizeof buf, pipe)) > 0)
         if (output)
             output->append(buf, n);
+#ifdef _WIN32
+    // _pclose gives the exit code itself.
+    return _pclose(pipe);
+#else
     int status = pclose(pipe);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
 }

@@ -6,6 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <direct.h>
+// POSIX's mkdir, for the tests that make folders: Windows folders have no mode.
+inline int mkdir(const char* path, unsigned /*mode*/) { return _mkdir(path); }
+#endif
+
 // The shared corpus folder (GLIMMERDEX_CORPUS overrides the configured one);
 // empty when it does not exist here.
 std::string corpus_dir();
