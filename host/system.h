@@ -69,6 +69,11 @@ std::FILE* sys_fopen(const char* path, const char* mode);
 // as sys_fopen takes them.
 std::FILE* sys_create_new_file(const char* path, bool* exists);
 
+// The length of an open file in bytes, 64-bit on every platform (Windows'
+// ftell is 32-bit), with the position put back at the start; -1 when it
+// cannot be told.
+int64_t sys_stream_size(std::FILE* file);
+
 // Makes standard output carry bytes unchanged (Windows' text mode would
 // write "\r\n" for "\n").
 void sys_binary_stdout();

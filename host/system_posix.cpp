@@ -193,3 +193,13 @@ std::FILE* sys_create_new_file(const char* path, bool* exists)
 }
 
 void sys_binary_stdout() {}
+
+int64_t sys_stream_size(std::FILE* file)
+{
+    if (fseeko(file, 0, SEEK_END) != 0)
+        return -1;
+    off_t size = ftello(file);
+    if (size < 0 || fseeko(file, 0, SEEK_SET) != 0)
+        return -1;
+    return int64_t(size);
+}

@@ -203,3 +203,13 @@ void sys_binary_stdout()
     std::fflush(stdout);
     _setmode(_fileno(stdout), _O_BINARY);
 }
+
+int64_t sys_stream_size(std::FILE* file)
+{
+    if (_fseeki64(file, 0, SEEK_END) != 0)
+        return -1;
+    int64_t size = _ftelli64(file);
+    if (size < 0 || _fseeki64(file, 0, SEEK_SET) != 0)
+        return -1;
+    return size;
+}

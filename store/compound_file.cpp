@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "host/system.h"
 #include "picture/bytes.h"
 #include "store/catalog.h"
 
@@ -376,11 +377,9 @@ int store_load(const char* path)
     FILE* file = std::fopen(path, "rb");
     if (!file)
         return -1;
-    int64_t size = -1;
-    if (std::fseek(file, 0, SEEK_END) == 0)
-        size = std::ftell(file);
+    const int64_t size = sys_stream_size(file);
     // At least the 512-byte header; at most what we agree to hold in memory.
-    if (size < 512 || size > STORE_MAX_FILE_BYTES || std::fseek(file, 0, SEEK_SET) != 0) {
+    if (size < 512 || size > STORE_MAX_FILE_BYTES) {
         store_error = size > STORE_MAX_FILE_BYTES ? STORE_TOO_LARGE : STORE_NOT_COMPOUND;
         std::fclose(file);
         return -1;

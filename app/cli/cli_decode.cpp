@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/cli/cli.h"
+#include "host/system.h"
 #include "picture/picture.h"
 #include "pngout/png_writer.h"
 
@@ -66,15 +67,13 @@ int cli_decode(int argc, char** argv)
         return CLI_USAGE;
     }
 
-    FILE* in = std::fopen(in_path, "rb");
+    FILE* in = sys_fopen(in_path, "rb");
     if (!in) {
         cli_error("decode: cannot open %s", in_path);
         return CLI_FAILED;
     }
-    long size = -1;
-    if (std::fseek(in, 0, SEEK_END) == 0)
-        size = std::ftell(in);
-    if (size < 0 || size > max_file_bytes || std::fseek(in, 0, SEEK_SET) != 0) {
+    const int64_t size = sys_stream_size(in);
+    if (size < 0 || size > max_file_bytes) {
         std::fclose(in);
         cli_error("decode: %s cannot be read (or is larger than %ld bytes)", in_path, max_file_bytes);
         return CLI_FAILED;
@@ -116,7 +115,7 @@ int cli_decode(int argc, char** argv)
             return CLI_FAILED;
         }
     } else {
-        FILE* out = std::fopen(out_path, "wb");
+        FILE* out = sys_fopen(out_path, "wb");
         if (!out) {
             cli_error("decode: cannot write %s", out_path);
             return CLI_FAILED;

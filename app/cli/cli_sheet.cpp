@@ -160,6 +160,7 @@ int cli_sheet(int argc, char** argv)
     }
     return CLI_OK;
 #else
+    (void)info;
     cli_error("sheet: this build has no viewer drawing");
     return CLI_FAILED;
 #endif
