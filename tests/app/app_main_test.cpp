@@ -13,6 +13,7 @@
 #include "app/command_line.h"
 #include "host/desktop_headless.h"
 #include "host/host_headless.h"
+#include "host/system.h"
 #include "store/compound_file.h"
 #include "store/file_list.h"
 #include "tests/app/viewer_fixture.h"
@@ -141,6 +142,35 @@ TEST_F(AppMain, PathNamingTheCacheFileUsesItsFolder)
     headless_frame();
     EXPECT_EQ(0, run_app({"THUMBS.DB"}));
     EXPECT_EQ(2, shown);
+}
+
+// The Windows entry: one command line cut by the program's tokenizer. There
+// a quoted absolute path with a drive letter and backslashes names the cache
+// file; on Linux a backslash is part of a name, so the same kind of path
+// names no file and the open dialog follows.
+TEST_F(AppMain, CommandLineAsOneStringWithBackslashes)
+{
+    TempDir dir;
+    ASSERT_EQ(0, mkdir(dir.file("pics").c_str(), 0755));
+    write_cache(dir.file("pics"), {"a.jpg", "b.jpg"}, 7, "thumbs.db");
+    ASSERT_EQ(0, chdir(dir.path().c_str()));
+    watch_first_frame();
+    headless_frame();
+#ifdef _WIN32
+    char absolute[SYS_MAX_PATH];
+    ASSERT_EQ(0, sys_absolute_path("pics", absolute, SYS_MAX_PATH));
+    ASSERT_EQ(absolute[1], ':') << absolute;
+    std::string line = std::string("\"") + absolute + "\\THUMBS.DB\" /320x200";
+    EXPECT_EQ(0, app_main_line(line.data())) << line;
+    EXPECT_EQ(2, shown);
+    EXPECT_EQ(320, requested_width);
+    EXPECT_TRUE(headless_desktop.dialogs.empty());
+#else
+    std::string line = "pics\\thumbs.db /320x200";
+    EXPECT_EQ(1, app_main_line(line.data()));
+    ASSERT_EQ(1u, headless_desktop.dialogs.size());
+    EXPECT_EQ(320, requested_width);
+#endif
 }
 
 TEST_F(AppMain, DialogAnswerIsLoadedFromTheChosenFolder)
