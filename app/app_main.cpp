@@ -7,12 +7,11 @@
 
 #include "app/browser.h"
 #include "app/command_line.h"
+#include "app/help.h"
 #include "host/desktop.h"
-#include "host/system.h"
+#include "platform/system.h"
 #include "host/window.h"
 #include "store/file_list.h"
-
-char path_buffer[PATH_BUFFER_BYTES];
 
 namespace {
 
@@ -28,38 +27,6 @@ void release_all()
 
 // Everything after the command line was parsed, for both entries.
 static int app_run(CommandLineOutcome outcome);
-
-int app_load(const char* path)
-{
-    if (!path)
-        return -1;
-    const char* slash = sys_last_separator(path);
-    // A path that names the cache file itself: its folder becomes current and
-    // the named file is read (the help's own example passes thumbs.db).
-    if (!sys_is_directory(path) && slash && slash[1]) {
-        char folder[SYS_MAX_PATH];
-        size_t n = size_t(slash - path);
-        if (n == 0)
-            n = 1;  // the root folder keeps its slash
-        if (n >= sizeof folder)
-            return file_list_build(path, display_flags);
-        std::memcpy(folder, path, n);
-        folder[n] = 0;
-        if (sys_is_directory(folder)) {
-            // "Thumbs.db" in any letter case: the store's own search finds it.
-            if (ascii_stricmp(slash + 1, "Thumbs.db") == 0)
-                return file_list_build(folder, display_flags);
-            return file_list_build_from(folder, slash + 1, display_flags);
-        }
-    } else if (!sys_is_directory(path) && !slash && path[0]) {
-        if (ascii_stricmp(path, "Thumbs.db") == 0)
-            return file_list_build(nullptr, display_flags);
-        char found[SYS_MAX_PATH];
-        if (sys_find_name_nocase(path, found) == 0)
-            return file_list_build_from(nullptr, found, display_flags);
-    }
-    return file_list_build(path, display_flags);
-}
 
 int app_main(char* const* tokens, int count)
 {
@@ -84,8 +51,8 @@ static int app_run(CommandLineOutcome outcome)
         return 0;
     }
 
-    client_width = requested_width;
-    client_height = requested_height;
+    client_width = start_width;
+    client_height = start_height;
     if (!host_create()) {
         host_destroy();
         return -1;

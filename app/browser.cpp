@@ -2,19 +2,11 @@
 // redraws the whole grid every frame.
 #include "app/browser.h"
 
-#include <cstring>
-
-#include "app/command_line.h"
 #include "app/commands.h"
-#include "host/system.h"
-#include "host/text.h"
+#include "app/help.h"
 #include "store/file_list.h"
 
-BrowserState browser;
-
 namespace {
-
-const char* const weekday_names[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 
 int32_t saturate32(int64_t v)
 {
@@ -26,233 +18,55 @@ void count_rows()
     int64_t count = file_list.count > 0 ? file_list.count : 0;
     int64_t rows = (count + browser.columns - 1) / browser.columns;
     browser.rows = saturate32(rows);
-    browser.total_height = saturate32(rows * CELL_PITCH);
+    browser.total_height = saturate32(rows * GRID_CELL_PITCH);
 }
 
-// Copies a picture one to one with its top-left corner at (x, y), clipped to
-// the frame; no clipping to the cell.
-void copy_picture(const Framebuffer& frame, const Picture& picture, int32_t x, int32_t y)
-{
-    if (!picture.pixels || picture.width <= 0 || picture.height <= 0 || x < 0 || x >= frame.width)
-        return;
-    int64_t first = y < 0 ? -int64_t(y) : 0;
-    int64_t end = int64_t(frame.height) - y;
-    if (end > picture.height)
-        end = picture.height;
-    int32_t count = picture.width < frame.width - x ? picture.width : frame.width - x;
-    const uint8_t* source = reinterpret_cast<const uint8_t*>(picture.pixels);
-    uint8_t* target = reinterpret_cast<uint8_t*>(frame.pixels);
-    for (int64_t row = first; row < end; ++row)
-        std::memcpy(target + (y + row) * frame.pitch + int64_t(x) * 4, source + row * picture.pitch, size_t(count) * 4);
-}
+// Pixels the held arrow keys scroll in this frame.
+double key_step;
 
-void draw_scrollbar(const Framebuffer& frame)
-{
-    const int32_t left = browser.columns * CELL_PITCH;
-    const int64_t H = frame.height;
-    const int64_t total = browser.total_height;
-    int64_t thumb_top = H * browser.scroll_offset / total;
-    int64_t thumb_bottom = H * (int64_t(browser.scroll_offset) + H) / total;
-    thumb_top = thumb_top < 0 ? 0 : thumb_top > H ? H : thumb_top;
-    thumb_bottom = thumb_bottom < 0 ? 0 : thumb_bottom > H ? H : thumb_bottom;
-    fill_rect(frame, left, 0, frame.width, int32_t(thumb_top), TRACK_PIXEL);
-    fill_rect(frame, left, int32_t(thumb_top), frame.width, int32_t(thumb_bottom), THUMB_PIXEL);
-    fill_rect(frame, left, int32_t(thumb_bottom), frame.width, frame.height, TRACK_PIXEL);
-}
+void scroll_up(int32_t) { browser.scroll_position -= key_step; }
+void scroll_down(int32_t) { browser.scroll_position += key_step; }
+void scroll_home(int32_t) { browser.scroll_position = 0; }
+void scroll_end(int32_t) { browser.scroll_position = BROWSER_END_OF_LIST; }
+void page_up(int32_t) { browser.scroll_position -= client_height; }
+void page_down(int32_t) { browser.scroll_position += client_height; }
+void help(int32_t) { show_help(true); }
+void quit(int32_t) { host_request_close(); }
+void toggle_info(int32_t) { browser.info_toggle = !browser.info_toggle; }
+void open(int32_t entry) { command_open(entry); }
+void colour(int32_t) { command_colour(); }
+void load(int32_t) { command_load(); }
+void save(int32_t entry) { command_save(entry); }
 
-// Runs of one frame row in plain loops: the compiler makes vector code of
-// them that suits these short runs at any alignment better than memcpy.
-void fill_pixels(uint32_t* to, int64_t count, uint32_t pixel)
-{
-    for (int64_t i = 0; i < count; ++i)
-        to[i] = pixel;
-}
+// Every binding of the window. A key (KEY_*) acts while it is held, or once
+// per press when not `held`; a character (key 0) acts once as it is typed.
+struct KeyBinding {
+    int key;
+    uint32_t character;
+    bool held;
+    void (*run)(int32_t hovered_entry);
+};
 
-void copy_pixels(uint32_t* to, const uint32_t* from, int64_t count)
-{
-    for (int64_t i = 0; i < count; ++i)
-        to[i] = from[i];
-}
-
-// True when every visible picture ends inside its own cell row, so that no
-// picture reaches another row's name line or pictures. Wide pictures may
-// still run into the cells on their right.
-bool pictures_stay_in_their_rows(int64_t first, int64_t end)
-{
-    for (int64_t i = first; i < end; ++i)
-        if (file_list.pictures[i].height > CELL_PITCH - PICTURE_TOP)
-            return false;
-    return true;
-}
-
-// One frame row y inside the picture band of the cell row starting with
-// entry row_first: the row of every picture that reaches it, left to right
-// (later cells over earlier ones), and the background between and after
-// them up to the right edge of the grid.
-void draw_picture_row(const Framebuffer& frame, int32_t y, int32_t picture_row, int64_t row_first, int64_t row_end,
-                      int32_t right)
-{
-    uint32_t* out = reinterpret_cast<uint32_t*>(reinterpret_cast<uint8_t*>(frame.pixels) + int64_t(y) * frame.pitch);
-    int64_t pen = 0;  // columns left of it are drawn
-    for (int64_t i = row_first; i < row_end; ++i) {
-        const Picture& p = file_list.pictures[i];
-        if (!p.pixels || p.width <= 0 || picture_row >= p.height)
-            continue;
-        const int64_t x = (i - row_first) * CELL_PITCH;
-        if (x >= frame.width)
-            break;
-        if (x > pen)
-            fill_pixels(out + pen, (x < right ? x : right) - pen, background_colour);
-        const int64_t count = p.width < frame.width - x ? p.width : frame.width - x;
-        copy_pixels(out + x,
-                    reinterpret_cast<const uint32_t*>(reinterpret_cast<const uint8_t*>(p.pixels) + int64_t(picture_row) * p.pitch),
-                    count);
-        if (x + p.width > pen)
-            pen = x + p.width;
-    }
-    if (pen < right)
-        fill_rect(frame, int32_t(pen), y, right, y + 1, background_colour);
-}
-
-// The grid left of `right` when pictures stay in their rows, drawn cell row
-// by cell row and, below the names, frame row by frame row: each pixel is
-// written about once while its row is in the cache. The bar is drawn before
-// and is overdrawn only by what reaches into it, as in the cell-by-cell way.
-void draw_grid_by_rows(const Framebuffer& frame, int64_t first_row, int64_t end_row, int64_t end, int32_t right)
-{
-    const int32_t columns = browser.columns;
-    const int32_t offset = browser.scroll_offset;
-    const int64_t grid_top = first_row * CELL_PITCH - offset;
-    const int64_t grid_bottom = end_row * CELL_PITCH - offset;
-    // Only a negative scroll offset leaves rows above the first cell row.
-    if (grid_top > 0)
-        fill_rect(frame, 0, 0, right, int32_t(grid_top < frame.height ? grid_top : frame.height), background_colour);
-    for (int64_t row = first_row; row < end_row; ++row) {
-        const int32_t top = int32_t(row * CELL_PITCH - offset);  // -104 <= top < H
-        const int64_t row_first = row * columns;
-        const int64_t row_end = row_first + columns < end ? row_first + columns : end;
-        fill_rect(frame, 0, top, right, top + PICTURE_TOP, background_colour);
-        for (int64_t i = row_first; i < row_end; ++i)
-            print_text(frame, int32_t((i - row_first) * CELL_PITCH), top, NAME_COLOUR, -1, "%.17s",
-                       file_list_name(int32_t(i)));
-        // Below the row's tallest picture the band is background alone.
-        int32_t tallest = 0;
-        for (int64_t i = row_first; i < row_end; ++i) {
-            const Picture& p = file_list.pictures[i];
-            if (p.pixels && p.width > 0 && p.height > tallest)
-                tallest = p.height;
-        }
-        const int32_t band_top = top + PICTURE_TOP;
-        const int32_t pictures_end = int32_t(int64_t(band_top) + tallest < frame.height ? band_top + tallest : frame.height);
-        for (int32_t y = band_top > 0 ? band_top : 0; y < pictures_end; ++y)
-            draw_picture_row(frame, y, y - band_top, row_first, row_end, right);
-        const int32_t band_end = int32_t(int64_t(top) + CELL_PITCH < frame.height ? top + CELL_PITCH : frame.height);
-        fill_rect(frame, 0, pictures_end, right, band_end, background_colour);
-    }
-    if (grid_bottom < frame.height)
-        fill_rect(frame, 0, int32_t(grid_bottom > 0 ? grid_bottom : 0), right, frame.height, background_colour);
-}
-
-void draw_highlight(const Framebuffer& frame, int32_t index)
-{
-    const int32_t x = index % browser.columns * CELL_PITCH;
-    const int32_t y = saturate32(int64_t(index / browser.columns) * CELL_PITCH - browser.scroll_offset);
-    const char* name = file_list_name(index);
-    if (!browser.info_toggle) {
-        print_text(frame, x, y, HIGHLIGHT_TEXT, HIGHLIGHT_BACK, "%.17s", name);
-        return;
-    }
-    print_text(frame, x, y, HIGHLIGHT_TEXT, HIGHLIGHT_BACK, "%s", name);
-    if (!file_list_has_thumbnail(index))
-        return;
-    const Picture& picture = file_list.pictures[index];
-    print_text(frame, x, y + 8, HIGHLIGHT_TEXT, HIGHLIGHT_BACK, "%dx%d", picture.width, picture.height);
-    if (file_list_source_slot(index) >= 0)
-        return;  // a stream of a cache without a Catalog has no date
-    SystemTime t;
-    file_time_to_system_time(file_list.times[index], &t);
-    const char* weekday = t.day_of_week >= 0 && t.day_of_week < 7 ? weekday_names[t.day_of_week] : "???";
-    print_text(frame, x, y + 16, HIGHLIGHT_TEXT, HIGHLIGHT_BACK, "%s, %02d/%02d/%4d", weekday, t.month, t.day, t.year);
-    print_text(frame, x, y + 24, HIGHLIGHT_TEXT, HIGHLIGHT_BACK, "%02d:%02d:%02d (UT)", t.hour, t.minute, t.second);
-}
+constexpr KeyBinding browser_keys[] = {
+    {KEY_UP, 0, true, scroll_up},
+    {KEY_DOWN, 0, true, scroll_down},
+    {KEY_HOME, 0, true, scroll_home},
+    {KEY_END, 0, true, scroll_end},
+    {KEY_PAGE_UP, 0, false, page_up},
+    {KEY_PAGE_DOWN, 0, false, page_down},
+    {KEY_F1, 0, false, help},
+    {KEY_ESC, 0, false, quit},
+    {0, 13, false, open},
+    {0, ' ', false, toggle_info},
+    {0, 'B', false, colour},
+    {0, 'b', false, colour},
+    {0, 'L', false, load},
+    {0, 'l', false, load},
+    {0, 'S', false, save},
+    {0, 's', false, save},
+};
 
 }  // namespace
-
-void browser_draw_highlight(const Framebuffer& frame, int32_t index)
-{
-    if (frame.pixels && index >= 0 && index < file_list.count)
-        draw_highlight(frame, index);
-}
-
-void browser_reset()
-{
-    browser = BrowserState{};
-    browser.columns = 1;
-    browser.drag_anchor = NO_DRAG;
-}
-
-int32_t browser_columns_for(int32_t width)
-{
-    int32_t columns = (width - SCROLLBAR_ROOM) / CELL_PITCH;
-    return columns < 1 ? 1 : columns;
-}
-
-int32_t hovered_cell()
-{
-    const int32_t mx = host_input.mouse_x;
-    const int32_t my = host_input.mouse_y;
-    if (mx < 0 || mx / CELL_PITCH >= browser.columns)
-        return -1;
-    int64_t row = (int64_t(my) + browser.scroll_offset) / CELL_PITCH;
-    if (row < 0)
-        row = 0;
-    int64_t index = mx / CELL_PITCH + int64_t(browser.columns) * row;
-    return index < file_list.count ? int32_t(index) : -1;
-}
-
-void browser_draw(const Framebuffer& frame)
-{
-    browser.drawn_height = frame.height;
-    // A zero-sized or failed frame is never drawn into.
-    if (!frame.pixels || frame.width <= 0 || frame.height <= 0)
-        return;
-    const int32_t count = file_list.count;
-    if (count <= 0) {
-        fill_rect(frame, 0, 0, frame.width, frame.height, background_colour);
-        return;
-    }
-    // Rows above the view are skipped by arithmetic: row r is drawn from
-    // y = r * 104 - offset >= -104 on, and the pass stops below the frame.
-    const int32_t offset = browser.scroll_offset;
-    const int64_t first_row = offset > 0 ? (int64_t(offset) - 1) / CELL_PITCH : 0;
-    const int64_t end_row = (int64_t(offset) + frame.height + CELL_PITCH - 1) / CELL_PITCH;
-    const int64_t first = first_row * browser.columns;
-    const int64_t end = end_row * browser.columns < count ? end_row * browser.columns : count;
-    const bool bar = int64_t(browser.columns) * CELL_PITCH < frame.width;
-    if (pictures_stay_in_their_rows(first, end)) {
-        if (bar)
-            draw_scrollbar(frame);
-        draw_grid_by_rows(frame, first_row, end_row, end, bar ? browser.columns * CELL_PITCH : frame.width);
-    } else {
-        // Pictures overlap other cell rows: draw cell by cell, in order.
-        fill_rect(frame, 0, 0, frame.width, frame.height, background_colour);
-        if (bar)
-            draw_scrollbar(frame);
-        for (int64_t i = first; i < count; ++i) {
-            const int64_t y = (i / browser.columns) * CELL_PITCH - offset;
-            if (y < -CELL_PITCH)
-                continue;
-            if (y >= frame.height)
-                break;
-            const int32_t x = int32_t(i % browser.columns) * CELL_PITCH;
-            print_text(frame, x, int32_t(y), NAME_COLOUR, -1, "%.17s", file_list_name(int32_t(i)));
-            copy_picture(frame, file_list.pictures[i], x, int32_t(y) + PICTURE_TOP);
-        }
-    }
-    const int32_t hovered = hovered_cell();
-    if (hovered >= 0)
-        draw_highlight(frame, hovered);
-}
 
 int browser_frame()
 {
@@ -266,34 +80,26 @@ int browser_frame()
     host_input.wheel_delta = 0;
 
     uint8_t* key = host_input.key_down;
-    double dt = (browser.current_time - browser.previous_time) * KEY_SPEED;
+    key_step = (browser.current_time - browser.previous_time) * BROWSER_KEY_SPEED;
     if (key[KEY_LEFT_SHIFT])
-        dt *= LEFT_SHIFT_FACTOR;
+        key_step *= BROWSER_LEFT_SHIFT_FACTOR;
     if (key[KEY_RIGHT_SHIFT])
-        dt *= RIGHT_SHIFT_FACTOR;
-    if (key[KEY_UP])
-        browser.scroll_position -= dt;
-    if (key[KEY_DOWN])
-        browser.scroll_position += dt;
-    if (key[KEY_HOME])
-        browser.scroll_position = 0;
-    if (key[KEY_END])
-        browser.scroll_position = END_OF_LIST;
-    if (key[KEY_PAGE_UP]) {
-        key[KEY_PAGE_UP] = 0;
-        browser.scroll_position -= client_height;
+        key_step *= BROWSER_RIGHT_SHIFT_FACTOR;
+    for (const KeyBinding& b : browser_keys) {
+        if (b.key == 0 || !key[b.key])
+            continue;
+        if (!b.held)
+            key[b.key] = 0;
+        b.run(browser_hovered_cell());
     }
-    if (key[KEY_PAGE_DOWN]) {
-        key[KEY_PAGE_DOWN] = 0;
-        browser.scroll_position += client_height;
-    }
-    if (key[KEY_F1]) {
-        key[KEY_F1] = 0;
-        show_help(true);
-    }
-
     for (uint32_t c; (c = host_next_char()) != 0;)
-        command_character(c);
+        for (const KeyBinding& b : browser_keys)
+            if (b.key == 0 && b.character == c) {
+                // A command may load another list: the hovered entry is
+                // asked again for each character.
+                b.run(browser_hovered_cell());
+                break;
+            }
 
     // After the commands: a load may have replaced the list.
     count_rows();
@@ -301,8 +107,8 @@ int browser_frame()
     if (host_input.mouse_buttons & MOUSE_LEFT) {
         if (!(browser.previous_buttons & MOUSE_LEFT)) {
             const int64_t my = host_input.mouse_y;
-            if (host_input.mouse_x < int64_t(browser.columns) * CELL_PITCH)
-                command_open_hovered();
+            if (host_input.mouse_x < int64_t(browser.columns) * GRID_CELL_PITCH)
+                command_open(browser_hovered_cell());
             else if (my * browser.total_height < H * browser.scroll_offset)
                 browser.scroll_position -= client_height;
             else if (my * browser.total_height > H * (browser.scroll_offset + H))
@@ -310,14 +116,14 @@ int browser_frame()
             else
                 browser.drag_anchor = host_input.mouse_y;
         }
-        if (browser.drag_anchor != NO_DRAG) {
+        if (browser.drag_anchor != BROWSER_NO_DRAG) {
             if (H > 1)
                 browser.scroll_position +=
-                    double(browser.rows) * (host_input.mouse_y - browser.drag_anchor) * CELL_PITCH / double(H);
+                    double(browser.rows) * (host_input.mouse_y - browser.drag_anchor) * GRID_CELL_PITCH / double(H);
             browser.drag_anchor = host_input.mouse_y;
         }
     } else {
-        browser.drag_anchor = NO_DRAG;
+        browser.drag_anchor = BROWSER_NO_DRAG;
     }
 
     const double limit = double(browser.total_height) - client_height;
@@ -330,12 +136,8 @@ int browser_frame()
     host_frame(&frame);
     browser_draw(frame);
     host_present();
-    host_sleep(FRAME_PAUSE_MS);
+    host_sleep(BROWSER_FRAME_PAUSE_MS);
     browser.previous_buttons = host_input.mouse_buttons;
-    if (key[KEY_ESC]) {
-        key[KEY_ESC] = 0;
-        host_request_close();
-    }
     return 0;
 }
 

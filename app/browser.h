@@ -1,59 +1,16 @@
 #pragma once
-// The browser view and its polling main loop: the grid of 104-pixel cells,
-// scrolling by wheel, keys and scrollbar, the highlight of the hovered cell.
+// The browser's polling main loop: scrolling by wheel, keys and scrollbar,
+// the key table that hands the hovered entry to the commands, and a redraw
+// of the grid view every frame.
 #include <cstdint>
 
-#include "host/window.h"
+#include "app/grid_view.h"
 
-constexpr int32_t CELL_PITCH = 104;
-constexpr int32_t SCROLLBAR_ROOM = 16;   // kept free when counting columns
-constexpr int32_t NAME_CHARS = 17;       // of a name in the grid
-constexpr int32_t PICTURE_TOP = 8;       // picture below the name line
-constexpr uint32_t NAME_COLOUR = 0xC0A080;
-constexpr uint32_t HIGHLIGHT_TEXT = 0xFFFFFF;
-constexpr int32_t HIGHLIGHT_BACK = 0x000000;
-constexpr uint32_t TRACK_PIXEL = 0x40404040;
-constexpr uint32_t THUMB_PIXEL = 0xC0C0C0C0;
-constexpr double KEY_SPEED = 256;        // pixels per second
-constexpr double LEFT_SHIFT_FACTOR = 0.0125;
-constexpr double RIGHT_SHIFT_FACTOR = 16;
-constexpr int FRAME_PAUSE_MS = 5;
-constexpr double END_OF_LIST = 1e32;     // clamped to the last position
-constexpr double NO_DRAG = -1e32;
-
-// Browser state: lives for the whole run, a new load does not reset it.
-struct BrowserState {
-    double scroll_position;
-    int32_t scroll_offset;
-    int32_t columns;
-    int32_t rows;
-    int32_t total_height;
-    bool info_toggle;
-    double drag_anchor;
-    uint32_t previous_buttons;
-    double previous_time;
-    double current_time;
-    int32_t drawn_height;  // H of the frame drawn last
-};
-
-extern BrowserState browser;
-
-// The start values (tests; app_main starts with them).
-void browser_reset();
-
-// Columns for a client width: (width - 16) / 104, at least 1.
-int32_t browser_columns_for(int32_t width);
-
-// The entry under the pointer with the scroll offset of the frame drawn
-// last, -1 when the pointer is over no entry.
-int32_t hovered_cell();
-
-// Draws the whole frame from the current state.
-void browser_draw(const Framebuffer& frame);
-
-// The highlight of entry index as the hovered cell gets it: the name white on
-// black, with the information lines while info_toggle is on.
-void browser_draw_highlight(const Framebuffer& frame, int32_t index);
+constexpr double BROWSER_KEY_SPEED = 256;        // pixels per second
+constexpr double BROWSER_LEFT_SHIFT_FACTOR = 0.0125;
+constexpr double BROWSER_RIGHT_SHIFT_FACTOR = 16;
+constexpr int BROWSER_FRAME_PAUSE_MS = 5;
+constexpr double BROWSER_END_OF_LIST = 1e32;     // clamped to the last position
 
 // One pass of the main loop; -1 when the host reported the quit message.
 int browser_frame();

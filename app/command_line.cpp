@@ -5,13 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "host/desktop.h"
-#include "host/system.h"
+#include "platform/system.h"
 
-int32_t requested_width = 800;
-int32_t requested_height = 600;
-int32_t display_flags = 2;
-uint32_t background_colour = 0;
+int32_t start_width = 800;
+int32_t start_height = 600;
+int32_t start_display_flags = 2;
+uint32_t start_background_colour = 0;
 const char* start_path = nullptr;
 
 namespace {
@@ -38,9 +37,9 @@ void parse_resolution(const char* text)
         if (value > INT32_MAX)
             value = INT32_MAX;
         if (index == 0)
-            requested_width = int32_t(value);
+            start_width = int32_t(value);
         else if (index == 1)
-            requested_height = int32_t(value);
+            start_height = int32_t(value);
         if (*text)
             ++text;
     }
@@ -50,10 +49,10 @@ void parse_resolution(const char* text)
 
 void reset_start_settings()
 {
-    requested_width = 800;
-    requested_height = 600;
-    display_flags = 2;
-    background_colour = 0;
+    start_width = 800;
+    start_height = 600;
+    start_display_flags = 2;
+    start_background_colour = 0;
     start_path = nullptr;
 }
 
@@ -107,9 +106,9 @@ CommandLineOutcome parse_options(char* const* tokens, int count)
             return COMMAND_LINE_HELP;
         if (begins_nocase(text, "flags=")) {
             long v = std::atol(text + 6);
-            display_flags = v <= 0 ? 0 : v >= 4 ? 4 : int32_t(v);
+            start_display_flags = v <= 0 ? 0 : v >= 4 ? 4 : int32_t(v);
         } else if (begins_nocase(text, "backcol=")) {
-            background_colour = uint32_t(std::strtol(text + 8, nullptr, 0));
+            start_background_colour = uint32_t(std::strtol(text + 8, nullptr, 0));
         } else if (text[0] >= '0' && text[0] <= '9') {
             parse_resolution(text);
         }
@@ -167,13 +166,4 @@ int format_help_text(char* buffer, int size)
         "\tSpace\t\tToggle file info\n"
         "\tF1\t\tShow this help\n",
         __DATE__);
-}
-
-void show_help(bool owned)
-{
-    char text[2048];
-    format_help_text(text, sizeof text);
-    std::fputs(text, stdout);
-    std::fflush(stdout);
-    desktop_message_box(owned, text, "Glimmerdex help");
 }

@@ -3,11 +3,11 @@
 #include <cstdint>
 
 // Process-wide start-up settings.
-extern int32_t requested_width;    // 800
-extern int32_t requested_height;   // 600
-extern int32_t display_flags;      // 2: bit 0 folder files, bit 1 catalog names
-extern uint32_t background_colour; // 0x00RRGGBB
-extern const char* start_path;     // null when none was given
+extern int32_t start_width;              // 800
+extern int32_t start_height;             // 600
+extern int32_t start_display_flags;      // 2: bit 0 folder files, bit 1 catalog names
+extern uint32_t start_background_colour; // 0x00RRGGBB
+extern const char* start_path;           // null when none was given
 
 constexpr int COMMAND_LINE_MAX_TOKENS = 128;
 
@@ -37,9 +37,5 @@ void reset_start_settings();
 
 // The help text with the build date, into buffer; returns its length.
 int format_help_text(char* buffer, int size);
-
-// Prints the help text to standard output and shows it in a box captioned
-// "Glimmerdex help", with the window as owner when owned.
-void show_help(bool owned);
 
 const char* glimmerdex_version();

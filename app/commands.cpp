@@ -4,11 +4,10 @@
 
 #include <cstring>
 
-#include "app/app_main.h"
-#include "app/browser.h"
+#include "app/app_load.h"
 #include "app/command_line.h"
 #include "host/desktop.h"
-#include "host/system.h"
+#include "platform/system.h"
 #include "host/window.h"
 #include "picture/bytes.h"
 #include "pngout/png_writer.h"
@@ -26,9 +25,9 @@ const DesktopFileFilter load_filters[1] = {{"Thumbs.db", "Thumbs.db"}};
 const DesktopFileFilter save_filters[1] = {{"All files", "*.*"}};
 
 // Current thumbnail streams: 12-byte header, data length at byte 8.
-constexpr int32_t STREAM_HEADER_BYTES = 12;
+constexpr int32_t COMMAND_STREAM_HEADER_BYTES = 12;
 // Catalogs from this version on store whole JPEG files.
-constexpr int16_t JPEG_CATALOG_VERSION = 7;
+constexpr int16_t COMMAND_JPEG_CATALOG_VERSION = 7;
 
 // 0x00RRGGBB <-> COLORREF 0x00BBGGRR: the same swap both ways.
 uint32_t swap_red_blue(uint32_t c) { return (c & 0xFF) << 16 | (c & 0xFF00) | (c >> 16 & 0xFF); }
@@ -55,12 +54,12 @@ void save_jpeg_copy(int32_t entry, const char* path)
             if (ascii_stricmp(record.name, file_list_name(entry)) != 0)
                 continue;
             ByteView stream = slot_bytes(catalog_stream_slot(record.stream_number));
-            if (view_has(stream, 0, STREAM_HEADER_BYTES)) {
+            if (view_has(stream, 0, COMMAND_STREAM_HEADER_BYTES)) {
                 // The stored length may claim more than the stream holds;
                 // only the stream's own bytes are written.
                 int64_t claimed = read_le32(stream.data + 8);
-                int64_t available = int64_t(stream.length) - STREAM_HEADER_BYTES;
-                data = stream.data + STREAM_HEADER_BYTES;
+                int64_t available = int64_t(stream.length) - COMMAND_STREAM_HEADER_BYTES;
+                data = stream.data + COMMAND_STREAM_HEADER_BYTES;
                 length = claimed < available ? claimed : available;
             }
             break;
@@ -98,9 +97,10 @@ void save_stored_picture(int32_t entry, const char* path)
         couldnt_write();
 }
 
-void command_save()
+}  // namespace
+
+void command_save(int32_t entry)
 {
-    const int32_t entry = hovered_cell();
     if (entry >= 0 && file_list_source_slot(entry) >= 0) {
         std::strncpy(path_buffer, file_list_name(entry), PATH_BUFFER_BYTES - 1);
         path_buffer[PATH_BUFFER_BYTES - 1] = 0;
@@ -113,7 +113,7 @@ void command_save()
             ByteView catalog = slot_bytes(stream_table.catalog_slot);
             // A catalog too short to hold its version counts as an old one.
             int16_t version = view_has(catalog, 2, 2) ? int16_t(read_le16(catalog.data + 2)) : 0;
-            if (version >= JPEG_CATALOG_VERSION)
+            if (version >= COMMAND_JPEG_CATALOG_VERSION)
                 save_jpeg_copy(entry, path_buffer);
             else
                 save_png(entry, path_buffer);
@@ -124,9 +124,9 @@ void command_save()
 
 void command_colour()
 {
-    uint32_t colour = swap_red_blue(background_colour);
+    uint32_t colour = swap_red_blue(start_background_colour);
     if (desktop_choose_colour(true, &colour, custom_colours))
-        background_colour = swap_red_blue(colour);
+        start_background_colour = swap_red_blue(colour);
     host_input.mouse_buttons = 0;
 }
 
@@ -136,11 +136,8 @@ void command_load()
         app_load(path_buffer);
 }
 
-}  // namespace
-
-void command_open_hovered()
+void command_open(int32_t entry)
 {
-    const int32_t entry = hovered_cell();
     if (entry < 0 || !host_input.app_active)
         return;
     // A thumbnail stream of a cache without a Catalog is named by a hash:
@@ -149,19 +146,4 @@ void command_open_hovered()
         host_input.mouse_buttons = 0;
     else
         desktop_beep();
-}
-
-void command_character(uint32_t c)
-{
-    switch (c) {
-    case 13: command_open_hovered(); break;
-    case ' ': browser.info_toggle = !browser.info_toggle; break;
-    case 'B':
-    case 'b': command_colour(); break;
-    case 'L':
-    case 'l': command_load(); break;
-    case 'S':
-    case 's': command_save(); break;
-    default: break;
-    }
 }

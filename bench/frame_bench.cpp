@@ -15,7 +15,7 @@
 #include <benchmark/benchmark.h>
 
 #include "app/browser.h"
-#include "host/host_headless.h"
+#include "host/headless/host_headless.h"
 #include "store/file_list.h"
 #include "tools/fixture/thumbsdb_writer.h"
 
@@ -118,7 +118,7 @@ void BM_DrawFrame(benchmark::State& state)
     browser_reset();
     browser.columns = browser_columns_for(W);
     browser.rows = (ENTRIES + browser.columns - 1) / browser.columns;
-    browser.total_height = browser.rows * CELL_PITCH;
+    browser.total_height = browser.rows * GRID_CELL_PITCH;
     browser.scroll_offset = int32_t(state.range(0)) * browser.total_height / 100;
     browser.info_toggle = true;
     host_input.mouse_x = 500;

@@ -24,6 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (catalog_lookup(entry.name, &picture, &time) == 0)
                 std::free(picture.pixels);
         }
+    catalog_release();
     store_release();
     return 0;
 }

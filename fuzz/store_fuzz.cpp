@@ -22,6 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             ++looked_up;
         }
     }
+    catalog_release();
     store_release();
     return 0;
 }

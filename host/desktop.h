@@ -1,8 +1,10 @@
 #pragma once
 // Desktop services the browser asks for: message boxes, the beep, the file
-// and colour dialogs and the shell's "open". One implementation talks to the
-// real desktop (desktop_sdl.cpp); the headless one answers from a queue and
-// records every call for tests and tools that run without a display.
+// and colour dialogs and the shell's "open". desktop_sdl.cpp and
+// desktop_win32.cpp talk to the real desktops; headless/desktop_headless.cpp
+// answers from a queue and records every call, for tests. Writing a copy
+// with its file time is shared by all three (desktop_files_posix.cpp,
+// desktop_files_win32.cpp).
 #include <cstdint>
 
 // A box with a single OK button. owned: shown with the window as owner.

@@ -25,18 +25,18 @@
 namespace {
 
 // A dialog's answer is one path or one colour; more is not an answer.
-constexpr size_t CHILD_OUTPUT_LIMIT = 64 * 1024;
-constexpr int CHILD_MISSING = 127;  // the exit status when exec failed
+constexpr size_t DESKTOP_CHILD_OUTPUT_LIMIT = 64 * 1024;
+constexpr int DESKTOP_CHILD_MISSING = 127;  // the exit status when exec failed
 
 bool have_display() { return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY"); }
 
 // Runs argv[0] with its standard output captured, pumping the window while
-// it runs. Returns the exit status, CHILD_MISSING when it could not start.
+// it runs. Returns the exit status, DESKTOP_CHILD_MISSING when it could not start.
 int run_child(const std::vector<std::string>& args, std::string* output)
 {
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0)
-        return CHILD_MISSING;
+        return DESKTOP_CHILD_MISSING;
     std::vector<char*> argv;
     for (const std::string& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -45,7 +45,7 @@ int run_child(const std::vector<std::string>& args, std::string* output)
     if (pid < 0) {
         close(out[0]);
         close(out[1]);
-        return CHILD_MISSING;
+        return DESKTOP_CHILD_MISSING;
     }
     if (pid == 0) {
         dup2(out[1], 1);
@@ -55,7 +55,7 @@ int run_child(const std::vector<std::string>& args, std::string* output)
             dup2(null_fd, 2);
         }
         execvp(argv[0], argv.data());
-        _exit(CHILD_MISSING);
+        _exit(DESKTOP_CHILD_MISSING);
     }
     close(out[1]);
     fcntl(out[0], F_SETFL, O_NONBLOCK);
@@ -71,14 +71,14 @@ int run_child(const std::vector<std::string>& args, std::string* output)
             ssize_t n = read(out[0], buffer, sizeof buffer);
             if (n <= 0)
                 break;
-            if (output && output->size() < CHILD_OUTPUT_LIMIT)
+            if (output && output->size() < DESKTOP_CHILD_OUTPUT_LIMIT)
                 output->append(buffer, size_t(n));
         }
         if (host_sdl_window())
             host_sdl_pump_modal();
     }
     close(out[0]);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : CHILD_MISSING;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : DESKTOP_CHILD_MISSING;
 }
 
 std::string first_line(const std::string& s)
@@ -118,7 +118,7 @@ int file_dialog(bool save, bool owned, const char* title, const DesktopFileFilte
         args.push_back(filter_argument(filters[i]));
     std::string output;
     int status = run_child(args, &output);
-    if (status == CHILD_MISSING) {
+    if (status == DESKTOP_CHILD_MISSING) {
         zenity_missing(owned);
         return 0;
     }
@@ -195,7 +195,7 @@ int desktop_choose_colour(bool owned, uint32_t* colour, uint32_t custom_colours[
     std::snprintf(initial, sizeof initial, "--color=rgb(%u,%u,%u)", c & 0xFF, c >> 8 & 0xFF, c >> 16 & 0xFF);
     std::string output;
     int status = run_child({"zenity", "--color-selection", "--show-palette", initial}, &output);
-    if (status == CHILD_MISSING) {
+    if (status == DESKTOP_CHILD_MISSING) {
         zenity_missing(owned);
         return 0;
     }
@@ -257,7 +257,7 @@ int desktop_shell_open(const char* name)
         char failed = 1;
         ssize_t ignored = write(report[1], &failed, 1);
         (void)ignored;
-        _exit(CHILD_MISSING);
+        _exit(DESKTOP_CHILD_MISSING);
     }
     close(report[1]);
     int status = 0;

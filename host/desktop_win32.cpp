@@ -12,14 +12,14 @@
 namespace {
 
 // Room for the name and pattern pairs of one dialog; pairs that do not fit are left out.
-constexpr size_t FILTER_BYTES = 512;
+constexpr size_t DESKTOP_FILTER_BYTES = 512;
 // OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST.
-constexpr DWORD SAVE_DIALOG_FLAGS = 0x1802;
+constexpr DWORD DESKTOP_SAVE_DIALOG_FLAGS = 0x1802;
 
 HWND owner(bool owned) { return owned ? static_cast<HWND>(host_window_handle()) : nullptr; }
 
 // The pairs as "name\0pattern\0...\0"; false when no pair fits.
-bool build_filter(const DesktopFileFilter* filters, int count, char (&out)[FILTER_BYTES])
+bool build_filter(const DesktopFileFilter* filters, int count, char (&out)[DESKTOP_FILTER_BYTES])
 {
     size_t n = 0;
     for (int i = 0; filters && i < count; ++i) {
@@ -27,7 +27,7 @@ bool build_filter(const DesktopFileFilter* filters, int count, char (&out)[FILTE
         const char* pattern = filters[i].pattern ? filters[i].pattern : "";
         const size_t a = std::strlen(name) + 1;
         const size_t b = std::strlen(pattern) + 1;
-        if (n + a + b + 1 > FILTER_BYTES)
+        if (n + a + b + 1 > DESKTOP_FILTER_BYTES)
             break;
         std::memcpy(out + n, name, a);
         std::memcpy(out + n + a, pattern, b);
@@ -44,7 +44,7 @@ int file_dialog(bool save, bool owned, const char* title, const DesktopFileFilte
         return 0;
     if (!std::memchr(path, 0, size_t(path_size)))
         path[0] = 0;  // an unterminated proposal is no proposal
-    char filter[FILTER_BYTES];
+    char filter[DESKTOP_FILTER_BYTES];
     OPENFILENAMEA ofn{};
     // The size of this 64-bit build's structure without the Windows 2000 fields
     // (the 32-bit value is 76).
@@ -61,7 +61,7 @@ int file_dialog(bool save, bool owned, const char* title, const DesktopFileFilte
     char saved_directory[MAX_PATH];
     const DWORD saved_length = save ? GetCurrentDirectoryA(MAX_PATH, saved_directory) : 0;
     const bool restore = saved_length > 0 && saved_length < MAX_PATH;
-    ofn.Flags = save ? SAVE_DIALOG_FLAGS | (restore ? 0 : OFN_NOCHANGEDIR) : 0;
+    ofn.Flags = save ? DESKTOP_SAVE_DIALOG_FLAGS | (restore ? 0 : OFN_NOCHANGEDIR) : 0;
 
     BOOL chosen = save ? GetSaveFileNameA(&ofn) : GetOpenFileNameA(&ofn);
     // A proposed name the dialog rejects (a cache may list names with

@@ -23,7 +23,7 @@ uint64_t counter_frequency = 1;
 bool quit_pending;          // taken during a modal dialog, reported next pump
 bool video_started;
 
-constexpr uint8_t EXTENDED = 128;
+constexpr uint8_t HOST_EXTENDED_KEY = 128;
 
 // SDL scan codes (USB usage ids) to the PC set-1 scan code the key has on
 // Windows, plus 128 for extended keys; 0 for keys we do not record.
@@ -54,27 +54,27 @@ constexpr uint8_t scan_to_key(int sc)
     case SDL_SCANCODE_COMMA: return 0x33; case SDL_SCANCODE_PERIOD: return 0x34;
     case SDL_SCANCODE_SLASH: return 0x35; case SDL_SCANCODE_CAPSLOCK: return 0x3A;
     case SDL_SCANCODE_F11: return 0x57; case SDL_SCANCODE_F12: return 0x58;
-    case SDL_SCANCODE_PRINTSCREEN: return 0x37 + EXTENDED; case SDL_SCANCODE_SCROLLLOCK: return 0x46;
+    case SDL_SCANCODE_PRINTSCREEN: return 0x37 + HOST_EXTENDED_KEY; case SDL_SCANCODE_SCROLLLOCK: return 0x46;
     case SDL_SCANCODE_PAUSE: return 0x45;
-    case SDL_SCANCODE_INSERT: return 0x52 + EXTENDED; case SDL_SCANCODE_HOME: return 0x47 + EXTENDED;
-    case SDL_SCANCODE_PAGEUP: return 0x49 + EXTENDED; case SDL_SCANCODE_DELETE: return 0x53 + EXTENDED;
-    case SDL_SCANCODE_END: return 0x4F + EXTENDED; case SDL_SCANCODE_PAGEDOWN: return 0x51 + EXTENDED;
-    case SDL_SCANCODE_RIGHT: return 0x4D + EXTENDED; case SDL_SCANCODE_LEFT: return 0x4B + EXTENDED;
-    case SDL_SCANCODE_DOWN: return 0x50 + EXTENDED; case SDL_SCANCODE_UP: return 0x48 + EXTENDED;
-    case SDL_SCANCODE_NUMLOCKCLEAR: return 0x45 + EXTENDED;
-    case SDL_SCANCODE_KP_DIVIDE: return 0x35 + EXTENDED; case SDL_SCANCODE_KP_MULTIPLY: return 0x37;
+    case SDL_SCANCODE_INSERT: return 0x52 + HOST_EXTENDED_KEY; case SDL_SCANCODE_HOME: return 0x47 + HOST_EXTENDED_KEY;
+    case SDL_SCANCODE_PAGEUP: return 0x49 + HOST_EXTENDED_KEY; case SDL_SCANCODE_DELETE: return 0x53 + HOST_EXTENDED_KEY;
+    case SDL_SCANCODE_END: return 0x4F + HOST_EXTENDED_KEY; case SDL_SCANCODE_PAGEDOWN: return 0x51 + HOST_EXTENDED_KEY;
+    case SDL_SCANCODE_RIGHT: return 0x4D + HOST_EXTENDED_KEY; case SDL_SCANCODE_LEFT: return 0x4B + HOST_EXTENDED_KEY;
+    case SDL_SCANCODE_DOWN: return 0x50 + HOST_EXTENDED_KEY; case SDL_SCANCODE_UP: return 0x48 + HOST_EXTENDED_KEY;
+    case SDL_SCANCODE_NUMLOCKCLEAR: return 0x45 + HOST_EXTENDED_KEY;
+    case SDL_SCANCODE_KP_DIVIDE: return 0x35 + HOST_EXTENDED_KEY; case SDL_SCANCODE_KP_MULTIPLY: return 0x37;
     case SDL_SCANCODE_KP_MINUS: return 0x4A; case SDL_SCANCODE_KP_PLUS: return 0x4E;
-    case SDL_SCANCODE_KP_ENTER: return 0x1C + EXTENDED;
+    case SDL_SCANCODE_KP_ENTER: return 0x1C + HOST_EXTENDED_KEY;
     // The keypad digits keep their scan codes with NumLock on or off.
     case SDL_SCANCODE_KP_1: return 0x4F; case SDL_SCANCODE_KP_2: return 0x50; case SDL_SCANCODE_KP_3: return 0x51;
     case SDL_SCANCODE_KP_4: return 0x4B; case SDL_SCANCODE_KP_5: return 0x4C; case SDL_SCANCODE_KP_6: return 0x4D;
     case SDL_SCANCODE_KP_7: return 0x47; case SDL_SCANCODE_KP_8: return 0x48; case SDL_SCANCODE_KP_9: return 0x49;
     case SDL_SCANCODE_KP_0: return 0x52; case SDL_SCANCODE_KP_PERIOD: return 0x53;
-    case SDL_SCANCODE_NONUSBACKSLASH: return 0x56; case SDL_SCANCODE_APPLICATION: return 0x5D + EXTENDED;
+    case SDL_SCANCODE_NONUSBACKSLASH: return 0x56; case SDL_SCANCODE_APPLICATION: return 0x5D + HOST_EXTENDED_KEY;
     case SDL_SCANCODE_LCTRL: return 0x1D; case SDL_SCANCODE_LSHIFT: return 0x2A;
-    case SDL_SCANCODE_LALT: return 0x38; case SDL_SCANCODE_LGUI: return 0x5B + EXTENDED;
-    case SDL_SCANCODE_RCTRL: return 0x1D + EXTENDED; case SDL_SCANCODE_RSHIFT: return 0x36;
-    case SDL_SCANCODE_RALT: return 0x38 + EXTENDED; case SDL_SCANCODE_RGUI: return 0x5C + EXTENDED;
+    case SDL_SCANCODE_LALT: return 0x38; case SDL_SCANCODE_LGUI: return 0x5B + HOST_EXTENDED_KEY;
+    case SDL_SCANCODE_RCTRL: return 0x1D + HOST_EXTENDED_KEY; case SDL_SCANCODE_RSHIFT: return 0x36;
+    case SDL_SCANCODE_RALT: return 0x38 + HOST_EXTENDED_KEY; case SDL_SCANCODE_RGUI: return 0x5C + HOST_EXTENDED_KEY;
     default: return 0;
     }
 }

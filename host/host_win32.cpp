@@ -14,13 +14,13 @@ using RegisterRawInputDevicesProc = BOOL(WINAPI*)(PCRAWINPUTDEVICE, UINT, UINT);
 using GetRawInputDataProc = UINT(WINAPI*)(HRAWINPUT, UINT, LPVOID, PUINT, UINT);
 
 // GetSystemDirectoryA gets this many bytes; the file name is appended after.
-constexpr UINT SYSTEM_DIRECTORY_BYTES = 248;
-constexpr char USER32_FILE[] = "\\user32.dll";
+constexpr UINT HOST_SYSTEM_DIRECTORY_BYTES = 248;
+constexpr char HOST_USER32_FILE[] = "\\user32.dll";
 // One mouse record with its header fits (48 bytes in a 64-bit process).
-constexpr UINT RAW_INPUT_BYTES = 64;
-constexpr USHORT USAGE_PAGE_GENERIC_DESKTOP = 1;
-constexpr USHORT USAGE_MOUSE = 2;
-constexpr int EXTENDED_KEY_OFFSET = 128;
+constexpr UINT HOST_RAW_INPUT_BYTES = 64;
+constexpr USHORT HOST_USAGE_PAGE_GENERIC_DESKTOP = 1;
+constexpr USHORT HOST_USAGE_MOUSE = 2;
+constexpr int HOST_EXTENDED_KEY_OFFSET = 128;
 
 HINSTANCE instance;
 ATOM window_class;
@@ -38,7 +38,7 @@ LARGE_INTEGER counter_start;
 // Bits 16 to 22 of a key message's lParam, +128 when bit 24 (extended) is set.
 int key_index(LPARAM lParam)
 {
-    return int((lParam >> 16) & 0x7F) + ((lParam >> 24) & 1 ? EXTENDED_KEY_OFFSET : 0);
+    return int((lParam >> 16) & 0x7F) + ((lParam >> 24) & 1 ? HOST_EXTENDED_KEY_OFFSET : 0);
 }
 
 void record_raw_input(LPARAM lParam)
@@ -47,10 +47,10 @@ void record_raw_input(LPARAM lParam)
         return;
     union {
         RAWINPUT input;
-        uint8_t bytes[RAW_INPUT_BYTES];
+        uint8_t bytes[HOST_RAW_INPUT_BYTES];
     } buffer;
-    static_assert(sizeof(RAWINPUT) <= RAW_INPUT_BYTES, "a mouse record must fit the buffer");
-    UINT size = RAW_INPUT_BYTES;
+    static_assert(sizeof(RAWINPUT) <= HOST_RAW_INPUT_BYTES, "a mouse record must fit the buffer");
+    UINT size = HOST_RAW_INPUT_BYTES;
     // The header size is that of this process's structure (the 32-bit 16 fails here).
     UINT got = get_raw_input_data(reinterpret_cast<HRAWINPUT>(lParam), RID_INPUT, &buffer, &size,
                                   sizeof(RAWINPUTHEADER));
@@ -152,10 +152,10 @@ int host_create()
 
     // The directory gets its 248 bytes; the buffer also holds the file name,
     // so a long system directory cannot make the append overrun it.
-    char library_path[SYSTEM_DIRECTORY_BYTES + sizeof USER32_FILE];
-    const UINT length = GetSystemDirectoryA(library_path, SYSTEM_DIRECTORY_BYTES);
-    if (length > 0 && length < SYSTEM_DIRECTORY_BYTES) {
-        std::memcpy(library_path + length, USER32_FILE, sizeof USER32_FILE);
+    char library_path[HOST_SYSTEM_DIRECTORY_BYTES + sizeof HOST_USER32_FILE];
+    const UINT length = GetSystemDirectoryA(library_path, HOST_SYSTEM_DIRECTORY_BYTES);
+    if (length > 0 && length < HOST_SYSTEM_DIRECTORY_BYTES) {
+        std::memcpy(library_path + length, HOST_USER32_FILE, sizeof HOST_USER32_FILE);
         user32_library = LoadLibraryA(library_path);
     }
     if (!user32_library) {
@@ -171,7 +171,7 @@ int host_create()
     if (!get_raw_input_data)
         return 0;
 
-    RAWINPUTDEVICE mouse{USAGE_PAGE_GENERIC_DESKTOP, USAGE_MOUSE, RIDEV_INPUTSINK, window};
+    RAWINPUTDEVICE mouse{HOST_USAGE_PAGE_GENERIC_DESKTOP, HOST_USAGE_MOUSE, RIDEV_INPUTSINK, window};
     // The size of this process's structure (the 32-bit 12 fails here); the result is not checked.
     register_raw_input_devices(&mouse, 1, sizeof mouse);
     return 1;
@@ -258,7 +258,7 @@ void host_destroy()
         if (user32_library) {
             auto register_raw_input_devices = reinterpret_cast<RegisterRawInputDevicesProc>(
                 reinterpret_cast<void*>(GetProcAddress(user32_library, "RegisterRawInputDevices")));
-            RAWINPUTDEVICE mouse{USAGE_PAGE_GENERIC_DESKTOP, USAGE_MOUSE, RIDEV_REMOVE, nullptr};
+            RAWINPUTDEVICE mouse{HOST_USAGE_PAGE_GENERIC_DESKTOP, HOST_USAGE_MOUSE, RIDEV_REMOVE, nullptr};
             if (register_raw_input_devices)
                 register_raw_input_devices(&mouse, 1, sizeof mouse);
         }

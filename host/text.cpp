@@ -8,10 +8,10 @@
 namespace {
 
 // A tab is its own blank glyph and two more blank cells.
-constexpr int TAB_COLUMNS = 3 * FONT_COLUMNS;
+constexpr int TEXT_TAB_COLUMNS = 3 * FONT_COLUMNS;
 
 // The glyph columns of the longest text, every character a tab.
-constexpr int TEXT_MAX_COLUMNS = TEXT_MAX_CHARS * TAB_COLUMNS;
+constexpr int TEXT_MAX_COLUMNS = TEXT_MAX_CHARS * TEXT_TAB_COLUMNS;
 
 // Writes the formatted text into text (TEXT_MAX_CHARS + 1 bytes) and returns
 // its length, or vsnprintf's result. The browser's names come as "%s" and
@@ -66,8 +66,8 @@ void print_text(const Framebuffer& frame, int32_t x, int32_t y, uint32_t foregro
         std::memcpy(columns + width, font6x8 + c * FONT_COLUMNS, FONT_COLUMNS);
         width += FONT_COLUMNS;
         if (c == '\t') {
-            std::memset(columns + width, 0, TAB_COLUMNS - FONT_COLUMNS);
-            width += TAB_COLUMNS - FONT_COLUMNS;
+            std::memset(columns + width, 0, TEXT_TAB_COLUMNS - FONT_COLUMNS);
+            width += TEXT_TAB_COLUMNS - FONT_COLUMNS;
         }
     }
     // 64-bit: x near INT32_MAX plus 18414 columns must not wrap.

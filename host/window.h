@@ -1,8 +1,9 @@
 #pragma once
 // The window host: one window, its off-screen framebuffer, the message pump
-// with the input record it fills, the clock and rectangle fill. Two
-// implementations share this header: SDL2 (host_sdl.cpp) and an in-memory one
-// for tests (host_headless.cpp).
+// with the input record it fills, the clock and rectangle fill. Three
+// implementations share this header: SDL2 (host_sdl.cpp), Win32
+// (host_win32.cpp) and an in-memory one for tests (headless/host_headless.cpp);
+// window.cpp holds what they share.
 #include <cstdint>
 
 // The window's off-screen surface: top-down 0x00RRGGBB pixels, pitch = width x 4.

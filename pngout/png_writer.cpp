@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "host/system.h"
+#include "platform/system.h"
 
 namespace {
 

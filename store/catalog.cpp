@@ -69,6 +69,7 @@ struct SlotByNumber {
 SlotByNumber* slot_map;
 int32_t slot_map_count;
 bool slot_map_built;
+uint32_t slot_map_load;  // stream_table.load_count it was built for
 bool slot_map_used;  // some record's stream carries its reversed-digit name
 
 int32_t reversed_number(const char* name)
@@ -96,6 +97,7 @@ const SlotByNumber* find_number(int32_t number)
 void build_slot_map()
 {
     slot_map_built = true;
+    slot_map_load = stream_table.load_count;
     slot_map_used = false;
     std::free(slot_map);
     slot_map = static_cast<SlotByNumber*>(std::malloc(sizeof(SlotByNumber) * size_t(stream_table.count + 1)));
@@ -235,7 +237,7 @@ int catalog_next(CatalogCursor* cursor, CatalogEntry* entry)
 
 int32_t catalog_stream_slot(int32_t stream_number)
 {
-    if (!slot_map_built)
+    if (!slot_map_built || slot_map_load != stream_table.load_count)
         build_slot_map();
     if (slot_map_used) {
         const SlotByNumber* found = find_number(stream_number);

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "host/system.h"
+#include "platform/system.h"
 #include "picture/picture.h"
 
 // The largest picture a thumbnail may claim (pixels); beyond it the entry
@@ -66,5 +66,6 @@ void old_format_block_output(int32_t x, int32_t y, int32_t* samples);
 // its size. The file list sets it before it decodes a cache.
 extern int64_t catalog_pixel_budget;
 
-// Forgets the rebuild buffer and the stream-number map (each load starts anew).
+// Frees the rebuild buffer and the stream-number map. A new load needs no
+// call: the map is rebuilt for a table of another load_count.
 void catalog_release();

@@ -14,11 +14,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "host/system.h"
+#include "platform/system.h"
 #include "picture/bytes.h"
-#include "store/catalog.h"
 
-StreamTable stream_table = {nullptr, nullptr, nullptr, 0, -1, 0};
+StreamTable stream_table = {nullptr, nullptr, nullptr, 0, -1, 0, 0};
 StoreError store_error = STORE_OK;
 
 const char* store_error_text(StoreError error)
@@ -35,8 +34,8 @@ const char* store_error_text(StoreError error)
 
 namespace {
 
-constexpr uint8_t signature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-constexpr int32_t free_sector = -1;
+constexpr uint8_t STORE_CFB_SIGNATURE[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+constexpr int32_t STORE_FREE_SECTOR = -1;
 
 struct Reader {
     const uint8_t* image;
@@ -74,12 +73,12 @@ int64_t sector_bytes(const Reader& r, int64_t n, int64_t* at)
 // The FAT entry after sector n, or a negative value to end the chain.
 int32_t fat_next(const Reader& r, int64_t n)
 {
-    return n >= 0 && n < r.fat_entries ? r.fat[n] : free_sector;
+    return n >= 0 && n < r.fat_entries ? r.fat[n] : STORE_FREE_SECTOR;
 }
 
 int32_t minifat_next(const Reader& r, int64_t m)
 {
-    return m >= 0 && m < r.minifat_entries ? r.minifat[m] : free_sector;
+    return m >= 0 && m < r.minifat_entries ? r.minifat[m] : STORE_FREE_SECTOR;
 }
 
 bool name_equals(const uint8_t* field, const char* ascii)
@@ -104,19 +103,20 @@ void release_table()
     std::free(stream_table.pool);
     std::free(stream_table.offset);
     std::free(stream_table.slot_name);
-    stream_table = StreamTable{nullptr, nullptr, nullptr, 0, -1, 0};
+    const uint32_t loads = stream_table.load_count;
+    stream_table = StreamTable{nullptr, nullptr, nullptr, 0, -1, 0, loads + 1};
 }
 
 // A table of sectors x (sector size / 4) entries, all free; null when it
 // cannot be had.
-int32_t* free_table(const Reader& r, int64_t sectors, int64_t* entries)
+int32_t* new_fat_table(const Reader& r, int64_t sectors, int64_t* entries)
 {
     *entries = sectors * (r.sector_size / 4);
     int32_t* table = static_cast<int32_t*>(std::malloc(size_t(*entries > 0 ? *entries : 1) * 4));
     if (!table)
         *entries = 0;
     for (int64_t i = 0; i < *entries; ++i)
-        table[i] = free_sector;
+        table[i] = STORE_FREE_SECTOR;
     return table;
 }
 
@@ -129,7 +129,7 @@ void build_fat(Reader& r)
     if (fat_sectors > r.sectors_in_file)
         fat_sectors = r.sectors_in_file;
     int64_t per_sector = r.sector_size / 4;
-    r.fat = free_table(r, fat_sectors, &r.fat_entries);
+    r.fat = new_fat_table(r, fat_sectors, &r.fat_entries);
     if (!r.fat)
         return;
 
@@ -166,7 +166,7 @@ void build_minifat(Reader& r)
     if (count > r.sectors_in_file)
         count = r.sectors_in_file;
     int64_t per_sector = r.sector_size / 4;
-    r.minifat = free_table(r, count, &r.minifat_entries);
+    r.minifat = new_fat_table(r, count, &r.minifat_entries);
     if (!r.minifat)
         return;
     int64_t sector = int32_t(read_le32(p + 60));
@@ -320,7 +320,7 @@ namespace {
 int load_image(uint8_t* image, int64_t size)
 {
     store_error = STORE_NOT_COMPOUND;
-    if (size < 512 || std::memcmp(image, signature, 8) != 0) {
+    if (size < 512 || std::memcmp(image, STORE_CFB_SIGNATURE, 8) != 0) {
         std::free(image);
         return -1;
     }
@@ -370,11 +370,10 @@ int load_image(uint8_t* image, int64_t size)
 
 int store_load(const char* path)
 {
-    catalog_release();
     release_table();
 
     store_error = STORE_CANNOT_OPEN;
-    FILE* file = std::fopen(path, "rb");
+    FILE* file = sys_fopen(path, "rb");
     if (!file)
         return -1;
     const int64_t size = sys_stream_size(file);
@@ -400,7 +399,6 @@ int store_load(const char* path)
 
 int store_load_memory(const uint8_t* data, size_t size)
 {
-    catalog_release();
     release_table();
     store_error = size > size_t(STORE_MAX_FILE_BYTES) ? STORE_TOO_LARGE : STORE_NOT_COMPOUND;
     if (size < 512 || size > size_t(STORE_MAX_FILE_BYTES))
@@ -414,7 +412,6 @@ int store_load_memory(const uint8_t* data, size_t size)
 
 void store_release()
 {
-    catalog_release();
     release_table();
 }
 

@@ -18,6 +18,10 @@ struct StreamTable {
     int32_t count;
     int32_t catalog_slot;  // -1 when the directory has no Catalog
     int64_t file_bytes;    // size of the file the table was read from
+    // Raised by every load and release. What others derive from a table
+    // (the catalog's slot map) remembers the count it was built for, so it
+    // is never reused for another file.
+    uint32_t load_count;
 };
 
 extern StreamTable stream_table;
@@ -43,7 +47,7 @@ int store_load(const char* path);
 // The same for a file image already in memory (tests, fuzzing).
 int store_load_memory(const uint8_t* data, size_t size);
 
-// Frees the table (and the catalog's rebuild buffer) at program exit.
+// Frees the table (the catalog frees its own buffers: catalog_release).
 void store_release();
 
 // Bytes of slot k inside the pool, 0 for a slot outside the table.

@@ -7,7 +7,7 @@
 
 #include "store/catalog.h"
 #include "store/compound_file.h"
-#include "store/dir_list.h"
+#include "store/dir_find.h"
 #include "store/hashed_streams.h"
 #include "store/name_index.h"
 
@@ -244,5 +244,6 @@ void file_list_release()
     record_count = record_capacity = 0;
     name_index_free(&listed_names);
     name_index_free(&record_names);
+    catalog_release();
     store_release();
 }

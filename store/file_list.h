@@ -2,7 +2,7 @@
 // The names the browser shows, each with its picture and catalog time.
 #include <cstdint>
 
-#include "host/system.h"
+#include "platform/system.h"
 #include "picture/picture.h"
 
 // All decoded pictures of one list together may take at most this many

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "host/system.h"
+#include "platform/system.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "app/cli/sha256.h"
-#include "host/system.h"
+#include "platform/system.h"
 #include "picture/bytes.h"
 #include "picture/picture.h"
 #include "store/catalog.h"

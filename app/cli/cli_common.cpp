@@ -1,5 +1,8 @@
+// What every command of the tool shares: the error line and the option parser.
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "app/cli/cli.h"
 
@@ -11,4 +14,86 @@ void cli_error(const char* format, ...)
     std::vfprintf(stderr, format, args);
     va_end(args);
     std::fputc('\n', stderr);
+}
+
+namespace {
+
+// Base 10 only, so that "010" is ten and not eight; a colour may also be
+// written 0xRRGGBB, as the viewer's /backcol= takes it.
+bool read_number(const char* text, CliOptionKind kind, long min, long max, long* out)
+{
+    if (!text || !*text)
+        return false;
+    int base = 10;
+    if (kind == CLI_COLOUR && (std::strncmp(text, "0x", 2) == 0 || std::strncmp(text, "0X", 2) == 0)) {
+        text += 2;
+        base = 16;
+    }
+    // strtol would also take a sign or leading blanks; a number here has neither.
+    const char* digits = base == 16 ? "0123456789abcdefABCDEF" : "0123456789";
+    if (!*text || !std::strchr(digits, *text))
+        return false;
+    char* end = nullptr;
+    long v = std::strtol(text, &end, base);
+    if (*end || v < min || v > max)
+        return false;
+    *out = v;
+    return true;
+}
+
+} // namespace
+
+CliParse cli_parse_options(const char* command, int argc, char** argv, const CliOption* options, int option_count,
+                           std::vector<std::string>* arguments)
+{
+    bool options_end = false;
+    for (int i = 0; i < argc; ++i) {
+        const char* a = argv[i];
+        if (options_end || a[0] != '-' || !a[1]) {
+            arguments->emplace_back(a);
+            continue;
+        }
+        if (std::strcmp(a, "--") == 0) {
+            options_end = true;
+            continue;
+        }
+        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0)
+            return CLI_HELP_ASKED;
+        const CliOption* o = nullptr;
+        const char* value = nullptr;
+        for (int k = 0; k < option_count && !o; ++k) {
+            const size_t n = std::strlen(options[k].name);
+            if (std::strncmp(a, options[k].name, n) == 0 && (a[n] == 0 || (a[n] == '=' && options[k].kind != CLI_SWITCH))) {
+                o = &options[k];
+                value = a[n] == '=' ? a + n + 1 : nullptr;
+            } else if (options[k].short_name && std::strcmp(a, options[k].short_name) == 0) {
+                o = &options[k];
+            }
+        }
+        if (!o) {
+            cli_error("%s: unknown option '%s' (see --help)", command, a);
+            return CLI_BAD_OPTION;
+        }
+        if (o->kind == CLI_SWITCH) {
+            *o->on = true;
+            continue;
+        }
+        if (!value) {
+            if (i + 1 >= argc) {
+                cli_error("%s: %s needs a value", command, o->name);
+                return CLI_BAD_OPTION;
+            }
+            value = argv[++i];
+        }
+        if (o->kind == CLI_TEXT) {
+            *o->text = value;
+        } else if (!read_number(value, o->kind, o->min, o->max, o->number)) {
+            if (o->kind == CLI_COLOUR)
+                cli_error("%s: %s takes a colour 0x%06lX to 0x%06lX, not '%s'", command, o->name, o->min, o->max, value);
+            else
+                cli_error("%s: %s takes %ld to %ld, not '%s'", command, o->name, o->min, o->max, value);
+            return CLI_BAD_OPTION;
+        }
+    }
+    return CLI_PARSED;
 }

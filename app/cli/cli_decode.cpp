@@ -5,15 +5,15 @@
 #include <vector>
 
 #include "app/cli/cli.h"
-#include "host/system.h"
+#include "platform/system.h"
 #include "picture/picture.h"
 #include "pngout/png_writer.h"
 
 namespace {
 
 // Largest picture file read, and largest picture decoded (256 MiB of pixels).
-constexpr long max_file_bytes = 256L << 20;
-constexpr int64_t max_pixels = int64_t(64) << 20;
+constexpr long CLI_DECODE_MAX_FILE_BYTES = 256L << 20;
+constexpr int64_t CLI_DECODE_MAX_PIXELS = int64_t(64) << 20;
 
 const char help[] =
     "Usage: glimmerdex-cli decode FILE OUT\n"
@@ -42,25 +42,22 @@ void put_le32(FILE* f, uint32_t v)
 
 int cli_decode(int argc, char** argv)
 {
-    const char* args[2];
-    int n = 0;
-    for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(help, stdout);
-            return CLI_OK;
-        }
-        if (n == 2) {
-            cli_error("decode: too many arguments");
-            return CLI_USAGE;
-        }
-        args[n++] = argv[i];
+    std::vector<std::string> args;
+    switch (cli_parse_options("decode", argc, argv, nullptr, 0, &args)) {
+    case CLI_HELP_ASKED: std::fputs(help, stdout); return CLI_OK;
+    case CLI_BAD_OPTION: return CLI_USAGE;
+    case CLI_PARSED: break;
     }
-    if (n != 2) {
+    if (args.size() > 2) {
+        cli_error("decode: too many arguments");
+        return CLI_USAGE;
+    }
+    if (args.size() != 2) {
         std::fputs(help, stderr);
         return CLI_USAGE;
     }
-    const char* in_path = args[0];
-    const char* out_path = args[1];
+    const char* in_path = args[0].c_str();
+    const char* out_path = args[1].c_str();
     bool as_png = ends_with(out_path, ".png");
     if (!as_png && !ends_with(out_path, ".raw")) {
         cli_error("decode: OUT must end in .png or .raw");
@@ -73,9 +70,9 @@ int cli_decode(int argc, char** argv)
         return CLI_FAILED;
     }
     const int64_t size = sys_stream_size(in);
-    if (size < 0 || size > max_file_bytes) {
+    if (size < 0 || size > CLI_DECODE_MAX_FILE_BYTES) {
         std::fclose(in);
-        cli_error("decode: %s cannot be read (or is larger than %ld bytes)", in_path, max_file_bytes);
+        cli_error("decode: %s cannot be read (or is larger than %ld bytes)", in_path, CLI_DECODE_MAX_FILE_BYTES);
         return CLI_FAILED;
     }
     std::vector<uint8_t> data(size_t(size) + 1);
@@ -94,7 +91,7 @@ int cli_decode(int argc, char** argv)
         cli_error("decode: %s: no picture size found", in_path);
         return CLI_FAILED;
     }
-    if (int64_t(width) * height > max_pixels) {
+    if (int64_t(width) * height > CLI_DECODE_MAX_PIXELS) {
         cli_error("decode: %s: %dx%d is larger than we decode", in_path, width, height);
         return CLI_FAILED;
     }

@@ -13,7 +13,7 @@
 #include "app/cli/cli_paths.h"
 #include "app/cli/safe_name.h"
 #include "app/cli/table.h"
-#include "host/system.h"
+#include "platform/system.h"
 #include "pngout/png_writer.h"
 #include "store/catalog.h"
 #include "store/compound_file.h"
@@ -139,24 +139,16 @@ int cli_extract(int argc, char** argv)
 {
     bool json = false, recursive = false;
     Extractor x;
+    const CliOption options[] = {
+        {"--force", "-f", CLI_SWITCH, &x.force, nullptr, 0, 0, nullptr},
+        {"--json", nullptr, CLI_SWITCH, &json, nullptr, 0, 0, nullptr},
+        {"--recursive", "-r", CLI_SWITCH, &recursive, nullptr, 0, 0, nullptr},
+    };
     std::vector<std::string> arguments;
-    for (int i = 0; i < argc; ++i) {
-        const char* a = argv[i];
-        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
-            std::fputs(help, stdout);
-            return CLI_OK;
-        }
-        if (std::strcmp(a, "--force") == 0 || std::strcmp(a, "-f") == 0)
-            x.force = true;
-        else if (std::strcmp(a, "--json") == 0)
-            json = true;
-        else if (std::strcmp(a, "--recursive") == 0 || std::strcmp(a, "-r") == 0)
-            recursive = true;
-        else if (a[0] == '-' && a[1]) {
-            cli_error("extract: unknown option '%s'", a);
-            return CLI_USAGE;
-        } else
-            arguments.emplace_back(a);
+    switch (cli_parse_options("extract", argc, argv, options, int(std::size(options)), &arguments)) {
+    case CLI_HELP_ASKED: std::fputs(help, stdout); return CLI_OK;
+    case CLI_BAD_OPTION: return CLI_USAGE;
+    case CLI_PARSED: break;
     }
     if (arguments.size() < 2) {
         std::fputs(help, stderr);
@@ -197,6 +189,7 @@ int cli_extract(int argc, char** argv)
             r.stored = nullptr;  // the pool goes with the next load
         all.insert(all.end(), rows.begin(), rows.end());
     }
+    catalog_release();
     store_release();
 
     Table table;

@@ -10,6 +10,7 @@
 #include "app/cli/cli.h"
 #include "app/cli/cli_paths.h"
 #include "app/cli/table.h"
+#include "store/catalog.h"
 #include "store/compound_file.h"
 #include "store/file_list.h"
 
@@ -48,49 +49,25 @@ std::string dash_or(bool present, const std::string& text) { return present ? te
 
 int cli_list(int argc, char** argv)
 {
-    int32_t flags = 2;
+    long flags = 2;
     bool catalog = false, recursive = false;
-    TableFormat format = TableFormat::tsv;
+    const char* format_name = "tsv";
+    const CliOption options[] = {
+        {"--flags", nullptr, CLI_NUMBER, nullptr, &flags, 0, 3, nullptr},
+        {"--format", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &format_name},
+        {"--catalog", nullptr, CLI_SWITCH, &catalog, nullptr, 0, 0, nullptr},
+        {"--recursive", "-r", CLI_SWITCH, &recursive, nullptr, 0, 0, nullptr},
+    };
     std::vector<std::string> paths;
-    for (int i = 0; i < argc; ++i) {
-        const char* a = argv[i];
-        auto value_of = [&](const char* option) -> const char* {
-            size_t n = std::strlen(option);
-            if (std::strncmp(a, option, n) == 0 && a[n] == '=')
-                return a + n + 1;
-            if (std::strcmp(a, option) == 0 && i + 1 < argc)
-                return argv[++i];
-            return nullptr;
-        };
-        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
-            std::fputs(help, stdout);
-            return CLI_OK;
-        }
-        if (std::strncmp(a, "--flags", 7) == 0) {
-            const char* value = value_of("--flags");
-            char* end = nullptr;
-            long v = value ? std::strtol(value, &end, 10) : -1;
-            if (!value || *end || v < 0 || v > 3) {
-                cli_error("list: --flags takes 0 to 3");
-                return CLI_USAGE;
-            }
-            flags = int32_t(v);
-        } else if (std::strncmp(a, "--format", 8) == 0) {
-            const char* value = value_of("--format");
-            if (!value || parse_table_format(value, &format) != 0) {
-                cli_error("list: --format takes tsv, csv or json");
-                return CLI_USAGE;
-            }
-        } else if (std::strcmp(a, "--catalog") == 0) {
-            catalog = true;
-        } else if (std::strcmp(a, "--recursive") == 0 || std::strcmp(a, "-r") == 0) {
-            recursive = true;
-        } else if (a[0] == '-' && a[1]) {
-            cli_error("list: unknown option '%s'", a);
-            return CLI_USAGE;
-        } else {
-            paths.emplace_back(a);
-        }
+    switch (cli_parse_options("list", argc, argv, options, int(std::size(options)), &paths)) {
+    case CLI_HELP_ASKED: std::fputs(help, stdout); return CLI_OK;
+    case CLI_BAD_OPTION: return CLI_USAGE;
+    case CLI_PARSED: break;
+    }
+    TableFormat format = TableFormat::tsv;
+    if (parse_table_format(format_name, &format) != 0) {
+        cli_error("list: --format takes tsv, csv or json");
+        return CLI_USAGE;
     }
     if (paths.empty()) {
         std::fputs(help, stderr);
@@ -165,6 +142,7 @@ int cli_list(int argc, char** argv)
     if (loaded_any)
         write_table(stdout, table, format);
     file_list_release();
+    catalog_release();
     store_release();
     return result;
 }

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "app/cli/cli.h"
-#include "host/system.h"
+#include "platform/system.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
 #include "app/cli/cli_paths.h"
 
-#include "host/system.h"
+#include "platform/system.h"
 
 namespace {
 
 // Deep enough for any real tree; bounds a walk through looping links.
-constexpr int max_depth = 64;
+constexpr int CLI_MAX_FOLDER_DEPTH = 64;
 
 std::string absolute(const std::string& path)
 {
@@ -15,7 +15,7 @@ std::string absolute(const std::string& path)
 
 void walk(const std::string& folder, int depth, std::vector<std::string>* caches)
 {
-    if (depth > max_depth)
+    if (depth > CLI_MAX_FOLDER_DEPTH)
         return;
     SysFindData d;
     SysFind* find = sys_find_first_file((folder + "/*").c_str(), &d);

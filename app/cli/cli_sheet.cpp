@@ -9,14 +9,10 @@
 #include "app/cli/cli.h"
 #include "app/cli/cli_paths.h"
 #include "app/command_line.h"
+#include "app/grid_view.h"
 #include "pngout/png_writer.h"
 #include "store/compound_file.h"
 #include "store/file_list.h"
-
-#if GLIMMERDEX_HAVE_SHEET
-#include "app/browser.h"
-#include "host/window.h"
-#endif
 
 namespace {
 
@@ -40,19 +36,7 @@ const char help[] =
     "written, 2 usage error.\n";
 
 // The tallest sheet we draw: 2,000 rows of cells.
-constexpr int64_t max_sheet_rows = 2000;
-
-bool parse_number(const char* text, long min, long max, long* out)
-{
-    if (!text)
-        return false;
-    char* end = nullptr;
-    long v = std::strtol(text, &end, 0);
-    if (!*text || *end || v < min || v > max)
-        return false;
-    *out = v;
-    return true;
-}
+constexpr long CLI_SHEET_MAX_ROWS = 2000;
 
 } // namespace
 
@@ -60,41 +44,24 @@ int cli_sheet(int argc, char** argv)
 {
     long width = 800, rows_per_page = 0, page = 1, flags = 2, colour = 0;
     bool info = false;
+    const CliOption options[] = {
+        {"--width", nullptr, CLI_NUMBER, nullptr, &width, 120, 20000, nullptr},
+        {"--rows", nullptr, CLI_NUMBER, nullptr, &rows_per_page, 1, CLI_SHEET_MAX_ROWS, nullptr},
+        {"--page", nullptr, CLI_NUMBER, nullptr, &page, 1, 1000000, nullptr},
+        {"--flags", nullptr, CLI_NUMBER, nullptr, &flags, 0, 3, nullptr},
+        {"--backcol", nullptr, CLI_COLOUR, nullptr, &colour, 0, 0xFFFFFF, nullptr},
+        {"--info", nullptr, CLI_SWITCH, &info, nullptr, 0, 0, nullptr},
+    };
     std::vector<std::string> arguments;
-    for (int i = 0; i < argc; ++i) {
-        const char* a = argv[i];
-        const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
-            std::fputs(help, stdout);
-            return CLI_OK;
-        }
-        bool ok = true;
-        if (std::strcmp(a, "--width") == 0)
-            ok = parse_number(next, 120, 20000, &width), ++i;
-        else if (std::strcmp(a, "--rows") == 0)
-            ok = parse_number(next, 1, max_sheet_rows, &rows_per_page), ++i;
-        else if (std::strcmp(a, "--page") == 0)
-            ok = parse_number(next, 1, 1000000, &page), ++i;
-        else if (std::strcmp(a, "--flags") == 0)
-            ok = parse_number(next, 0, 3, &flags), ++i;
-        else if (std::strcmp(a, "--backcol") == 0)
-            ok = parse_number(next, 0, 0xFFFFFF, &colour), ++i;
-        else if (std::strcmp(a, "--info") == 0)
-            info = true;
-        else if (a[0] == '-' && a[1])
-            ok = false;
-        else
-            arguments.emplace_back(a);
-        if (!ok) {
-            cli_error("sheet: bad option '%s' (see --help)", a);
-            return CLI_USAGE;
-        }
+    switch (cli_parse_options("sheet", argc, argv, options, int(std::size(options)), &arguments)) {
+    case CLI_HELP_ASKED: std::fputs(help, stdout); return CLI_OK;
+    case CLI_BAD_OPTION: return CLI_USAGE;
+    case CLI_PARSED: break;
     }
     if (arguments.size() != 2) {
         std::fputs(help, stderr);
         return CLI_USAGE;
     }
-#if GLIMMERDEX_HAVE_SHEET
     std::vector<std::string> caches, missing;
     find_caches({arguments[0]}, false, &caches, &missing);
     std::string folder, file;
@@ -124,22 +91,22 @@ int cli_sheet(int argc, char** argv)
         rows = total_rows - first_row;
     if (rows <= 0)
         rows = 1;  // an empty list: one row of background
-    if (rows > max_sheet_rows) {
+    if (rows > CLI_SHEET_MAX_ROWS) {
         cli_error("sheet: %lld rows are more than %lld; use --rows and --page", (long long)rows,
-                  (long long)max_sheet_rows);
+                  (long long)CLI_SHEET_MAX_ROWS);
         file_list_release();
         return CLI_FAILED;
     }
-    background_colour = uint32_t(colour);
+    start_background_colour = uint32_t(colour);
     host_input_reset();
     host_input.mouse_x = -1;  // no hovered cell
     browser.rows = int32_t(total_rows);
-    browser.total_height = int32_t(total_rows * CELL_PITCH);
-    browser.scroll_offset = int32_t(first_row * CELL_PITCH);
+    browser.total_height = int32_t(total_rows * GRID_CELL_PITCH);
+    browser.scroll_offset = int32_t(first_row * GRID_CELL_PITCH);
     browser.scroll_position = browser.scroll_offset;
-    std::vector<uint32_t> pixels(size_t(columns * CELL_PITCH) * size_t(rows * CELL_PITCH));
-    Framebuffer frame{pixels.data(), int32_t(columns * CELL_PITCH * 4), int32_t(columns * CELL_PITCH),
-                      int32_t(rows * CELL_PITCH)};
+    std::vector<uint32_t> pixels(size_t(columns * GRID_CELL_PITCH) * size_t(rows * GRID_CELL_PITCH));
+    Framebuffer frame{pixels.data(), int32_t(columns * GRID_CELL_PITCH * 4), int32_t(columns * GRID_CELL_PITCH),
+                      int32_t(rows * GRID_CELL_PITCH)};
     browser_draw(frame);
     if (info)
         for (int64_t i = first_row * columns; i < (first_row + rows) * columns && i < file_list.count; ++i)
@@ -159,9 +126,4 @@ int cli_sheet(int argc, char** argv)
         return CLI_FAILED;
     }
     return CLI_OK;
-#else
-    (void)info;
-    cli_error("sheet: this build has no viewer drawing");
-    return CLI_FAILED;
-#endif
 }

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "host/system.h"
+#include "platform/system.h"
 
 namespace {
 

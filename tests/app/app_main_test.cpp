@@ -11,9 +11,9 @@
 #include "app/app_main.h"
 #include "app/browser.h"
 #include "app/command_line.h"
-#include "host/desktop_headless.h"
-#include "host/host_headless.h"
-#include "host/system.h"
+#include "host/headless/desktop_headless.h"
+#include "host/headless/host_headless.h"
+#include "platform/system.h"
 #include "store/compound_file.h"
 #include "store/file_list.h"
 #include "tests/app/viewer_fixture.h"
@@ -57,7 +57,7 @@ TEST_F(AppMain, HelpEndsBeforeAnyWindowWithCodeOne)
     ASSERT_EQ(1u, headless_desktop.message_boxes.size());
     EXPECT_EQ("Glimmerdex help", headless_desktop.message_boxes[0].caption);
     EXPECT_FALSE(headless_desktop.message_boxes[0].owned);
-    EXPECT_EQ(2, display_flags);  // after /?, nothing is applied
+    EXPECT_EQ(2, start_display_flags);  // after /?, nothing is applied
 }
 
 TEST_F(AppMain, WindowThatCannotBeMadeGivesMinusOne)
@@ -163,13 +163,13 @@ TEST_F(AppMain, CommandLineAsOneStringWithBackslashes)
     std::string line = std::string("\"") + absolute + "\\THUMBS.DB\" /320x200";
     EXPECT_EQ(0, app_main_line(line.data())) << line;
     EXPECT_EQ(2, shown);
-    EXPECT_EQ(320, requested_width);
+    EXPECT_EQ(320, start_width);
     EXPECT_TRUE(headless_desktop.dialogs.empty());
 #else
     std::string line = "pics\\thumbs.db /320x200";
     EXPECT_EQ(1, app_main_line(line.data()));
     ASSERT_EQ(1u, headless_desktop.dialogs.size());
-    EXPECT_EQ(320, requested_width);
+    EXPECT_EQ(320, start_width);
 #endif
 }
 
@@ -192,7 +192,7 @@ TEST_F(AppMain, UnloadableChoiceStartsWithAnEmptyView)
     headless_answer_file(dir.file("Thumbs.db"));
     watch_first_frame();
     headless_frame();
-    background_colour = 0;
+    start_background_colour = 0;
     EXPECT_EQ(0, run_app({"/backcol=0x00FF00"}));
     EXPECT_EQ(0, shown);
     for (uint32_t p : headless_host.presented)

@@ -7,8 +7,8 @@
 
 #include "app/browser.h"
 #include "app/command_line.h"
-#include "host/desktop_headless.h"
-#include "host/host_headless.h"
+#include "host/headless/desktop_headless.h"
+#include "host/headless/host_headless.h"
 #include "store/file_list.h"
 #include "tests/app/viewer_fixture.h"
 
@@ -27,7 +27,7 @@ protected:
 TEST_F(Browser, EmptyListShowsOnlyTheBackground)
 {
     start_viewer(250, 150);
-    background_colour = BACK;
+    start_background_colour = BACK;
     install_entries({});
     headless_frame();
     run();
@@ -39,7 +39,7 @@ TEST_F(Browser, ListThatFitsHasAnAllThumbBar)
 {
     // (330 - 16) / 104 = 3 columns; the bar is the 18-pixel strip at 312.
     start_viewer(330, 250);
-    background_colour = BACK;
+    start_background_colour = BACK;
     std::vector<TestEntry> entries = numbered_entries(5);
     entries[1].name = "a name of thirty characters ok";
     entries[2].width = 150;  // runs into the next cell, which is drawn over it
@@ -64,7 +64,7 @@ TEST_F(Browser, ListThatFitsHasAnAllThumbBar)
 TEST_F(Browser, ListThatScrollsDrawsTheVisibleRowsAndTheThumb)
 {
     start_viewer(330, 250);
-    background_colour = BACK;
+    start_background_colour = BACK;
     std::vector<TestEntry> entries = numbered_entries(20);
     entries[4].width = 150;  // into cell 5 and, from the last column, the bar
     entries[5].width = 240;
@@ -92,14 +92,14 @@ TEST_F(Browser, ListThatScrollsDrawsTheVisibleRowsAndTheThumb)
 TEST_F(Browser, HighlightWithoutInformationLines)
 {
     start_viewer(330, 250);
-    background_colour = BACK;
+    start_background_colour = BACK;
     std::vector<TestEntry> entries = numbered_entries(6);
     entries[4].name = "a name of thirty characters ok";
     install_entries(entries);
     headless_move(104 + 50, 104 + 60);  // cell 4
     headless_frame();
     run();
-    EXPECT_EQ(4, hovered_cell());
+    EXPECT_EQ(4, browser_hovered_cell());
     ExpectedFrame want(330, 250, BACK);
     want.scrollbar(3, 0, 208);
     want.grid(entries, 3, 0);
@@ -110,7 +110,7 @@ TEST_F(Browser, HighlightWithoutInformationLines)
 TEST_F(Browser, HighlightWithInformationLines)
 {
     start_viewer(330, 250);
-    background_colour = BACK;
+    start_background_colour = BACK;
     std::vector<TestEntry> entries = numbered_entries(6);
     entries[1].name = "a name of thirty characters ok";
     entries[1].time = MONDAY_2009_09_21_130509;
@@ -295,7 +295,7 @@ TEST_F(Browser, TrackPressesPageAndThumbDragMovesByRowsOverHeight)
     EXPECT_DOUBLE_EQ(0, seen[4]);
     EXPECT_DOUBLE_EQ(20 * 10 * 104 / 500.0, seen[5]);
     EXPECT_DOUBLE_EQ(seen[5], seen[6]);
-    EXPECT_EQ(NO_DRAG, browser.drag_anchor);
+    EXPECT_EQ(BROWSER_NO_DRAG, browser.drag_anchor);
     EXPECT_TRUE(headless_desktop.opened.empty());
 }
 
@@ -376,22 +376,22 @@ TEST_F(Browser, HoveredCellRule)
     browser.columns = 3;
     host_input.mouse_x = 311;
     host_input.mouse_y = 0;
-    EXPECT_EQ(2, hovered_cell());
+    EXPECT_EQ(2, browser_hovered_cell());
     host_input.mouse_x = 312;  // the bar strip
-    EXPECT_EQ(-1, hovered_cell());
+    EXPECT_EQ(-1, browser_hovered_cell());
     host_input.mouse_x = 5;
     host_input.mouse_y = 249;
-    EXPECT_EQ(6, hovered_cell());
+    EXPECT_EQ(6, browser_hovered_cell());
     host_input.mouse_x = 110;
-    EXPECT_EQ(7, hovered_cell());
+    EXPECT_EQ(7, browser_hovered_cell());
     host_input.mouse_x = 210;  // below the last entry
-    EXPECT_EQ(-1, hovered_cell());
+    EXPECT_EQ(-1, browser_hovered_cell());
     browser.scroll_offset = 100;
     host_input.mouse_x = 5;
     host_input.mouse_y = 3;
-    EXPECT_EQ(0, hovered_cell());
+    EXPECT_EQ(0, browser_hovered_cell());
     host_input.mouse_y = 4;
-    EXPECT_EQ(3, hovered_cell());
+    EXPECT_EQ(3, browser_hovered_cell());
 }
 
 }  // namespace

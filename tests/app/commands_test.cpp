@@ -11,8 +11,8 @@
 #include "app/app_main.h"
 #include "app/browser.h"
 #include "app/command_line.h"
-#include "host/desktop_headless.h"
-#include "host/host_headless.h"
+#include "host/headless/desktop_headless.h"
+#include "host/headless/host_headless.h"
 #include "picture/picture.h"
 #include "store/file_list.h"
 #include "tests/app/viewer_fixture.h"
@@ -34,7 +34,7 @@ protected:
     void load(int16_t version = 7, int32_t flags = 2)
     {
         write_cache(dir.path(), {"a.jpg", "b.jpg", "c.jpg"}, version);
-        display_flags = flags;
+        start_display_flags = flags;
         ASSERT_EQ(0, file_list_build(dir.path().c_str(), flags));
     }
     // Pointer over cell i, then the character, in one frame.
@@ -220,7 +220,7 @@ TEST_F(Commands, SaveWritesOnlyTheBytesAStreamHolds)
 TEST_F(Commands, ColourDialogSwapsRedAndBlueAndKeepsOnCancel)
 {
     install_entries({});
-    background_colour = 0x112233;
+    start_background_colour = 0x112233;
     headless_answer_cancel();
     headless_answer_colour(0x000000FF);  // COLORREF red
     headless_char('B');
@@ -230,14 +230,14 @@ TEST_F(Commands, ColourDialogSwapsRedAndBlueAndKeepsOnCancel)
     uint32_t after_cancel = 0;
     headless_host.on_pump = [&](int pump) {
         if (pump == 1)
-            after_cancel = background_colour;
+            after_cancel = start_background_colour;
     };
     host_input.mouse_buttons = MOUSE_LEFT | MOUSE_RIGHT;
     browser_run();
     EXPECT_EQ(0x112233u, after_cancel);
     ASSERT_EQ(2u, headless_desktop.dialogs.size());
     EXPECT_EQ(0x332211u, headless_desktop.dialogs[0].proposed_colour);
-    EXPECT_EQ(0xFF0000u, background_colour);
+    EXPECT_EQ(0xFF0000u, start_background_colour);
     EXPECT_EQ(0xFF0000u, headless_pixel(0, 0));
     EXPECT_EQ(0u, host_input.mouse_buttons);
 }

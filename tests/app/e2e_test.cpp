@@ -18,8 +18,8 @@
 
 #include "app/app_main.h"
 #include "app/command_line.h"
-#include "host/desktop_headless.h"
-#include "host/host_headless.h"
+#include "host/headless/desktop_headless.h"
+#include "host/headless/host_headless.h"
 #include "store/file_list.h"
 #include "tests/app/viewer_fixture.h"
 #include "tests/support/test_support.h"

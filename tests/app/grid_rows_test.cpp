@@ -10,7 +10,7 @@
 
 #include "app/browser.h"
 #include "app/command_line.h"
-#include "host/host_headless.h"
+#include "host/headless/host_headless.h"
 #include "store/file_list.h"
 #include "tests/app/viewer_fixture.h"
 
@@ -52,7 +52,7 @@ TEST_F(GridRows, MixedLayoutsMatchTheLayoutRules)
             }
         }
         start_viewer(w, h);
-        background_colour = r.below(2) ? 0 : 0x102030;
+        start_background_colour = r.below(2) ? 0 : 0x102030;
         install_entries(entries);
         headless_wheel(r.below(3) == 0 ? 0 : r.below(9000));
         headless_move(w - 1, 0);  // over the bar: no highlight
@@ -60,7 +60,7 @@ TEST_F(GridRows, MixedLayoutsMatchTheLayoutRules)
         browser_run();
         SCOPED_TRACE("layout " + std::to_string(layout) + ": " + std::to_string(w) + "x" + std::to_string(h) + ", " +
                      std::to_string(entries.size()) + " entries, offset " + std::to_string(browser.scroll_offset));
-        ExpectedFrame want(w, h, background_colour);
+        ExpectedFrame want(w, h, start_background_colour);
         if (!entries.empty())
             want.scrollbar(browser.columns, browser.scroll_offset, browser.total_height);
         want.grid(entries, browser.columns, browser.scroll_offset);

@@ -7,8 +7,8 @@
 
 #include "app/browser.h"
 #include "app/command_line.h"
-#include "host/desktop_headless.h"
-#include "host/host_headless.h"
+#include "host/headless/desktop_headless.h"
+#include "host/headless/host_headless.h"
 #include "host/text.h"
 #include "store/file_list.h"
 

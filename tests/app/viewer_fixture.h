@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host/system.h"
+#include "platform/system.h"
 #include "host/window.h"
 
 struct TestEntry {

@@ -4,7 +4,8 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "host/desktop_headless.h"
+#include "app/help.h"
+#include "host/headless/desktop_headless.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -55,40 +56,40 @@ TEST(Tokenizer, KeepsAtMost128Tokens)
 TEST(Options, Resolution)
 {
     parse("/800x600 /flags=2");
-    EXPECT_EQ(requested_width, 800);
-    EXPECT_EQ(requested_height, 600);
-    EXPECT_EQ(display_flags, 2);
+    EXPECT_EQ(start_width, 800);
+    EXPECT_EQ(start_height, 600);
+    EXPECT_EQ(start_display_flags, 2);
     parse("/640");
-    EXPECT_EQ(requested_width, 640);
-    EXPECT_EQ(requested_height, 600);
+    EXPECT_EQ(start_width, 640);
+    EXPECT_EQ(start_height, 600);
     parse("/1024x768x32");
-    EXPECT_EQ(requested_width, 1024);
-    EXPECT_EQ(requested_height, 768);
+    EXPECT_EQ(start_width, 1024);
+    EXPECT_EQ(start_height, 768);
     parse("-1024,768");
-    EXPECT_EQ(requested_height, 768);
+    EXPECT_EQ(start_height, 768);
     parse("/1024xx768");
-    EXPECT_EQ(requested_width, 1024);
-    EXPECT_EQ(requested_height, 0);
+    EXPECT_EQ(start_width, 1024);
+    EXPECT_EQ(start_height, 0);
     parse("/99999999999999x1");
-    EXPECT_EQ(requested_width, INT32_MAX) << "saturates instead of overflowing";
+    EXPECT_EQ(start_width, INT32_MAX) << "saturates instead of overflowing";
 }
 
 TEST(Options, FlagsAndBackgroundColour)
 {
     parse("/flags=7");
-    EXPECT_EQ(display_flags, 4);
+    EXPECT_EQ(start_display_flags, 4);
     parse("/flags=-1");
-    EXPECT_EQ(display_flags, 0);
+    EXPECT_EQ(start_display_flags, 0);
     parse("/flags=");
-    EXPECT_EQ(display_flags, 0);
+    EXPECT_EQ(start_display_flags, 0);
     parse("/FLAGS=3");
-    EXPECT_EQ(display_flags, 3);
+    EXPECT_EQ(start_display_flags, 3);
     parse("/backcol=0xffffff");
-    EXPECT_EQ(background_colour, 0xFFFFFFu);
+    EXPECT_EQ(start_background_colour, 0xFFFFFFu);
     parse("/backcol=255");
-    EXPECT_EQ(background_colour, 0x0000FFu);
+    EXPECT_EQ(start_background_colour, 0x0000FFu);
     parse("-BackCol=010");
-    EXPECT_EQ(background_colour, 8u);
+    EXPECT_EQ(start_background_colour, 8u);
 }
 
 TEST(Options, PathsHelpAndUnknownOptions)
@@ -96,7 +97,7 @@ TEST(Options, PathsHelpAndUnknownOptions)
     EXPECT_EQ(parse("first second /x -foo"), COMMAND_LINE_SETTINGS);
     EXPECT_STREQ(start_path, "second");
     EXPECT_EQ(parse("/flags=3 -? /flags=1 other"), COMMAND_LINE_HELP);
-    EXPECT_EQ(display_flags, 3) << "options after /? are not applied";
+    EXPECT_EQ(start_display_flags, 3) << "options after /? are not applied";
     EXPECT_EQ(start_path, nullptr);
     EXPECT_EQ(parse("/?"), COMMAND_LINE_HELP);
     EXPECT_EQ(parse("--help"), COMMAND_LINE_HELP);
@@ -109,7 +110,7 @@ TEST(Options, PathsHelpAndUnknownOptions)
     char* argv_tokens[] = {a, b};
     reset_start_settings();
     EXPECT_EQ(parse_options(argv_tokens, 2), COMMAND_LINE_SETTINGS);
-    EXPECT_EQ(display_flags, 1);
+    EXPECT_EQ(start_display_flags, 1);
     EXPECT_STREQ(start_path, "pics");
 }
 
@@ -123,7 +124,7 @@ TEST(Options, AbsoluteLinuxPathsAreStartPaths)
     reset_start_settings();
     EXPECT_EQ(parse_arguments(tokens, 2), COMMAND_LINE_SETTINGS);
     EXPECT_EQ(std::string(start_path), folder);
-    EXPECT_EQ(display_flags, 3);
+    EXPECT_EQ(start_display_flags, 3);
     char missing[] = "/no/such/folder/anywhere";
     char* one[] = {missing};
     reset_start_settings();

@@ -1,5 +1,5 @@
 // FILETIME to civil UTC date, checked against dates computed elsewhere.
-#include "host/system.h"
+#include "platform/system.h"
 #include "tests/support/test_support.h"
 
 TEST(FileTime, CivilDatesAndWeekdays)

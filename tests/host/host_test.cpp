@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host/host_headless.h"
+#include "host/headless/host_headless.h"
 #include "host/window.h"
 
 namespace {

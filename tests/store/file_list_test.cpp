@@ -6,7 +6,7 @@
 
 #include "store/catalog.h"
 #include "store/compound_file.h"
-#include "store/dir_list.h"
+#include "store/dir_find.h"
 #include "store/file_list.h"
 #include "tests/support/test_support.h"
 #include "tools/fixture/thumbsdb_writer.h"

@@ -24,8 +24,8 @@
 #include "app/app_main.h"
 #include "app/browser.h"
 #include "app/command_line.h"
-#include "host/desktop_headless.h"
-#include "host/host_headless.h"
+#include "host/headless/desktop_headless.h"
+#include "host/headless/host_headless.h"
 #include "tests/support/test_support.h"
 #include "tests/support/xvfb.h"
 #include "tools/fixture/thumbsdb_writer.h"
@@ -465,7 +465,7 @@ TEST_F(WineViewerTest, WindowMatchesTheHeadlessFramesForPointerWheelKeysAndButto
     // on from the last position, one pixel at a time.
     HeadlessRun search;
     script(search);
-    constexpr int most = 7 * CELL_PITCH;  // the whole list
+    constexpr int most = 7 * GRID_CELL_PITCH;  // the whole list
     for (int k = 1; k <= most; ++k) {
         headless_wheel(1);
         search.frame();

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "host/desktop.h"
-#include "host/system.h"
+#include "platform/system.h"
 
 int desktop_write_copy(const char* path, const uint8_t* data, int64_t length, bool set_time, uint64_t time)
 {

@@ -1,10 +1,10 @@
 // Folder lister: one search at a time, hidden entries and "." skipped,
 // directories marked with a trailing backslash.
-#include "store/dir_list.h"
+#include "store/dir_find.h"
 
 #include <cstring>
 
-#include "host/system.h"
+#include "platform/system.h"
 
 namespace {
 

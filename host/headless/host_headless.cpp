@@ -1,7 +1,7 @@
 // The window host without a window: what the window's event handling would
 // record comes from a script, the frame lives in memory, the clock is the
 // test's.
-#include "host/host_headless.h"
+#include "host/headless/host_headless.h"
 
 #include <cstring>
 

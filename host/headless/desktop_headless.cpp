@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "host/desktop_headless.h"
-#include "host/system.h"
+#include "host/headless/desktop_headless.h"
+#include "platform/system.h"
 
 HeadlessDesktop headless_desktop;
 

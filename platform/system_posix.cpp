@@ -1,5 +1,5 @@
 // File and folder services on POSIX systems.
-#include "host/system.h"
+#include "platform/find_list.h"
 
 #include <dirent.h>
 #include <fnmatch.h>
@@ -7,92 +7,47 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
-namespace {
-
-
-int compare_nocase(const std::string& a, const std::string& b)
+int sys_collect_entries(const char* pattern, std::vector<SysFindData>* entries)
 {
-    size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; ++i) {
-        int d = ascii_lower(uint8_t(a[i])) - ascii_lower(uint8_t(b[i]));
-        if (d)
-            return d;
-    }
-    return int(a.size()) - int(b.size());
-}
-
-} // namespace
-
-struct SysFind {
-    std::vector<SysFindData> entries;
-    size_t next;
-};
-
-SysFind* sys_find_first_file(const char* pattern, SysFindData* out)
-{
-    std::string p = pattern ? pattern : "";
+    std::string p = pattern;
     size_t cut = p.find_last_of("/\\");
     std::string folder = cut == std::string::npos ? "." : p.substr(0, cut + 1);
     std::string glob = cut == std::string::npos ? p : p.substr(cut + 1);
     if (glob.empty())
-        return nullptr;
+        return -1;
     if (folder != "." && folder.size() > 1)
         for (char& c : folder)
             if (c == '\\')
                 c = '/';
     DIR* dir = opendir(folder.c_str());
     if (!dir)
-        return nullptr;
-    std::vector<std::string> names;
+        return -1;
     while (dirent* e = readdir(dir)) {
-        if (std::strlen(e->d_name) >= size_t(SYS_MAX_PATH))
+        const size_t length = std::strlen(e->d_name);
+        if (length >= size_t(SYS_MAX_PATH))
             continue;  // no Windows program could name it either
-        if (fnmatch(glob.c_str(), e->d_name, FNM_CASEFOLD) == 0)
-            names.emplace_back(e->d_name);
-    }
-    closedir(dir);
-    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-        int d = compare_nocase(a, b);
-        return d ? d < 0 : a < b;
-    });
-
-    SysFind* find = new SysFind{{}, 0};
-    for (const std::string& name : names) {
+        if (fnmatch(glob.c_str(), e->d_name, FNM_CASEFOLD) != 0)
+            continue;
         SysFindData d{};
-        std::string full = folder == "." ? name : folder + name;
+        const std::string name = e->d_name;
+        const std::string full = folder == "." ? name : folder + name;
         struct stat st;
         if (stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
             d.attributes |= SYS_ATTR_DIRECTORY;
         if (name[0] == '.' && name != "." && name != "..")
             d.attributes |= SYS_ATTR_HIDDEN;
-        std::memcpy(d.name, name.c_str(), name.size() + 1);
-        find->entries.push_back(d);
+        std::memcpy(d.name, e->d_name, length + 1);
+        entries->push_back(d);
     }
-    if (find->entries.empty()) {
-        delete find;
-        return nullptr;
-    }
-    *out = find->entries[0];
-    find->next = 1;
-    return find;
+    closedir(dir);
+    return 0;
 }
-
-int sys_find_next_file(SysFind* find, SysFindData* out)
-{
-    if (!find || find->next >= find->entries.size())
-        return 0;
-    *out = find->entries[find->next++];
-    return 1;
-}
-
-void sys_find_close(SysFind* find) { delete find; }
 
 int sys_set_current_directory(const char* path)
 {
@@ -109,18 +64,7 @@ int sys_find_name_nocase(const char* name, char out[SYS_MAX_PATH])
         std::memcpy(out, name, length + 1);
         return 0;
     }
-    SysFindData d;
-    SysFind* find = sys_find_first_file("*", &d);
-    int found = -1;
-    for (int more = find ? 1 : 0; more; more = sys_find_next_file(find, &d)) {
-        if (!(d.attributes & SYS_ATTR_DIRECTORY) && compare_nocase(d.name, name) == 0) {
-            std::memcpy(out, d.name, std::strlen(d.name) + 1);
-            found = 0;
-            break;
-        }
-    }
-    sys_find_close(find);
-    return found;
+    return sys_find_listed_nocase("*", name, out);
 }
 
 int sys_is_directory(const char* path)

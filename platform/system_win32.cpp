@@ -6,17 +6,14 @@
 #include <io.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "host/system.h"
+#include "platform/find_list.h"
 
 namespace {
-
-int compare_nocase(const char* a, const char* b) { return ascii_stricmp(a, b); }
 
 FILETIME to_filetime(FileTime time)
 {
@@ -47,23 +44,12 @@ std::wstring utf8_path(const char* path)
 
 } // namespace
 
-struct SysFind {
-    std::vector<SysFindData> entries;
-    size_t next;
-};
-
-// NTFS lists a folder in alphabetical order of the upper-cased names, FAT and
-// Wine's host folders in the order the entries were made. The listing is
-// sorted here so that every volume gives the order the browser promises.
-SysFind* sys_find_first_file(const char* pattern, SysFindData* out)
+int sys_collect_entries(const char* pattern, std::vector<SysFindData>* entries)
 {
-    if (!pattern || !pattern[0])
-        return nullptr;
     WIN32_FIND_DATAA data;
     HANDLE handle = FindFirstFileA(pattern, &data);
     if (handle == INVALID_HANDLE_VALUE)
-        return nullptr;
-    SysFind* find = new SysFind{{}, 0};
+        return -1;
     do {
         size_t length = std::strlen(data.cFileName);
         if (length >= size_t(SYS_MAX_PATH))
@@ -71,31 +57,11 @@ SysFind* sys_find_first_file(const char* pattern, SysFindData* out)
         SysFindData d{};
         d.attributes = data.dwFileAttributes & (SYS_ATTR_HIDDEN | SYS_ATTR_DIRECTORY);
         std::memcpy(d.name, data.cFileName, length + 1);
-        find->entries.push_back(d);
+        entries->push_back(d);
     } while (FindNextFileA(handle, &data));
     FindClose(handle);
-    std::stable_sort(find->entries.begin(), find->entries.end(), [](const SysFindData& a, const SysFindData& b) {
-        int d = compare_nocase(a.name, b.name);
-        return d ? d < 0 : std::strcmp(a.name, b.name) < 0;
-    });
-    if (find->entries.empty()) {
-        delete find;
-        return nullptr;
-    }
-    *out = find->entries[0];
-    find->next = 1;
-    return find;
+    return 0;
 }
-
-int sys_find_next_file(SysFind* find, SysFindData* out)
-{
-    if (!find || find->next >= find->entries.size())
-        return 0;
-    *out = find->entries[find->next++];
-    return 1;
-}
-
-void sys_find_close(SysFind* find) { delete find; }
 
 int sys_set_current_directory(const char* path)
 {
@@ -108,18 +74,7 @@ int sys_find_name_nocase(const char* name, char out[SYS_MAX_PATH])
     if (length == 0 || length >= size_t(SYS_MAX_PATH) || std::strpbrk(name, "*?/\\"))
         return -1;
     // Windows volumes ignore case already; the listing gives the stored spelling.
-    SysFindData d;
-    SysFind* find = sys_find_first_file(name, &d);
-    int found = -1;
-    for (int more = find ? 1 : 0; more; more = sys_find_next_file(find, &d)) {
-        if (!(d.attributes & SYS_ATTR_DIRECTORY) && compare_nocase(d.name, name) == 0) {
-            std::memcpy(out, d.name, std::strlen(d.name) + 1);
-            found = 0;
-            break;
-        }
-    }
-    sys_find_close(find);
-    return found;
+    return sys_find_listed_nocase(name, name, out);
 }
 
 int sys_is_directory(const char* path)

@@ -1,6 +1,6 @@
 // FileTime to civil UTC date: days since 1601-01-01 to year/month/day
 // (proleptic Gregorian, the calendar Windows uses for FILETIME).
-#include "host/system.h"
+#include "platform/system.h"
 
 void file_time_to_system_time(FileTime time, SystemTime* out)
 {

@@ -1,0 +1,12 @@
+#pragma once
+// Loading a cache into the list, and the path the viewer's dialogs share.
+
+// The one path shared by the start-up, load and save dialogs, so each opens
+// with the path last chosen or proposed.
+constexpr int PATH_BUFFER_BYTES = 260;
+extern char path_buffer[PATH_BUFFER_BYTES];
+
+// Loads the cache a path names: a folder's Thumbs.db, or, for a path naming
+// a file, that file itself with its folder as the current directory.
+// 0 when it was loaded, -1 otherwise (the list is then empty).
+int app_load(const char* path);
