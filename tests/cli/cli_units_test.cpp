@@ -1,8 +1,10 @@
 // The command-line tool's pieces: SHA-256, safe names, UTF-16, tables.
 #include <set>
 #include <string>
+#include <vector>
 
 #include "app/cli/cache_report.h"
+#include "app/cli/cli.h"
 #include "app/cli/safe_name.h"
 #include "app/cli/sha256.h"
 #include "app/cli/table.h"
@@ -105,4 +107,66 @@ TEST(Tables, CsvQuotingAndJsonEscapes)
     EXPECT_EQ(std::string(buffer, size), "[\n {\"name\": \"Caf\xC3\xA9\", \"n\": 3},\n {\"name\": \"x\", \"n\": null}\n]\n");
     std::free(buffer);
 #endif
+}
+
+TEST(CliOptions, OneRuleForEveryCommand)
+{
+    struct Case {
+        std::vector<std::string> words;
+        CliParse outcome;
+        long flags, colour;
+        bool info;
+        std::vector<std::string> arguments;
+    };
+    const Case cases[] = {
+        {{"--flags", "3", "a"}, CLI_PARSED, 3, 0, false, {"a"}},
+        {{"--flags=3", "a"}, CLI_PARSED, 3, 0, false, {"a"}},
+        {{"--flags=010"}, CLI_BAD_OPTION, 2, 0, false, {}},  // base 10: ten, beyond 3
+        {{"--flags", "0x3"}, CLI_BAD_OPTION, 2, 0, false, {}},
+        {{"--flags", "-1"}, CLI_BAD_OPTION, 2, 0, false, {}},
+        {{"--flags", " 1"}, CLI_BAD_OPTION, 2, 0, false, {}},
+        {{"--flags="}, CLI_BAD_OPTION, 2, 0, false, {}},
+        {{"--flags"}, CLI_BAD_OPTION, 2, 0, false, {}},
+        {{"--backcol", "0xFFFFFF"}, CLI_PARSED, 2, 0xFFFFFF, false, {}},
+        {{"--backcol=0x0000a0"}, CLI_PARSED, 2, 0xA0, false, {}},
+        {{"--backcol", "255"}, CLI_PARSED, 2, 255, false, {}},
+        {{"--backcol", "0x1000000"}, CLI_BAD_OPTION, 2, 0, false, {}},
+        {{"--backcol", "0x"}, CLI_BAD_OPTION, 2, 0, false, {}},
+        {{"a", "--info", "b"}, CLI_PARSED, 2, 0, true, {"a", "b"}},
+        {{"-i", "-"}, CLI_PARSED, 2, 0, true, {"-"}},
+        {{"--info=1"}, CLI_BAD_OPTION, 2, 0, false, {}},
+        {{"--", "--info", "-h"}, CLI_PARSED, 2, 0, false, {"--info", "-h"}},
+        {{"x", "-h"}, CLI_HELP_ASKED, 2, 0, false, {"x"}},
+        {{"--flagsy", "1"}, CLI_BAD_OPTION, 2, 0, false, {}},
+        {{"--bogus"}, CLI_BAD_OPTION, 2, 0, false, {}},
+    };
+    for (const Case& c : cases) {
+        std::string joined;
+        for (const std::string& w : c.words)
+            joined += "[" + w + "]";
+        SCOPED_TRACE(joined);
+        long flags = 2, colour = 0;
+        bool info = false;
+        const CliOption options[] = {
+            {"--flags", nullptr, CLI_NUMBER, nullptr, &flags, 0, 3, nullptr},
+            {"--backcol", nullptr, CLI_COLOUR, nullptr, &colour, 0, 0xFFFFFF, nullptr},
+            {"--info", "-i", CLI_SWITCH, &info, nullptr, 0, 0, nullptr},
+        };
+        std::vector<std::string> storage = c.words;
+        std::vector<char*> argv;
+        for (std::string& w : storage)
+            argv.push_back(w.data());
+        std::vector<std::string> arguments;
+        testing::internal::CaptureStderr();
+        const CliParse got = cli_parse_options("test", int(argv.size()), argv.data(), options, 3, &arguments);
+        const std::string error = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(got, c.outcome);
+        EXPECT_EQ(error.empty(), c.outcome != CLI_BAD_OPTION) << error;
+        if (c.outcome == CLI_PARSED) {
+            EXPECT_EQ(flags, c.flags);
+            EXPECT_EQ(colour, c.colour);
+            EXPECT_EQ(info, c.info);
+            EXPECT_EQ(arguments, c.arguments);
+        }
+    }
 }

@@ -104,6 +104,30 @@ TEST(Catalog, ReversedDigitNamesMapRecordsWhateverTheDirectoryOrder)
     }
 }
 
+TEST(Catalog, EveryLoadGetsAStreamMapOfItsOwn)
+{
+    // Named streams in shuffled order, then a cache of unnamed streams:
+    // the map of the first must not answer for the second, nor after a release.
+    CacheSpec named;
+    for (int i = 0; i < 4; ++i)
+        named.entries.push_back(jpeg_entry("n" + std::to_string(i + 1) + ".jpg", uint32_t(i)));
+    named.stream_order = {3, 2, 1, 0};
+    CacheSpec unnamed = named;
+    unnamed.stream_order.clear();
+    unnamed.reversed_names = false;
+    unnamed.catalog_position = 0;
+    for (const bool released : {false, true}) {
+        SCOPED_TRACE(released ? "after store_release" : "load over load");
+        ASSERT_EQ(load(fixture::write_thumbs_db(named)), 0);
+        EXPECT_EQ(std::string(stream_table.slot_name[catalog_stream_slot(1)]), fixture::reversed_stream_name(1));
+        if (released)
+            store_release();
+        ASSERT_EQ(load(fixture::write_thumbs_db(unnamed)), 0);
+        EXPECT_EQ(catalog_stream_slot(1), 1) << "the number rule of this cache, after its Catalog";
+        EXPECT_EQ(catalog_stream_slot(4), 4);
+    }
+}
+
 TEST(Catalog, RecordWhoseStreamIsMissingHasNoThumbnail)
 {
     CacheSpec spec;
