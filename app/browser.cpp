@@ -1,25 +1,11 @@
-// The browser: a polling loop that scrolls, hands input to the commands and
-// redraws the whole grid every frame.
+// The browser: a polling loop that scrolls, hands keys to the commands through
+// one table and redraws the whole grid every frame.
 #include "app/browser.h"
 
 #include "app/commands.h"
 #include "app/help.h"
-#include "store/file_list.h"
 
 namespace {
-
-int32_t saturate32(int64_t v)
-{
-    return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : int32_t(v);
-}
-
-void count_rows()
-{
-    int64_t count = file_list.count > 0 ? file_list.count : 0;
-    int64_t rows = (count + browser.columns - 1) / browser.columns;
-    browser.rows = saturate32(rows);
-    browser.total_height = saturate32(rows * GRID_CELL_PITCH);
-}
 
 // Pixels the held arrow keys scroll in this frame.
 double key_step;
@@ -102,7 +88,7 @@ int browser_frame()
             }
 
     // After the commands: a load may have replaced the list.
-    count_rows();
+    browser_count_rows();
     const int64_t H = browser.drawn_height;
     if (host_input.mouse_buttons & MOUSE_LEFT) {
         if (!(browser.previous_buttons & MOUSE_LEFT)) {

@@ -176,6 +176,14 @@ void browser_draw_highlight(const Framebuffer& frame, int32_t index)
         draw_highlight(frame, index);
 }
 
+void browser_count_rows()
+{
+    int64_t count = file_list.count > 0 ? file_list.count : 0;
+    int64_t rows = (count + browser.columns - 1) / browser.columns;
+    browser.rows = saturate32(rows);
+    browser.total_height = saturate32(rows * GRID_CELL_PITCH);
+}
+
 void browser_reset()
 {
     browser = BrowserState{};

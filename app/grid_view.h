@@ -40,6 +40,9 @@ void browser_reset();
 // Columns for a client width: (width - 16) / 104, at least 1.
 int32_t browser_columns_for(int32_t width);
 
+// Rows and total height of the list at the current column count.
+void browser_count_rows();
+
 // The entry under the pointer with the scroll offset of the frame drawn
 // last, -1 when the pointer is over no entry.
 int32_t browser_hovered_cell();
