@@ -6,7 +6,7 @@
 #include <cstring>
 
 HostInput host_input = {{}, {}, 0, 0, 0, 0, 0, 0, 1};
-const char* host_name = "Tarnwell by Orlancey";
+const char* host_name = "Glimmerdex by Orlancey";
 int32_t client_width = 800;
 int32_t client_height = 600;
 
