@@ -6,6 +6,7 @@
 #include <bit>
 
 #include "picture/bytes.h"
+#include "picture/formats.h"
 #include "picture/picture.h"
 #include "picture/raster_window.h"
 
@@ -13,10 +14,10 @@ namespace {
 
 constexpr uint32_t BI_RGB = 0;
 constexpr uint32_t BI_BITFIELDS = 3;
-constexpr uint32_t bmp_core_header_size = 12;
+constexpr uint32_t BMP_CORE_HEADER_SIZE = 12;
 // Headers of 40 bytes and more (v3 to v5 and the 52/56-byte variants) keep the
 // red, green and blue masks at this file offset, inside or just after the header.
-constexpr size_t bmp_mask_offset = 54;
+constexpr size_t BMP_MASK_OFFSET = 54;
 
 struct BmpChannel {
     uint32_t shift;
@@ -48,10 +49,28 @@ struct BmpFields {
 
 } // namespace
 
-int bmp_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch, int32_t clip_width,
-               int32_t clip_height, int32_t x_offset, int32_t y_offset)
+bool bmp_sniff(ByteView v) { return view_starts_with(v, "BM", 2); }
+
+// Unlike the decoder, the probe wants a plane count of 1; a negative height
+// (top-down) is passed on as it stands.
+void bmp_probe(ByteView v, int32_t* width, int32_t* height)
 {
-    ByteView src{source, length > 0 ? size_t(length) : 0};
+    if (!view_has(v, 14, 4))
+        return;
+    if (read_le32(v.data + 14) == BMP_CORE_HEADER_SIZE) {
+        if (view_has(v, 18, 6) && read_le16(v.data + 22) == 1) {
+            *width = read_le16(v.data + 18);
+            *height = read_le16(v.data + 20);
+        }
+    } else if (view_has(v, 18, 10) && read_le16(v.data + 26) == 1) {
+        *width = int32_t(read_le32(v.data + 18));
+        *height = int32_t(read_le32(v.data + 22));
+    }
+}
+
+int bmp_decode(ByteView src, const OutputWindow& w)
+{
+    const uint8_t* source = src.data;
     if (!view_has(src, 0, 18))
         return -1;
     uint32_t bfOffBits = read_le32(source + 10);
@@ -59,7 +78,7 @@ int bmp_decode(const uint8_t* source, int32_t length, uint8_t* destination, int3
     int64_t width, height;
     uint32_t planes, bits, compression;
     size_t entry_size;
-    if (biSize == bmp_core_header_size) {
+    if (biSize == BMP_CORE_HEADER_SIZE) {
         if (!view_has(src, 18, 8))
             return -1;
         width = read_le16(source + 18);
@@ -107,7 +126,7 @@ int bmp_decode(const uint8_t* source, int32_t length, uint8_t* destination, int3
     else
         fields = {{16, 8}, {8, 8}, {0, 8}, false, true};
     if ((bits == 16 || bits == 32) && compression == BI_BITFIELDS) {
-        size_t at = biSize >= 40 ? bmp_mask_offset : size_t(14) + biSize;
+        size_t at = biSize >= 40 ? BMP_MASK_OFFSET : size_t(14) + biSize;
         // Masks missing from a short file leave their channel at 0.
         uint32_t masks[3] = {0, 0, 0};
         for (int k = 0; k < 3; ++k)
@@ -121,9 +140,8 @@ int bmp_decode(const uint8_t* source, int32_t length, uint8_t* destination, int3
     }
 
     uint64_t stride = ((uint64_t(bits) * uint64_t(width) + 31) / 8) & ~uint64_t(3);
-    OutputWindow w = make_window(destination, pitch, clip_width, clip_height, x_offset, y_offset);
-    VisibleSpan rows = visible_span(height, y_offset, clip_height);
-    VisibleSpan cols = visible_span(width, x_offset, clip_width);
+    VisibleSpan rows = visible_span(height, w.y_offset, w.clip_height);
+    VisibleSpan cols = visible_span(width, w.x_offset, w.clip_width);
     for (int64_t j = rows.first; j < rows.end; ++j) {
         uint64_t stored = top_down ? uint64_t(j) : uint64_t(height - 1 - j);
         if (stored > src.length / stride)

@@ -9,15 +9,15 @@ InflateSink inflate_sink = png_filter_rows;
 
 namespace {
 
-constexpr uint32_t kWindowSize = 32768;
-constexpr uint32_t kWindowMask = kWindowSize - 1;
-constexpr int kLitLenLookupBits = 9;
-constexpr int kDistLookupBits = 6;
-constexpr int kMaxCodeBits = 15;                 // deflate codes are at most 15 bits long
-constexpr int32_t kMaxCodeLengths = 288 + 32;    // HLIT + HDIST at their largest
+constexpr uint32_t INFLATE_WINDOW_SIZE = 32768;
+constexpr uint32_t INFLATE_WINDOW_MASK = INFLATE_WINDOW_SIZE - 1;
+constexpr int INFLATE_LITLEN_LOOKUP_BITS = 9;
+constexpr int INFLATE_DIST_LOOKUP_BITS = 6;
+constexpr int INFLATE_MAX_CODE_BITS = 15;                 // deflate codes are at most 15 bits long
+constexpr int32_t INFLATE_MAX_CODE_LENGTHS = 288 + 32;    // HLIT + HDIST at their largest
 // Below this bit position an 8-byte load and a whole match stay before the base.
-constexpr int64_t kFastPositionLimit = -64;
-constexpr int kFastWordBits = 57;  // stream bits an 8-byte load holds at least (64 - 7)
+constexpr int64_t INFLATE_FAST_POSITION_LIMIT = -64;
+constexpr int INFLATE_FAST_WORD_BITS = 57;  // stream bits an 8-byte load holds at least (64 - 7)
 
 struct LengthEntry {
     uint8_t extra;
@@ -32,7 +32,7 @@ constexpr uint8_t code_length_order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11,
 constexpr uint32_t bit_mask[17] = {0x0,    0x1,    0x3,    0x7,    0xF,    0x1F,   0x3F,   0x7F,   0xFF,
                                    0x1FF,  0x3FF,  0x7FF,  0xFFF,  0x1FFF, 0x3FFF, 0x7FFF, 0xFFFF};
 
-int32_t code_lengths[kMaxCodeLengths];
+int32_t code_lengths[INFLATE_MAX_CODE_LENGTHS];
 
 struct HuffmanCode {
     uint16_t sorted[288];  // symbols with a length, by (length, symbol)
@@ -42,12 +42,12 @@ struct HuffmanCode {
 HuffmanCode code_length_code;
 HuffmanCode litlen_code;
 HuffmanCode dist_code;
-uint32_t litlen_symbol[1 << kLitLenLookupBits];
-uint8_t litlen_length[1 << kLitLenLookupBits];
-uint32_t dist_symbol[1 << kDistLookupBits];
-uint8_t dist_length[1 << kDistLookupBits];
+uint32_t litlen_symbol[1 << INFLATE_LITLEN_LOOKUP_BITS];
+uint8_t litlen_length[1 << INFLATE_LITLEN_LOOKUP_BITS];
+uint32_t dist_symbol[1 << INFLATE_DIST_LOOKUP_BITS];
+uint8_t dist_length[1 << INFLATE_DIST_LOOKUP_BITS];
 
-uint8_t window[kWindowSize];
+uint8_t window[INFLATE_WINDOW_SIZE];
 uint64_t flush_mark;
 
 // Bits are read from base + position / 8; position is negative while the
@@ -215,7 +215,7 @@ void huff_sort_lengths(const int32_t* lengths, int32_t count, HuffmanCode* code)
 bool huff_oversubscribed(const HuffmanCode& code)
 {
     int32_t left = 1;
-    for (int L = 1; L <= kMaxCodeBits; ++L) {
+    for (int L = 1; L <= INFLATE_MAX_CODE_BITS; ++L) {
         left = 2 * left - (code.end[L] - code.end[L - 1]);
         if (left < 0)
             return true;
@@ -252,7 +252,7 @@ void huff_fill_lookup(const HuffmanCode& code, uint32_t* symbols, uint8_t* lengt
 [[gnu::noinline]] Bits decode_slow(Bits b, const HuffmanCode& code, int32_t* symbol)
 {
     int32_t value = 0;
-    for (int L = 1; L <= kMaxCodeBits; ++L) {
+    for (int L = 1; L <= INFLATE_MAX_CODE_BITS; ++L) {
         value = 2 * value + int32_t(bits_read(b, 1)) - (code.end[L] - code.end[L - 1]);
         if (value < 0) {
             *symbol = code.sorted[code.end[L] + value];
@@ -269,7 +269,7 @@ template <typename Word>
 [[gnu::always_inline]] inline int32_t decode_slow_word(Word word, const HuffmanCode& code, int* used)
 {
     int32_t value = 0;
-    for (int L = 1; L <= kMaxCodeBits; ++L) {
+    for (int L = 1; L <= INFLATE_MAX_CODE_BITS; ++L) {
         value = 2 * value + int32_t((word >> (L - 1)) & 1) - (code.end[L] - code.end[L - 1]);
         if (value < 0) {
             *used = L;
@@ -287,8 +287,8 @@ int build_block_codes(int32_t HLIT, int32_t HDIST)
     huff_sort_lengths(code_lengths + HLIT, HDIST, &dist_code);
     if (huff_oversubscribed(litlen_code) || huff_oversubscribed(dist_code))
         return -1;
-    huff_fill_lookup(litlen_code, litlen_symbol, litlen_length, kLitLenLookupBits);
-    huff_fill_lookup(dist_code, dist_symbol, dist_length, kDistLookupBits);
+    huff_fill_lookup(litlen_code, litlen_symbol, litlen_length, INFLATE_LITLEN_LOOKUP_BITS);
+    huff_fill_lookup(dist_code, dist_symbol, dist_length, INFLATE_DIST_LOOKUP_BITS);
     return 0;
 }
 
@@ -359,8 +359,8 @@ void build_fixed_lengths()
 // nothing further can become visible.
 bool flush_slice()
 {
-    inflate_sink(window + ((flush_mark - kInflateSlice) & kWindowMask), kInflateSlice);
-    flush_mark += kInflateSlice;
+    inflate_sink(window + ((flush_mark - INFLATE_SLICE) & INFLATE_WINDOW_MASK), INFLATE_SLICE);
+    flush_mark += INFLATE_SLICE;
     return png_rows_finished();
 }
 
@@ -376,11 +376,11 @@ int truncated_result(uint64_t out)
 
 void final_flush(uint64_t out)
 {
-    uint64_t from = flush_mark - kInflateSlice;
-    uint32_t start = uint32_t(from & kWindowMask);
-    if (((from ^ out) & kWindowSize) != 0) {
-        inflate_sink(window + start, int32_t(kWindowSize - start));
-        inflate_sink(window, int32_t(out & kWindowMask));
+    uint64_t from = flush_mark - INFLATE_SLICE;
+    uint32_t start = uint32_t(from & INFLATE_WINDOW_MASK);
+    if (((from ^ out) & INFLATE_WINDOW_SIZE) != 0) {
+        inflate_sink(window + start, int32_t(INFLATE_WINDOW_SIZE - start));
+        inflate_sink(window, int32_t(out & INFLATE_WINDOW_MASK));
     } else {
         inflate_sink(window + start, int32_t(out - from));
     }
@@ -388,9 +388,9 @@ void final_flush(uint64_t out)
 
 [[gnu::always_inline]] inline void copy_match(uint64_t out, uint32_t length, uint32_t distance)
 {
-    uint32_t to = uint32_t(out & kWindowMask);
-    uint32_t from = uint32_t((out - distance) & kWindowMask);
-    if (from < to && to + length <= kWindowSize) {
+    uint32_t to = uint32_t(out & INFLATE_WINDOW_MASK);
+    uint32_t from = uint32_t((out - distance) & INFLATE_WINDOW_MASK);
+    if (from < to && to + length <= INFLATE_WINDOW_SIZE) {
         uint8_t* d = window + to;
         const uint8_t* s = window + from;
         if (distance >= 8) {
@@ -441,7 +441,7 @@ void final_flush(uint64_t out)
         return;
     }
     for (uint32_t i = 0; i < length; ++i)
-        window[(to + i) & kWindowMask] = window[(from + i) & kWindowMask];
+        window[(to + i) & INFLATE_WINDOW_MASK] = window[(from + i) & INFLATE_WINDOW_MASK];
 }
 
 }  // namespace
@@ -469,7 +469,7 @@ void inflate_init_tables()
 
 int inflate_run(PngChunkRef first)
 {
-    flush_mark = kInflateSlice;
+    flush_mark = INFLATE_SLICE;
     Bits b = bits_start(first);
     uint64_t out = 0;
 
@@ -514,13 +514,13 @@ int inflate_run(PngChunkRef first)
                 // Bytes that lie before the base can be taken in place in one go.
                 int64_t run = (-b.position >> 3) - 1;
                 uint64_t room = b.limit - out;
-                uint32_t to = uint32_t(out & kWindowMask);
+                uint32_t to = uint32_t(out & INFLATE_WINDOW_MASK);
                 if (run > int64_t(LEN))
                     run = LEN;
                 if (uint64_t(run) > room)
                     run = int64_t(room);
-                if (run > int64_t(kWindowSize - to))
-                    run = kWindowSize - to;
+                if (run > int64_t(INFLATE_WINDOW_SIZE - to))
+                    run = INFLATE_WINDOW_SIZE - to;
                 if (run > 0) {
                     std::memcpy(window + to, b.base + (b.position >> 3), size_t(run));
                     b.position += 8 * run;
@@ -551,12 +551,12 @@ int inflate_run(PngChunkRef first)
 
         for (;;) {
             INFLATE_CHECK_STOP();
-            if (b.position < kFastPositionLimit) [[likely]] {
+            if (b.position < INFLATE_FAST_POSITION_LIMIT) [[likely]] {
                 // Far enough before the base for an 8-byte load: it holds at least
                 // 57 stream bits, and a literal pair (30) or a match (15 + 5 +
                 // 15 + 13 = 48) cannot reach the base, so no boundary is crossed.
                 uint64_t word = load_le64(b.base + (b.position >> 3)) >> (b.position & 7);
-                uint32_t index = uint32_t(word) & bit_mask[kLitLenLookupBits];
+                uint32_t index = uint32_t(word) & bit_mask[INFLATE_LITLEN_LOOKUP_BITS];
                 int n = litlen_length[index];
                 int32_t symbol;
                 if (n != 0) [[likely]] {
@@ -569,17 +569,17 @@ int inflate_run(PngChunkRef first)
                 word >>= n;
                 int used = n;
                 if (symbol < 256) {
-                    window[out & kWindowMask] = uint8_t(symbol);
+                    window[out & INFLATE_WINDOW_MASK] = uint8_t(symbol);
                     ++out;
                     // More literals from the same word while a 9-bit lookup still fits
                     // in its 57 bits, no flush is due and the code is in the table.
-                    while (used <= kFastWordBits - kLitLenLookupBits) {
-                        index = uint32_t(word) & bit_mask[kLitLenLookupBits];
+                    while (used <= INFLATE_FAST_WORD_BITS - INFLATE_LITLEN_LOOKUP_BITS) {
+                        index = uint32_t(word) & bit_mask[INFLATE_LITLEN_LOOKUP_BITS];
                         n = litlen_length[index];
                         symbol = int32_t(litlen_symbol[index]);
                         if (out >= b.limit || n == 0 || symbol >= 256)
                             break;
-                        window[out & kWindowMask] = uint8_t(symbol);
+                        window[out & INFLATE_WINDOW_MASK] = uint8_t(symbol);
                         ++out;
                         word >>= n;
                         used += n;
@@ -597,7 +597,7 @@ int inflate_run(PngChunkRef first)
                 uint32_t length = le.base + (uint32_t(word) & bit_mask[le.extra]);
                 word >>= le.extra;
                 used += le.extra;
-                index = uint32_t(word) & bit_mask[kDistLookupBits];
+                index = uint32_t(word) & bit_mask[INFLATE_DIST_LOOKUP_BITS];
                 n = dist_length[index];
                 int32_t dcode;
                 if (n != 0) [[likely]] {
@@ -620,13 +620,13 @@ int inflate_run(PngChunkRef first)
                 copy_match(out, length, distance);
                 out += length;
                 // Literals that follow the match in the same word.
-                while (used <= kFastWordBits - kLitLenLookupBits) {
-                    index = uint32_t(word) & bit_mask[kLitLenLookupBits];
+                while (used <= INFLATE_FAST_WORD_BITS - INFLATE_LITLEN_LOOKUP_BITS) {
+                    index = uint32_t(word) & bit_mask[INFLATE_LITLEN_LOOKUP_BITS];
                     n = litlen_length[index];
                     symbol = int32_t(litlen_symbol[index]);
                     if (out >= b.limit || n == 0 || symbol >= 256)
                         break;
-                    window[out & kWindowMask] = uint8_t(symbol);
+                    window[out & INFLATE_WINDOW_MASK] = uint8_t(symbol);
                     ++out;
                     word >>= n;
                     used += n;
@@ -637,7 +637,7 @@ int inflate_run(PngChunkRef first)
             // One load serves this symbol and, after a literal, the next: the
             // word holds at least 25 stream bits, a code and a 9-bit lookup need 24.
             const uint32_t word = load_le32(b.base + (b.position >> 3)) >> (b.position & 7);
-            uint32_t index = word & bit_mask[kLitLenLookupBits];
+            uint32_t index = word & bit_mask[INFLATE_LITLEN_LOOKUP_BITS];
             int n = litlen_length[index];
             int32_t symbol;
             if (n == 0) [[unlikely]] {
@@ -649,18 +649,18 @@ int inflate_run(PngChunkRef first)
             }
             bits_skip(b, n);
             if (symbol < 256) {
-                window[out & kWindowMask] = uint8_t(symbol);
+                window[out & INFLATE_WINDOW_MASK] = uint8_t(symbol);
                 ++out;
                 if (out >= b.limit)
                     continue;
-                index = (word >> n) & bit_mask[kLitLenLookupBits];
+                index = (word >> n) & bit_mask[INFLATE_LITLEN_LOOKUP_BITS];
                 int n2 = litlen_length[index];
                 if (n2 == 0)
                     continue;
                 symbol = int32_t(litlen_symbol[index]);
                 bits_skip(b, n2);
                 if (symbol < 256) {
-                    window[out & kWindowMask] = uint8_t(symbol);
+                    window[out & INFLATE_WINDOW_MASK] = uint8_t(symbol);
                     ++out;
                     continue;
                 }
@@ -674,7 +674,7 @@ int inflate_run(PngChunkRef first)
             const LengthEntry& le = length_table[symbol - 257];
             const uint32_t match_word = load_le32(b.base + (b.position >> 3)) >> (b.position & 7);
             uint32_t length = le.base + (match_word & bit_mask[le.extra]);
-            uint32_t dindex = (match_word >> le.extra) & bit_mask[kDistLookupBits];
+            uint32_t dindex = (match_word >> le.extra) & bit_mask[INFLATE_DIST_LOOKUP_BITS];
             int dn = dist_length[dindex];
             uint32_t distance;
             if (dn != 0) [[likely]] {

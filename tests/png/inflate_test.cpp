@@ -100,18 +100,18 @@ TEST(Inflate, CorpusStreamSplitIntoSmallChunks)
 TEST(Inflate, SlicesAndFinalHandOver)
 {
     // Huffman data of exactly two slices: two full slices, then an empty final hand-over.
-    std::vector<uint8_t> data = ramp(2 * kInflateSlice);
-    auto s = slices_of(zlib_wrap(deflate_fixed_literals(data), data), 2 * kInflateSlice - 1);
+    std::vector<uint8_t> data = ramp(2 * INFLATE_SLICE);
+    auto s = slices_of(zlib_wrap(deflate_fixed_literals(data), data), 2 * INFLATE_SLICE - 1);
     ASSERT_EQ(3u, s.size());
-    EXPECT_EQ(size_t(kInflateSlice), s[0].size());
-    EXPECT_EQ(size_t(kInflateSlice), s[1].size());
+    EXPECT_EQ(size_t(INFLATE_SLICE), s[0].size());
+    EXPECT_EQ(size_t(INFLATE_SLICE), s[1].size());
     EXPECT_EQ(0u, s[2].size());
     // A stored block ending on the window's end: the tail goes out in two calls.
-    s = slices_of(zlib_wrap(deflate_stored(data), data), 2 * kInflateSlice - 1);
+    s = slices_of(zlib_wrap(deflate_stored(data), data), 2 * INFLATE_SLICE - 1);
     ASSERT_EQ(3u, s.size());
     EXPECT_EQ(0u, s[2].size());
     // Several slices and a short tail, in order and complete.
-    data = ramp(3 * kInflateSlice + 1000);
+    data = ramp(3 * INFLATE_SLICE + 1000);
     s = slices_of(zlib_wrap(deflate_stored(data), data), uint32_t(data.size()) - 1);
     std::vector<uint8_t> joined;
     for (const auto& part : s)
