@@ -72,7 +72,7 @@ int bmp_decode(ByteView src, const OutputWindow& w)
 {
     const uint8_t* source = src.data;
     if (!view_has(src, 0, 18))
-        return -1;
+        return picture_fail("truncated header");
     uint32_t bfOffBits = read_le32(source + 10);
     uint32_t biSize = read_le32(source + 14);
     int64_t width, height;
@@ -80,7 +80,7 @@ int bmp_decode(ByteView src, const OutputWindow& w)
     size_t entry_size;
     if (biSize == BMP_CORE_HEADER_SIZE) {
         if (!view_has(src, 18, 8))
-            return -1;
+            return picture_fail("truncated header");
         width = read_le16(source + 18);
         height = read_le16(source + 20);
         planes = read_le16(source + 22);
@@ -89,7 +89,7 @@ int bmp_decode(ByteView src, const OutputWindow& w)
         entry_size = 3;
     } else {
         if (!view_has(src, 18, 16))
-            return -1;
+            return picture_fail("truncated header");
         width = int32_t(read_le32(source + 18));
         height = int32_t(read_le32(source + 22));
         planes = read_le16(source + 26);
@@ -98,9 +98,14 @@ int bmp_decode(ByteView src, const OutputWindow& w)
         entry_size = 4;
     }
     bool bits_ok = bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
-    if (planes != 1 || width <= 0 || height == 0 || !bits_ok ||
-        (compression != BI_RGB && compression != BI_BITFIELDS))
-        return -1;
+    if (planes != 1)
+        return picture_fail("plane count %u, not 1", unsigned(planes));
+    if (width <= 0 || height == 0)
+        return picture_fail("empty or negative width");
+    if (!bits_ok)
+        return picture_fail("unsupported bit depth %u", unsigned(bits));
+    if (compression != BI_RGB && compression != BI_BITFIELDS)
+        return picture_fail("unsupported compression %u", unsigned(compression));
     bool top_down = height < 0;
     if (top_down)
         height = -height;

@@ -145,7 +145,7 @@ int gif_decode(ByteView src, const OutputWindow& w)
 {
     const uint8_t* source = src.data;
     if (!view_has(src, 0, GIF_SCREEN_DESCRIPTOR_SIZE))
-        return -1;
+        return picture_fail("truncated header");
     int64_t screen_width = read_le16(source + 6);
     int64_t screen_height = read_le16(source + 8);
     uint32_t screen_flags = source[10];
@@ -156,7 +156,7 @@ int gif_decode(ByteView src, const OutputWindow& w)
     if (screen_flags & 0x80) {
         global_entries = 2 << (screen_flags & 7);
         if (!view_has(src, at, size_t(global_entries) * 3))
-            return -1;
+            return picture_fail("truncated colour table");
         global_table = source + at;
         at += size_t(global_entries) * 3;
     }
@@ -164,18 +164,20 @@ int gif_decode(ByteView src, const OutputWindow& w)
     int32_t transparent = -1;
     for (;;) {
         if (at >= src.length)
-            return -1;
+            return picture_fail("no image");
         if (source[at] == 0x2C)
             break;
-        if (source[at] != 0x21 || !view_has(src, at, 2))
-            return -1;
+        if (source[at] != 0x21)
+            return picture_fail("unknown block 0x%02X", unsigned(source[at]));
+        if (!view_has(src, at, 2))
+            return picture_fail("truncated extension");
         // Graphic control: packed byte 2 after the label, index 5 after it.
         if (source[at + 1] == 0xF9 && view_has(src, at, 7) && (source[at + 3] & 1))
             transparent = source[at + 6];
         at += 2;
         for (;;) {
             if (at >= src.length)
-                return -1;
+                return picture_fail("truncated extension");
             uint32_t n = source[at++];
             if (n == 0)
                 break;
@@ -184,7 +186,7 @@ int gif_decode(ByteView src, const OutputWindow& w)
     }
 
     if (!view_has(src, at, GIF_IMAGE_DESCRIPTOR_SIZE))
-        return -1;
+        return picture_fail("truncated image descriptor");
     int64_t left = read_le16(source + at + 1);
     int64_t top = read_le16(source + at + 3);
     int64_t image_width = read_le16(source + at + 5);
@@ -194,7 +196,7 @@ int gif_decode(ByteView src, const OutputWindow& w)
     if (image_flags & 0x80) {
         int32_t entries = 2 << (image_flags & 7);
         if (!view_has(src, at, size_t(entries) * 3))
-            return -1;
+            return picture_fail("truncated colour table");
         load_colour_table(source + at, entries);
         at += size_t(entries) * 3;
     } else if (global_table) {

@@ -76,8 +76,8 @@ void tga_probe(ByteView v, int32_t* width, int32_t* height)
 int tga_decode(ByteView src, const OutputWindow& w)
 {
     const uint8_t* source = src.data;
-    if (src.length < 19)
-        return -1;
+    if (!view_has(src, 0, 19))
+        return picture_fail("truncated header");
     const uint8_t* h = source;
     uint32_t colour_map_type = h[1];
     uint32_t image_type = h[2];
@@ -88,8 +88,16 @@ int tga_decode(ByteView src, const OutputWindow& w)
     bool type_ok = image_type == 1 || image_type == 2 || image_type == 3 || image_type == 9 || image_type == 10 ||
                    image_type == 11;
     bool depth_ok = depth == 8 || depth == 16 || depth == 24 || depth == 32;
-    if (colour_map_type > 1 || !type_ok || !depth_ok || (descriptor & 0xC0) != 0 || width < 1 || height < 1)
-        return -1;
+    if (colour_map_type > 1)
+        return picture_fail("unknown colour-map type %u", unsigned(colour_map_type));
+    if (!type_ok)
+        return picture_fail("unsupported image type %u", unsigned(image_type));
+    if (!depth_ok)
+        return picture_fail("unsupported bit depth %u", unsigned(depth));
+    if ((descriptor & 0xC0) != 0)
+        return picture_fail("interleaved rows");
+    if (width < 1 || height < 1)
+        return picture_fail("empty picture");
 
     uint32_t pixel_size = (depth + 7) / 8;
     size_t data = TGA_HEADER_SIZE + h[0];
@@ -99,7 +107,7 @@ int tga_decode(ByteView src, const OutputWindow& w)
         map.entry_size = (uint32_t(h[7]) + 7) / 8;
         // A map whose entries are not 1 to 4 bytes cannot be converted.
         if (map.entry_size < 1 || map.entry_size > 4)
-            return -1;
+            return picture_fail("unsupported colour-map entry size %u", unsigned(h[7]));
         map.first = read_le16(h + 3);
         int64_t declared = read_le16(h + 5);
         int64_t inside = data < src.length ? int64_t((src.length - data) / map.entry_size) : 0;

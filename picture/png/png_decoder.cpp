@@ -216,7 +216,7 @@ int start_image(PngChunkRef first)
             decoder_palette[i] = decoder_palette[i & (period - 1)];
     }
     if (row_length(png.width) > PNG_MAX_ROW_BYTES)
-        return -1;
+        return picture_fail("rows longer than %d bytes", int(PNG_MAX_ROW_BYTES));
     png.rows_completed = 0;
     png_setup_pass();
     return inflate_run(first);
@@ -225,22 +225,22 @@ int start_image(PngChunkRef first)
 int read_header(const uint8_t* d, size_t n)
 {
     if (n < 13)
-        return -1;
+        return picture_fail("truncated IHDR");
     int32_t width = int32_t(read_be32(d));
     int32_t height = int32_t(read_be32(d + 4));
     int32_t depth = d[8];
     int32_t type = d[9];
     if (width < 1 || height < 1)
-        return -1;
+        return picture_fail("empty or oversized picture");
     if (depth != 1 && depth != 2 && depth != 4 && depth != 8)
-        return -1;
+        return picture_fail("unsupported bit depth %d", int(depth));
     if (type != 0 && type != 2 && type != 3 && type != 4 && type != 6)
-        return -1;
+        return picture_fail("unknown colour type %d", int(type));
     // Packed samples exist only for grey and palette pictures.
     if (depth < 8 && type != 0 && type != 3)
-        return -1;
+        return picture_fail("bit depth %d with colour type %d", int(depth), int(type));
     if (d[10] != 0 || d[11] != 0 || d[12] > 1)
-        return -1;
+        return picture_fail("unknown compression, filter or interlace method");
     png.width = width;
     png.height = height;
     png.bit_depth = depth;
@@ -409,12 +409,12 @@ int png_decode(ByteView src, const OutputWindow& w)
         const uint8_t* d = source + data;
         if (is_type(type, "IDAT")) {
             if (!have_header)
-                return -1;
+                return picture_fail("image data before IHDR");
             return start_image({data, n});
         }
         if (is_type(type, "IHDR")) {
             if (read_header(d, n) != 0)
-                return -1;
+                return -1;  // read_header said why
             have_header = true;
         } else if (is_type(type, "PLTE")) {
             read_palette(d, n);
@@ -423,7 +423,7 @@ int png_decode(ByteView src, const OutputWindow& w)
         }
         at = data + declared + 4;
     }
-    return -1;  // no IDAT
+    return picture_fail("no image data");
 }
 
 bool png_next_idat(PngChunkRef chunk, PngChunkRef* next)
