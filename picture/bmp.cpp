@@ -176,7 +176,9 @@ int bmp_decode(ByteView src, const OutputWindow& w)
         fields.plain555 = masks[0] == 0x7C00 && masks[1] == 0x03E0 && masks[2] == 0x001F;
         fields.plain888 = masks[0] == 0xFF0000 && masks[1] == 0xFF00 && masks[2] == 0xFF;
         if (biSize >= BMP_ALPHA_MASK_HEADER_SIZE) {
-            uint32_t alpha_mask = view_has(src, BMP_ALPHA_MASK_OFFSET, 4) ? read_le32(source + BMP_ALPHA_MASK_OFFSET) : 0;
+            uint32_t alpha_mask = 0;
+            if (view_has(src, BMP_ALPHA_MASK_OFFSET, 4))
+                alpha_mask = read_le32(source + BMP_ALPHA_MASK_OFFSET);
             fields.a = channel_from_mask(alpha_mask);
             fields.plain888 = fields.plain888 && (alpha_mask == 0xFF000000 || alpha_mask == 0);
         } else if (!fields.plain888 || bits != 32) {

@@ -102,7 +102,10 @@ void decode_block(const uint8_t* block, uint32_t dxt, uint32_t out[16])
 
 } // namespace
 
-bool dds_sniff(ByteView v) { return view_starts_with(v, "DDS ", 4) && view_has(v, 4, 4) && read_le32(v.data + 4) == 124; }
+bool dds_sniff(ByteView v)
+{
+    return view_starts_with(v, "DDS ", 4) && view_has(v, 4, 4) && read_le32(v.data + 4) == 124;
+}
 
 void dds_probe(ByteView v, int32_t* width, int32_t* height)
 {

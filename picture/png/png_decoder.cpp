@@ -131,7 +131,8 @@ void output_row()
         return;
     const uint8_t* row = row_buffer;
     const int64_t step = int64_t(png.x_step) * 4;
-    uint8_t* p = png.window.destination + png.y * int64_t(png.window.pitch) + (png.x_first + int64_t(png.skip_left) * png.x_step) * 4;
+    uint8_t* p = png.window.destination + png.y * int64_t(png.window.pitch) +
+                 (png.x_first + int64_t(png.skip_left) * png.x_step) * 4;
     const uint32_t* pal = decoder_palette;
     const int32_t first = png.skip_left;
     const int32_t last = png.visible;

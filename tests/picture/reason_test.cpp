@@ -64,7 +64,8 @@ TEST(PictureError, SaysWhyADecodeFailed)
         {"TGA colour-map entries of 5 bytes", tga_header(1, 1, 8, 0), "unsupported colour-map entry size 40"},
         {"GIF header cut", {'G', 'I', 'F', '8', '9', 'a', 1, 0}, "truncated header"},
         {"GIF stray block", {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, 0x3B}, "unknown block 0x3B"},
-        {"JPEG scan before a frame", {0xFF, 0xD8, 0xFF, 0xDA, 0, 8, 1, 1, 0, 0, 63, 0, 0, 0}, "not a JPEG the decoder handles"},
+        {"JPEG scan before a frame", {0xFF, 0xD8, 0xFF, 0xDA, 0, 8, 1, 1, 0, 0, 63, 0, 0, 0},
+         "not a JPEG the decoder handles"},
     };
     for (const ReasonCase& c : cases) {
         std::strcpy(picture_error, "stale");
