@@ -85,8 +85,8 @@ struct GifCursor {
 // Next row; interlaced passes that would start below the image are skipped.
 inline void gif_next_row(GifCursor& c, int64_t height)
 {
-    static constexpr int64_t pass_start[5] = {0, 0, 4, 2, 1};
-    static constexpr int64_t pass_step[5] = {1, 8, 8, 4, 2};
+    static constexpr int64_t GIF_PASS_START[5] = {0, 0, 4, 2, 1};
+    static constexpr int64_t GIF_PASS_STEP[5] = {1, 8, 8, 4, 2};
     c.row += c.step;
     while (c.row >= height) {
         if (!c.interlaced || c.pass == 4) {
@@ -94,8 +94,8 @@ inline void gif_next_row(GifCursor& c, int64_t height)
             return;
         }
         ++c.pass;
-        c.row = pass_start[c.pass];
-        c.step = pass_step[c.pass];
+        c.row = GIF_PASS_START[c.pass];
+        c.step = GIF_PASS_STEP[c.pass];
     }
 }
 

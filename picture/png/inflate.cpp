@@ -20,7 +20,7 @@ uint8_t inflate_window[INFLATE_WINDOW_SIZE];
 
 namespace {
 
-constexpr uint8_t code_length_order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+constexpr uint8_t INFLATE_CODE_LENGTH_ORDER[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
 int32_t code_lengths[INFLATE_MAX_CODE_LENGTHS];
 InflateHuffmanCode code_length_code;
@@ -38,7 +38,7 @@ struct ReaderState {
 };
 
 ReaderState reader;
-const uint8_t zero_fill[8] = {};
+const uint8_t INFLATE_ZERO_FILL[8] = {};
 
 // Copies the next 4 stream bytes into `out`, crossing as many IDAT chunks as
 // needed (short and empty ones included); zero fill past the last one.
@@ -71,7 +71,7 @@ void stitch_gather(uint8_t* out)
 {
     while (b.position >= 0) {
         if (reader.exhausted) {
-            b.base = zero_fill + 4;
+            b.base = INFLATE_ZERO_FILL + 4;
             b.position -= 32;
         } else if (!reader.in_stitch) {
             std::memcpy(reader.stitch, b.base, 4);
@@ -102,7 +102,7 @@ void stitch_gather(uint8_t* out)
 
 [[gnu::always_inline]] inline uint32_t bits_peek(const Bits& b, int n)
 {
-    return (load_le32(b.base + (b.position >> 3)) >> (b.position & 7)) & inflate_bit_mask[n];
+    return (load_le32(b.base + (b.position >> 3)) >> (b.position & 7)) & INFLATE_BIT_MASK[n];
 }
 
 [[gnu::always_inline]] inline void bits_skip(Bits& b, int n)
@@ -247,7 +247,7 @@ void build_fixed_lengths()
     int32_t HCLEN = int32_t(bits_read(b, 4)) + 4;
     int32_t alphabet_lengths[19] = {};
     for (int32_t i = 0; i < HCLEN; ++i)
-        alphabet_lengths[code_length_order[i]] = int32_t(bits_read(b, 3));
+        alphabet_lengths[INFLATE_CODE_LENGTH_ORDER[i]] = int32_t(bits_read(b, 3));
     huff_sort_lengths(alphabet_lengths, 19, &code_length_code);
     if (huff_oversubscribed(code_length_code))
         return b;
@@ -372,7 +372,7 @@ InflateResult inflate_stored_block(Bits* bits, uint64_t* out_io)
 {
     // One load holds at least 25 stream bits: a code and a 9-bit lookup need 24.
     uint32_t word = load_le32(b.base + (b.position >> 3)) >> (b.position & 7);
-    uint32_t index = word & inflate_bit_mask[INFLATE_LITLEN_LOOKUP_BITS];
+    uint32_t index = word & INFLATE_BIT_MASK[INFLATE_LITLEN_LOOKUP_BITS];
     int n = inflate_litlen_length[index];
     int32_t symbol;
     if (n == 0) [[unlikely]] {
@@ -398,8 +398,8 @@ InflateResult inflate_stored_block(Bits* bits, uint64_t* out_io)
     // 5 + 6 + 13 = 24 bits: one load holds them all.
     const InflateLengthEntry& le = inflate_length_table[symbol - 257];
     const uint32_t match_word = load_le32(b.base + (b.position >> 3)) >> (b.position & 7);
-    uint32_t length = le.base + (match_word & inflate_bit_mask[le.extra]);
-    uint32_t dindex = (match_word >> le.extra) & inflate_bit_mask[INFLATE_DIST_LOOKUP_BITS];
+    uint32_t length = le.base + (match_word & INFLATE_BIT_MASK[le.extra]);
+    uint32_t dindex = (match_word >> le.extra) & INFLATE_BIT_MASK[INFLATE_DIST_LOOKUP_BITS];
     int dn = inflate_dist_length[dindex];
     uint32_t distance;
     if (dn != 0) [[likely]] {
@@ -407,7 +407,7 @@ InflateResult inflate_stored_block(Bits* bits, uint64_t* out_io)
         if (dcode >= 30)
             return INFLATE_BAD_CODE;
         const InflateLengthEntry& de = inflate_distance_table[dcode];
-        distance = de.base + ((match_word >> (le.extra + dn)) & inflate_bit_mask[de.extra]);
+        distance = de.base + ((match_word >> (le.extra + dn)) & INFLATE_BIT_MASK[de.extra]);
         bits_skip(b, le.extra + dn + de.extra);
     } else {
         bits_skip(b, le.extra);

@@ -17,7 +17,7 @@ InflateResult inflate_codes_fast(Bits* bits, uint64_t* out_io)
         // The load holds at least 57 stream bits, and a literal pair (30) or a
         // match (15 + 5 + 15 + 13 = 48) cannot reach the base.
         uint64_t word = load_le64(b.base + (b.position >> 3)) >> (b.position & 7);
-        uint32_t index = uint32_t(word) & inflate_bit_mask[INFLATE_LITLEN_LOOKUP_BITS];
+        uint32_t index = uint32_t(word) & INFLATE_BIT_MASK[INFLATE_LITLEN_LOOKUP_BITS];
         int n = inflate_litlen_length[index];
         int32_t symbol;
         if (n != 0) [[likely]] {
@@ -47,10 +47,10 @@ InflateResult inflate_codes_fast(Bits* bits, uint64_t* out_io)
             break;
         }
         const InflateLengthEntry& le = inflate_length_table[symbol - 257];
-        uint32_t length = le.base + (uint32_t(word) & inflate_bit_mask[le.extra]);
+        uint32_t length = le.base + (uint32_t(word) & INFLATE_BIT_MASK[le.extra]);
         word >>= le.extra;
         used += le.extra;
-        index = uint32_t(word) & inflate_bit_mask[INFLATE_DIST_LOOKUP_BITS];
+        index = uint32_t(word) & INFLATE_BIT_MASK[INFLATE_DIST_LOOKUP_BITS];
         n = inflate_dist_length[index];
         int32_t dcode;
         if (n != 0) [[likely]] {
@@ -69,7 +69,7 @@ InflateResult inflate_codes_fast(Bits* bits, uint64_t* out_io)
         word >>= n;
         used += n;
         const InflateLengthEntry& de = inflate_distance_table[dcode];
-        uint32_t distance = de.base + (uint32_t(word) & inflate_bit_mask[de.extra]);
+        uint32_t distance = de.base + (uint32_t(word) & INFLATE_BIT_MASK[de.extra]);
         word >>= de.extra;
         used += de.extra;
         if (distance > out) {

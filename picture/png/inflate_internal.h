@@ -17,7 +17,7 @@ constexpr int64_t INFLATE_FAST_POSITION_LIMIT = -64;
 constexpr int INFLATE_FAST_WORD_BITS = 57;  // stream bits an 8-byte load holds at least (64 - 7)
 constexpr int INFLATE_CAREFUL_WORD_BITS = 25;  // stream bits a 4-byte load holds at least (32 - 7)
 
-constexpr uint32_t inflate_bit_mask[17] = {0x0,   0x1,   0x3,   0x7,    0xF,    0x1F,   0x3F,   0x7F,  0xFF,
+constexpr uint32_t INFLATE_BIT_MASK[17] = {0x0,   0x1,   0x3,   0x7,    0xF,    0x1F,   0x3F,   0x7F,  0xFF,
                                            0x1FF, 0x3FF, 0x7FF, 0xFFF, 0x1FFF, 0x3FFF, 0x7FFF, 0xFFFF};
 
 // How a step of the inflater ended. The run turns the corrupt kinds into a
@@ -113,7 +113,7 @@ template <typename Word>
 [[gnu::always_inline]] inline int take_literals(Word& word, int used, int word_bits, uint64_t* out, uint64_t limit)
 {
     while (used <= word_bits - INFLATE_LITLEN_LOOKUP_BITS) {
-        uint32_t index = uint32_t(word) & inflate_bit_mask[INFLATE_LITLEN_LOOKUP_BITS];
+        uint32_t index = uint32_t(word) & INFLATE_BIT_MASK[INFLATE_LITLEN_LOOKUP_BITS];
         int n = inflate_litlen_length[index];
         uint32_t symbol = inflate_litlen_symbol[index];
         if (*out >= limit || n == 0 || symbol >= 256)
