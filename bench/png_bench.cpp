@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "picture/formats.h"
 #include "picture/picture.h"
 #include "picture/png/png_internal.h"
 
@@ -108,8 +109,8 @@ void BM_Inflate_Glimmerdex(benchmark::State& state)
     std::vector<uint32_t> dest(size_t(pic.width) * pic.height);
     inflate_sink = counting_sink;
     for (auto _ : state) {
-        int r = png_decode(pic.file.data(), int32_t(pic.file.size()), reinterpret_cast<uint8_t*>(dest.data()),
-                           pic.width * 4, pic.width, pic.height, 0, 0);
+        OutputWindow window{reinterpret_cast<uint8_t*>(dest.data()), pic.width * 4, pic.width, pic.height, 0, 0};
+        int r = png_decode(ByteView{pic.file.data(), pic.file.size()}, window);
         benchmark::DoNotOptimize(r);
     }
     inflate_sink = png_filter_rows;

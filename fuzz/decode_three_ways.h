@@ -5,9 +5,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "picture/formats.h"
 #include "picture/picture.h"
 
-using FuzzDecoder = int (*)(const uint8_t*, int32_t, uint8_t*, int32_t, int32_t, int32_t, int32_t, int32_t);
+using FuzzDecoder = int (*)(ByteView src, const OutputWindow& w);
 
 // Windows larger than this find nothing more, only slower.
 constexpr int32_t FUZZ_MAX_WINDOW = 192;
@@ -28,7 +29,8 @@ inline void fuzz_decode_three_ways(FuzzDecoder decode, const uint8_t* data, size
     int32_t w = fuzz_window_side(width), h = fuzz_window_side(height);
     std::vector<uint32_t> pixels(size_t(w) * size_t(h));
     uint8_t* base = reinterpret_cast<uint8_t*>(pixels.data());
-    decode(data, int32_t(size), base, w * 4, w, h, 0, 0);
-    decode(data, int32_t(size), base + size_t(h - 1) * size_t(w) * 4, -w * 4, w, h, -3, -5);
-    decode(data, int32_t(size), base, w * 4, w, h, w / 2, h / 2);
+    ByteView src{data, size};
+    decode(src, OutputWindow{base, w * 4, w, h, 0, 0});
+    decode(src, OutputWindow{base + size_t(h - 1) * size_t(w) * 4, -w * 4, w, h, -3, -5});
+    decode(src, OutputWindow{base, w * 4, w, h, w / 2, h / 2});
 }

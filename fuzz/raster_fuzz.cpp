@@ -6,11 +6,12 @@ namespace {
 
 FuzzDecoder choose(const uint8_t* data, size_t size)
 {
-    if (size >= 12 && data[0] == 0x19 && data[1] == 0x91 && data[10] == 8 && data[11] == 0)
+    ByteView v{data, size};
+    if (cel_sniff(v))
         return cel_decode;
-    if (size >= 2 && data[0] == 'B' && data[1] == 'M')
+    if (bmp_sniff(v))
         return bmp_decode;
-    if (size >= 4 && data[0] == 0x0A && data[1] == 0x05 && data[2] == 0x01 && data[3] == 0x08)
+    if (pcx_sniff(v))
         return pcx_decode;
     return tga_decode;
 }

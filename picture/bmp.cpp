@@ -3,9 +3,19 @@
 //   OS/2 core (biSize 12): 18 u16 width, 20 u16 height, 22 u16 planes, 24 u16 bits
 //   otherwise (40-byte layout): 18 s32 width, 22 s32 height (negative: top-down),
 //     26 u16 planes, 28 u16 biBitCount, 30 u32 biCompression, 54 colour masks
+//     (red, green, blue), 66 alpha mask (headers of 56 bytes and more: V3 to V5)
+// Alpha, which Windows' thumbnail caches use in their 32-bit bitmaps:
+//   - 32-bit BI_RGB, and 32-bit BI_BITFIELDS with the usual masks 00FF0000,
+//     0000FF00, 000000FF under a 40- or 52-byte header (no alpha mask): the
+//     top byte is alpha, unless it is 0 in every pixel of the file; then the
+//     picture is opaque (the Windows convention for bitmaps without alpha).
+//   - BI_BITFIELDS under a header of 56 bytes or more: the alpha mask at 66
+//     gives alpha, as the file says; a zero mask means opaque.
+//   - Everything else (palettes, 16 and 24 bits, other masks) is opaque, 0xFF.
 #include <bit>
 
 #include "picture/bytes.h"
+#include "picture/formats.h"
 #include "picture/picture.h"
 #include "picture/raster_window.h"
 
@@ -13,10 +23,10 @@ namespace {
 
 constexpr uint32_t BI_RGB = 0;
 constexpr uint32_t BI_BITFIELDS = 3;
-constexpr uint32_t bmp_core_header_size = 12;
+constexpr uint32_t BMP_CORE_HEADER_SIZE = 12;
 // Headers of 40 bytes and more (v3 to v5 and the 52/56-byte variants) keep the
 // red, green and blue masks at this file offset, inside or just after the header.
-constexpr size_t bmp_mask_offset = 54;
+constexpr size_t BMP_MASK_OFFSET = 54;
 
 struct BmpChannel {
     uint32_t shift;
@@ -41,27 +51,69 @@ inline uint32_t channel_value(uint32_t word, BmpChannel c)
 }
 
 struct BmpFields {
-    BmpChannel r, g, b;
+    BmpChannel r, g, b, a;  // a.width 0: opaque
     bool plain555;  // fast path for the default 16-bit layout
-    bool plain888;  // fast path for the default 32-bit layout
+    bool plain888;  // fast path for the default 32-bit layout (alpha, if any, in the top byte)
 };
+
+// Headers of this size and more hold an alpha mask at BMP_ALPHA_MASK_OFFSET.
+constexpr uint32_t BMP_ALPHA_MASK_HEADER_SIZE = 56;
+constexpr size_t BMP_ALPHA_MASK_OFFSET = 66;
+
+// True when the top byte of every 32-bit pixel present in the file is 0.
+bool bmp_top_bytes_all_zero(ByteView src, uint64_t offset, uint64_t stride, int64_t width, int64_t height)
+{
+    if (offset >= src.length)
+        return true;
+    // Rows that start inside the file; the last may be cut short.
+    uint64_t rows = (src.length - offset - 1) / stride + 1;
+    if (rows > uint64_t(height))
+        rows = uint64_t(height);
+    for (uint64_t j = 0; j < rows; ++j) {
+        uint64_t row_offset = offset + j * stride;
+        uint64_t present = (src.length - row_offset) / 4;
+        uint64_t end = present < uint64_t(width) ? present : uint64_t(width);
+        for (uint64_t i = 0; i < end; ++i)
+            if (src.data[row_offset + 4 * i + 3] != 0)
+                return false;
+    }
+    return true;
+}
 
 } // namespace
 
-int bmp_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch, int32_t clip_width,
-               int32_t clip_height, int32_t x_offset, int32_t y_offset)
+bool bmp_sniff(ByteView v) { return view_starts_with(v, "BM", 2); }
+
+// Unlike the decoder, the probe wants a plane count of 1; a negative height
+// (top-down) is passed on as it stands.
+void bmp_probe(ByteView v, int32_t* width, int32_t* height)
 {
-    ByteView src{source, length > 0 ? size_t(length) : 0};
+    if (!view_has(v, 14, 4))
+        return;
+    if (read_le32(v.data + 14) == BMP_CORE_HEADER_SIZE) {
+        if (view_has(v, 18, 6) && read_le16(v.data + 22) == 1) {
+            *width = read_le16(v.data + 18);
+            *height = read_le16(v.data + 20);
+        }
+    } else if (view_has(v, 18, 10) && read_le16(v.data + 26) == 1) {
+        *width = int32_t(read_le32(v.data + 18));
+        *height = int32_t(read_le32(v.data + 22));
+    }
+}
+
+int bmp_decode(ByteView src, const OutputWindow& w)
+{
+    const uint8_t* source = src.data;
     if (!view_has(src, 0, 18))
-        return -1;
+        return picture_fail("truncated header");
     uint32_t bfOffBits = read_le32(source + 10);
     uint32_t biSize = read_le32(source + 14);
     int64_t width, height;
     uint32_t planes, bits, compression;
     size_t entry_size;
-    if (biSize == bmp_core_header_size) {
+    if (biSize == BMP_CORE_HEADER_SIZE) {
         if (!view_has(src, 18, 8))
-            return -1;
+            return picture_fail("truncated header");
         width = read_le16(source + 18);
         height = read_le16(source + 20);
         planes = read_le16(source + 22);
@@ -70,7 +122,7 @@ int bmp_decode(const uint8_t* source, int32_t length, uint8_t* destination, int3
         entry_size = 3;
     } else {
         if (!view_has(src, 18, 16))
-            return -1;
+            return picture_fail("truncated header");
         width = int32_t(read_le32(source + 18));
         height = int32_t(read_le32(source + 22));
         planes = read_le16(source + 26);
@@ -79,9 +131,14 @@ int bmp_decode(const uint8_t* source, int32_t length, uint8_t* destination, int3
         entry_size = 4;
     }
     bool bits_ok = bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
-    if (planes != 1 || width <= 0 || height == 0 || !bits_ok ||
-        (compression != BI_RGB && compression != BI_BITFIELDS))
-        return -1;
+    if (planes != 1)
+        return picture_fail("plane count %u, not 1", unsigned(planes));
+    if (width <= 0 || height == 0)
+        return picture_fail("empty or negative width");
+    if (!bits_ok)
+        return picture_fail("unsupported bit depth %u", unsigned(bits));
+    if (compression != BI_RGB && compression != BI_BITFIELDS)
+        return picture_fail("unsupported compression %u", unsigned(compression));
     bool top_down = height < 0;
     if (top_down)
         height = -height;
@@ -103,11 +160,11 @@ int bmp_decode(const uint8_t* source, int32_t length, uint8_t* destination, int3
 
     BmpFields fields;
     if (bits == 16)
-        fields = {{10, 5}, {5, 5}, {0, 5}, true, false};
+        fields = {{10, 5}, {5, 5}, {0, 5}, {0, 0}, true, false};
     else
-        fields = {{16, 8}, {8, 8}, {0, 8}, false, true};
+        fields = {{16, 8}, {8, 8}, {0, 8}, {24, 8}, false, true};
     if ((bits == 16 || bits == 32) && compression == BI_BITFIELDS) {
-        size_t at = biSize >= 40 ? bmp_mask_offset : size_t(14) + biSize;
+        size_t at = biSize >= 40 ? BMP_MASK_OFFSET : size_t(14) + biSize;
         // Masks missing from a short file leave their channel at 0.
         uint32_t masks[3] = {0, 0, 0};
         for (int k = 0; k < 3; ++k)
@@ -118,12 +175,27 @@ int bmp_decode(const uint8_t* source, int32_t length, uint8_t* destination, int3
         fields.b = channel_from_mask(masks[2]);
         fields.plain555 = masks[0] == 0x7C00 && masks[1] == 0x03E0 && masks[2] == 0x001F;
         fields.plain888 = masks[0] == 0xFF0000 && masks[1] == 0xFF00 && masks[2] == 0xFF;
+        if (biSize >= BMP_ALPHA_MASK_HEADER_SIZE) {
+            uint32_t alpha_mask = 0;
+            if (view_has(src, BMP_ALPHA_MASK_OFFSET, 4))
+                alpha_mask = read_le32(source + BMP_ALPHA_MASK_OFFSET);
+            fields.a = channel_from_mask(alpha_mask);
+            fields.plain888 = fields.plain888 && (alpha_mask == 0xFF000000 || alpha_mask == 0);
+        } else if (!fields.plain888 || bits != 32) {
+            fields.a = {0, 0};
+        }
     }
 
     uint64_t stride = ((uint64_t(bits) * uint64_t(width) + 31) / 8) & ~uint64_t(3);
-    OutputWindow w = make_window(destination, pitch, clip_width, clip_height, x_offset, y_offset);
-    VisibleSpan rows = visible_span(height, y_offset, clip_height);
-    VisibleSpan cols = visible_span(width, x_offset, clip_width);
+    // Implicit alpha in the top byte counts only where some pixel uses it.
+    bool implicit_alpha = bits == 32 && (compression == BI_RGB || biSize < BMP_ALPHA_MASK_HEADER_SIZE);
+    if (implicit_alpha && fields.a.width != 0 && bmp_top_bytes_all_zero(src, bfOffBits, stride, width, height))
+        fields.a = {0, 0};
+    // Alpha bits ORed into every pixel: all of them when the picture is opaque.
+    const uint32_t opaque = fields.a.width == 0 ? 0xFF000000u : 0;
+
+    VisibleSpan rows = visible_span(height, w.y_offset, w.clip_height);
+    VisibleSpan cols = visible_span(width, w.x_offset, w.clip_width);
     for (int64_t j = rows.first; j < rows.end; ++j) {
         uint64_t stored = top_down ? uint64_t(j) : uint64_t(height - 1 - j);
         if (stored > src.length / stride)
@@ -177,11 +249,12 @@ int bmp_decode(const uint8_t* source, int32_t length, uint8_t* destination, int3
         case 32:
             if (fields.plain888) {
                 for (int64_t i = cols.first; i < end; ++i)
-                    store_pixel(window_pixel(w, row, i), 0xFF000000u | read_le32(in + 4 * i));
+                    store_pixel(window_pixel(w, row, i), opaque | read_le32(in + 4 * i));
             } else {
                 for (int64_t i = cols.first; i < end; ++i) {
                     uint32_t v = read_le32(in + 4 * i);
-                    store_pixel(window_pixel(w, row, i), 0xFF000000u | channel_value(v, fields.r) << 16 |
+                    store_pixel(window_pixel(w, row, i), opaque | channel_value(v, fields.a) << 24 |
+                                                             channel_value(v, fields.r) << 16 |
                                                              channel_value(v, fields.g) << 8 |
                                                              channel_value(v, fields.b));
                 }

@@ -15,6 +15,18 @@ inline bool view_has(ByteView v, size_t offset, size_t count)
     return offset <= v.length && count <= v.length - offset;
 }
 
+// True when the view begins with the n bytes at `bytes`.
+inline bool view_starts_with(ByteView v, const void* bytes, size_t n)
+{
+    if (!view_has(v, 0, n))
+        return false;
+    const uint8_t* b = static_cast<const uint8_t*>(bytes);
+    for (size_t i = 0; i < n; ++i)
+        if (v.data[i] != b[i])
+            return false;
+    return true;
+}
+
 inline uint16_t read_le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 inline uint32_t read_le32(const uint8_t* p)
 {

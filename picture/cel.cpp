@@ -4,44 +4,55 @@
 //   32 palette, 256 x (R, G, B) of 6 bits each
 //   800 pixels, one index byte each, rows top to bottom, no padding
 #include "picture/bytes.h"
+#include "picture/formats.h"
 #include "picture/picture.h"
 #include "picture/raster_window.h"
 
 namespace {
 
-constexpr size_t cel_palette_offset = 32;
-constexpr size_t cel_pixel_offset = cel_palette_offset + 768;
+constexpr size_t CEL_PALETTE_OFFSET = 32;
+constexpr size_t CEL_PIXEL_OFFSET = CEL_PALETTE_OFFSET + 768;
 
 } // namespace
 
-int cel_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch, int32_t clip_width,
-               int32_t clip_height, int32_t x_offset, int32_t y_offset)
+bool cel_sniff(ByteView v)
 {
-    ByteView src{source, length > 0 ? size_t(length) : 0};
+    return view_has(v, 0, 12) && v.data[0] == 0x19 && v.data[1] == 0x91 && v.data[10] == 8 && v.data[11] == 0;
+}
+
+void cel_probe(ByteView v, int32_t* width, int32_t* height)
+{
+    if (!view_has(v, 2, 4))
+        return;
+    *width = read_le16(v.data + 2);
+    *height = read_le16(v.data + 4);
+}
+
+int cel_decode(ByteView src, const OutputWindow& w)
+{
+    const uint8_t* source = src.data;
     if (!view_has(src, 0, 12))
-        return -1;
+        return picture_fail("truncated header");
     int64_t width = read_le16(source + 2);
     int64_t height = read_le16(source + 4);
     if (width < 1 || height < 1)
-        return -1;
+        return picture_fail("empty picture");
 
     // A truncated palette defines only the entries that are present.
     int32_t entries = 0;
-    while (entries < 256 && view_has(src, cel_palette_offset + size_t(entries) * 3, 3)) {
+    while (entries < 256 && view_has(src, CEL_PALETTE_OFFSET + size_t(entries) * 3, 3)) {
         // The values are 6-bit; stray high bits would carry into the next channel.
-        const uint8_t* e = source + cel_palette_offset + size_t(entries) * 3;
+        const uint8_t* e = source + CEL_PALETTE_OFFSET + size_t(entries) * 3;
         decoder_palette[entries] = 0xFF000000u | uint32_t(e[0] & 0x3F) << 18 | uint32_t(e[1] & 0x3F) << 10 |
                                    uint32_t(e[2] & 0x3F) << 2;
         ++entries;
     }
     palette_fill_black(entries);
     palette_count = entries;
-
-    OutputWindow w = make_window(destination, pitch, clip_width, clip_height, x_offset, y_offset);
-    VisibleSpan rows = visible_span(height, y_offset, clip_height);
-    VisibleSpan cols = visible_span(width, x_offset, clip_width);
+    VisibleSpan rows = visible_span(height, w.y_offset, w.clip_height);
+    VisibleSpan cols = visible_span(width, w.x_offset, w.clip_width);
     for (int64_t j = rows.first; j < rows.end; ++j) {
-        size_t row_offset = cel_pixel_offset + size_t(j * width);
+        size_t row_offset = CEL_PIXEL_OFFSET + size_t(j * width);
         if (row_offset >= src.length)
             break;
         // Pixels past the end of a truncated file are left unwritten.

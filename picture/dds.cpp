@@ -3,12 +3,13 @@
 //   80 u32 ddpf.dwFlags   84 ddpf.dwFourCC   88 u32 dwRGBBitCount
 //   92/96/100/104 u32 R/G/B/A bit masks   128 pixel data
 #include "picture/bytes.h"
+#include "picture/formats.h"
 #include "picture/picture.h"
 #include "picture/raster_window.h"
 
 namespace {
 
-constexpr size_t dds_header_size = 128;
+constexpr size_t DDS_HEADER_SIZE = 128;
 constexpr uint32_t DDPF_FOURCC = 0x4;
 constexpr uint32_t DDPF_RGB = 0x40;
 
@@ -101,13 +102,25 @@ void decode_block(const uint8_t* block, uint32_t dxt, uint32_t out[16])
 
 } // namespace
 
-int dds_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch, int32_t clip_width,
-               int32_t clip_height, int32_t x_offset, int32_t y_offset)
+bool dds_sniff(ByteView v)
 {
-    ByteView src{source, length > 0 ? size_t(length) : 0};
+    return view_starts_with(v, "DDS ", 4) && view_has(v, 4, 4) && read_le32(v.data + 4) == 124;
+}
+
+void dds_probe(ByteView v, int32_t* width, int32_t* height)
+{
+    if (!view_has(v, 12, 8))
+        return;
+    *width = int32_t(read_le32(v.data + 16));
+    *height = int32_t(read_le32(v.data + 12));
+}
+
+int dds_decode(ByteView src, const OutputWindow& w)
+{
+    const uint8_t* source = src.data;
     // Without the whole header the pixel format cannot be known.
-    if (!view_has(src, 0, dds_header_size))
-        return -1;
+    if (!view_has(src, 0, DDS_HEADER_SIZE))
+        return picture_fail("truncated header");
     int64_t height = read_le32(source + 12);
     int64_t width = read_le32(source + 16);
     uint32_t flags = read_le32(source + 80);
@@ -117,25 +130,24 @@ int dds_decode(const uint8_t* source, int32_t length, uint8_t* destination, int3
         if (read_le32(source + 88) != 32 || read_le32(source + 92) != 0x00FF0000 ||
             read_le32(source + 96) != 0x0000FF00 || read_le32(source + 100) != 0x000000FF ||
             read_le32(source + 104) != 0xFF000000)
-            return -1;
+            return picture_fail("unsupported RGB layout");
     } else if (flags & DDPF_FOURCC) {
         if (fourcc[0] != 'D' || fourcc[1] != 'X' || fourcc[2] != 'T' || fourcc[3] < '1' || fourcc[3] > '5')
-            return -1;
+            return picture_fail("unsupported compression");
         dxt = uint32_t(fourcc[3] - '0');
     } else {
-        return -1;
+        return picture_fail("unsupported pixel format");
     }
 
     if (width == 0 || height == 0)
         return 0;  // an empty surface: nothing to write
-    OutputWindow w = make_window(destination, pitch, clip_width, clip_height, x_offset, y_offset);
     // Data missing from a file shorter than its header says is left unwritten.
-    uint64_t available = src.length - dds_header_size;
-    const uint8_t* data = source + dds_header_size;
+    uint64_t available = src.length - DDS_HEADER_SIZE;
+    const uint8_t* data = source + DDS_HEADER_SIZE;
 
     if (dxt == 0) {
-        VisibleSpan rows = visible_span(height, y_offset, clip_height);
-        VisibleSpan cols = visible_span(width, x_offset, clip_width);
+        VisibleSpan rows = visible_span(height, w.y_offset, w.clip_height);
+        VisibleSpan cols = visible_span(width, w.x_offset, w.clip_width);
         uint64_t stride = uint64_t(width) * 4;
         for (int64_t j = rows.first; j < rows.end; ++j) {
             if (uint64_t(j) > available / stride)
@@ -156,8 +168,8 @@ int dds_decode(const uint8_t* source, int32_t length, uint8_t* destination, int3
     int64_t blocks_across = (width + 3) / 4;
     int64_t blocks_down = (height + 3) / 4;
     // Edge blocks are written whole where the clip allows, past the picture's size.
-    VisibleSpan block_rows = visible_span(blocks_down * 4, y_offset, clip_height);
-    VisibleSpan block_cols = visible_span(blocks_across * 4, x_offset, clip_width);
+    VisibleSpan block_rows = visible_span(blocks_down * 4, w.y_offset, w.clip_height);
+    VisibleSpan block_cols = visible_span(blocks_across * 4, w.x_offset, w.clip_width);
     for (int64_t by = block_rows.first / 4; by * 4 < block_rows.end; ++by) {
         for (int64_t bx = block_cols.first / 4; bx * 4 < block_cols.end; ++bx) {
             uint64_t block_index = uint64_t(by) * uint64_t(blocks_across) + uint64_t(bx);

@@ -6,23 +6,24 @@
 //   top, width, height, flags with bit 6 interlace, bit 7 local table),
 //   LZW minimum code size and the LZW data in sub-blocks.
 #include "picture/bytes.h"
+#include "picture/formats.h"
 #include "picture/picture.h"
 #include "picture/raster_window.h"
 
 namespace {
 
 // The LZW dictionary's size: codes are at most 12 bits wide.
-constexpr uint32_t lzw_max_entries = 4096;
-constexpr uint32_t lzw_max_width = 12;
+constexpr uint32_t GIF_LZW_MAX_ENTRIES = 4096;
+constexpr uint32_t GIF_LZW_MAX_WIDTH = 12;
 // Larger minimum code sizes would start above the 12-bit code width. Roots
 // above 255 (sizes 9 to 11) give the palette index of their low byte.
-constexpr uint32_t lzw_max_min_code_size = 11;
-constexpr size_t gif_screen_descriptor_size = 13;
-constexpr size_t gif_image_descriptor_size = 10;
+constexpr uint32_t GIF_LZW_MAX_MIN_CODE_SIZE = 11;
+constexpr size_t GIF_SCREEN_DESCRIPTOR_SIZE = 13;
+constexpr size_t GIF_IMAGE_DESCRIPTOR_SIZE = 10;
 
-uint16_t lzw_prefix[lzw_max_entries];
-uint8_t lzw_suffix[lzw_max_entries];
-uint8_t lzw_stack[lzw_max_entries];
+uint16_t lzw_prefix[GIF_LZW_MAX_ENTRIES];
+uint8_t lzw_suffix[GIF_LZW_MAX_ENTRIES];
+uint8_t lzw_stack[GIF_LZW_MAX_ENTRIES];
 
 // Reads codes least significant bit first from the data sub-blocks.
 struct GifCodeReader {
@@ -84,8 +85,8 @@ struct GifCursor {
 // Next row; interlaced passes that would start below the image are skipped.
 inline void gif_next_row(GifCursor& c, int64_t height)
 {
-    static constexpr int64_t pass_start[5] = {0, 0, 4, 2, 1};
-    static constexpr int64_t pass_step[5] = {1, 8, 8, 4, 2};
+    static constexpr int64_t GIF_PASS_START[5] = {0, 0, 4, 2, 1};
+    static constexpr int64_t GIF_PASS_STEP[5] = {1, 8, 8, 4, 2};
     c.row += c.step;
     while (c.row >= height) {
         if (!c.interlaced || c.pass == 4) {
@@ -93,8 +94,8 @@ inline void gif_next_row(GifCursor& c, int64_t height)
             return;
         }
         ++c.pass;
-        c.row = pass_start[c.pass];
-        c.step = pass_step[c.pass];
+        c.row = GIF_PASS_START[c.pass];
+        c.step = GIF_PASS_STEP[c.pass];
     }
 }
 
@@ -129,23 +130,33 @@ void fill_background(const OutputWindow& w, int64_t screen_width, int64_t screen
 
 } // namespace
 
-int gif_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch, int32_t clip_width,
-               int32_t clip_height, int32_t x_offset, int32_t y_offset)
+bool gif_sniff(ByteView v) { return view_starts_with(v, "GIF", 3); }
+
+// The logical screen size, not that of the first image.
+void gif_probe(ByteView v, int32_t* width, int32_t* height)
 {
-    ByteView src{source, length > 0 ? size_t(length) : 0};
-    if (!view_has(src, 0, gif_screen_descriptor_size))
-        return -1;
+    if (!view_has(v, 6, 4))
+        return;
+    *width = read_le16(v.data + 6);
+    *height = read_le16(v.data + 8);
+}
+
+int gif_decode(ByteView src, const OutputWindow& w)
+{
+    const uint8_t* source = src.data;
+    if (!view_has(src, 0, GIF_SCREEN_DESCRIPTOR_SIZE))
+        return picture_fail("truncated header");
     int64_t screen_width = read_le16(source + 6);
     int64_t screen_height = read_le16(source + 8);
     uint32_t screen_flags = source[10];
     uint32_t background_index = source[11];
-    size_t at = gif_screen_descriptor_size;
+    size_t at = GIF_SCREEN_DESCRIPTOR_SIZE;
     const uint8_t* global_table = nullptr;
     int32_t global_entries = 0;
     if (screen_flags & 0x80) {
         global_entries = 2 << (screen_flags & 7);
         if (!view_has(src, at, size_t(global_entries) * 3))
-            return -1;
+            return picture_fail("truncated colour table");
         global_table = source + at;
         at += size_t(global_entries) * 3;
     }
@@ -153,18 +164,20 @@ int gif_decode(const uint8_t* source, int32_t length, uint8_t* destination, int3
     int32_t transparent = -1;
     for (;;) {
         if (at >= src.length)
-            return -1;
+            return picture_fail("no image");
         if (source[at] == 0x2C)
             break;
-        if (source[at] != 0x21 || !view_has(src, at, 2))
-            return -1;
+        if (source[at] != 0x21)
+            return picture_fail("unknown block 0x%02X", unsigned(source[at]));
+        if (!view_has(src, at, 2))
+            return picture_fail("truncated extension");
         // Graphic control: packed byte 2 after the label, index 5 after it.
         if (source[at + 1] == 0xF9 && view_has(src, at, 7) && (source[at + 3] & 1))
             transparent = source[at + 6];
         at += 2;
         for (;;) {
             if (at >= src.length)
-                return -1;
+                return picture_fail("truncated extension");
             uint32_t n = source[at++];
             if (n == 0)
                 break;
@@ -172,18 +185,18 @@ int gif_decode(const uint8_t* source, int32_t length, uint8_t* destination, int3
         }
     }
 
-    if (!view_has(src, at, gif_image_descriptor_size))
-        return -1;
+    if (!view_has(src, at, GIF_IMAGE_DESCRIPTOR_SIZE))
+        return picture_fail("truncated image descriptor");
     int64_t left = read_le16(source + at + 1);
     int64_t top = read_le16(source + at + 3);
     int64_t image_width = read_le16(source + at + 5);
     int64_t image_height = read_le16(source + at + 7);
     uint32_t image_flags = source[at + 9];
-    at += gif_image_descriptor_size;
+    at += GIF_IMAGE_DESCRIPTOR_SIZE;
     if (image_flags & 0x80) {
         int32_t entries = 2 << (image_flags & 7);
         if (!view_has(src, at, size_t(entries) * 3))
-            return -1;
+            return picture_fail("truncated colour table");
         load_colour_table(source + at, entries);
         at += size_t(entries) * 3;
     } else if (global_table) {
@@ -196,8 +209,6 @@ int gif_decode(const uint8_t* source, int32_t length, uint8_t* destination, int3
     }
     if (transparent >= 0)
         decoder_palette[transparent] &= 0x00FFFFFF;
-
-    OutputWindow w = make_window(destination, pitch, clip_width, clip_height, x_offset, y_offset);
     if (left != 0 || top != 0 || image_width != screen_width || image_height != screen_height) {
         uint32_t colour = (screen_flags & 0x80) ? decoder_palette[background_index] : 0;
         fill_background(w, screen_width, screen_height, left, top, image_width, image_height, colour);
@@ -206,7 +217,7 @@ int gif_decode(const uint8_t* source, int32_t length, uint8_t* destination, int3
     if (image_width == 0 || image_height == 0 || at >= src.length)
         return 0;
     uint32_t min_code_size = source[at++];
-    if (min_code_size > lzw_max_min_code_size)
+    if (min_code_size > GIF_LZW_MAX_MIN_CODE_SIZE)
         return 0;
 
     const uint32_t clear = 1u << min_code_size;
@@ -224,7 +235,7 @@ int gif_decode(const uint8_t* source, int32_t length, uint8_t* destination, int3
     GifCursor cursor{0, 0, 1, 1, (image_flags & 0x40) != 0, false};
     if (cursor.interlaced)
         cursor.step = 8;
-    VisibleSpan cols = visible_span(image_width, int64_t(x_offset) + left, clip_width);
+    VisibleSpan cols = visible_span(image_width, int64_t(w.x_offset) + left, w.clip_width);
     auto row_address = [&](int64_t row) -> uint8_t* {
         return row_visible(w, top + row) ? window_row(w, top + row) : nullptr;
     };
@@ -245,7 +256,7 @@ int gif_decode(const uint8_t* source, int32_t length, uint8_t* destination, int3
         // The end code, or a code for an entry not yet made: the data is over.
         if (c == end_of_information || c >= next)
             break;
-        if (next == limit && width < lzw_max_width) {
+        if (next == limit && width < GIF_LZW_MAX_WIDTH) {
             ++width;
             limit <<= 1;
         }
@@ -260,7 +271,7 @@ int gif_decode(const uint8_t* source, int32_t length, uint8_t* destination, int3
         if (pending >= 0)
             lzw_suffix[pending] = first;
         // A full dictionary takes no more entries until the next clear code.
-        if (next < lzw_max_entries) {
+        if (next < GIF_LZW_MAX_ENTRIES) {
             lzw_prefix[next] = uint16_t(c);
             lzw_suffix[next] = first;
             pending = int32_t(next);

@@ -4,13 +4,14 @@
 //   65 NPlanes   66 s16 BytesPerLine   128 encoded scanlines
 //   one plane: 256 x (R, G, B) in the last 768 bytes of the file
 #include "picture/bytes.h"
+#include "picture/formats.h"
 #include "picture/picture.h"
 #include "picture/raster_window.h"
 
 namespace {
 
-constexpr size_t pcx_header_size = 128;
-constexpr size_t pcx_palette_size = 768;
+constexpr size_t PCX_HEADER_SIZE = 128;
+constexpr size_t PCX_PALETTE_SIZE = 768;
 
 // Run-length reader over [at, end): a byte of 0xC0 or more is a count (low
 // six bits) for the value that follows; any other byte is one value.
@@ -46,12 +47,25 @@ inline bool pcx_next(PcxRuns& r, uint8_t* value)
 
 } // namespace
 
-int pcx_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch, int32_t clip_width,
-               int32_t clip_height, int32_t x_offset, int32_t y_offset)
+bool pcx_sniff(ByteView v)
 {
-    ByteView src{source, length > 0 ? size_t(length) : 0};
+    static constexpr uint8_t start[4] = {0x0A, 0x05, 0x01, 0x08};
+    return view_starts_with(v, start, 4);
+}
+
+void pcx_probe(ByteView v, int32_t* width, int32_t* height)
+{
+    if (!view_has(v, 4, 8))
+        return;
+    *width = int16_t(read_le16(v.data + 8)) - int16_t(read_le16(v.data + 4)) + 1;
+    *height = int16_t(read_le16(v.data + 10)) - int16_t(read_le16(v.data + 6)) + 1;
+}
+
+int pcx_decode(ByteView src, const OutputWindow& w)
+{
+    const uint8_t* source = src.data;
     if (!view_has(src, 0, 68))
-        return -1;
+        return picture_fail("truncated header");
     int64_t Xmin = int16_t(read_le16(source + 4));
     int64_t Ymin = int16_t(read_le16(source + 6));
     int64_t Xmax = int16_t(read_le16(source + 8));
@@ -59,24 +73,22 @@ int pcx_decode(const uint8_t* source, int32_t length, uint8_t* destination, int3
     int64_t width = Xmax - Xmin + 1;
     int64_t height = Ymax - Ymin + 1;
     if (width < 1 || height < 1)
-        return -1;
+        return picture_fail("empty or inverted picture bounds");
     uint32_t NPlanes = source[65];
     int64_t BytesPerLine = int16_t(read_le16(source + 66));
     if (NPlanes != 1 && NPlanes != 3)
         return 0;
     // A one-plane file too short to hold its 256-colour palette has no colours.
-    if (NPlanes == 1 && src.length < pcx_palette_size)
-        return -1;
+    if (NPlanes == 1 && src.length < PCX_PALETTE_SIZE)
+        return picture_fail("truncated palette");
     int64_t line = width < BytesPerLine ? BytesPerLine : width;
-
-    OutputWindow w = make_window(destination, pitch, clip_width, clip_height, x_offset, y_offset);
-    VisibleSpan rows = visible_span(height, y_offset, clip_height);
-    VisibleSpan cols = visible_span(width, x_offset, clip_width);
-    PcxRuns runs{source, pcx_header_size, src.length, 0, 0};
+    VisibleSpan rows = visible_span(height, w.y_offset, w.clip_height);
+    VisibleSpan cols = visible_span(width, w.x_offset, w.clip_width);
+    PcxRuns runs{source, PCX_HEADER_SIZE, src.length, 0, 0};
     uint8_t value;
 
     if (NPlanes == 1) {
-        const uint8_t* pal = source + src.length - pcx_palette_size;
+        const uint8_t* pal = source + src.length - PCX_PALETTE_SIZE;
         for (int i = 0; i < 256; ++i)
             decoder_palette[i] = 0xFF000000u | uint32_t(pal[3 * i]) << 16 | uint32_t(pal[3 * i + 1]) << 8 |
                                  pal[3 * i + 2];

@@ -51,20 +51,18 @@ void picture_probe(const uint8_t* data, int32_t length, int32_t* width, int32_t*
 int picture_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch,
                    int32_t clip_width, int32_t clip_height, int32_t x_offset, int32_t y_offset);
 
-// Format decoders, each with picture_decode's arguments and result.
-int png_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch,
-               int32_t clip_width, int32_t clip_height, int32_t x_offset, int32_t y_offset);
+// Why the last picture_decode or picture_probe failed, in a few words
+// ("truncated", "unsupported bit depth 16"); empty when nothing failed.
+// Cleared by both at their start, set by the decoders through picture_fail.
+extern char picture_error[96];
+
+// Sets picture_error (printf-style) and returns -1, so that a decoder fails
+// and says why in one statement.
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+int picture_fail(const char* format, ...);
+
+// The JPEG decoder's own entry, with picture_decode's arguments and result.
 int jpeg_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch,
                 int32_t clip_width, int32_t clip_height, int32_t x_offset, int32_t y_offset);
-int gif_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch,
-               int32_t clip_width, int32_t clip_height, int32_t x_offset, int32_t y_offset);
-int cel_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch,
-               int32_t clip_width, int32_t clip_height, int32_t x_offset, int32_t y_offset);
-int bmp_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch,
-               int32_t clip_width, int32_t clip_height, int32_t x_offset, int32_t y_offset);
-int pcx_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch,
-               int32_t clip_width, int32_t clip_height, int32_t x_offset, int32_t y_offset);
-int dds_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch,
-               int32_t clip_width, int32_t clip_height, int32_t x_offset, int32_t y_offset);
-int tga_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch,
-               int32_t clip_width, int32_t clip_height, int32_t x_offset, int32_t y_offset);

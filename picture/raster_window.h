@@ -53,12 +53,6 @@ inline bool column_visible(const OutputWindow& w, int64_t i)
     return column >= 0 && column < w.clip_width;
 }
 
-inline OutputWindow make_window(uint8_t* destination, int32_t pitch, int32_t clip_width, int32_t clip_height,
-                                int32_t x_offset, int32_t y_offset)
-{
-    return OutputWindow{destination, pitch, clip_width, clip_height, x_offset, y_offset};
-}
-
 // Palette entries a file did not define read as opaque black, never as what an
 // earlier picture left in the shared table.
 inline void palette_fill_black(int32_t from)

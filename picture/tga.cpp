@@ -5,12 +5,13 @@
 //   12 u16 width   14 u16 height   16 pixel depth   17 descriptor
 //   (bit 4: right to left, bit 5: top row first, bits 6-7: interleave)
 #include "picture/bytes.h"
+#include "picture/formats.h"
 #include "picture/picture.h"
 #include "picture/raster_window.h"
 
 namespace {
 
-constexpr size_t tga_header_size = 18;
+constexpr size_t TGA_HEADER_SIZE = 18;
 
 struct TgaColourMap {
     bool present;
@@ -52,12 +53,31 @@ inline uint32_t tga_pixel(const uint8_t* p, uint32_t pixel_size, const TgaColour
 
 } // namespace
 
-int tga_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch, int32_t clip_width,
-               int32_t clip_height, int32_t x_offset, int32_t y_offset)
+// TGA has no magic: the header fields must all be plausible.
+bool tga_sniff(ByteView v)
 {
-    ByteView src{source, length > 0 ? size_t(length) : 0};
-    if (src.length < 19)
-        return -1;
+    if (!view_has(v, 0, 19))
+        return false;
+    const uint8_t* p = v.data;
+    uint8_t type = p[2];
+    bool type_ok = type == 1 || type == 2 || type == 3 || type == 9 || type == 10 || type == 11;
+    uint8_t bpp = p[16];
+    return p[1] <= 1 && type_ok && bpp != 0 && bpp % 8 == 0 && bpp <= 32 && (p[17] & 0xC0) == 0;
+}
+
+void tga_probe(ByteView v, int32_t* width, int32_t* height)
+{
+    if (!view_has(v, 12, 4))
+        return;
+    *width = read_le16(v.data + 12);
+    *height = read_le16(v.data + 14);
+}
+
+int tga_decode(ByteView src, const OutputWindow& w)
+{
+    const uint8_t* source = src.data;
+    if (!view_has(src, 0, 19))
+        return picture_fail("truncated header");
     const uint8_t* h = source;
     uint32_t colour_map_type = h[1];
     uint32_t image_type = h[2];
@@ -68,18 +88,26 @@ int tga_decode(const uint8_t* source, int32_t length, uint8_t* destination, int3
     bool type_ok = image_type == 1 || image_type == 2 || image_type == 3 || image_type == 9 || image_type == 10 ||
                    image_type == 11;
     bool depth_ok = depth == 8 || depth == 16 || depth == 24 || depth == 32;
-    if (colour_map_type > 1 || !type_ok || !depth_ok || (descriptor & 0xC0) != 0 || width < 1 || height < 1)
-        return -1;
+    if (colour_map_type > 1)
+        return picture_fail("unknown colour-map type %u", unsigned(colour_map_type));
+    if (!type_ok)
+        return picture_fail("unsupported image type %u", unsigned(image_type));
+    if (!depth_ok)
+        return picture_fail("unsupported bit depth %u", unsigned(depth));
+    if ((descriptor & 0xC0) != 0)
+        return picture_fail("interleaved rows");
+    if (width < 1 || height < 1)
+        return picture_fail("empty picture");
 
     uint32_t pixel_size = (depth + 7) / 8;
-    size_t data = tga_header_size + h[0];
+    size_t data = TGA_HEADER_SIZE + h[0];
     TgaColourMap map{false, nullptr, 0, 0, 0};
     if (colour_map_type == 1) {
         map.present = true;
         map.entry_size = (uint32_t(h[7]) + 7) / 8;
         // A map whose entries are not 1 to 4 bytes cannot be converted.
         if (map.entry_size < 1 || map.entry_size > 4)
-            return -1;
+            return picture_fail("unsupported colour-map entry size %u", unsigned(h[7]));
         map.first = read_le16(h + 3);
         int64_t declared = read_le16(h + 5);
         int64_t inside = data < src.length ? int64_t((src.length - data) / map.entry_size) : 0;
@@ -95,11 +123,10 @@ int tga_decode(const uint8_t* source, int32_t length, uint8_t* destination, int3
 
     bool right_to_left = (descriptor & 0x10) != 0;
     bool top_first = (descriptor & 0x20) != 0;
-    OutputWindow w = make_window(destination, pitch, clip_width, clip_height, x_offset, y_offset);
 
     if (image_type < 9) {
-        VisibleSpan rows = visible_span(height, y_offset, clip_height);
-        VisibleSpan cols = visible_span(width, x_offset, clip_width);
+        VisibleSpan rows = visible_span(height, w.y_offset, w.clip_height);
+        VisibleSpan cols = visible_span(width, w.x_offset, w.clip_width);
         uint64_t stride = uint64_t(width) * pixel_size;
         for (int64_t j = rows.first; j < rows.end; ++j) {
             uint64_t stored = top_first ? uint64_t(j) : uint64_t(height - 1 - j);

@@ -127,7 +127,7 @@ int cli_decode(int argc, char** argv)
         }
     }
     if (result != 0) {
-        cli_error("decode: %s could not be decoded", in_path);
+        cli_error("decode: %s could not be decoded: %s", in_path, picture_error);
         return CLI_FAILED;
     }
     return CLI_OK;

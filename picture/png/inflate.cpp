@@ -1,65 +1,30 @@
 // Zlib stream decompression (RFC 1950 / 1951) read in place out of the IDAT
 // chunks, handed to the PNG row stage in 16 KiB slices.
-#include <bit>
 #include <cstring>
 
+#include "picture/picture.h"
+#include "picture/png/inflate_internal.h"
 #include "picture/png/png_internal.h"
 
 InflateSink inflate_sink = png_filter_rows;
 
+InflateLengthEntry inflate_length_table[29];
+InflateLengthEntry inflate_distance_table[30];
+InflateHuffmanCode inflate_litlen_code;
+InflateHuffmanCode inflate_dist_code;
+uint32_t inflate_litlen_symbol[1 << INFLATE_LITLEN_LOOKUP_BITS];
+uint8_t inflate_litlen_length[1 << INFLATE_LITLEN_LOOKUP_BITS];
+uint32_t inflate_dist_symbol[1 << INFLATE_DIST_LOOKUP_BITS];
+uint8_t inflate_dist_length[1 << INFLATE_DIST_LOOKUP_BITS];
+uint8_t inflate_window[INFLATE_WINDOW_SIZE];
+
 namespace {
 
-constexpr uint32_t kWindowSize = 32768;
-constexpr uint32_t kWindowMask = kWindowSize - 1;
-constexpr int kLitLenLookupBits = 9;
-constexpr int kDistLookupBits = 6;
-constexpr int kMaxCodeBits = 15;                 // deflate codes are at most 15 bits long
-constexpr int32_t kMaxCodeLengths = 288 + 32;    // HLIT + HDIST at their largest
-// Below this bit position an 8-byte load and a whole match stay before the base.
-constexpr int64_t kFastPositionLimit = -64;
-constexpr int kFastWordBits = 57;  // stream bits an 8-byte load holds at least (64 - 7)
+constexpr uint8_t INFLATE_CODE_LENGTH_ORDER[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
-struct LengthEntry {
-    uint8_t extra;
-    uint16_t base;
-};
-
-LengthEntry length_table[29];    // symbols 257..285
-LengthEntry distance_table[30];  // distance codes 0..29
-
-constexpr uint8_t code_length_order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
-
-constexpr uint32_t bit_mask[17] = {0x0,    0x1,    0x3,    0x7,    0xF,    0x1F,   0x3F,   0x7F,   0xFF,
-                                   0x1FF,  0x3FF,  0x7FF,  0xFFF,  0x1FFF, 0x3FFF, 0x7FFF, 0xFFFF};
-
-int32_t code_lengths[kMaxCodeLengths];
-
-struct HuffmanCode {
-    uint16_t sorted[288];  // symbols with a length, by (length, symbol)
-    int32_t end[32];       // end[L]: symbols with a length of at most L
-};
-
-HuffmanCode code_length_code;
-HuffmanCode litlen_code;
-HuffmanCode dist_code;
-uint32_t litlen_symbol[1 << kLitLenLookupBits];
-uint8_t litlen_length[1 << kLitLenLookupBits];
-uint32_t dist_symbol[1 << kDistLookupBits];
-uint8_t dist_length[1 << kDistLookupBits];
-
-uint8_t window[kWindowSize];
+int32_t code_lengths[INFLATE_MAX_CODE_LENGTHS];
+InflateHuffmanCode code_length_code;
 uint64_t flush_mark;
-
-// Bits are read from base + position / 8; position is negative while the
-// reader is before the base (the last 4 bytes of a chunk, or the stitch
-// buffer's second word), so a 32-bit load there never leaves the bytes.
-// The run keeps this record in registers and passes it by value, so that
-// window stores cannot alias it.
-struct Bits {
-    const uint8_t* base;
-    int64_t position;
-    uint64_t limit;  // output position at which the symbol loop must look: the flush mark, 0 once out of data
-};
 
 struct ReaderState {
     bool in_stitch;
@@ -73,25 +38,7 @@ struct ReaderState {
 };
 
 ReaderState reader;
-const uint8_t zero_fill[8] = {};
-
-inline uint32_t load_le32(const uint8_t* p)
-{
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    if constexpr (std::endian::native == std::endian::big)
-        v = __builtin_bswap32(v);
-    return v;
-}
-
-inline uint64_t load_le64(const uint8_t* p)
-{
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    if constexpr (std::endian::native == std::endian::big)
-        v = __builtin_bswap64(v);
-    return v;
-}
+const uint8_t INFLATE_ZERO_FILL[8] = {};
 
 // Copies the next 4 stream bytes into `out`, crossing as many IDAT chunks as
 // needed (short and empty ones included); zero fill past the last one.
@@ -124,7 +71,7 @@ void stitch_gather(uint8_t* out)
 {
     while (b.position >= 0) {
         if (reader.exhausted) {
-            b.base = zero_fill + 4;
+            b.base = INFLATE_ZERO_FILL + 4;
             b.position -= 32;
         } else if (!reader.in_stitch) {
             std::memcpy(reader.stitch, b.base, 4);
@@ -155,7 +102,7 @@ void stitch_gather(uint8_t* out)
 
 [[gnu::always_inline]] inline uint32_t bits_peek(const Bits& b, int n)
 {
-    return (load_le32(b.base + (b.position >> 3)) >> (b.position & 7)) & bit_mask[n];
+    return (load_le32(b.base + (b.position >> 3)) >> (b.position & 7)) & INFLATE_BIT_MASK[n];
 }
 
 [[gnu::always_inline]] inline void bits_skip(Bits& b, int n)
@@ -197,7 +144,7 @@ Bits bits_start(PngChunkRef first)
     return b;
 }
 
-void huff_sort_lengths(const int32_t* lengths, int32_t count, HuffmanCode* code)
+void huff_sort_lengths(const int32_t* lengths, int32_t count, InflateHuffmanCode* code)
 {
     int32_t counts[32] = {};
     for (int32_t s = 0; s < count; ++s)
@@ -212,10 +159,10 @@ void huff_sort_lengths(const int32_t* lengths, int32_t count, HuffmanCode* code)
 }
 
 // More codes of some length than the code space holds: no canonical code exists.
-bool huff_oversubscribed(const HuffmanCode& code)
+bool huff_oversubscribed(const InflateHuffmanCode& code)
 {
     int32_t left = 1;
-    for (int L = 1; L <= kMaxCodeBits; ++L) {
+    for (int L = 1; L <= INFLATE_MAX_CODE_BITS; ++L) {
         left = 2 * left - (code.end[L] - code.end[L - 1]);
         if (left < 0)
             return true;
@@ -231,7 +178,7 @@ inline uint32_t bit_reverse(uint32_t v, int width)
     return r;
 }
 
-void huff_fill_lookup(const HuffmanCode& code, uint32_t* symbols, uint8_t* lengths, int width)
+void huff_fill_lookup(const InflateHuffmanCode& code, uint32_t* symbols, uint8_t* lengths, int width)
 {
     const uint32_t size = 1u << width;
     uint32_t c = 0;
@@ -249,10 +196,10 @@ void huff_fill_lookup(const HuffmanCode& code, uint32_t* symbols, uint8_t* lengt
 }
 
 // Bit-at-a-time canonical decode; *symbol = -1 when no code of up to 15 bits matches.
-[[gnu::noinline]] Bits decode_slow(Bits b, const HuffmanCode& code, int32_t* symbol)
+[[gnu::noinline]] Bits decode_slow(Bits b, const InflateHuffmanCode& code, int32_t* symbol)
 {
     int32_t value = 0;
-    for (int L = 1; L <= kMaxCodeBits; ++L) {
+    for (int L = 1; L <= INFLATE_MAX_CODE_BITS; ++L) {
         value = 2 * value + int32_t(bits_read(b, 1)) - (code.end[L] - code.end[L - 1]);
         if (value < 0) {
             *symbol = code.sorted[code.end[L] + value];
@@ -263,32 +210,16 @@ void huff_fill_lookup(const HuffmanCode& code, uint32_t* symbols, uint8_t* lengt
     return b;
 }
 
-// The same bit-at-a-time decode over bits already loaded into `word` (at
-// least 15 of them). *used = the code's length.
-template <typename Word>
-[[gnu::always_inline]] inline int32_t decode_slow_word(Word word, const HuffmanCode& code, int* used)
-{
-    int32_t value = 0;
-    for (int L = 1; L <= kMaxCodeBits; ++L) {
-        value = 2 * value + int32_t((word >> (L - 1)) & 1) - (code.end[L] - code.end[L - 1]);
-        if (value < 0) {
-            *used = L;
-            return code.sorted[code.end[L] + value];
-        }
-    }
-    return -1;
-}
-
 // Builds the literal/length and distance codes from code_lengths; -1 when
 // either is over-subscribed.
 int build_block_codes(int32_t HLIT, int32_t HDIST)
 {
-    huff_sort_lengths(code_lengths, HLIT, &litlen_code);
-    huff_sort_lengths(code_lengths + HLIT, HDIST, &dist_code);
-    if (huff_oversubscribed(litlen_code) || huff_oversubscribed(dist_code))
+    huff_sort_lengths(code_lengths, HLIT, &inflate_litlen_code);
+    huff_sort_lengths(code_lengths + HLIT, HDIST, &inflate_dist_code);
+    if (huff_oversubscribed(inflate_litlen_code) || huff_oversubscribed(inflate_dist_code))
         return -1;
-    huff_fill_lookup(litlen_code, litlen_symbol, litlen_length, kLitLenLookupBits);
-    huff_fill_lookup(dist_code, dist_symbol, dist_length, kDistLookupBits);
+    huff_fill_lookup(inflate_litlen_code, inflate_litlen_symbol, inflate_litlen_length, INFLATE_LITLEN_LOOKUP_BITS);
+    huff_fill_lookup(inflate_dist_code, inflate_dist_symbol, inflate_dist_length, INFLATE_DIST_LOOKUP_BITS);
     return 0;
 }
 
@@ -316,7 +247,7 @@ void build_fixed_lengths()
     int32_t HCLEN = int32_t(bits_read(b, 4)) + 4;
     int32_t alphabet_lengths[19] = {};
     for (int32_t i = 0; i < HCLEN; ++i)
-        alphabet_lengths[code_length_order[i]] = int32_t(bits_read(b, 3));
+        alphabet_lengths[INFLATE_CODE_LENGTH_ORDER[i]] = int32_t(bits_read(b, 3));
     huff_sort_lengths(alphabet_lengths, 19, &code_length_code);
     if (huff_oversubscribed(code_length_code))
         return b;
@@ -359,89 +290,207 @@ void build_fixed_lengths()
 // nothing further can become visible.
 bool flush_slice()
 {
-    inflate_sink(window + ((flush_mark - kInflateSlice) & kWindowMask), kInflateSlice);
-    flush_mark += kInflateSlice;
+    inflate_sink(inflate_window + ((flush_mark - INFLATE_SLICE) & INFLATE_WINDOW_MASK), INFLATE_SLICE);
+    flush_mark += INFLATE_SLICE;
     return png_rows_finished();
 }
 
-void final_flush(uint64_t out);
-
-// The stream ran out of data: hand over what was decoded; a picture without a
-// single complete row is a failure, not an empty success.
-int truncated_result(uint64_t out)
-{
-    final_flush(out);
-    return png.rows_completed > 0 ? 0 : -1;
-}
-
+// Hands over what is left after the last full slice, up to `out`.
 void final_flush(uint64_t out)
 {
-    uint64_t from = flush_mark - kInflateSlice;
-    uint32_t start = uint32_t(from & kWindowMask);
-    if (((from ^ out) & kWindowSize) != 0) {
-        inflate_sink(window + start, int32_t(kWindowSize - start));
-        inflate_sink(window, int32_t(out & kWindowMask));
+    uint64_t from = flush_mark - INFLATE_SLICE;
+    uint32_t start = uint32_t(from & INFLATE_WINDOW_MASK);
+    if (((from ^ out) & INFLATE_WINDOW_SIZE) != 0) {
+        inflate_sink(inflate_window + start, int32_t(INFLATE_WINDOW_SIZE - start));
+        inflate_sink(inflate_window, int32_t(out & INFLATE_WINDOW_MASK));
     } else {
-        inflate_sink(window + start, int32_t(out - from));
+        inflate_sink(inflate_window + start, int32_t(out - from));
     }
 }
 
-[[gnu::always_inline]] inline void copy_match(uint64_t out, uint32_t length, uint32_t distance)
+// Before every symbol or stored run: a slice is due, or the reader ran dry.
+[[gnu::always_inline]] inline InflateResult check_stop(Bits& b, uint64_t out)
 {
-    uint32_t to = uint32_t(out & kWindowMask);
-    uint32_t from = uint32_t((out - distance) & kWindowMask);
-    if (from < to && to + length <= kWindowSize) {
-        uint8_t* d = window + to;
-        const uint8_t* s = window + from;
-        if (distance >= 8) {
-            // Short matches as two overlapping copies: with length <= distance + 8
-            // every byte the second one reads is written already.
-            if (length <= 16) {
-                if (length >= 8) {
-                    std::memcpy(d, s, 8);
-                    std::memcpy(d + length - 8, s + length - 8, 8);
-                } else if (length >= 4) {
-                    std::memcpy(d, s, 4);
-                    std::memcpy(d + length - 4, s + length - 4, 4);
-                } else {
-                    d[0] = s[0];
-                    d[1] = s[1];
-                    d[2] = s[2];
-                }
-                return;
-            }
-            // Each step reads only bytes written at least 8 before it.
-            for (; length >= 8; length -= 8, d += 8, s += 8)
-                std::memcpy(d, s, 8);
-            for (; length > 0; --length)
-                *d++ = *s++;
-            return;
+    if (out < b.limit) [[likely]]
+        return INFLATE_OK;
+    if (reader.exhausted)
+        return INFLATE_OUT_OF_DATA;
+    if (flush_slice())
+        return INFLATE_STOP;
+    b.limit = flush_mark;
+    return INFLATE_OK;
+}
+
+// BTYPE 0: LEN bytes after the next byte boundary, checked against NLEN.
+InflateResult inflate_stored_block(Bits* bits, uint64_t* out_io)
+{
+    Bits b = *bits;
+    uint64_t out = *out_io;
+    InflateResult result = INFLATE_OK;
+    b.position = (b.position + 7) & ~int64_t(7);
+    if (b.position >= 0)
+        b = bits_advance(b);
+    uint32_t LEN = bits_read(b, 16);
+    uint32_t NLEN = bits_read(b, 16);
+    if ((LEN ^ NLEN) != 0xFFFF)
+        result = INFLATE_BAD_STORED_LENGTH;
+    while (result == INFLATE_OK && LEN > 0) {
+        result = check_stop(b, out);
+        if (result != INFLATE_OK)
+            break;
+        // Bytes that lie before the base can be taken in place in one go.
+        int64_t run = (-b.position >> 3) - 1;
+        uint64_t room = b.limit - out;
+        uint32_t to = uint32_t(out & INFLATE_WINDOW_MASK);
+        if (run > int64_t(LEN))
+            run = LEN;
+        if (uint64_t(run) > room)
+            run = int64_t(room);
+        if (run > int64_t(INFLATE_WINDOW_SIZE - to))
+            run = INFLATE_WINDOW_SIZE - to;
+        if (run > 0) {
+            std::memcpy(inflate_window + to, b.base + (b.position >> 3), size_t(run));
+            b.position += 8 * run;
+            out += uint64_t(run);
+            LEN -= uint32_t(run);
+            continue;
         }
-        if (distance == 1) {
-            std::memset(d, *s, length);
-            return;
-        }
-        if (distance >= 4) {
-            if (length <= 8) {
-                if (length >= 4) {
-                    std::memcpy(d, s, 4);
-                    std::memcpy(d + length - 4, s + length - 4, 4);
-                } else {
-                    d[0] = s[0];
-                    d[1] = s[1];
-                    d[2] = s[2];
-                }
-                return;
-            }
-            for (; length >= 4; length -= 4, d += 4, s += 4)
-                std::memcpy(d, s, 4);
-        }
-        while (length-- > 0)
-            *d++ = *s++;
-        return;
+        inflate_window[to] = uint8_t(bits_read(b, 8));
+        ++out;
+        --LEN;
     }
-    for (uint32_t i = 0; i < length; ++i)
-        window[(to + i) & kWindowMask] = window[(from + i) & kWindowMask];
+    *bits = b;
+    *out_io = out;
+    return result;
+}
+
+// One symbol near a chunk end, every read through the bit reader, which
+// crosses into the next chunk. After a literal, at most one more literal from
+// the same load: the reader must see each code's end before the next code, so
+// that bits past the last IDAT byte never become output.
+[[gnu::always_inline]] inline InflateResult careful_symbol(Bits& b, uint64_t& out)
+{
+    // One load holds at least 25 stream bits: a code and a 9-bit lookup need 24.
+    uint32_t word = load_le32(b.base + (b.position >> 3)) >> (b.position & 7);
+    uint32_t index = word & INFLATE_BIT_MASK[INFLATE_LITLEN_LOOKUP_BITS];
+    int n = inflate_litlen_length[index];
+    int32_t symbol;
+    if (n == 0) [[unlikely]] {
+        symbol = decode_slow_word(word, inflate_litlen_code, &n);
+        if (symbol < 0)
+            return INFLATE_BAD_CODE;
+    } else {
+        symbol = int32_t(inflate_litlen_symbol[index]);
+    }
+    bits_skip(b, n);
+    if (symbol < 256) {
+        inflate_window[out & INFLATE_WINDOW_MASK] = uint8_t(symbol);
+        ++out;
+        word >>= n;
+        bits_skip(b, take_literals(word, n, n + INFLATE_LITLEN_LOOKUP_BITS, &out, b.limit) - n);
+        return INFLATE_OK;
+    }
+    if (symbol == 256)
+        return INFLATE_BLOCK_END;
+    if (symbol > 285)
+        return INFLATE_BAD_CODE;
+    // Length extra bits, distance code and distance extra bits take at most
+    // 5 + 6 + 13 = 24 bits: one load holds them all.
+    const InflateLengthEntry& le = inflate_length_table[symbol - 257];
+    const uint32_t match_word = load_le32(b.base + (b.position >> 3)) >> (b.position & 7);
+    uint32_t length = le.base + (match_word & INFLATE_BIT_MASK[le.extra]);
+    uint32_t dindex = (match_word >> le.extra) & INFLATE_BIT_MASK[INFLATE_DIST_LOOKUP_BITS];
+    int dn = inflate_dist_length[dindex];
+    uint32_t distance;
+    if (dn != 0) [[likely]] {
+        int32_t dcode = int32_t(inflate_dist_symbol[dindex]);
+        if (dcode >= 30)
+            return INFLATE_BAD_CODE;
+        const InflateLengthEntry& de = inflate_distance_table[dcode];
+        distance = de.base + ((match_word >> (le.extra + dn)) & INFLATE_BIT_MASK[de.extra]);
+        bits_skip(b, le.extra + dn + de.extra);
+    } else {
+        bits_skip(b, le.extra);
+        int32_t dcode;
+        b = decode_slow(b, inflate_dist_code, &dcode);
+        if (dcode < 0 || dcode >= 30)
+            return INFLATE_BAD_CODE;
+        const InflateLengthEntry& de = inflate_distance_table[dcode];
+        distance = de.base + bits_read(b, de.extra);
+    }
+    if (distance > out)
+        return INFLATE_BAD_DISTANCE;
+    copy_match(out, length, distance);
+    out += length;
+    return INFLATE_OK;
+}
+
+// The symbols of one Huffman block, to its end code. Far from a chunk end the
+// fast path takes them in runs; near one, careful_symbol takes one at a time.
+InflateResult inflate_codes_careful(Bits* bits, uint64_t* out_io)
+{
+    Bits b = *bits;
+    uint64_t out = *out_io;
+    InflateResult result;
+    do {
+        result = check_stop(b, out);
+        if (result != INFLATE_OK)
+            break;
+        if (b.position < INFLATE_FAST_POSITION_LIMIT) [[likely]]
+            result = inflate_codes_fast(&b, &out);
+        else
+            result = careful_symbol(b, out);
+    } while (result == INFLATE_OK);
+    *bits = b;
+    *out_io = out;
+    return result == INFLATE_BLOCK_END ? INFLATE_OK : result;
+}
+
+// BTYPE 1 or 2: the block's codes, then its symbols.
+InflateResult inflate_huffman_block(Bits* b, uint64_t* out, uint32_t BTYPE)
+{
+    int32_t HLIT = 288;
+    int32_t HDIST = 32;
+    if (BTYPE == 1) {
+        build_fixed_lengths();
+    } else {
+        int result;
+        *b = read_dynamic_lengths(*b, &HLIT, &HDIST, &result);
+        if (result != 0)
+            return INFLATE_BAD_CODE_LENGTHS;
+    }
+    if (build_block_codes(HLIT, HDIST) != 0)
+        return INFLATE_BAD_CODE_LENGTHS;
+    return inflate_codes_careful(b, out);
+}
+
+const char* corrupt_reason(InflateResult result)
+{
+    switch (result) {
+    case INFLATE_BAD_BLOCK_TYPE: return "reserved deflate block type 3";
+    case INFLATE_BAD_STORED_LENGTH: return "stored block length check failed";
+    case INFLATE_BAD_CODE_LENGTHS: return "bad Huffman code lengths";
+    case INFLATE_BAD_DISTANCE: return "match distance before the start of the data";
+    default: return "bad Huffman code";
+    }
+}
+
+// How the run ends. Corrupt data found after the reader ran dry is the
+// truncation, not a fault of its own; a truncated stream keeps the rows
+// decoded so far, but a picture without a single complete row is a failure,
+// not an empty success.
+int inflate_outcome(InflateResult result, uint64_t out)
+{
+    if (result == INFLATE_STOP)
+        return 0;
+    if (result == INFLATE_OK) {
+        final_flush(out);
+        return 0;
+    }
+    if (result != INFLATE_OUT_OF_DATA && !reader.exhausted)
+        return picture_fail("%s", corrupt_reason(result));
+    final_flush(out);
+    return png.rows_completed > 0 ? 0 : picture_fail("truncated before the first row");
 }
 
 }  // namespace
@@ -451,16 +500,16 @@ void inflate_init_tables()
     uint32_t base = 3;
     int extra = 0;
     for (int s = 257; s <= 285; ++s) {
-        length_table[s - 257] = {uint8_t(extra), uint16_t(base)};
+        inflate_length_table[s - 257] = {uint8_t(extra), uint16_t(base)};
         base += 1u << extra;
         if (s >= 264 && s % 4 == 0)
             ++extra;
     }
-    length_table[285 - 257] = {0, 258};
+    inflate_length_table[285 - 257] = {0, 258};
     base = 1;
     extra = 0;
     for (int code = 0; code < 30; ++code) {
-        distance_table[code] = {uint8_t(extra), uint16_t(base)};
+        inflate_distance_table[code] = {uint8_t(extra), uint16_t(base)};
         base += 1u << extra;
         if (code >= 3 && code % 2 == 1)
             ++extra;
@@ -469,238 +518,25 @@ void inflate_init_tables()
 
 int inflate_run(PngChunkRef first)
 {
-    flush_mark = kInflateSlice;
+    flush_mark = INFLATE_SLICE;
     Bits b = bits_start(first);
     uint64_t out = 0;
-
-    // Corrupt data found after the reader ran dry is the truncation, not a fault of its own.
-#define INFLATE_FAIL()                     \
-    do {                                   \
-        if (reader.exhausted)              \
-            return truncated_result(out);  \
-        return -1;                         \
-    } while (0)
-
-    // Before every symbol: a slice is due, or the reader ran dry. Returns 0 from
-    // the run when it must end here.
-#define INFLATE_CHECK_STOP()                      \
-    do {                                          \
-        if (out >= b.limit) [[unlikely]] {        \
-            if (reader.exhausted)                 \
-                return truncated_result(out);     \
-            if (flush_slice())                    \
-                return 0;                         \
-            b.limit = flush_mark;                 \
-        }                                         \
-    } while (0)
-
     bits_read(b, 16);  // CMF and FLG: not checked
+    InflateResult result = INFLATE_OK;
     uint32_t BFINAL = 0;
-    do {
-        if (reader.exhausted)
-            return truncated_result(out);
+    while (result == INFLATE_OK && BFINAL == 0) {
+        if (reader.exhausted) {
+            result = INFLATE_OUT_OF_DATA;
+            break;
+        }
         BFINAL = bits_read(b, 1);
         uint32_t BTYPE = bits_read(b, 2);
-        if (BTYPE == 0) {
-            b.position = (b.position + 7) & ~int64_t(7);
-            if (b.position >= 0)
-                b = bits_advance(b);
-            uint32_t LEN = bits_read(b, 16);
-            uint32_t NLEN = bits_read(b, 16);
-            if ((LEN ^ NLEN) != 0xFFFF)
-                INFLATE_FAIL();
-            while (LEN > 0) {
-                INFLATE_CHECK_STOP();
-                // Bytes that lie before the base can be taken in place in one go.
-                int64_t run = (-b.position >> 3) - 1;
-                uint64_t room = b.limit - out;
-                uint32_t to = uint32_t(out & kWindowMask);
-                if (run > int64_t(LEN))
-                    run = LEN;
-                if (uint64_t(run) > room)
-                    run = int64_t(room);
-                if (run > int64_t(kWindowSize - to))
-                    run = kWindowSize - to;
-                if (run > 0) {
-                    std::memcpy(window + to, b.base + (b.position >> 3), size_t(run));
-                    b.position += 8 * run;
-                    out += uint64_t(run);
-                    LEN -= uint32_t(run);
-                    continue;
-                }
-                window[to] = uint8_t(bits_read(b, 8));
-                ++out;
-                --LEN;
-            }
-            continue;
-        }
-        if (BTYPE == 3)
-            continue;  // taken as an empty block
-        int32_t HLIT = 288;
-        int32_t HDIST = 32;
-        if (BTYPE == 1) {
-            build_fixed_lengths();
-        } else {
-            int result;
-            b = read_dynamic_lengths(b, &HLIT, &HDIST, &result);
-            if (result != 0)
-                INFLATE_FAIL();
-        }
-        if (build_block_codes(HLIT, HDIST) != 0)
-            INFLATE_FAIL();
-
-        for (;;) {
-            INFLATE_CHECK_STOP();
-            if (b.position < kFastPositionLimit) [[likely]] {
-                // Far enough before the base for an 8-byte load: it holds at least
-                // 57 stream bits, and a literal pair (30) or a match (15 + 5 +
-                // 15 + 13 = 48) cannot reach the base, so no boundary is crossed.
-                uint64_t word = load_le64(b.base + (b.position >> 3)) >> (b.position & 7);
-                uint32_t index = uint32_t(word) & bit_mask[kLitLenLookupBits];
-                int n = litlen_length[index];
-                int32_t symbol;
-                if (n != 0) [[likely]] {
-                    symbol = int32_t(litlen_symbol[index]);
-                } else {
-                    symbol = decode_slow_word(word, litlen_code, &n);
-                    if (symbol < 0)
-                        INFLATE_FAIL();
-                }
-                word >>= n;
-                int used = n;
-                if (symbol < 256) {
-                    window[out & kWindowMask] = uint8_t(symbol);
-                    ++out;
-                    // More literals from the same word while a 9-bit lookup still fits
-                    // in its 57 bits, no flush is due and the code is in the table.
-                    while (used <= kFastWordBits - kLitLenLookupBits) {
-                        index = uint32_t(word) & bit_mask[kLitLenLookupBits];
-                        n = litlen_length[index];
-                        symbol = int32_t(litlen_symbol[index]);
-                        if (out >= b.limit || n == 0 || symbol >= 256)
-                            break;
-                        window[out & kWindowMask] = uint8_t(symbol);
-                        ++out;
-                        word >>= n;
-                        used += n;
-                    }
-                    b.position += used;
-                    continue;
-                }
-                if (symbol == 256) {
-                    b.position += used;
-                    break;
-                }
-                if (symbol > 285)
-                    INFLATE_FAIL();
-                const LengthEntry& le = length_table[symbol - 257];
-                uint32_t length = le.base + (uint32_t(word) & bit_mask[le.extra]);
-                word >>= le.extra;
-                used += le.extra;
-                index = uint32_t(word) & bit_mask[kDistLookupBits];
-                n = dist_length[index];
-                int32_t dcode;
-                if (n != 0) [[likely]] {
-                    dcode = int32_t(dist_symbol[index]);
-                } else {
-                    dcode = decode_slow_word(word, dist_code, &n);
-                    if (dcode < 0)
-                        INFLATE_FAIL();
-                }
-                if (dcode >= 30)
-                    INFLATE_FAIL();
-                word >>= n;
-                used += n;
-                const LengthEntry& de = distance_table[dcode];
-                uint32_t distance = de.base + (uint32_t(word) & bit_mask[de.extra]);
-                word >>= de.extra;
-                used += de.extra;
-                if (distance > out)
-                    INFLATE_FAIL();  // reaches before the first output byte
-                copy_match(out, length, distance);
-                out += length;
-                // Literals that follow the match in the same word.
-                while (used <= kFastWordBits - kLitLenLookupBits) {
-                    index = uint32_t(word) & bit_mask[kLitLenLookupBits];
-                    n = litlen_length[index];
-                    symbol = int32_t(litlen_symbol[index]);
-                    if (out >= b.limit || n == 0 || symbol >= 256)
-                        break;
-                    window[out & kWindowMask] = uint8_t(symbol);
-                    ++out;
-                    word >>= n;
-                    used += n;
-                }
-                b.position += used;
-                continue;
-            }
-            // One load serves this symbol and, after a literal, the next: the
-            // word holds at least 25 stream bits, a code and a 9-bit lookup need 24.
-            const uint32_t word = load_le32(b.base + (b.position >> 3)) >> (b.position & 7);
-            uint32_t index = word & bit_mask[kLitLenLookupBits];
-            int n = litlen_length[index];
-            int32_t symbol;
-            if (n == 0) [[unlikely]] {
-                symbol = decode_slow_word(word, litlen_code, &n);
-                if (symbol < 0)
-                    INFLATE_FAIL();
-            } else {
-                symbol = int32_t(litlen_symbol[index]);
-            }
-            bits_skip(b, n);
-            if (symbol < 256) {
-                window[out & kWindowMask] = uint8_t(symbol);
-                ++out;
-                if (out >= b.limit)
-                    continue;
-                index = (word >> n) & bit_mask[kLitLenLookupBits];
-                int n2 = litlen_length[index];
-                if (n2 == 0)
-                    continue;
-                symbol = int32_t(litlen_symbol[index]);
-                bits_skip(b, n2);
-                if (symbol < 256) {
-                    window[out & kWindowMask] = uint8_t(symbol);
-                    ++out;
-                    continue;
-                }
-            }
-            if (symbol == 256)
-                break;
-            if (symbol > 285)
-                INFLATE_FAIL();
-            // Length extra bits, distance code and distance extra bits take at most
-            // 5 + 6 + 13 = 24 bits: one load holds them all.
-            const LengthEntry& le = length_table[symbol - 257];
-            const uint32_t match_word = load_le32(b.base + (b.position >> 3)) >> (b.position & 7);
-            uint32_t length = le.base + (match_word & bit_mask[le.extra]);
-            uint32_t dindex = (match_word >> le.extra) & bit_mask[kDistLookupBits];
-            int dn = dist_length[dindex];
-            uint32_t distance;
-            if (dn != 0) [[likely]] {
-                int32_t dcode = int32_t(dist_symbol[dindex]);
-                if (dcode >= 30)
-                    INFLATE_FAIL();
-                const LengthEntry& de = distance_table[dcode];
-                distance = de.base + ((match_word >> (le.extra + dn)) & bit_mask[de.extra]);
-                bits_skip(b, le.extra + dn + de.extra);
-            } else {
-                bits_skip(b, le.extra);
-                int32_t dcode;
-                b = decode_slow(b, dist_code, &dcode);
-                if (dcode < 0 || dcode >= 30)
-                    INFLATE_FAIL();
-                const LengthEntry& de = distance_table[dcode];
-                distance = de.base + bits_read(b, de.extra);
-            }
-            if (distance > out)
-                INFLATE_FAIL();  // reaches before the first output byte
-            copy_match(out, length, distance);
-            out += length;
-        }
-    } while (BFINAL == 0);
-#undef INFLATE_CHECK_STOP
-#undef INFLATE_FAIL
-    final_flush(out);
-    return 0;
+        if (BTYPE == 0)
+            result = inflate_stored_block(&b, &out);
+        else if (BTYPE == 3)
+            result = INFLATE_BAD_BLOCK_TYPE;  // reserved (RFC 1951, 3.2.3)
+        else
+            result = inflate_huffman_block(&b, &out, BTYPE);
+    }
+    return inflate_outcome(result, out);
 }

@@ -1,9 +1,11 @@
 // PNG decoding: chunk walk, IHDR / PLTE / tRNS, Adam7 pass set-up, the row
 // stage that undoes the filters, and row output into the window.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "picture/bytes.h"
+#include "picture/formats.h"
 #include "picture/picture.h"
 #include "picture/png/png_internal.h"
 
@@ -15,23 +17,25 @@ namespace {
 
 bool tables_built;
 int32_t paeth_distance[1023];  // |x| for x = -511..511
-uint8_t row_buffer[kPngMaxRowBytes + 1];
+uint8_t row_buffer[PNG_MAX_ROW_BYTES + 1];
 
-// Adam7 geometry by pass counter n (7 = first pass, 0 = not interlaced), 4 bits per n.
-constexpr uint32_t kPassXStart = 0x04020100;
-constexpr uint32_t kPassYStart = 0x00402010;
-constexpr uint32_t kPassXShift = 0x33221100;
-constexpr uint32_t kPassYShift = 0x33322110;
-// Channels per colour type, 4 bits per type.
-constexpr uint32_t kChannels = 0x04021301;
+// Adam7 (PNG standard, section 8.2) by pass 1 to 7; entry 0 serves a picture
+// that is not interlaced.
+constexpr int32_t PNG_ADAM7_X_START[8] = {0, 0, 4, 0, 2, 0, 1, 0};
+constexpr int32_t PNG_ADAM7_Y_START[8] = {0, 0, 0, 4, 0, 2, 0, 1};
+constexpr int32_t PNG_ADAM7_X_STEP[8] = {1, 8, 8, 4, 4, 2, 2, 1};
+constexpr int32_t PNG_ADAM7_Y_STEP[8] = {1, 8, 8, 8, 4, 4, 2, 2};
+// Samples per pixel by colour type (0 for the undefined types).
+constexpr int32_t PNG_CHANNELS[8] = {1, 0, 3, 1, 2, 0, 4, 0};
 
-inline int32_t nibble(uint32_t packed, int32_t n) { return int32_t((packed >> (4 * n)) & 15); }
+// png.pass counts down (7 = first pass, 0 = not interlaced); the tables count passes up.
+inline int32_t adam7_pass(int32_t n) { return n == 0 ? 0 : 8 - n; }
 
 inline bool is_type(const uint8_t* type, const char* name) { return std::memcmp(type, name, 4) == 0; }
 
 inline void put_pixel(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
 
-int32_t channels() { return nibble(kChannels, png.colour_type); }
+int32_t channels() { return PNG_CHANNELS[png.colour_type & 7]; }
 
 int64_t row_length(int64_t pixels)
 {
@@ -71,7 +75,7 @@ inline uint8_t paeth_table(int32_t a, int32_t b, int32_t c)
 
 // Defilters bytes [at, at + n) of the current row in place; row holds the
 // prior row of the pass there, raw bytes of this row before `at`.
-template <bool kTable>
+template <bool USE_TABLE>
 void paeth_span(uint8_t* row, int32_t at, const uint8_t* x, int32_t n, int32_t bpp)
 {
     int32_t k = png.unit;
@@ -80,7 +84,7 @@ void paeth_span(uint8_t* row, int32_t at, const uint8_t* x, int32_t n, int32_t b
         int32_t a = i >= bpp ? row[i - bpp] : 0;
         int32_t b = row[i];
         int32_t c = png.upper_left[k];
-        row[i] = uint8_t(x[j] + (kTable ? paeth_table(a, b, c) : paeth_plain(a, b, c)));
+        row[i] = uint8_t(x[j] + (USE_TABLE ? paeth_table(a, b, c) : paeth_plain(a, b, c)));
         png.upper_left[k] = uint8_t(b);
         k = png.unit_next[k];
     }
@@ -127,7 +131,8 @@ void output_row()
         return;
     const uint8_t* row = row_buffer;
     const int64_t step = int64_t(png.x_step) * 4;
-    uint8_t* p = png.destination + png.y * int64_t(png.pitch) + (png.x_first + int64_t(png.skip_left) * png.x_step) * 4;
+    uint8_t* p = png.window.destination + png.y * int64_t(png.window.pitch) +
+                 (png.x_first + int64_t(png.skip_left) * png.x_step) * 4;
     const uint32_t* pal = decoder_palette;
     const int32_t first = png.skip_left;
     const int32_t last = png.visible;
@@ -180,7 +185,7 @@ void start_row()
 
 void finish_row()
 {
-    if (png.y >= 0 && png.y < png.clip_height)
+    if (png.y >= 0 && png.y < png.window.clip_height)
         output_row();
     ++png.rows_completed;
     png.y += png.y_step;
@@ -191,7 +196,7 @@ void finish_row()
             png_setup_pass();
         } else {
             // Adam7 pass 7 or the only pass is complete: what follows is not picture data.
-            png.filter = kPngRowsDone;
+            png.filter = PNG_ROWS_DONE;
         }
     }
 }
@@ -211,8 +216,8 @@ int start_image(PngChunkRef first)
         for (int32_t i = period; i < 256; ++i)
             decoder_palette[i] = decoder_palette[i & (period - 1)];
     }
-    if (row_length(png.width) > kPngMaxRowBytes)
-        return -1;
+    if (row_length(png.width) > PNG_MAX_ROW_BYTES)
+        return picture_fail("rows longer than %d bytes", int(PNG_MAX_ROW_BYTES));
     png.rows_completed = 0;
     png_setup_pass();
     return inflate_run(first);
@@ -221,22 +226,22 @@ int start_image(PngChunkRef first)
 int read_header(const uint8_t* d, size_t n)
 {
     if (n < 13)
-        return -1;
+        return picture_fail("truncated IHDR");
     int32_t width = int32_t(read_be32(d));
     int32_t height = int32_t(read_be32(d + 4));
     int32_t depth = d[8];
     int32_t type = d[9];
     if (width < 1 || height < 1)
-        return -1;
+        return picture_fail("empty or oversized picture");
     if (depth != 1 && depth != 2 && depth != 4 && depth != 8)
-        return -1;
+        return picture_fail("unsupported bit depth %d", int(depth));
     if (type != 0 && type != 2 && type != 3 && type != 4 && type != 6)
-        return -1;
+        return picture_fail("unknown colour type %d", int(type));
     // Packed samples exist only for grey and palette pictures.
     if (depth < 8 && type != 0 && type != 3)
-        return -1;
+        return picture_fail("bit depth %d with colour type %d", int(depth), int(type));
     if (d[10] != 0 || d[11] != 0 || d[12] > 1)
-        return -1;
+        return picture_fail("unknown compression, filter or interlace method");
     png.width = width;
     png.height = height;
     png.bit_depth = depth;
@@ -293,17 +298,19 @@ void png_init_tables()
 void png_setup_pass()
 {
     int32_t n = png.pass;
-    while (n >= 2 && (nibble(kPassXStart, n) >= png.width || nibble(kPassYStart, n) >= png.height))
+    // Passes that hold no pixel of a small picture are skipped (pass 1 never is).
+    while (n >= 2 && (PNG_ADAM7_X_START[adam7_pass(n)] >= png.width || PNG_ADAM7_Y_START[adam7_pass(n)] >= png.height))
         --n;
+    const int32_t pass = adam7_pass(n);
     png.pass = n;
-    png.x_start = nibble(kPassXStart, n);
-    png.y_start = nibble(kPassYStart, n);
-    png.x_shift = nibble(kPassXShift, n);
-    png.x_step = 1 << png.x_shift;
-    png.y_step = 1 << nibble(kPassYShift, n);
+    png.x_start = PNG_ADAM7_X_START[pass];
+    png.y_start = PNG_ADAM7_Y_START[pass];
+    png.x_step = PNG_ADAM7_X_STEP[pass];
+    png.x_shift = std::countr_zero(uint32_t(png.x_step));
+    png.y_step = PNG_ADAM7_Y_STEP[pass];
     start_row();
     if (png.x_start >= png.width || png.y_start >= png.height) {
-        png.filter = kPngRowsDone;  // pass 7 of a one-row picture is empty
+        png.filter = PNG_ROWS_DONE;  // pass 7 of a one-row picture is empty
         return;
     }
     int64_t pw = (int64_t(png.x_step) - png.x_start + png.width - 1) >> png.x_shift;
@@ -312,12 +319,12 @@ void png_setup_pass()
     png.missing = png.row_bytes;
     std::memset(row_buffer, 0, size_t(png.row_bytes) + 1);
 
-    png.y = int64_t(png.y_offset) + png.y_start;
-    png.y_end = int64_t(png.y_offset) + png.height;
-    int64_t x = int64_t(png.x_offset) + png.x_start;
+    png.y = int64_t(png.window.y_offset) + png.y_start;
+    png.y_end = int64_t(png.window.y_offset) + png.height;
+    int64_t x = int64_t(png.window.x_offset) + png.x_start;
     png.x_first = x;
     int64_t skip = std::max<int64_t>(0, (png.x_step - 1 - x) >> png.x_shift);
-    int64_t visible = std::min<int64_t>(pw, (png.x_step - 1 - x + png.clip_width) >> png.x_shift);
+    int64_t visible = std::min<int64_t>(pw, (png.x_step - 1 - x + png.window.clip_width) >> png.x_shift);
     png.skip_left = int32_t(std::min<int64_t>(skip, pw));
     png.visible = int32_t(std::max<int64_t>(visible, 0));
 }
@@ -326,12 +333,12 @@ void png_filter_rows(const uint8_t* bytes, int32_t count)
 {
     while (count > 0) {
         if (png.filter < 0) {
-            if (png.filter == kPngRowsDone)
+            if (png.filter == PNG_ROWS_DONE)
                 return;
             int32_t type = *bytes++;
             --count;
             if (type >= 5) {
-                png.filter = kPngRowsDone;  // unknown filter: this row and all later ones stay unwritten
+                png.filter = PNG_ROWS_DONE;  // unknown filter: this row and all later ones stay unwritten
                 return;
             }
             png.filter = type;
@@ -347,30 +354,51 @@ void png_filter_rows(const uint8_t* bytes, int32_t count)
     }
 }
 
-int png_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch, int32_t clip_width,
-               int32_t clip_height, int32_t x_offset, int32_t y_offset)
+// The first two bytes decide; png_decode checks the rest of the signature.
+bool png_sniff(ByteView v)
+{
+    static constexpr uint8_t start[2] = {0x89, 0x50};
+    return view_starts_with(v, start, 2);
+}
+
+// The IHDR need not be the first chunk. The walk goes on while more than 16
+// bytes remain from the chunk's start; the 16 it reads are inside.
+void png_probe(ByteView v, int32_t* width, int32_t* height)
+{
+    static constexpr uint8_t signature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
+    if (!view_starts_with(v, signature, 8))
+        return;
+    uint64_t chunk = 8;
+    while (view_has(v, chunk, 17)) {
+        const uint8_t* c = v.data + chunk;
+        if (is_type(c + 4, "IHDR")) {
+            *width = int32_t(read_be32(c + 8));
+            *height = int32_t(read_be32(c + 12));
+            return;
+        }
+        chunk += 12 + uint64_t(read_be32(c));
+    }
+}
+
+int png_decode(ByteView src, const OutputWindow& w)
 {
     static const uint8_t signature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
-    if (source == nullptr || length < 8 || std::memcmp(source, signature, 8) != 0)
-        return -1;
+    const uint8_t* source = src.data;
+    if (!view_has(src, 0, 8) || std::memcmp(source, signature, 8) != 0)
+        return picture_fail("not a PNG signature");
     if (!tables_built) {
         tables_built = true;
         png_init_tables();
     }
     png.transparent_key = 0;
     png.source = source;
-    png.source_length = size_t(length);
-    png.destination = destination;
-    png.pitch = pitch;
-    png.clip_width = clip_width;
-    png.clip_height = clip_height;
-    png.x_offset = x_offset;
-    png.y_offset = y_offset;
+    png.source_length = src.length;
+    png.window = w;
     png.colour_type = -1;  // a tRNS before IHDR has no colour type to apply to
     png.bit_depth = 0;
     palette_count = 0;
 
-    const ByteView v{source, size_t(length)};
+    const ByteView v = src;
     bool have_header = false;
     size_t at = 8;
     while (view_has(v, at, 8)) {
@@ -382,12 +410,12 @@ int png_decode(const uint8_t* source, int32_t length, uint8_t* destination, int3
         const uint8_t* d = source + data;
         if (is_type(type, "IDAT")) {
             if (!have_header)
-                return -1;
+                return picture_fail("image data before IHDR");
             return start_image({data, n});
         }
         if (is_type(type, "IHDR")) {
             if (read_header(d, n) != 0)
-                return -1;
+                return -1;  // read_header said why
             have_header = true;
         } else if (is_type(type, "PLTE")) {
             read_palette(d, n);
@@ -396,7 +424,7 @@ int png_decode(const uint8_t* source, int32_t length, uint8_t* destination, int3
         }
         at = data + declared + 4;
     }
-    return -1;  // no IDAT
+    return picture_fail("no image data");
 }
 
 bool png_next_idat(PngChunkRef chunk, PngChunkRef* next)

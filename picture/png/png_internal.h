@@ -4,10 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "picture/picture.h"
+
 // The inflater hands decompressed bytes over in slices of this size.
-constexpr int32_t kInflateSlice = 16384;
+constexpr int32_t INFLATE_SLICE = 16384;
 // Longest row the row stage holds, in bytes (the row buffer keeps one spare byte).
-constexpr int32_t kPngMaxRowBytes = 65535;
+constexpr int32_t PNG_MAX_ROW_BYTES = 65535;
 
 // One IDAT chunk as the chunk walk found it: data offset in the source and
 // data length, already cut to the bytes the source really holds.
@@ -30,15 +32,10 @@ struct PngState {
     uint32_t transparent_key;  // 0xFFRRGGBB, 0 when none
     uint8_t unit_next[4];      // byte k of a pixel -> index of the next byte of its filter unit
 
-    uint8_t* destination;
-    int32_t pitch;
-    int32_t clip_width;
-    int32_t clip_height;
-    int32_t x_offset;
-    int32_t y_offset;
+    OutputWindow window;
 
     // Row stage cursor.
-    int32_t filter;   // filter type of the current row; -1 before its filter byte; kPngRowsDone after the last row
+    int32_t filter;   // filter type of the current row; -1 before its filter byte; PNG_ROWS_DONE after the last row
     int32_t missing;  // bytes of the current row not yet seen
     int32_t unit;     // index into the filter-unit arrays
     uint8_t upper_left[4];
@@ -57,7 +54,7 @@ struct PngState {
 
 // The row stage's filter value once no further row can be written: the last
 // row of the picture is done, or a row carried an unknown filter type.
-constexpr int32_t kPngRowsDone = -2;
+constexpr int32_t PNG_ROWS_DONE = -2;
 
 extern PngState png;
 
@@ -79,7 +76,7 @@ extern InflateSink inflate_sink;
 // True once nothing the inflater could still produce can become visible.
 inline bool png_rows_finished()
 {
-    return png.filter == kPngRowsDone || (png.y >= png.clip_height && png.pass < 2);
+    return png.filter == PNG_ROWS_DONE || (png.y >= png.window.clip_height && png.pass < 2);
 }
 
 // Decompresses the zlib stream that starts in the IDAT chunk `first` of

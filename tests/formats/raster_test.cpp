@@ -3,6 +3,7 @@
 // against the corpus in conformance_test.cpp.
 #include <vector>
 
+#include "picture/formats.h"
 #include "tests/formats/builders.h"
 
 namespace {
@@ -53,9 +54,8 @@ TEST(Tga, ZeroWidthAndTruncatedData)
     Window win(2, 2);
     Bytes zero = tga_header(2, 24, 0, 0, 1);
     zero.fill(4, 0);
-    EXPECT_EQ(tga_decode(zero.b.data(), int32_t(zero.size()), reinterpret_cast<uint8_t*>(win.px.data()), 8, 2, 2,
-                         0, 0),
-              -1);
+    OutputWindow window{reinterpret_cast<uint8_t*>(win.px.data()), 8, 2, 2, 0, 0};
+    EXPECT_EQ(tga_decode(ByteView{zero.b.data(), zero.size()}, window), -1);
     EXPECT_EQ(win.count(untouched), 4);
 
     // A run whose pixel is cut off, and raw data cut mid-picture.

@@ -100,18 +100,18 @@ TEST(Inflate, CorpusStreamSplitIntoSmallChunks)
 TEST(Inflate, SlicesAndFinalHandOver)
 {
     // Huffman data of exactly two slices: two full slices, then an empty final hand-over.
-    std::vector<uint8_t> data = ramp(2 * kInflateSlice);
-    auto s = slices_of(zlib_wrap(deflate_fixed_literals(data), data), 2 * kInflateSlice - 1);
+    std::vector<uint8_t> data = ramp(2 * INFLATE_SLICE);
+    auto s = slices_of(zlib_wrap(deflate_fixed_literals(data), data), 2 * INFLATE_SLICE - 1);
     ASSERT_EQ(3u, s.size());
-    EXPECT_EQ(size_t(kInflateSlice), s[0].size());
-    EXPECT_EQ(size_t(kInflateSlice), s[1].size());
+    EXPECT_EQ(size_t(INFLATE_SLICE), s[0].size());
+    EXPECT_EQ(size_t(INFLATE_SLICE), s[1].size());
     EXPECT_EQ(0u, s[2].size());
     // A stored block ending on the window's end: the tail goes out in two calls.
-    s = slices_of(zlib_wrap(deflate_stored(data), data), 2 * kInflateSlice - 1);
+    s = slices_of(zlib_wrap(deflate_stored(data), data), 2 * INFLATE_SLICE - 1);
     ASSERT_EQ(3u, s.size());
     EXPECT_EQ(0u, s[2].size());
     // Several slices and a short tail, in order and complete.
-    data = ramp(3 * kInflateSlice + 1000);
+    data = ramp(3 * INFLATE_SLICE + 1000);
     s = slices_of(zlib_wrap(deflate_stored(data), data), uint32_t(data.size()) - 1);
     std::vector<uint8_t> joined;
     for (const auto& part : s)
@@ -159,20 +159,44 @@ TEST(Inflate, StopsOnceNoFurtherRowIsVisible)
 TEST(Inflate, BlockTypesAndStoredLengthCheck)
 {
     std::vector<uint8_t> raw = {0, 0x21};
-    DeflateBits b;
-    b.put(0, 1);
-    b.put(1, 2);
-    b.fixed_literal(0);
-    b.fixed_literal(0x21);
-    b.fixed_literal(256);
-    b.put(1, 1);  // block type 3, final: ends the stream
-    b.put(3, 2);
+    auto fixed_then = [&](uint32_t last_type) {
+        DeflateBits b;
+        b.put(last_type == 4 ? 1 : 0, 1);
+        b.put(1, 2);
+        b.fixed_literal(0);
+        b.fixed_literal(0x21);
+        b.fixed_literal(256);
+        if (last_type != 4) {
+            b.put(1, 1);
+            b.put(last_type, 2);
+            b.align();
+            b.put(0, 16);  // LEN and NLEN of an empty stored block
+            b.put(0xFFFF, 16);
+        }
+        b.put(0xFFFFFFFF, 32);  // more data, so that a failure is not the end of the stream
+        return make_png(png_ihdr(1, 1, 8, 0, 0), {}, zlib_wrap(b.bytes, raw));
+    };
     GuardedWindow win(1, 1);
-    EXPECT_EQ(0, win.decode(make_png(png_ihdr(1, 1, 8, 0, 0), {}, zlib_wrap(b.bytes, raw))));
+    EXPECT_EQ(0, win.decode(fixed_then(4)));  // the fixed block alone, final
     EXPECT_EQ(0xFF212121u, win.at(0, 0));
+    EXPECT_EQ(0, win.decode(fixed_then(0)));  // then an empty stored block
+    EXPECT_STREQ("", picture_error);
+
+    // Block type 3 is reserved (RFC 1951): an error, in one chunk and in
+    // 1-byte chunks (the careful path) alike.
+    for (size_t chunk : {size_t(0), size_t(1)}) {
+        std::vector<uint8_t> file = fixed_then(3);
+        if (chunk)
+            file = rechunk_png(file, {chunk});
+        GuardedWindow w3(1, 1);
+        EXPECT_EQ(-1, w3.decode(file)) << chunk;
+        EXPECT_STREQ("reserved deflate block type 3", picture_error) << chunk;
+        EXPECT_TRUE(w3.margins_intact());
+    }
 
     std::vector<uint8_t> bad = {1, 5, 0, 5, 0, 1, 2, 3, 4, 5};
     EXPECT_EQ(-1, win.decode(make_png(png_ihdr(1, 1, 8, 0, 0), {}, zlib_wrap(bad, raw))));
+    EXPECT_STREQ("stored block length check failed", picture_error);
 }
 
 // Dynamic block header: HLIT - 257, HDIST - 1, then code-length code lengths in order 16, 17, 18, 0, 8, ...
