@@ -275,11 +275,11 @@ const char* thumbcache_bucket_name(uint32_t version, uint32_t cache_type)
     return table && cache_type < count ? table[cache_type] : nullptr;
 }
 
-int thumbcache_read(ByteView view, ThumbcacheFile* out)
+namespace {
+
+// 0 when the bytes start like a cache file this reader knows.
+int check_header(ByteView view)
 {
-    *out = ThumbcacheFile{};
-    out->free_record_offset = -1;
-    out->chain_break_offset = -1;
     if (view.length > size_t(STORE_MAX_FILE_BYTES)) {
         thumbcache_error = "larger than the ceiling on cache files";
         return -1;
@@ -288,19 +288,20 @@ int thumbcache_read(ByteView view, ThumbcacheFile* out)
         thumbcache_error = "not a thumbnail cache (no CMMM header)";
         return -1;
     }
-    const uint32_t version = read_le32(view.data + CACHE_VERSION_AT);
-    if (!is_known_version(version)) {
+    if (!is_known_version(read_le32(view.data + CACHE_VERSION_AT))) {
         thumbcache_error = "unknown thumbnail cache version";
         return -1;
     }
-    out->bytes = static_cast<uint8_t*>(std::malloc(view.length));
-    if (!out->bytes) {
-        thumbcache_error = "out of memory";
-        return -1;
-    }
-    std::memcpy(out->bytes, view.data, view.length);
-    out->size = view.length;
+    return 0;
+}
+
+// Takes over image (checked by check_header) and walks it.
+void read_image(uint8_t* image, size_t size, ThumbcacheFile* out)
+{
+    out->bytes = image;
+    out->size = size;
     const uint8_t* h = out->bytes;
+    const uint32_t version = read_le32(h + CACHE_VERSION_AT);
     out->version = version;
     out->cache_type = read_le32(h + CACHE_TYPE_AT);
     const char* bucket = thumbcache_bucket_name(version, out->cache_type);
@@ -334,6 +335,24 @@ int thumbcache_read(ByteView view, ThumbcacheFile* out)
     // are listed as recovered.
     if (!out->entries_truncated)
         walk(&w, scan_from, out->size, false);
+}
+
+} // namespace
+
+int thumbcache_read(ByteView view, ThumbcacheFile* out)
+{
+    *out = ThumbcacheFile{};
+    out->free_record_offset = -1;
+    out->chain_break_offset = -1;
+    if (check_header(view) != 0)
+        return -1;
+    uint8_t* image = static_cast<uint8_t*>(std::malloc(view.length));
+    if (!image) {
+        thumbcache_error = "out of memory";
+        return -1;
+    }
+    std::memcpy(image, view.data, view.length);
+    read_image(image, view.length, out);
     thumbcache_error = "";
     return 0;
 }
@@ -341,6 +360,8 @@ int thumbcache_read(ByteView view, ThumbcacheFile* out)
 int thumbcache_load(const char* path, ThumbcacheFile* out)
 {
     *out = ThumbcacheFile{};
+    out->free_record_offset = -1;
+    out->chain_break_offset = -1;
     std::FILE* file = sys_fopen(path, "rb");
     if (!file) {
         thumbcache_error = "cannot open the file";
@@ -360,13 +381,18 @@ int thumbcache_load(const char* path, ThumbcacheFile* out)
     }
     const size_t got = std::fread(image, 1, size_t(size), file);
     std::fclose(file);
-    int result = -1;
-    if (got != size_t(size))
+    if (got != size_t(size)) {
+        std::free(image);
         thumbcache_error = "cannot read the file";
-    else
-        result = thumbcache_read(ByteView{image, got}, out);
-    std::free(image);
-    return result;
+        return -1;
+    }
+    if (check_header(ByteView{image, got}) != 0) {
+        std::free(image);
+        return -1;
+    }
+    read_image(image, got, out);
+    thumbcache_error = "";
+    return 0;
 }
 
 void thumbcache_free(ThumbcacheFile* file)

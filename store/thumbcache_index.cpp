@@ -130,21 +130,14 @@ int read_header(ThumbcacheIndex* x, const SlotLayout** layout)
 
 } // namespace
 
-int thumbcache_index_read(ByteView view, ThumbcacheIndex* out)
+namespace {
+
+// Takes over image and reads the index in it; -1 (image freed) when it is
+// no index this reader knows.
+int read_index_image(uint8_t* image, size_t size, ThumbcacheIndex* out)
 {
-    *out = ThumbcacheIndex{};
-    if (view.length > size_t(STORE_MAX_FILE_BYTES)) {
-        thumbcache_error = "larger than the ceiling on cache files";
-        return -1;
-    }
-    out->bytes = static_cast<uint8_t*>(std::malloc(view.length ? view.length : 1));
-    if (!out->bytes) {
-        thumbcache_error = "out of memory";
-        return -1;
-    }
-    if (view.length)
-        std::memcpy(out->bytes, view.data, view.length);
-    out->size = view.length;
+    out->bytes = image;
+    out->size = size;
     const SlotLayout* layout = nullptr;
     if (read_header(out, &layout) != 0) {
         thumbcache_index_free(out);
@@ -187,6 +180,25 @@ int thumbcache_index_read(ByteView view, ThumbcacheIndex* out)
     return 0;
 }
 
+} // namespace
+
+int thumbcache_index_read(ByteView view, ThumbcacheIndex* out)
+{
+    *out = ThumbcacheIndex{};
+    if (view.length > size_t(STORE_MAX_FILE_BYTES)) {
+        thumbcache_error = "larger than the ceiling on cache files";
+        return -1;
+    }
+    uint8_t* image = static_cast<uint8_t*>(std::malloc(view.length ? view.length : 1));
+    if (!image) {
+        thumbcache_error = "out of memory";
+        return -1;
+    }
+    if (view.length)
+        std::memcpy(image, view.data, view.length);
+    return read_index_image(image, view.length, out);
+}
+
 int thumbcache_index_load(const char* path, ThumbcacheIndex* out)
 {
     *out = ThumbcacheIndex{};
@@ -201,14 +213,20 @@ int thumbcache_index_load(const char* path, ThumbcacheIndex* out)
         thumbcache_error = size < 0 ? "cannot read the file" : "larger than the ceiling on cache files";
         return -1;
     }
-    std::vector<uint8_t> image(size_t(size) + 1);
-    const size_t got = std::fread(image.data(), 1, size_t(size), file);
+    uint8_t* image = static_cast<uint8_t*>(std::malloc(size_t(size) + 1));
+    if (!image) {
+        std::fclose(file);
+        thumbcache_error = "out of memory";
+        return -1;
+    }
+    const size_t got = std::fread(image, 1, size_t(size), file);
     std::fclose(file);
     if (got != size_t(size)) {
+        std::free(image);
         thumbcache_error = "cannot read the file";
         return -1;
     }
-    return thumbcache_index_read(ByteView{image.data(), got}, out);
+    return read_index_image(image, got, out);
 }
 
 void thumbcache_index_free(ThumbcacheIndex* index)
