@@ -323,6 +323,8 @@ void read_image(uint8_t* image, size_t size, ThumbcacheFile* out)
     const size_t first = out->first_entry_offset;
     size_t scan_from = CACHE_HEADER_BYTES;
     if (first >= CACHE_HEADER_BYTES && first <= out->size) {
+        // Records before a first entry other than 24 are no longer on the chain.
+        walk(&w, CACHE_HEADER_BYTES, first, false);
         size_t stop = out->first_available_offset;
         if (stop > out->size)
             stop = out->size;  // the chain runs to the end of the file

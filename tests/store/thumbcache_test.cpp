@@ -333,6 +333,23 @@ TEST(ThumbcacheDamage, HeaderOffsetsOutsideTheFile)
     }
 }
 
+TEST(ThumbcacheDamage, RecordsBeforeTheFirstEntryAreRecovered)
+{
+    ThumbcacheSpec spec;
+    spec.records = typical_records(21);
+    spec.version = 21;
+    std::vector<uint32_t> offsets;
+    fixture::write_thumbcache(spec, &offsets);
+    spec.first_entry = offsets[2];
+    Read r(fixture::write_thumbcache(spec));
+    ASSERT_EQ(r.result, 0);
+    ASSERT_EQ(r.f.count, 4);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(r.f.entries[i].offset, offsets[size_t(i)]);
+        EXPECT_EQ(r.f.entries[i].recovered, i < 2);
+    }
+}
+
 // Every cut and every single-byte change of a small cache reads without a
 // read outside the file (the sanitizer build checks the reads themselves).
 TEST(ThumbcacheDamage, EveryTruncationAndByteFlipStaysInside)
