@@ -1,0 +1,104 @@
+#pragma once
+// Explorer's thumbnail and icon caches (thumbcache_*.db, iconcache_*.db):
+// a 24-byte header, then CMMM records one after the other, each with an
+// identifier, padding and the stored picture. One ThumbcacheFile owns the
+// bytes of one file; several can be open at once.
+#include <cstddef>
+#include <cstdint>
+
+#include "picture/bytes.h"
+
+// Records we list per file. A 512 MiB file of the smallest records would
+// hold 11 million; real caches hold a few thousand.
+constexpr int32_t THUMBCACHE_MAX_ENTRIES = 1 << 20;
+
+// Larger data is kept as an entry but without a payload view: Windows'
+// largest bucket (2560 px) stores JPEGs of well under 4 MiB.
+constexpr uint32_t THUMBCACHE_MAX_PAYLOAD_BYTES = uint32_t(64) << 20;
+
+// Bucket names of all versions fit in this many bytes, NUL included.
+constexpr int THUMBCACHE_BUCKET_NAME_BYTES = 16;
+
+// Cache types of the largest table (version 32); the index keeps one offset
+// per type.
+constexpr int THUMBCACHE_MAX_TYPES = 14;
+
+enum ThumbcacheKind {
+    THUMBCACHE_NEITHER,
+    THUMBCACHE_CACHE,  // CMMM at 0
+    THUMBCACHE_INDEX,  // IMMM at 0 or 4
+};
+
+// What the bytes are, by content alone.
+ThumbcacheKind thumbcache_kind(ByteView bytes);
+
+enum ThumbcacheFormat {
+    THUMBCACHE_NO_DATA,  // data size 0
+    THUMBCACHE_BMP,
+    THUMBCACHE_JPEG,
+    THUMBCACHE_PNG,
+    THUMBCACHE_UNKNOWN,  // other bytes, or data beyond THUMBCACHE_MAX_PAYLOAD_BYTES
+};
+
+// "none", "bmp", "jpeg", "png", "unknown".
+const char* thumbcache_format_name(ThumbcacheFormat format);
+
+struct ThumbcacheEntry {
+    uint64_t offset;       // of the record in the file
+    uint32_t entry_size;   // as stored (the record may end in a few zero bytes)
+    uint64_t hash;         // ThumbnailCacheId
+    ByteView identifier;   // UTF-16LE as stored, no NUL
+    uint32_t padding_size;
+    uint32_t data_size;    // as stored
+    ByteView payload;      // the data; empty beyond THUMBCACHE_MAX_PAYLOAD_BYTES
+    ThumbcacheFormat format;
+    int has_dimensions;    // width and height are fields of this layout
+    uint32_t width, height;
+    uint64_t data_checksum;  // as stored; its algorithm is not known
+    uint64_t header_checksum_stored;
+    uint64_t header_checksum_computed;
+    int header_checksum_ok;
+    int recovered;  // 0 on the chain from the first-entry offset; 1 found by resynchronising
+};
+
+struct ThumbcacheFile {
+    uint8_t* bytes;  // the whole file, owned
+    size_t size;
+    uint32_t version;
+    uint32_t cache_type;
+    char bucket[THUMBCACHE_BUCKET_NAME_BYTES];  // "32", "256", "sr", ...; "?" beyond the table
+    uint32_t first_entry_offset;
+    uint32_t first_available_offset;
+    int has_header_count;  // versions 20 and 21 only
+    uint32_t header_count;  // as stored; Windows 7 does not always keep it right
+    int64_t free_record_offset;  // the free-space record, -1 when absent
+    int64_t chain_break_offset;  // where the chain first failed, -1 when intact
+    int entries_truncated;  // THUMBCACHE_MAX_ENTRIES reached
+    ThumbcacheEntry* entries;  // in file order
+    int32_t count;
+};
+
+// Why the last thumbcache_read or thumbcache_load returned -1.
+extern const char* thumbcache_error;
+
+// Copies the file image and walks it; 0, or -1 with thumbcache_error. Any
+// file with a known header reads: damaged records are skipped, and the
+// records behind them are found again.
+int thumbcache_read(ByteView file, ThumbcacheFile* out);
+int thumbcache_load(const char* path, ThumbcacheFile* out);
+void thumbcache_free(ThumbcacheFile* file);
+
+// "32" for cache type 1 of version 32, nullptr outside the version's table.
+const char* thumbcache_bucket_name(uint32_t version, uint32_t cache_type);
+
+// The hash as 16 lowercase hex digits and a NUL.
+void thumbcache_hash_text(uint64_t hash, char out[17]);
+
+// The identifier narrowed as catalog names are: the low byte of each UTF-16
+// unit up to the first that is 0, cut to out_size - 1 bytes. Returns the
+// bytes written (NUL excluded).
+int32_t thumbcache_identifier_narrow(ByteView identifier, char* out, int32_t out_size);
+
+// The identifier as UTF-8 (unpaired surrogates become U+FFFD), cut at a
+// character boundary to fit out_size - 1 bytes. Returns the bytes written.
+int32_t thumbcache_identifier_utf8(ByteView identifier, char* out, int32_t out_size);
