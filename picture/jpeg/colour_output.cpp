@@ -73,51 +73,51 @@ void jpeg_init_colour_tables()
         gb += cb_green;
         b += cb_blue;
     }
-    std::memset(jpeg_mcu_samples + kJpegMaxMcuBlocks * 64, 0, 2 * 64 * sizeof(int32_t));
+    std::memset(jpeg.mcu_samples + JPEG_MAX_MCU_BLOCKS * 64, 0, 2 * 64 * sizeof(int32_t));
 }
 
 void ycbcr_block_output(int32_t x, int32_t y, int32_t* samples)
 {
-    const int32_t H0 = jpeg_out_H[0], V0 = jpeg_out_V[0];
-    const int32_t log2H0 = jpeg_out_log2H[0], log2V0 = jpeg_out_log2V[0];
-    const int32_t* cb = samples + kJpegMaxMcuBlocks * 64;  // zero blocks for grey output
+    const int32_t H0 = jpeg.out_H[0], V0 = jpeg.out_V[0];
+    const int32_t log2H0 = jpeg.out_log2H[0], log2V0 = jpeg.out_log2V[0];
+    const int32_t* cb = samples + JPEG_MAX_MCU_BLOCKS * 64;  // zero blocks for grey output
     const int32_t* cr = cb + 64;
     int32_t Hb = 1, Vb = 1, log2Hb = 0, log2Vb = 0;
     int32_t Hr = 1, Vr = 1, log2Hr = 0, log2Vr = 0;
-    if (jpeg_out_components > 1) {
+    if (jpeg.out_components > 1) {
         cb = samples + 64 * H0 * V0;
-        Hb = jpeg_out_H[1];
-        Vb = jpeg_out_V[1];
-        log2Hb = jpeg_out_log2H[1];
-        log2Vb = jpeg_out_log2V[1];
-        if (jpeg_out_components > 2) {
+        Hb = jpeg.out_H[1];
+        Vb = jpeg.out_V[1];
+        log2Hb = jpeg.out_log2H[1];
+        log2Vb = jpeg.out_log2V[1];
+        if (jpeg.out_components > 2) {
             cr = cb + 64 * Hb * Vb;
-            Hr = jpeg_out_H[2];
-            Vr = jpeg_out_V[2];
-            log2Hr = jpeg_out_log2H[2];
-            log2Vr = jpeg_out_log2V[2];
+            Hr = jpeg.out_H[2];
+            Vr = jpeg.out_V[2];
+            log2Hr = jpeg.out_log2H[2];
+            log2Vr = jpeg.out_log2V[2];
         }
     }
     const bool simple_chroma = Hb == 1 && Vb == 1 && Hr == 1 && Vr == 1;
     if (simple_chroma)
         convert_chroma(cb, cr);
 
-    const uint32_t right = uint32_t(jpeg_right_bound), bottom = uint32_t(jpeg_bottom_bound);
-    const int64_t pitch = jpeg_window.pitch;
+    const uint32_t right = uint32_t(jpeg.right_bound), bottom = uint32_t(jpeg.bottom_bound);
+    const int64_t pitch = jpeg.window.pitch;
     const int32_t* Yblock = samples;
     for (int32_t by = 0; by < V0 * 8; by += 8) {
-        const uint32_t r0 = uint32_t(jpeg_window.y_offset) + uint32_t(y) + uint32_t(by);
+        const uint32_t r0 = uint32_t(jpeg.window.y_offset) + uint32_t(y) + uint32_t(by);
         if (r0 >= bottom) {
             Yblock += 64 * H0;
             continue;
         }
         const uint32_t h = bottom - r0 < 8 ? bottom - r0 : 8;
         for (int32_t bx = 0; bx < H0 * 8; bx += 8, Yblock += 64) {
-            const uint32_t c0 = uint32_t(jpeg_window.x_offset) + uint32_t(x) + uint32_t(bx);
+            const uint32_t c0 = uint32_t(jpeg.window.x_offset) + uint32_t(x) + uint32_t(bx);
             if (c0 >= right)
                 continue;
             const uint32_t w = right - c0 < 8 ? right - c0 : 8;
-            uint8_t* row = jpeg_window.destination + pitch * int64_t(int32_t(r0)) + 4 * int64_t(c0);
+            uint8_t* row = jpeg.window.destination + pitch * int64_t(int32_t(r0)) + 4 * int64_t(c0);
             for (uint32_t i = 0; i < h; ++i, row += pitch) {
                 uint32_t* out = reinterpret_cast<uint32_t*>(row);
                 const int32_t* Y = Yblock + 8 * i;

@@ -301,19 +301,19 @@ TEST(JpegHook, ReplacementReceivesEveryMcuInRasterOrder)
 void output_mcu(std::vector<uint32_t>& buf, int32_t width, int32_t height, int32_t components, int32_t H0,
                 int32_t V0)
 {
-    jpeg_window = {reinterpret_cast<uint8_t*>(buf.data()), width * 4, width, height, 0, 0};
-    jpeg_right_bound = width;
-    jpeg_bottom_bound = height;
-    jpeg_out_components = components;
-    jpeg_out_H[0] = H0;
-    jpeg_out_V[0] = V0;
-    jpeg_out_log2H[0] = H0 == 2 ? 1 : 0;
-    jpeg_out_log2V[0] = V0 == 2 ? 1 : 0;
+    jpeg.window = {reinterpret_cast<uint8_t*>(buf.data()), width * 4, width, height, 0, 0};
+    jpeg.right_bound = width;
+    jpeg.bottom_bound = height;
+    jpeg.out_components = components;
+    jpeg.out_H[0] = H0;
+    jpeg.out_V[0] = V0;
+    jpeg.out_log2H[0] = H0 == 2 ? 1 : 0;
+    jpeg.out_log2V[0] = V0 == 2 ? 1 : 0;
     for (int c = 1; c < 3; ++c) {
-        jpeg_out_H[c] = jpeg_out_V[c] = 1;
-        jpeg_out_log2H[c] = jpeg_out_log2V[c] = 0;
+        jpeg.out_H[c] = jpeg.out_V[c] = 1;
+        jpeg.out_log2H[c] = jpeg.out_log2V[c] = 0;
     }
-    ycbcr_block_output(0, 0, jpeg_mcu_samples);
+    ycbcr_block_output(0, 0, jpeg.mcu_samples);
 }
 
 TEST(JpegColour, GreyLevelsAndClamping)
@@ -323,7 +323,7 @@ TEST(JpegColour, GreyLevelsAndClamping)
     const int32_t levels[] = {-300, -129, -128, -1, 0, 1, 100, 126, 127, 128, 300};
     const uint32_t want[] = {0, 0, 0, 127, 128, 129, 228, 254, 255, 255, 255};
     for (int n = 0; n < 64; ++n)
-        jpeg_mcu_samples[n] = int32_t(uint32_t(levels[n % 11]) << 22);
+        jpeg.mcu_samples[n] = int32_t(uint32_t(levels[n % 11]) << 22);
     std::vector<uint32_t> buf(64, kSentinel);
     output_mcu(buf, 8, 8, 1, 1, 1);
     for (int n = 0; n < 64; ++n) {
@@ -337,10 +337,10 @@ TEST(JpegColour, ChromaOfA420McuCoversTwoByTwoPixels)
     REQUIRE_CJPEG();
     decode_guarded(cjpeg(8, 8, ""));
     for (int n = 0; n < 4 * 64; ++n)
-        jpeg_mcu_samples[n] = 0;  // mid grey luma
+        jpeg.mcu_samples[n] = 0;  // mid grey luma
     for (int n = 0; n < 64; ++n) {
-        jpeg_mcu_samples[4 * 64 + n] = int32_t(uint32_t(n - 32) << 22);  // Cb
-        jpeg_mcu_samples[5 * 64 + n] = int32_t(uint32_t(32 - n) << 22);  // Cr
+        jpeg.mcu_samples[4 * 64 + n] = int32_t(uint32_t(n - 32) << 22);  // Cb
+        jpeg.mcu_samples[5 * 64 + n] = int32_t(uint32_t(32 - n) << 22);  // Cr
     }
     std::vector<uint32_t> buf(17 * 16, kSentinel);
     output_mcu(buf, 17, 16, 3, 2, 2);
@@ -403,15 +403,13 @@ TEST(JpegHuffman, SlowPathOnAStandardTable)
     REQUIRE_CJPEG();
     // A baseline picture leaves the standard luminance DC table in table 0.
     ASSERT_EQ(decode_guarded(cjpeg(8, 8, "")).rc, 0);
-    int32_t symbol = -1, length = -1;
-    jpeg_huff_decode_slow(0, 16, 0x0000, &symbol, &length);  // code 00: category 0
-    EXPECT_EQ(symbol, 0);
+    const JpegHuffmanTable& t = jpeg.huffman[0];
+    int32_t length = -1;
+    EXPECT_EQ(jpeg_huff_decode_slow(t, 0x0000, &length), 0);  // code 00: category 0
     EXPECT_EQ(length, 2);
-    jpeg_huff_decode_slow(0, 16, 0xFF00 >> 1 << 1 & 0xFF80, &symbol, &length);  // 111111110: category 11
-    EXPECT_EQ(symbol, 11);
+    EXPECT_EQ(jpeg_huff_decode_slow(t, 0xFF00, &length), 11);  // 111111110: category 11
     EXPECT_EQ(length, 9);
-    jpeg_huff_decode_slow(0, 16, 0xFFFF, &symbol, &length);  // no such code
-    EXPECT_EQ(symbol, 0);
+    EXPECT_EQ(jpeg_huff_decode_slow(t, 0xFFFF, &length), 0);  // no such code
     EXPECT_EQ(length, 16);
 }
 
