@@ -147,6 +147,21 @@ constexpr std::array<uint8_t, 64> jpeg_make_row_bit()
 }
 constexpr std::array<uint8_t, 64> JPEG_ROW_BIT = jpeg_make_row_bit();
 
+// Which vector instructions the transform and the colour output use: chosen
+// once by jpeg_choose_simd (AVX2 where the processor has it, else SSE2 on
+// x86-64, else none); tests set it to compare the paths, which give the
+// same pixels.
+#if defined(__x86_64__) || defined(_M_X64)
+#define JPEG_X86_64 1
+#else
+#define JPEG_X86_64 0
+#endif
+constexpr int32_t JPEG_SIMD_SCALAR = 0;
+constexpr int32_t JPEG_SIMD_SSE2 = 1;
+constexpr int32_t JPEG_SIMD_AVX2 = 2;
+extern int32_t jpeg_simd;
+void jpeg_choose_simd();
+
 void jpeg_init_tables();
 void jpeg_init_colour_tables();  // colour_output.cpp, called by jpeg_init_tables
 

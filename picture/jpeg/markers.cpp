@@ -457,6 +457,7 @@ void jpeg_init_tables()
                               sizeof JPEG_ANNEX_K_AC_LUMINANCE, sizeof JPEG_ANNEX_K_AC_CHROMINANCE};
     for (int i = 0; i < 4; ++i)
         build_huffman(annex_k[i], annex_k_bytes[i], sizes[i] - 17, i >= 2);
+    jpeg_choose_simd();
     jpeg_init_colour_tables();
 }
 

@@ -171,13 +171,12 @@ TEST(JpegModes, NonInterleavedSequentialIsShownInColour)
     EXPECT_TRUE(coloured);
 }
 
-TEST(JpegModes, LaterPictureWithoutTablesUsesTheEarlierOnes)
+// The picture without the segments of one marker code before its scan.
+std::vector<uint8_t> without_segments(const std::vector<uint8_t>& full, uint8_t code)
 {
-    REQUIRE_CJPEG();
-    const std::vector<uint8_t> full = cjpeg(32, 24, "");
     std::vector<uint8_t> stripped;
     for (size_t pos = 0; pos < full.size();) {
-        if (pos >= 2 && full[pos] == 0xFF && full[pos + 1] == 0xC4) {
+        if (pos >= 2 && full[pos] == 0xFF && full[pos + 1] == code) {
             pos += 2 + (size_t(full[pos + 2]) << 8 | full[pos + 3]);
             continue;
         }
@@ -189,10 +188,42 @@ TEST(JpegModes, LaterPictureWithoutTablesUsesTheEarlierOnes)
         stripped.insert(stripped.end(), full.begin() + long(pos), full.begin() + long(pos + len));
         pos += len;
     }
-    ASSERT_EQ(find_marker(stripped, 0xC4), 0u);
-    const Decoded a = decode_guarded(full), b = decode_guarded(stripped);
-    ASSERT_EQ(b.rc, 0);
-    EXPECT_EQ(a.pixels, b.pixels);
+    return stripped;
+}
+
+// Tables stay built from one picture to the next (identical segments are not
+// rebuilt), but a picture uses only those it defines; missing Huffman tables
+// 0 and 1 are the Annex K ones, which Motion-JPEG frames leave out. So every
+// picture decodes the same after any other.
+TEST(JpegTables, APictureDecodesTheSameAfterAnyOther)
+{
+    REQUIRE_CJPEG();
+    const std::vector<uint8_t> standard = cjpeg(32, 24, "");
+    const std::vector<uint8_t> optimised = cjpeg(40, 24, "-optimize -quality 95");
+    const std::vector<std::vector<uint8_t>> pictures = {
+        standard,
+        without_segments(standard, 0xC4),
+        optimised,
+        without_segments(optimised, 0xDB),  // no quantisation table: every sample mid grey
+        cjpeg(24, 40, "-quality 30 -sample 1x1 -optimize"),
+        cjpeg(33, 20, "-progressive"),
+        cjpeg(16, 16, "-grayscale -optimize -restart 1"),
+    };
+    ASSERT_EQ(find_marker(pictures[1], 0xC4), 0u);
+    std::vector<Decoded> alone;
+    for (const std::vector<uint8_t>& p : pictures) {
+        decode_guarded(p);
+        alone.push_back(decode_guarded(p));
+        ASSERT_EQ(alone.back().rc, 0);
+    }
+    EXPECT_EQ(alone[1].pixels, alone[0].pixels);
+    for (uint32_t p : alone[3].pixels)
+        ASSERT_EQ(p, 0xFF808080u);
+    for (size_t a = 0; a < pictures.size(); ++a)
+        for (size_t b = 0; b < pictures.size(); ++b) {
+            decode_guarded(pictures[a]);
+            EXPECT_EQ(decode_guarded(pictures[b]).pixels, alone[b].pixels) << b << " after " << a;
+        }
 }
 
 // A frame header met after the first scan of a progressive picture cannot
@@ -411,6 +442,63 @@ TEST(JpegHuffman, SlowPathOnAStandardTable)
     EXPECT_EQ(length, 9);
     EXPECT_EQ(jpeg_huff_decode_slow(t, 0xFFFF, &length), 0);  // no such code
     EXPECT_EQ(length, 16);
+}
+
+}  // namespace
+
+namespace {
+
+// Each vector path the processor has (SSE2, AVX2) against the scalar one, bit
+// for bit: whole decodes of every sampling and mode, damaged copies whose
+// coefficients reach the extremes, and transforms of random 32-bit blocks.
+TEST(JpegSimd, EveryPathGivesTheSamePixels)
+{
+    REQUIRE_CJPEG();
+    std::vector<std::vector<uint8_t>> pictures;
+    for (const char* options : {"-sample 2x2", "-sample 1x1", "-sample 2x1", "-sample 1x2", "-grayscale",
+                                "-progressive", "-restart 1 -sample 2x2", "-quality 100 -sample 1x1"})
+        for (int32_t size : {21, 96})
+            pictures.push_back(cjpeg(size + 12, size, options));
+    uint32_t state = 77;
+    for (size_t i = 0; i < 16; i += 2) {
+        std::vector<uint8_t> damaged = pictures[i];
+        for (int k = 0; k < 12; ++k) {
+            state = state * 1664525u + 1013904223u;
+            damaged[damaged.size() / 2 + (state >> 8) % (damaged.size() / 2 - 2)] ^= uint8_t(1 << (state >> 29));
+        }
+        pictures.push_back(damaged);
+    }
+    decode_guarded(pictures[0]);  // the decoder has chosen its path
+    const int32_t chosen = jpeg_simd;
+    for (size_t i = 0; i < pictures.size(); ++i) {
+        jpeg_simd = JPEG_SIMD_SCALAR;
+        const Decoded want = decode_guarded(pictures[i]);
+        for (int32_t path = JPEG_SIMD_SSE2; path <= chosen; ++path) {
+            jpeg_simd = path;
+            const Decoded got = decode_guarded(pictures[i]);
+            EXPECT_EQ(got.rc, want.rc);
+            EXPECT_TRUE(got.guard_intact);
+            EXPECT_EQ(got.pixels, want.pixels) << "picture " << i << " path " << path;
+        }
+    }
+    for (int trial = 0; trial < 300; ++trial) {
+        alignas(32) int32_t want[64], got[64];
+        for (int32_t& v : want) {
+            state = state * 1664525u + 1013904223u;
+            v = int32_t(trial % 3 == 0 ? state : state >> (state & 15));
+        }
+        jpeg_simd = JPEG_SIMD_SCALAR;
+        std::memcpy(got, want, sizeof want);
+        idct_8x8(want, 0xFF);
+        for (int32_t path = JPEG_SIMD_SSE2; path <= chosen; ++path) {
+            int32_t block[64];
+            std::memcpy(block, got, sizeof got);
+            jpeg_simd = path;
+            idct_8x8(block, 0xFF);
+            ASSERT_EQ(std::memcmp(block, want, sizeof want), 0) << "trial " << trial << " path " << path;
+        }
+    }
+    jpeg_simd = chosen;
 }
 
 }  // namespace
