@@ -10,6 +10,10 @@
 
 #include "picture/jpeg/jpeg_internal.h"
 
+#if JPEG_X86_64
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // Local copies keep the reader in registers: it is passed by value to the
@@ -152,15 +156,28 @@ inline void start_eob_run(BitReader& b, int32_t r)
     eob_run -= 1;
 }
 
+// A string instruction or a memset call costs more than the block's worth of
+// stores.
+inline void clear_block(int32_t* block)
+{
+#if JPEG_X86_64
+    const __m128i zero = _mm_setzero_si128();
+    for (int n = 0; n < 64; n += 4)
+        _mm_store_si128(reinterpret_cast<__m128i*>(block + n), zero);
+#else
+    std::memset(block, 0, 64 * sizeof(int32_t));
+#endif
+}
+
 // Direct mode: the scan is complete (Ss 0, Se 63, no approximation), so
 // coefficients go dequantised straight into the natural-order sample block.
 inline void decode_block_direct(BitReader& b, int32_t j, int32_t* block)
 {
     const JpegScanSlot& slot = jpeg.slots[j];
-    const int32_t* q = slot.quant;
+    const int32_t* q = slot.quant_zz;
     need(b, 32);
     const int32_t dc = decode_dc(b, *slot.dc, j);
-    std::memset(block, 0, 64 * sizeof(int32_t));
+    clear_block(block);
     block[0] = int32_t(uint32_t(dc) * uint32_t(q[0]));
     uint32_t row_mask = 1;
     if (eob_run > 0) {
@@ -175,13 +192,12 @@ inline void decode_block_direct(BitReader& b, int32_t j, int32_t* block)
                 // Code and extra bits read at once; the same steps as below.
                 k += (e >> 8) & 127;
                 if (k > 63) {
-                    skip(b, e & 15);
+                    skip(b, (e >> 4) & 15);
                     break;
                 }
-                skip(b, (e & 15) + ((e >> 4) & 15));
-                const int32_t n = JPEG_ZIGZAG[size_t(k)];
+                skip(b, e & 15);
                 row_mask |= JPEG_ROW_BIT[size_t(k)];
-                block[n] = int32_t(uint32_t(e >> 16) * uint32_t(q[n]));
+                block[JPEG_ZIGZAG[size_t(k)]] = int32_t(uint32_t(e >> 16) * uint32_t(q[k]));
                 k += 1;
                 continue;
             }
@@ -194,9 +210,8 @@ inline void decode_block_direct(BitReader& b, int32_t j, int32_t* block)
                 if (k > 63)
                     break;
                 const int32_t v = extend(take_bits(b, size), size);
-                const int32_t n = JPEG_ZIGZAG[size_t(k)];
                 row_mask |= JPEG_ROW_BIT[size_t(k)];
-                block[n] = int32_t(uint32_t(v) * uint32_t(q[n]));
+                block[JPEG_ZIGZAG[size_t(k)]] = int32_t(uint32_t(v) * uint32_t(q[k]));
                 k += 1;
             } else if (r < 15) {
                 start_eob_run(b, r);
@@ -249,10 +264,10 @@ void decode_block_coefficients(BitReader& b, int32_t j, int16_t* c)
             if (e != 0) {
                 k += (e >> 8) & 127;
                 if (k > Se) {
-                    skip(b, e & 15);
+                    skip(b, (e >> 4) & 15);
                     return;
                 }
-                skip(b, (e & 15) + ((e >> 4) & 15));
+                skip(b, e & 15);
                 c[k] = int16_t(uint32_t(e >> 16) << Al);
                 k += 1;
                 continue;

@@ -39,9 +39,9 @@ struct JpegHuffmanTable {
     // at most 10 bits, 0 past fast_fill.
     uint16_t fast[1024];
     // AC tables: where code and extra bits together fit the 10 looked-at bits,
-    // the decoded step at once: value << 16 | run << 8 | extra bits << 4 |
-    // code length, with run 64 for an end of block (the run leaves the block);
-    // 0 where the normal path must decode.
+    // the decoded step at once: value << 16 | run << 8 | code length << 4 |
+    // code and extra bits length, with run 64 for an end of block (the run
+    // leaves the block); 0 where the normal path must decode.
     int32_t fast_ac[1024];
     // The segment bytes the table was built from (class byte, counts,
     // symbols), so that an identical table in the next picture is kept.
@@ -57,7 +57,8 @@ struct JpegScanSlot {
     // (what a first picture in a fresh process would get).
     const JpegHuffmanTable* dc;
     const JpegHuffmanTable* ac;
-    const int32_t* quant;
+    const int32_t* quant;     // natural order
+    const int32_t* quant_zz;  // the same in zigzag order
     int16_t* plane;        // start of the component's plane in the coefficient store
     int32_t plane_width;   // in blocks
     int32_t plane_height;
@@ -79,6 +80,7 @@ struct JpegState {
     // Tables; a DQT whose bytes equal the ones a table was built from keeps it.
     JpegHuffmanTable huffman[8];
     int32_t quant[4][64];
+    int32_t quant_zz[4][64];
     uint8_t quant_built_from[4][129];
     int32_t quant_built_length[4];
     bool huffman_defined[8];  // by a segment of this call

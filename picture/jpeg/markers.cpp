@@ -157,9 +157,9 @@ void build_fast_ac(JpegHuffmanTable& t)
         if (s == 0) {
             // End of block, or a run of 16 zeros; other EOB runs take the normal path.
             if (r == 0)
-                t.fast_ac[peek] = 64 << 8 | L;
+                t.fast_ac[peek] = 64 << 8 | L << 4 | L;
             else if (r == 15)
-                t.fast_ac[peek] = 15 << 8 | L;
+                t.fast_ac[peek] = 15 << 8 | L << 4 | L;
             continue;
         }
         if (L + s > 10)
@@ -167,7 +167,7 @@ void build_fast_ac(JpegHuffmanTable& t)
         int32_t v = (peek >> (10 - L - s)) & ((1 << s) - 1);
         if (v < (1 << (s - 1)))
             v -= (1 << s) - 1;
-        t.fast_ac[peek] = int32_t(uint32_t(v) << 16) | r << 8 | s << 4 | L;
+        t.fast_ac[peek] = int32_t(uint32_t(v) << 16) | r << 8 | L << 4 | (L + s);
     }
 }
 
@@ -275,6 +275,7 @@ SegmentResult parse_dqt(int64_t* position, int32_t Lq)
             if (row != 0)
                 v = int32_t(uint32_t(uint64_t(int64_t(v) * JPEG_AAN_SCALE[row]) >> 24));
             jpeg.quant[Tq][n] = v;
+            jpeg.quant_zz[Tq][k] = v;
         }
         if (!same) {
             std::memcpy(jpeg.quant_built_from[Tq], bytes, size_t(1 + size));
@@ -440,6 +441,7 @@ void jpeg_setup_component_slots(const int32_t* component, int32_t n)
         s.V = c.V;
         s.Tq = c.Tq;
         s.quant = jpeg.quant_defined[c.Tq] ? jpeg.quant[c.Tq] : JPEG_ZERO_QUANT;
+        s.quant_zz = jpeg.quant_defined[c.Tq] ? jpeg.quant_zz[c.Tq] : JPEG_ZERO_QUANT;
         s.xshift = jpeg.log2maxH - c.log2H + 3;
         s.yshift = jpeg.log2maxV - c.log2V + 3;
         jpeg.out_H[j] = c.H;
