@@ -224,10 +224,42 @@ inline void decode_block_direct(BitReader& b, int32_t j, int32_t* block)
     idct_8x8(block, row_mask);
 }
 
-void refine_band(BitReader& b, int16_t* c, int32_t k, int16_t p1, int16_t m1)
+// Bit k set where zigzag coefficient k of the store block is nonzero.
+inline uint64_t nonzero_mask(const int16_t* c)
 {
-    for (; k <= jpeg.Se; ++k) {
-        if (c[k] != 0 && take_bit(b))
+#if JPEG_X86_64
+    const __m128i zero = _mm_setzero_si128();
+    uint64_t zeros = 0;
+    for (int i = 0; i < 4; ++i) {
+        const __m128i a = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 16 * i)), zero);
+        const __m128i b = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 16 * i + 8)), zero);
+        zeros |= uint64_t(uint32_t(_mm_movemask_epi8(_mm_packs_epi16(a, b)))) << (16 * i);
+    }
+    return ~zeros;
+#else
+    uint64_t mask = 0;
+    for (int k = 0; k < 64; ++k)
+        mask |= uint64_t(c[k] != 0) << k;
+    return mask;
+#endif
+}
+
+// Bits k to Se.
+inline uint64_t band_from(int32_t k, int32_t Se)
+{
+    if (k > Se)
+        return 0;
+    const uint64_t to_Se = Se == 63 ? ~uint64_t(0) : (uint64_t(2) << Se) - 1;
+    return to_Se & ~((uint64_t(1) << k) - 1);
+}
+
+// One correction bit for each nonzero coefficient of mask, in order.
+inline void correct(BitReader& b, int16_t* c, uint64_t mask, int16_t p1, int16_t m1)
+{
+    while (mask != 0) {
+        const int32_t k = __builtin_ctzll(mask);
+        mask &= mask - 1;
+        if (take_bit(b))
             c[k] = int16_t(c[k] + (c[k] < 0 ? m1 : p1));
     }
 }
@@ -250,9 +282,11 @@ void decode_block_coefficients(BitReader& b, int32_t j, int16_t* c)
         }
     }
     int32_t k = jpeg.Ss > 1 ? jpeg.Ss : 1;
+    // Refinement scans correct the coefficients already nonzero.
+    uint64_t nonzero = Ah != 0 ? nonzero_mask(c) : 0;
     if (eob_run > 0) {
         if (Ah != 0)
-            refine_band(b, c, k, p1, m1);
+            correct(b, c, nonzero & band_from(k, Se), p1, m1);
         eob_run -= 1;
         return;
     }
@@ -288,7 +322,7 @@ void decode_block_coefficients(BitReader& b, int32_t j, int16_t* c)
         if (s == 0 && r < 15) {
             start_eob_run(b, r);
             if (Ah != 0)
-                refine_band(b, c, k, p1, m1);
+                correct(b, c, nonzero & band_from(k, Se), p1, m1);
             return;
         }
         if (s == 0 && Ah == 0) {
@@ -304,20 +338,17 @@ void decode_block_coefficients(BitReader& b, int32_t j, int16_t* c)
         int16_t val = 0;
         if (s != 0)
             val = take_bit(b) ? p1 : m1;
-        while (k <= Se) {
-            if (c[k] != 0) {
-                if (take_bit(b))
-                    c[k] = int16_t(c[k] + (c[k] < 0 ? m1 : p1));
-            } else {
-                r -= 1;
-                if (r < 0)
-                    break;
-            }
-            k += 1;
+        const uint64_t band = band_from(k, Se);
+        uint64_t zeros = ~nonzero & band;
+        for (int32_t i = 0; i < r && zeros != 0; ++i)
+            zeros &= zeros - 1;
+        const int32_t stop = zeros != 0 ? __builtin_ctzll(zeros) : Se + 1;
+        correct(b, c, nonzero & band & (stop > 63 ? ~uint64_t(0) : (uint64_t(1) << stop) - 1), p1, m1);
+        if (val != 0 && stop <= Se) {
+            c[stop] = val;
+            nonzero |= uint64_t(1) << stop;
         }
-        if (val != 0 && k <= Se)
-            c[k] = val;
-        k += 1;
+        k = stop + 1;
     }
 }
 

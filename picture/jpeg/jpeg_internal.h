@@ -43,6 +43,7 @@ struct JpegHuffmanTable {
     // code and extra bits length, with run 64 for an end of block (the run
     // leaves the block); 0 where the normal path must decode.
     int32_t fast_ac[1024];
+    bool fast_ac_ready;
     // The segment bytes the table was built from (class byte, counts,
     // symbols), so that an identical table in the next picture is kept.
     uint8_t built_from[17 + 256];

@@ -141,10 +141,9 @@ void clear_huffman(JpegHuffmanTable& t)
     t.symbol_count = 0;
     t.fast_fill = 0;
     t.built_length = 0;
+    t.fast_ac_ready = false;
     for (int L = 0; L < 16; ++L)
         t.limit[L] = t.value_offset[L] = 0;
-    std::memset(t.fast, 0, sizeof t.fast);
-    std::memset(t.fast_ac, 0, sizeof t.fast_ac);
 }
 
 void build_fast_ac(JpegHuffmanTable& t)
@@ -169,11 +168,14 @@ void build_fast_ac(JpegHuffmanTable& t)
             v -= (1 << s) - 1;
         t.fast_ac[peek] = int32_t(uint32_t(v) << 16) | r << 8 | L << 4 | (L + s);
     }
+    t.fast_ac_ready = true;
 }
 
 // Builds table t from its class byte, counts and symbols (bytes, already
 // known to be inside the source); -1 when the codes overfill the fast table.
-int build_huffman(JpegHuffmanTable& t, const uint8_t* bytes, int32_t total, bool ac)
+// The AC lookup is built when a scan first needs it: progressive pictures
+// define tables for each scan, and refinement scans never use it.
+int build_huffman(JpegHuffmanTable& t, const uint8_t* bytes, int32_t total)
 {
     clear_huffman(t);
     std::memcpy(t.counts, bytes + 1, 16);
@@ -200,8 +202,8 @@ int build_huffman(JpegHuffmanTable& t, const uint8_t* bytes, int32_t total, bool
         t.symbol_count += n;
         code = (code + n) * 2;
     }
-    if (ac)
-        build_fast_ac(t);
+    // Entries past the codes of up to 10 bits stay 0: the normal path decodes there.
+    std::memset(t.fast + t.fast_fill, 0, sizeof(uint16_t) * size_t(1024 - t.fast_fill));
     std::memcpy(t.built_from, bytes, size_t(17 + total));
     t.built_length = 17 + total;
     return 0;
@@ -235,7 +237,7 @@ SegmentResult parse_dht(int64_t* position, int32_t Lh)
         // Most caches repeat one set of tables in every picture: the same bytes
         // give the same table, so it is kept.
         const bool same = t.built_length == 17 + total && std::memcmp(t.built_from, bytes, size_t(17 + total)) == 0;
-        if (!same && build_huffman(t, bytes, total, index >= 4) != 0)
+        if (!same && build_huffman(t, bytes, total) != 0)
             return SEGMENT_REJECTED;
         jpeg.huffman_defined[index] = true;
         pos += 17 + total;
@@ -361,6 +363,10 @@ SegmentResult prepare_scan(const int32_t* component)
         JpegScanSlot& s = jpeg.slots[j];
         s.dc = jpeg.huffman_defined[s.Td] ? &jpeg.huffman[s.Td] : default_huffman(s.Td);
         s.ac = jpeg.huffman_defined[s.Ta + 4] ? &jpeg.huffman[s.Ta + 4] : default_huffman(s.Ta + 4);
+        // Scans that decode new AC coefficients read the AC lookup.
+        JpegHuffmanTable& ac = jpeg.huffman[s.Ta + 4];
+        if (jpeg.huffman_defined[s.Ta + 4] && !ac.fast_ac_ready && jpeg.Ah == 0 && jpeg.Se > 0)
+            build_fast_ac(ac);
     }
 
     int32_t blocks = 0;
@@ -458,7 +464,9 @@ void jpeg_init_tables()
     const int32_t sizes[4] = {sizeof JPEG_ANNEX_K_DC_LUMINANCE, sizeof JPEG_ANNEX_K_DC_CHROMINANCE,
                               sizeof JPEG_ANNEX_K_AC_LUMINANCE, sizeof JPEG_ANNEX_K_AC_CHROMINANCE};
     for (int i = 0; i < 4; ++i)
-        build_huffman(annex_k[i], annex_k_bytes[i], sizes[i] - 17, i >= 2);
+        build_huffman(annex_k[i], annex_k_bytes[i], sizes[i] - 17);
+    build_fast_ac(annex_k[2]);
+    build_fast_ac(annex_k[3]);
     jpeg_choose_simd();
     jpeg_init_colour_tables();
 }
