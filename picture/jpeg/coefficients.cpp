@@ -45,10 +45,16 @@ void jpeg_final_pass()
                 for (int32_t by = 0; by < s.V; ++by) {
                     for (int32_t bx = 0; bx < s.H; ++bx, block += 64) {
                         const int16_t* c = jpeg_store_block(s, (y >> s.yshift) + by, (x >> s.xshift) + bx);
-                        for (int32_t n = 0; n < 64; ++n)
-                            block[n] = int32_t(uint32_t(int32_t(c[JPEG_NATURAL_TO_ZIGZAG[size_t(n)]])) *
-                                               uint32_t(s.quant[n]));
-                        idct_8x8(block, 0xFF);
+                        // Only the nonzero coefficients: progressive blocks are sparse,
+                        // and their row mask lets the transform take its shortcuts.
+                        jpeg_clear_block(block);
+                        uint32_t row_mask = 1;
+                        for (uint64_t m = jpeg_nonzero_mask(c); m != 0; m &= m - 1) {
+                            const int32_t k = __builtin_ctzll(m);
+                            block[JPEG_ZIGZAG[size_t(k)]] = int32_t(uint32_t(int32_t(c[k])) * uint32_t(s.quant_zz[k]));
+                            row_mask |= JPEG_ROW_BIT[size_t(k)];
+                        }
+                        idct_8x8(block, row_mask);
                     }
                 }
             }

@@ -10,9 +10,6 @@
 
 #include "picture/jpeg/jpeg_internal.h"
 
-#if JPEG_X86_64
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -156,19 +153,6 @@ inline void start_eob_run(BitReader& b, int32_t r)
     eob_run -= 1;
 }
 
-// A string instruction or a memset call costs more than the block's worth of
-// stores.
-inline void clear_block(int32_t* block)
-{
-#if JPEG_X86_64
-    const __m128i zero = _mm_setzero_si128();
-    for (int n = 0; n < 64; n += 4)
-        _mm_store_si128(reinterpret_cast<__m128i*>(block + n), zero);
-#else
-    std::memset(block, 0, 64 * sizeof(int32_t));
-#endif
-}
-
 // Direct mode: the scan is complete (Ss 0, Se 63, no approximation), so
 // coefficients go dequantised straight into the natural-order sample block.
 inline void decode_block_direct(BitReader& b, int32_t j, int32_t* block)
@@ -177,7 +161,7 @@ inline void decode_block_direct(BitReader& b, int32_t j, int32_t* block)
     const int32_t* q = slot.quant_zz;
     need(b, 32);
     const int32_t dc = decode_dc(b, *slot.dc, j);
-    clear_block(block);
+    jpeg_clear_block(block);
     block[0] = int32_t(uint32_t(dc) * uint32_t(q[0]));
     uint32_t row_mask = 1;
     if (eob_run > 0) {
@@ -224,26 +208,6 @@ inline void decode_block_direct(BitReader& b, int32_t j, int32_t* block)
     idct_8x8(block, row_mask);
 }
 
-// Bit k set where zigzag coefficient k of the store block is nonzero.
-inline uint64_t nonzero_mask(const int16_t* c)
-{
-#if JPEG_X86_64
-    const __m128i zero = _mm_setzero_si128();
-    uint64_t zeros = 0;
-    for (int i = 0; i < 4; ++i) {
-        const __m128i a = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 16 * i)), zero);
-        const __m128i b = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 16 * i + 8)), zero);
-        zeros |= uint64_t(uint32_t(_mm_movemask_epi8(_mm_packs_epi16(a, b)))) << (16 * i);
-    }
-    return ~zeros;
-#else
-    uint64_t mask = 0;
-    for (int k = 0; k < 64; ++k)
-        mask |= uint64_t(c[k] != 0) << k;
-    return mask;
-#endif
-}
-
 // Bits k to Se.
 inline uint64_t band_from(int32_t k, int32_t Se)
 {
@@ -283,7 +247,7 @@ void decode_block_coefficients(BitReader& b, int32_t j, int16_t* c)
     }
     int32_t k = jpeg.Ss > 1 ? jpeg.Ss : 1;
     // Refinement scans correct the coefficients already nonzero.
-    uint64_t nonzero = Ah != 0 ? nonzero_mask(c) : 0;
+    uint64_t nonzero = Ah != 0 ? jpeg_nonzero_mask(c) : 0;
     if (eob_run > 0) {
         if (Ah != 0)
             correct(b, c, nonzero & band_from(k, Se), p1, m1);

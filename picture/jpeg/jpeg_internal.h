@@ -200,3 +200,43 @@ inline int16_t* jpeg_store_block(const JpegScanSlot& s, int32_t row, int32_t col
 // matches no length reads as symbol 0 of length 16.
 int32_t jpeg_huff_decode_slow(const JpegHuffmanTable& t, uint32_t top16, int32_t* length);
 void idct_8x8(int32_t* block, uint32_t row_mask);
+
+#if JPEG_X86_64
+#include <emmintrin.h>
+#else
+#include <cstring>
+#endif
+
+// A string instruction or a memset call costs more than the block's worth of
+// stores.
+inline void jpeg_clear_block(int32_t* block)
+{
+#if JPEG_X86_64
+    const __m128i zero = _mm_setzero_si128();
+    for (int n = 0; n < 64; n += 4)
+        _mm_store_si128(reinterpret_cast<__m128i*>(block + n), zero);
+#else
+    std::memset(block, 0, 64 * sizeof(int32_t));
+#endif
+}
+
+// Bit k set where zigzag coefficient k of the store block is nonzero.
+inline uint64_t jpeg_nonzero_mask(const int16_t* c)
+{
+#if JPEG_X86_64
+    const __m128i zero = _mm_setzero_si128();
+    uint64_t zeros = 0;
+    for (int i = 0; i < 4; ++i) {
+        const __m128i a = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 16 * i)), zero);
+        const __m128i b = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 16 * i + 8)), zero);
+        zeros |= uint64_t(uint32_t(_mm_movemask_epi8(_mm_packs_epi16(a, b)))) << (16 * i);
+    }
+    return ~zeros;
+#else
+    uint64_t mask = 0;
+    for (int k = 0; k < 64; ++k)
+        mask |= uint64_t(c[k] != 0) << k;
+    return mask;
+#endif
+}
+
