@@ -171,18 +171,23 @@ inline void decode_block_direct(BitReader& b, int32_t j, int32_t* block)
         int32_t k = 1;
         while (k <= 63) {
             need(b, 32);
-            const int32_t e = t.fast_ac[b.bits >> 54];
+            int32_t e = t.fast_ac[b.bits >> 54];
             if (e != 0) {
                 // Code and extra bits read at once; the same steps as below.
-                k += (e >> 8) & 127;
-                if (k > 63) {
-                    skip(b, (e >> 4) & 15);
-                    break;
+                // Each takes at most 10 of the 32 bits, so three fit one refill.
+                for (int32_t steps = 3; e != 0; e = t.fast_ac[b.bits >> 54]) {
+                    k += (e >> 8) & 127;
+                    if (k > 63) {
+                        skip(b, (e >> 4) & 15);
+                        break;
+                    }
+                    skip(b, e & 15);
+                    row_mask |= JPEG_ROW_BIT[size_t(k)];
+                    block[JPEG_ZIGZAG[size_t(k)]] = int32_t(uint32_t(e >> 16) * uint32_t(q[k]));
+                    k += 1;
+                    if (--steps == 0 || k > 63)
+                        break;
                 }
-                skip(b, e & 15);
-                row_mask |= JPEG_ROW_BIT[size_t(k)];
-                block[JPEG_ZIGZAG[size_t(k)]] = int32_t(uint32_t(e >> 16) * uint32_t(q[k]));
-                k += 1;
                 continue;
             }
             const int32_t symbol = decode_symbol(b, t);
