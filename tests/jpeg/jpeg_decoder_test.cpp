@@ -1,5 +1,6 @@
 // The decoder's own rules: header checks and data-model limits, mode choice,
 // the output window, the block-output hook, the transform and the tables.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -447,6 +448,29 @@ TEST(JpegHuffman, SlowPathOnAStandardTable)
 }  // namespace
 
 namespace {
+
+// A scan cut off in its data: the call succeeds, MCU rows whose data lies
+// well before the cut decode as in the whole file, and the reader, which
+// supplies zero bytes past the end, stops within an MCU of it: the last rows
+// keep what the window held.
+TEST(JpegData, TruncatedScanKeepsWhatWasDecoded)
+{
+    REQUIRE_CJPEG();
+    for (const char* options : {"-sample 2x2", "-sample 1x1 -restart 1", "-grayscale"}) {
+        SCOPED_TRACE(options);
+        const std::vector<uint8_t> full = cjpeg(64, 128, options);
+        const Decoded whole = decode_guarded(full);
+        ASSERT_EQ(whole.rc, 0);
+        const std::vector<uint8_t> cut(full.begin(), full.begin() + long(full.size() * 7 / 10));
+        const Decoded d = decode_guarded(cut);
+        EXPECT_EQ(d.rc, 0);
+        EXPECT_TRUE(d.guard_intact);
+        const size_t row = 64;
+        EXPECT_TRUE(std::equal(d.pixels.begin(), d.pixels.begin() + long(row * 32), whole.pixels.begin()));
+        for (size_t i = row * 112; i < d.pixels.size(); ++i)
+            ASSERT_EQ(d.pixels[i], kSentinel) << "pixel " << i;
+    }
+}
 
 // Each vector path the processor has (SSE2, AVX2) against the scalar one, bit
 // for bit: whole decodes of every sampling and mode, damaged copies whose
