@@ -228,8 +228,9 @@ inline void correct(BitReader& b, int16_t* c, uint64_t mask, int16_t p1, int16_t
     while (mask != 0) {
         const int32_t k = __builtin_ctzll(mask);
         mask &= mask - 1;
-        if (take_bit(b))
-            c[k] = int16_t(c[k] + (c[k] < 0 ? m1 : p1));
+        // Without a branch on the bit, which is as likely 0 as 1.
+        const int32_t bit = take_bit(b);
+        c[k] = int16_t(c[k] + ((c[k] < 0 ? m1 : p1) & -bit));
     }
 }
 
