@@ -155,8 +155,10 @@ inline void start_eob_run(BitReader& b, int32_t r)
 
 // Direct mode: the scan is complete (Ss 0, Se 63, no approximation), so
 // coefficients go dequantised straight into the natural-order sample block.
-inline void decode_block_direct(BitReader& b, int32_t j, int32_t* block)
+inline void decode_block_direct(BitReader& b, int32_t j, int32_t* block, bool transposed)
 {
+    // The AVX2 transform reads the block transposed: storing it so saves a transpose.
+    const int32_t* zz = transposed ? JPEG_ZIGZAG_TRANSPOSED.data() : JPEG_ZIGZAG.data();
     const JpegScanSlot& slot = jpeg.slots[j];
     const int32_t* q = slot.quant_zz;
     need(b, 32);
@@ -183,7 +185,7 @@ inline void decode_block_direct(BitReader& b, int32_t j, int32_t* block)
                     }
                     skip(b, e & 15);
                     row_mask |= JPEG_ROW_BIT[size_t(k)];
-                    block[JPEG_ZIGZAG[size_t(k)]] = int32_t(uint32_t(e >> 16) * uint32_t(q[k]));
+                    block[zz[k]] = int32_t(uint32_t(e >> 16) * uint32_t(q[k]));
                     k += 1;
                     if (--steps == 0 || k > 63)
                         break;
@@ -200,7 +202,7 @@ inline void decode_block_direct(BitReader& b, int32_t j, int32_t* block)
                     break;
                 const int32_t v = extend(take_bits(b, size), size);
                 row_mask |= JPEG_ROW_BIT[size_t(k)];
-                block[JPEG_ZIGZAG[size_t(k)]] = int32_t(uint32_t(v) * uint32_t(q[k]));
+                block[zz[k]] = int32_t(uint32_t(v) * uint32_t(q[k]));
                 k += 1;
             } else if (r < 15) {
                 start_eob_run(b, r);
@@ -210,7 +212,10 @@ inline void decode_block_direct(BitReader& b, int32_t j, int32_t* block)
             }
         }
     }
-    idct_8x8(block, row_mask);
+    if (transposed)
+        idct_8x8_from_transposed(block, row_mask);
+    else
+        idct_8x8(block, row_mask);
 }
 
 // Bits k to Se.
@@ -382,6 +387,7 @@ int64_t jpeg_decode_scan(int64_t position)
     int32_t expected = 0xD0;
     const int64_t length = jpeg.source_length;
     const bool direct = jpeg.coefficients == nullptr;
+    const bool transposed = jpeg_simd == JPEG_SIMD_AVX2;
     for (int32_t y = 0; y < jpeg.height; y += jpeg.mcu_height) {
         for (int32_t x = 0; x < jpeg.width; x += jpeg.mcu_width) {
             // An MCU is begun only while its data starts less than 4 bytes past
@@ -393,7 +399,7 @@ int64_t jpeg_decode_scan(int64_t position)
                 for (int32_t j = 0; j < jpeg.Ns; ++j) {
                     const int32_t blocks = jpeg.slots[j].H * jpeg.slots[j].V;
                     for (int32_t i = 0; i < blocks; ++i, block += 64)
-                        decode_block_direct(b, j, block);
+                        decode_block_direct(b, j, block, transposed);
                 }
                 jpeg_block_output(x, y, jpeg.mcu_samples);
             } else {

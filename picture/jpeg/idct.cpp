@@ -240,6 +240,18 @@ template <int s>
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(block + 8 * r), v[r]);
 }
 
+[[gnu::target("avx2")]] void idct_8x8_avx2_from_transposed(int32_t* block)
+{
+    __m256i v[8];
+    for (int r = 0; r < 8; ++r)
+        v[r] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 8 * r));
+    idct_1d_avx2(v);
+    transpose_8x8_avx2(v);
+    idct_1d_avx2(v);
+    for (int r = 0; r < 8; ++r)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(block + 8 * r), v[r]);
+}
+
 #endif
 
 }  // namespace
@@ -278,4 +290,23 @@ void idct_8x8(int32_t* block, uint32_t row_mask)
     }
 #endif
     idct_8x8_scalar(v, row_mask);
+}
+
+void idct_8x8_from_transposed(int32_t* block, uint32_t row_mask)
+{
+    uint32_t* v = reinterpret_cast<uint32_t*>(block);
+    if ((row_mask & 0xFF) == 1) {
+        // Row 0 stands in column 0 here; its transform becomes every row.
+        idct_1d(v, 8);
+        uint32_t row[8];
+        for (int c = 0; c < 8; ++c)
+            row[c] = v[8 * c];
+        for (int r = 0; r < 8; ++r)
+            for (int c = 0; c < 8; ++c)
+                v[8 * r + c] = row[c];
+        return;
+    }
+#if JPEG_X86_64
+    idct_8x8_avx2_from_transposed(block);
+#endif
 }

@@ -131,6 +131,16 @@ constexpr std::array<int32_t, 64> jpeg_make_zigzag()
 }
 constexpr std::array<int32_t, 64> JPEG_ZIGZAG = jpeg_make_zigzag();
 
+// Zigzag index -> index in a transposed block (row and column swapped).
+constexpr std::array<int32_t, 64> jpeg_make_zigzag_transposed()
+{
+    std::array<int32_t, 64> t{};
+    for (int k = 0; k < 64; ++k)
+        t[std::size_t(k)] = (JPEG_ZIGZAG[std::size_t(k)] & 7) * 8 + (JPEG_ZIGZAG[std::size_t(k)] >> 3);
+    return t;
+}
+constexpr std::array<int32_t, 64> JPEG_ZIGZAG_TRANSPOSED = jpeg_make_zigzag_transposed();
+
 constexpr std::array<int32_t, 64> jpeg_make_natural_to_zigzag()
 {
     std::array<int32_t, 64> n{};
@@ -200,6 +210,10 @@ inline int16_t* jpeg_store_block(const JpegScanSlot& s, int32_t row, int32_t col
 // matches no length reads as symbol 0 of length 16.
 int32_t jpeg_huff_decode_slow(const JpegHuffmanTable& t, uint32_t top16, int32_t* length);
 void idct_8x8(int32_t* block, uint32_t row_mask);
+// The same transform of a block stored transposed (as the AVX2 path reads
+// it, which saves it a transpose); row_mask still names rows of the
+// untransposed block. Only for jpeg_simd == JPEG_SIMD_AVX2.
+void idct_8x8_from_transposed(int32_t* block, uint32_t row_mask);
 
 #if JPEG_X86_64
 #include <emmintrin.h>
