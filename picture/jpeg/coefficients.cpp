@@ -37,6 +37,9 @@ void jpeg_final_pass()
     const int32_t all[JPEG_MAX_COMPONENTS] = {0, 1, 2, 3};
     jpeg_setup_component_slots(all, jpeg.Nf);
     const int32_t step_x = jpeg.components[0].H * 8, step_y = jpeg.components[0].V * 8;
+    // The AVX2 transform reads blocks transposed, which saves it a transpose.
+    const bool transposed = jpeg_simd == JPEG_SIMD_AVX2;
+    const int32_t* zz = transposed ? JPEG_ZIGZAG_TRANSPOSED.data() : JPEG_ZIGZAG.data();
     for (int32_t y = 0; y < jpeg.height; y += step_y) {
         for (int32_t x = 0; x < jpeg.width; x += step_x) {
             int32_t* block = jpeg.mcu_samples;
@@ -51,10 +54,13 @@ void jpeg_final_pass()
                         uint32_t row_mask = 1;
                         for (uint64_t m = jpeg_nonzero_mask(c); m != 0; m &= m - 1) {
                             const int32_t k = __builtin_ctzll(m);
-                            block[JPEG_ZIGZAG[size_t(k)]] = int32_t(uint32_t(int32_t(c[k])) * uint32_t(s.quant_zz[k]));
+                            block[zz[k]] = int32_t(uint32_t(int32_t(c[k])) * uint32_t(s.quant_zz[k]));
                             row_mask |= JPEG_ROW_BIT[size_t(k)];
                         }
-                        idct_8x8(block, row_mask);
+                        if (transposed)
+                            idct_8x8_from_transposed(block, row_mask);
+                        else
+                            idct_8x8(block, row_mask);
                     }
                 }
             }

@@ -269,16 +269,21 @@ void decode_block_coefficients(BitReader& b, int32_t j, int16_t* c)
     while (k <= Se) {
         need(b, 32);
         if (Ah == 0) {
-            const int32_t e = t.fast_ac[b.bits >> 54];
+            int32_t e = t.fast_ac[b.bits >> 54];
             if (e != 0) {
-                k += (e >> 8) & 127;
-                if (k > Se) {
-                    skip(b, (e >> 4) & 15);
-                    return;
+                // As in direct mode: up to three table-decoded steps per refill.
+                for (int32_t steps = 3; e != 0; e = t.fast_ac[b.bits >> 54]) {
+                    k += (e >> 8) & 127;
+                    if (k > Se) {
+                        skip(b, (e >> 4) & 15);
+                        return;
+                    }
+                    skip(b, e & 15);
+                    c[k] = int16_t(uint32_t(e >> 16) << Al);
+                    k += 1;
+                    if (--steps == 0 || k > Se)
+                        break;
                 }
-                skip(b, e & 15);
-                c[k] = int16_t(uint32_t(e >> 16) << Al);
-                k += 1;
                 continue;
             }
         }
