@@ -10,7 +10,6 @@
 
 #include "picture/jpeg/jpeg_internal.h"
 
-
 namespace {
 
 // Local copies keep the reader in registers: it is passed by value to the
