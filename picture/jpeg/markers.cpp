@@ -142,32 +142,42 @@ void clear_huffman(JpegHuffmanTable& t)
     t.fast_fill = 0;
     t.built_length = 0;
     t.fast_ac_ready = false;
+    std::memset(t.counts, 0, sizeof t.counts);
     for (int L = 0; L < 16; ++L)
         t.limit[L] = t.value_offset[L] = 0;
 }
 
+// Run by run over the codes of up to 10 bits: a code of length L owns
+// 2^(10 - L) entries, which its s extra bits split into runs of one value.
 void build_fast_ac(JpegHuffmanTable& t)
 {
-    for (int32_t peek = 0; peek < 1024; ++peek) {
-        t.fast_ac[peek] = 0;
-        if (peek >= t.fast_fill)
-            continue;
-        const int32_t L = t.fast[peek] >> 8, r = (t.fast[peek] >> 4) & 15, s = t.fast[peek] & 15;
-        if (s == 0) {
-            // End of block, or a run of 16 zeros; other EOB runs take the normal path.
-            if (r == 0)
-                t.fast_ac[peek] = 64 << 8 | L << 4 | L;
-            else if (r == 15)
-                t.fast_ac[peek] = 15 << 8 | L << 4 | L;
-            continue;
+    int32_t at = 0, index = 0;
+    for (int32_t L = 1; L <= 10; ++L) {
+        for (int32_t n = 0; n < t.counts[L - 1]; ++n, ++index) {
+            const int32_t symbol = t.symbols[index], r = symbol >> 4, s = symbol & 15;
+            const int32_t run = 1 << (10 - L);
+            if (at + run > 1024)  // never for a table build_huffman accepted
+                break;
+            if (s == 0 || L + s > 10) {
+                // End of block, or a run of 16 zeros; other EOB runs and
+                // codes whose extra bits do not fit take the normal path.
+                const int32_t entry = s != 0 ? 0 : r == 0 ? (64 << 8 | L << 4 | L) : r == 15 ? (15 << 8 | L << 4 | L) : 0;
+                for (int32_t i = 0; i < run; ++i)
+                    t.fast_ac[at + i] = entry;
+            } else {
+                const int32_t part = 1 << (10 - L - s);
+                for (int32_t bits = 0; bits < (1 << s); ++bits) {
+                    const int32_t v = bits < (1 << (s - 1)) ? bits - ((1 << s) - 1) : bits;
+                    const int32_t entry = int32_t(uint32_t(v) << 16) | r << 8 | L << 4 | (L + s);
+                    for (int32_t i = 0; i < part; ++i)
+                        t.fast_ac[at + bits * part + i] = entry;
+                }
+            }
+            at += run;
         }
-        if (L + s > 10)
-            continue;
-        int32_t v = (peek >> (10 - L - s)) & ((1 << s) - 1);
-        if (v < (1 << (s - 1)))
-            v -= (1 << s) - 1;
-        t.fast_ac[peek] = int32_t(uint32_t(v) << 16) | r << 8 | L << 4 | (L + s);
     }
+    for (; at < 1024; ++at)
+        t.fast_ac[at] = 0;
     t.fast_ac_ready = true;
 }
 
