@@ -1,6 +1,5 @@
 // JPEG decoder entry: the marker loop, the frame, table and scan headers,
 // the choice between direct and coefficient mode.
-#include <cstdlib>
 #include <cstring>
 
 #include "picture/bytes.h"
@@ -161,7 +160,8 @@ void build_fast_ac(JpegHuffmanTable& t)
             if (s == 0 || L + s > 10) {
                 // End of block, or a run of 16 zeros; other EOB runs and
                 // codes whose extra bits do not fit take the normal path.
-                const int32_t entry = s != 0 ? 0 : r == 0 ? (64 << 8 | L << 4 | L) : r == 15 ? (15 << 8 | L << 4 | L) : 0;
+                const int32_t step = s != 0 ? 0 : r == 0 ? 64 : r == 15 ? 15 : 0;
+                const int32_t entry = step != 0 ? (step << 8 | L << 4 | L) : 0;
                 for (int32_t i = 0; i < run; ++i)
                     t.fast_ac[at + i] = entry;
             } else {
