@@ -307,6 +307,17 @@ void idct_8x8_from_transposed(int32_t* block, uint32_t row_mask)
         return;
     }
 #if JPEG_X86_64
-    idct_8x8_avx2_from_transposed(block);
+    if (jpeg_simd == JPEG_SIMD_AVX2) {
+        idct_8x8_avx2_from_transposed(block);
+        return;
+    }
 #endif
+    // Only the AVX2 path is given transposed blocks; any other transposes back.
+    for (int r = 0; r < 8; ++r)
+        for (int c = r + 1; c < 8; ++c) {
+            const uint32_t t = v[8 * r + c];
+            v[8 * r + c] = v[8 * c + r];
+            v[8 * c + r] = t;
+        }
+    idct_8x8_scalar(v, 0xFF);
 }

@@ -212,7 +212,8 @@ int32_t jpeg_huff_decode_slow(const JpegHuffmanTable& t, uint32_t top16, int32_t
 void idct_8x8(int32_t* block, uint32_t row_mask);
 // The same transform of a block stored transposed (as the AVX2 path reads
 // it, which saves it a transpose); row_mask still names rows of the
-// untransposed block. Only for jpeg_simd == JPEG_SIMD_AVX2.
+// untransposed block. Meant for jpeg_simd == JPEG_SIMD_AVX2; any other path
+// transposes the block back first.
 void idct_8x8_from_transposed(int32_t* block, uint32_t row_mask);
 
 #if JPEG_X86_64

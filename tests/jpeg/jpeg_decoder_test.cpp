@@ -524,12 +524,13 @@ TEST(JpegSimd, EveryPathGivesTheSamePixels)
             idct_8x8(block, mask);
             ASSERT_EQ(std::memcmp(block, want, sizeof want), 0) << "trial " << trial << " path " << path;
         }
-        if (chosen == JPEG_SIMD_AVX2) {
+        for (int32_t path = JPEG_SIMD_SCALAR; path <= chosen; ++path) {
             int32_t block[64];
             for (int n = 0; n < 64; ++n)
                 block[(n & 7) * 8 + (n >> 3)] = input[n];
+            jpeg_simd = path;
             idct_8x8_from_transposed(block, mask);
-            ASSERT_EQ(std::memcmp(block, want, sizeof want), 0) << "trial " << trial << " transposed";
+            ASSERT_EQ(std::memcmp(block, want, sizeof want), 0) << "trial " << trial << " transposed, path " << path;
         }
     }
     jpeg_simd = chosen;
