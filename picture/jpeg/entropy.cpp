@@ -258,6 +258,7 @@ void decode_block_coefficients(BitReader& b, int32_t j, int16_t* c)
     int32_t k = jpeg.Ss > 1 ? jpeg.Ss : 1;
     // Refinement scans correct the coefficients already nonzero.
     uint64_t nonzero = Ah != 0 ? jpeg_nonzero_mask(c) : 0;
+    const uint64_t scan_band = band_from(k, Se);
     if (eob_run > 0) {
         if (Ah != 0)
             correct(b, c, nonzero & band_from(k, Se), p1, m1);
@@ -317,15 +318,21 @@ void decode_block_coefficients(BitReader& b, int32_t j, int16_t* c)
         int16_t val = 0;
         if (s != 0)
             val = take_bit(b) ? p1 : m1;
-        const uint64_t band = band_from(k, Se);
+        // k <= Se here, so the band from k on is the scan's band above k.
+        const uint64_t band = scan_band & (~uint64_t(0) << k);
         uint64_t zeros = ~nonzero & band;
         for (int32_t i = 0; i < r && zeros != 0; ++i)
             zeros &= zeros - 1;
-        const int32_t stop = zeros != 0 ? __builtin_ctzll(zeros) : Se + 1;
-        correct(b, c, nonzero & band & (stop > 63 ? ~uint64_t(0) : (uint64_t(1) << stop) - 1), p1, m1);
-        if (val != 0 && stop <= Se) {
+        // The lowest zero left is where the new coefficient goes; without
+        // one, every nonzero coefficient to the end of the band is passed.
+        const uint64_t place = zeros & (0 - zeros);
+        correct(b, c, nonzero & band & (place - 1), p1, m1);
+        if (place == 0)
+            return;
+        const int32_t stop = __builtin_ctzll(place);
+        if (val != 0) {
             c[stop] = val;
-            nonzero |= uint64_t(1) << stop;
+            nonzero |= place;
         }
         k = stop + 1;
     }
