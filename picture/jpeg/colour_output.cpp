@@ -1,11 +1,24 @@
 // Default JPEG block output: YCbCr (or grey) samples to 0xFFRRGGBB pixels
 // through lookup tables, chroma repeated over the luma pixels it covers,
 // clipped against the right and bottom bounds of the output window.
+//
+// On x86-64 whole rows of 8 pixels are packed with SSE2, and with AVX2 the
+// chroma terms are multiplied out instead of looked up: both compute what the
+// tables hold (a table entry is the clamped chroma times its factor, and the
+// pixel tables clamp the signed top 10 bits of the sum), so the pixels are
+// the same on every path.
 #include <cstring>
 
 #include "picture/jpeg/jpeg_internal.h"
 
+#if JPEG_X86_64
+#include <immintrin.h>
+#endif
+
 namespace {
+
+// round(factor x 2^20) for +1.402, -0.71414, -0.34414, +1.772
+constexpr int32_t JPEG_CR_RED = 1470104, JPEG_CR_GREEN = -748830, JPEG_CB_GREEN = -360857, JPEG_CB_BLUE = 1858077;
 
 // Index: a signed 10-bit level - 128 (the top 10 bits of a 32-bit sample).
 int32_t clamp_table[1024];
@@ -35,10 +48,81 @@ inline uint32_t make_pixel(uint32_t Y, uint32_t r_term, uint32_t g_term, uint32_
 }
 
 // Chroma terms of one MCU whose chroma blocks are sampled 1 x 1.
-uint32_t chroma_red[64], chroma_green[64], chroma_blue[64];
+alignas(32) uint32_t chroma_red[64], chroma_green[64], chroma_blue[64];
+
+#if JPEG_X86_64
+
+[[gnu::target("avx2")]] void convert_chroma_avx2(const int32_t* cb, const int32_t* cr)
+{
+    const __m256i low = _mm256_set1_epi32(-1024), high = _mm256_set1_epi32(1023);
+    for (int n = 0; n < 64; n += 8) {
+        const __m256i mb = _mm256_min_epi32(
+            _mm256_max_epi32(_mm256_srai_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(cb + n)), 20), low),
+            high);
+        const __m256i mr = _mm256_min_epi32(
+            _mm256_max_epi32(_mm256_srai_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(cr + n)), 20), low),
+            high);
+        const __m256i red = _mm256_mullo_epi32(mr, _mm256_set1_epi32(JPEG_CR_RED));
+        const __m256i green = _mm256_add_epi32(_mm256_mullo_epi32(mr, _mm256_set1_epi32(JPEG_CR_GREEN)),
+                                               _mm256_mullo_epi32(mb, _mm256_set1_epi32(JPEG_CB_GREEN)));
+        const __m256i blue = _mm256_mullo_epi32(mb, _mm256_set1_epi32(JPEG_CB_BLUE));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(chroma_red + n), red);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(chroma_green + n), green);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(chroma_blue + n), blue);
+    }
+}
+
+// One channel of 8 pixels: the signed top 10 bits of luma + term, as 16 bits.
+inline __m128i channel_8(__m128i y0, __m128i y1, __m128i t0, __m128i t1)
+{
+    return _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(y0, t0), 22), _mm_srai_epi32(_mm_add_epi32(y1, t1), 22));
+}
+
+// 8 pixels from 8 luma samples and the chroma terms of each pixel: level
+// shift by 128, clamping to 0..255 by unsigned saturation, then B G R A bytes.
+inline void store_8_sse2(uint32_t* out, const int32_t* Y, __m128i r0, __m128i r1, __m128i g0, __m128i g1, __m128i b0,
+                         __m128i b1)
+{
+    const __m128i y0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Y));
+    const __m128i y1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Y + 4));
+    const __m128i bias = _mm_set1_epi16(128);
+    const __m128i red = _mm_add_epi16(channel_8(y0, y1, r0, r1), bias);
+    const __m128i green = _mm_add_epi16(channel_8(y0, y1, g0, g1), bias);
+    const __m128i blue = _mm_add_epi16(channel_8(y0, y1, b0, b1), bias);
+    const __m128i blue_red = _mm_packus_epi16(blue, red);
+    const __m128i green_alpha = _mm_packus_epi16(green, _mm_set1_epi16(255));
+    const __m128i bg = _mm_unpacklo_epi8(blue_red, green_alpha);
+    const __m128i ra = _mm_unpackhi_epi8(blue_red, green_alpha);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(bg, ra));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), _mm_unpackhi_epi16(bg, ra));
+}
+
+inline __m128i load4(const uint32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+
+// A whole-width row with one chroma sample per pixel (H0 = 1) or per pixel
+// pair (H0 = 2), n0 its first chroma sample.
+inline void row_sse2(uint32_t* out, const int32_t* Y, int32_t n0, int32_t H0)
+{
+    if (H0 == 1) {
+        store_8_sse2(out, Y, load4(chroma_red + n0), load4(chroma_red + n0 + 4), load4(chroma_green + n0),
+                     load4(chroma_green + n0 + 4), load4(chroma_blue + n0), load4(chroma_blue + n0 + 4));
+    } else {
+        const __m128i r = load4(chroma_red + n0), g = load4(chroma_green + n0), b = load4(chroma_blue + n0);
+        store_8_sse2(out, Y, _mm_unpacklo_epi32(r, r), _mm_unpackhi_epi32(r, r), _mm_unpacklo_epi32(g, g),
+                     _mm_unpackhi_epi32(g, g), _mm_unpacklo_epi32(b, b), _mm_unpackhi_epi32(b, b));
+    }
+}
+
+#endif
 
 void convert_chroma(const int32_t* cb, const int32_t* cr)
 {
+#if JPEG_X86_64
+    if (jpeg_simd == JPEG_SIMD_AVX2) {
+        convert_chroma_avx2(cb, cr);
+        return;
+    }
+#endif
     for (int n = 0; n < 64; ++n) {
         const int32_t* b = cb_table[chroma_index(cb[n])];
         const int32_t* r = cr_table[chroma_index(cr[n])];
@@ -60,8 +144,7 @@ void jpeg_init_colour_tables()
         green_table[i] = uint32_t(c) << 8;
         red_table[i] = uint32_t(c - 256) << 16;
     }
-    // round(factor x 2^20) for +1.402, -0.71414, -0.34414, +1.772
-    const int32_t cr_red = 1470104, cr_green = -748830, cb_green = -360857, cb_blue = 1858077;
+    const int32_t cr_red = JPEG_CR_RED, cr_green = JPEG_CR_GREEN, cb_green = JPEG_CB_GREEN, cb_blue = JPEG_CB_BLUE;
     int32_t r = -1024 * cr_red, g = -1024 * cr_green, gb = -1024 * cb_green, b = -1024 * cb_blue;
     for (int e = 0; e < 2048; ++e) {
         cr_table[e][0] = r;
@@ -73,54 +156,60 @@ void jpeg_init_colour_tables()
         gb += cb_green;
         b += cb_blue;
     }
-    std::memset(jpeg_mcu_samples + kJpegMaxMcuBlocks * 64, 0, 2 * 64 * sizeof(int32_t));
+    std::memset(jpeg.mcu_samples + JPEG_MAX_MCU_BLOCKS * 64, 0, 2 * 64 * sizeof(int32_t));
 }
 
 void ycbcr_block_output(int32_t x, int32_t y, int32_t* samples)
 {
-    const int32_t H0 = jpeg_out_H[0], V0 = jpeg_out_V[0];
-    const int32_t log2H0 = jpeg_out_log2H[0], log2V0 = jpeg_out_log2V[0];
-    const int32_t* cb = samples + kJpegMaxMcuBlocks * 64;  // zero blocks for grey output
+    const int32_t H0 = jpeg.out_H[0], V0 = jpeg.out_V[0];
+    const int32_t log2H0 = jpeg.out_log2H[0], log2V0 = jpeg.out_log2V[0];
+    const int32_t* cb = samples + JPEG_MAX_MCU_BLOCKS * 64;  // zero blocks for grey output
     const int32_t* cr = cb + 64;
     int32_t Hb = 1, Vb = 1, log2Hb = 0, log2Vb = 0;
     int32_t Hr = 1, Vr = 1, log2Hr = 0, log2Vr = 0;
-    if (jpeg_out_components > 1) {
+    if (jpeg.out_components > 1) {
         cb = samples + 64 * H0 * V0;
-        Hb = jpeg_out_H[1];
-        Vb = jpeg_out_V[1];
-        log2Hb = jpeg_out_log2H[1];
-        log2Vb = jpeg_out_log2V[1];
-        if (jpeg_out_components > 2) {
+        Hb = jpeg.out_H[1];
+        Vb = jpeg.out_V[1];
+        log2Hb = jpeg.out_log2H[1];
+        log2Vb = jpeg.out_log2V[1];
+        if (jpeg.out_components > 2) {
             cr = cb + 64 * Hb * Vb;
-            Hr = jpeg_out_H[2];
-            Vr = jpeg_out_V[2];
-            log2Hr = jpeg_out_log2H[2];
-            log2Vr = jpeg_out_log2V[2];
+            Hr = jpeg.out_H[2];
+            Vr = jpeg.out_V[2];
+            log2Hr = jpeg.out_log2H[2];
+            log2Vr = jpeg.out_log2V[2];
         }
     }
     const bool simple_chroma = Hb == 1 && Vb == 1 && Hr == 1 && Vr == 1;
     if (simple_chroma)
         convert_chroma(cb, cr);
 
-    const uint32_t right = uint32_t(jpeg_right_bound), bottom = uint32_t(jpeg_bottom_bound);
-    const int64_t pitch = jpeg_window.pitch;
+    const uint32_t right = uint32_t(jpeg.right_bound), bottom = uint32_t(jpeg.bottom_bound);
+    const int64_t pitch = jpeg.window.pitch;
     const int32_t* Yblock = samples;
     for (int32_t by = 0; by < V0 * 8; by += 8) {
-        const uint32_t r0 = uint32_t(jpeg_window.y_offset) + uint32_t(y) + uint32_t(by);
+        const uint32_t r0 = uint32_t(jpeg.window.y_offset) + uint32_t(y) + uint32_t(by);
         if (r0 >= bottom) {
             Yblock += 64 * H0;
             continue;
         }
         const uint32_t h = bottom - r0 < 8 ? bottom - r0 : 8;
         for (int32_t bx = 0; bx < H0 * 8; bx += 8, Yblock += 64) {
-            const uint32_t c0 = uint32_t(jpeg_window.x_offset) + uint32_t(x) + uint32_t(bx);
+            const uint32_t c0 = uint32_t(jpeg.window.x_offset) + uint32_t(x) + uint32_t(bx);
             if (c0 >= right)
                 continue;
             const uint32_t w = right - c0 < 8 ? right - c0 : 8;
-            uint8_t* row = jpeg_window.destination + pitch * int64_t(int32_t(r0)) + 4 * int64_t(c0);
+            uint8_t* row = jpeg.window.destination + pitch * int64_t(int32_t(r0)) + 4 * int64_t(c0);
             for (uint32_t i = 0; i < h; ++i, row += pitch) {
                 uint32_t* out = reinterpret_cast<uint32_t*>(row);
                 const int32_t* Y = Yblock + 8 * i;
+#if JPEG_X86_64
+                if (simple_chroma && w == 8 && H0 <= 2 && jpeg_simd != JPEG_SIMD_SCALAR) {
+                    row_sse2(out, Y, ((by + int32_t(i)) >> log2V0) * 8 + (bx >> log2H0), H0);
+                    continue;
+                }
+#endif
                 if (simple_chroma && w == 8 && H0 <= 2) {
                     // Whole-width rows: one chroma sample per pixel (H0 = 1)
                     // or per pixel pair (H0 = 2), fetched without a counter.

@@ -1,60 +1,111 @@
-// JPEG entropy-coded data: bit reader, Huffman decoding, baseline and
-// progressive block decoding, restart intervals, and the final pass that
-// turns the coefficient store into samples.
+// JPEG entropy-coded data: the bit reader, Huffman decoding, baseline and
+// progressive block decoding, restart intervals.
+//
+// The reader keeps 64 bits, refilled 8 bytes at a time from data that holds
+// no 0xFF (the next one is found once with memchr); near a 0xFF or the end it
+// reads byte by byte, checking every byte. So the block decoders need no
+// bound checks: at least 32 bits are there for every symbol, and one symbol
+// takes at most 32 (a 16-bit code and 16 extra bits).
 #include <cstring>
 
 #include "picture/jpeg/jpeg_internal.h"
 
 namespace {
 
-// Local copies of the source keep it in registers: block stores could
-// otherwise alias the globals.
+// Local copies keep the reader in registers: it is passed by value to the
+// careful refill, so its address never escapes and block stores cannot
+// alias it.
 struct BitReader {
-    int64_t pos;
-    uint32_t buffer;
-    int32_t n;  // valid bits at the low end of buffer, never above 23
+    uint64_t bits;       // the next bit is bit 63; below count: zero or the data that follows
+    int64_t pos;         // next source byte to load
+    int64_t plain_end;   // the first 0xFF at or after pos, or the end of the source
     const uint8_t* source;
-    int64_t length;
+    int32_t count;       // valid bits
 };
 
-// Past the end of the source the reader supplies zero bytes.
-inline void read_byte(BitReader& b)
+// Source positions of the last 0xFF bytes loaded (each took its next byte
+// with it); the buffer holds at most 8 bytes, so 8 are enough to find where
+// the unread bytes begin.
+int64_t ff_at[8];
+uint32_t ff_loaded;
+
+int32_t eob_run;
+
+int64_t next_ff(const uint8_t* source, int64_t pos)
 {
-    uint32_t byte = b.pos < b.length ? b.source[b.pos] : 0;
-    b.pos += 1;
-    // The byte after 0xFF is either stuffing or a marker code: skipped either way.
-    if (byte == 0xFF)
-        b.pos += 1;
-    b.buffer = (b.buffer << 8) | byte;
-    b.n += 8;
+    const int64_t length = jpeg.source_length;
+    if (pos >= length)
+        return length;
+    const void* f = std::memchr(source + pos, 0xFF, size_t(length - pos));
+    return f ? static_cast<const uint8_t*>(f) - source : length;
 }
 
-// ((15 - n) >> 3) + 1 bytes when n < 16: the fewest that reach 16 bits.
-inline void refill_16(BitReader& b)
+inline uint64_t load_be64(const uint8_t* p)
 {
-    if (b.n < 16) {
-        read_byte(b);
-        if (b.n < 16)
-            read_byte(b);
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return __builtin_bswap64(v);
+}
+
+// Byte by byte: past the end of the source zero bytes; a 0xFF is a data byte
+// and the byte after it, stuffing or a marker code, is skipped either way.
+[[gnu::noinline]] BitReader refill_careful(BitReader b)
+{
+    const int64_t length = jpeg.source_length;
+    while (b.count <= 56) {
+        const uint32_t byte = b.pos < length ? b.source[b.pos] : 0;
+        if (byte == 0xFF) {
+            ff_at[ff_loaded++ & 7] = b.pos;
+            b.pos += 2;
+        } else {
+            b.pos += 1;
+        }
+        b.bits |= uint64_t(byte) << (56 - b.count);
+        b.count += 8;
+    }
+    b.plain_end = next_ff(b.source, b.pos);
+    return b;
+}
+
+// Brings count to 56 or more; called with count below 32.
+inline void refill(BitReader& b)
+{
+    if (b.pos + 8 <= b.plain_end) {
+        b.bits |= load_be64(b.source + b.pos) >> b.count;
+        b.pos += (63 - b.count) >> 3;
+        b.count |= 56;
+    } else {
+        b = refill_careful(b);
     }
 }
 
+inline void need(BitReader& b, int32_t n)
+{
+    if (b.count < n)
+        refill(b);
+}
+
+inline void skip(BitReader& b, int32_t n)
+{
+    b.bits <<= n;
+    b.count -= n;
+}
+
+// s bits (0 to 16) as a number; count >= s.
 inline int32_t take_bits(BitReader& b, int32_t s)
 {
-    // ((s - n - 1) >> 3) + 1 bytes when n < s: the fewest that reach s bits.
-    while (b.n < s)
-        read_byte(b);
-    int32_t v = int32_t((b.buffer >> (b.n - s)) & uint32_t(jpeg_mask[s]));
-    b.n -= s;
+    if (s == 0)
+        return 0;
+    const int32_t v = int32_t(b.bits >> (64 - s));
+    skip(b, s);
     return v;
 }
 
 inline int32_t take_bit(BitReader& b)
 {
-    if (b.n < 8)
-        read_byte(b);
-    int32_t v = int32_t((b.buffer >> (b.n - 1)) & 1);
-    b.n -= 1;
+    need(b, 1);
+    const int32_t v = int32_t(b.bits >> 63);
+    skip(b, 1);
     return v;
 }
 
@@ -64,104 +115,126 @@ inline int32_t extend(int32_t v, int32_t s)
     return v < (1 << (s - 1)) ? v - ((1 << s) - 1) : v;
 }
 
-inline int32_t huff_decode(BitReader& b, int32_t index)
+// count >= 16.
+inline int32_t decode_symbol(BitReader& b, const JpegHuffmanTable& t)
 {
-    const JpegHuffmanTable& t = jpeg_huffman[index];
-    uint32_t peek = (b.buffer >> (b.n - 10)) & 1023;
-    if (int32_t(peek) < t.fast_fill) {
-        b.n -= t.fast_length[peek];
-        return t.fast_symbol[peek];
+    const uint32_t e = t.fast[b.bits >> 54];
+    if (e != 0) {
+        skip(b, int32_t(e >> 8));
+        return int32_t(e & 255);
     }
-    int32_t symbol, length;
-    jpeg_huff_decode_slow(index, b.n, b.buffer, &symbol, &length);
-    b.n -= length;
+    int32_t length;
+    const int32_t symbol = jpeg_huff_decode_slow(t, uint32_t(b.bits >> 48), &length);
+    skip(b, length);
     return symbol;
 }
 
-int32_t eob_run;
-
-// Direct mode: the scan is complete (Ss 0, Se 63, no approximation), so
-// coefficients go straight into the natural-order sample block.
-void decode_block_direct(BitReader& b, int32_t j, int32_t* block)
+// The DC difference of slot j added to its predictor; count >= 32.
+inline int32_t decode_dc(BitReader& b, const JpegHuffmanTable& t, int32_t j)
 {
-    const JpegScanSlot& slot = jpeg_slots[j];
-    refill_16(b);
-    int32_t s = huff_decode(b, slot.Td);
+    int32_t s = decode_symbol(b, t);
     if (s != 0) {
         // A DC size above 16 bits is outside any code; it is read as 16.
         if (s > 16)
             s = 16;
-        int32_t v = extend(take_bits(b, s), s);
-        jpeg_predictor[j] = int32_t(uint32_t(jpeg_predictor[j]) + uint32_t(v));
+        const int32_t v = extend(take_bits(b, s), s);
+        jpeg.predictor[j] = int32_t(uint32_t(jpeg.predictor[j]) + uint32_t(v));
     }
-    for (int32_t n = 0; n < 64; ++n)
-        block[n] = 0;
-    block[0] = jpeg_predictor[j];
+    return jpeg.predictor[j];
+}
+
+// An EOB run of 2^r plus r more bits, this block included; count >= 14.
+inline void start_eob_run(BitReader& b, int32_t r)
+{
+    eob_run = 1 << r;
+    if (r > 0)
+        eob_run += take_bits(b, r);
+    eob_run -= 1;
+}
+
+// Direct mode: the scan is complete (Ss 0, Se 63, no approximation), so
+// coefficients go dequantised straight into the natural-order sample block.
+inline void decode_block_direct(BitReader& b, int32_t j, int32_t* block, bool transposed)
+{
+    // The AVX2 transform reads the block transposed: storing it so saves a transpose.
+    const int32_t* zz = transposed ? JPEG_ZIGZAG_TRANSPOSED.data() : JPEG_ZIGZAG.data();
+    const JpegScanSlot& slot = jpeg.slots[j];
+    const int32_t* q = slot.quant_zz;
+    need(b, 32);
+    const int32_t dc = decode_dc(b, *slot.dc, j);
+    jpeg_clear_block(block);
+    block[0] = int32_t(uint32_t(dc) * uint32_t(q[0]));
     uint32_t row_mask = 1;
     if (eob_run > 0) {
         eob_run -= 1;
     } else {
-        const int32_t ac = slot.Ta + 4;
-        const JpegHuffmanTable& t = jpeg_huffman[ac];
+        const JpegHuffmanTable& t = *slot.ac;
         int32_t k = 1;
         while (k <= 63) {
-            refill_16(b);
-            const uint32_t peek = (b.buffer >> (b.n - 10)) & 1023;
-            const int32_t e = int32_t(peek) < t.fast_fill ? t.fast_ac[peek] : 0;
+            need(b, 32);
+            int32_t e = t.fast_ac[b.bits >> 54];
             if (e != 0) {
-                // The same steps as below, with code and extra bits read at once.
-                k += (e >> 8) & 15;
-                if (k > 63) {
-                    b.n -= e & 15;
-                    break;
+                // Code and extra bits read at once; the same steps as below.
+                // Each takes at most 10 of the 32 bits, so three fit one refill.
+                for (int32_t steps = 3; e != 0; e = t.fast_ac[b.bits >> 54]) {
+                    k += (e >> 8) & 127;
+                    if (k > 63) {
+                        skip(b, (e >> 4) & 15);
+                        break;
+                    }
+                    skip(b, e & 15);
+                    row_mask |= JPEG_ROW_BIT[size_t(k)];
+                    block[zz[k]] = int32_t(uint32_t(e >> 16) * uint32_t(q[k]));
+                    k += 1;
+                    if (--steps == 0 || k > 63)
+                        break;
                 }
-                b.n -= (e & 15) + ((e >> 4) & 15);
-                row_mask |= jpeg_row_bit[k];
-                block[jpeg_zigzag[k]] = e >> 16;
-                k += 1;
                 continue;
             }
-            int32_t symbol = huff_decode(b, ac);
-            int32_t r = symbol >> 4, size = symbol & 15;
+            const int32_t symbol = decode_symbol(b, t);
+            const int32_t r = symbol >> 4, size = symbol & 15;
             if (size != 0) {
+                // A run past the last coefficient ends the block; its extra
+                // bits are left to the next one.
                 k += r;
                 if (k > 63)
                     break;
-                int32_t v = extend(take_bits(b, size), size);
-                row_mask |= jpeg_row_bit[k];
-                block[jpeg_zigzag[k]] = v;
+                const int32_t v = extend(take_bits(b, size), size);
+                row_mask |= JPEG_ROW_BIT[size_t(k)];
+                block[zz[k]] = int32_t(uint32_t(v) * uint32_t(q[k]));
                 k += 1;
             } else if (r < 15) {
-                eob_run = 1 << r;
-                if (r > 0)
-                    eob_run += take_bits(b, r);
-                eob_run -= 1;
+                start_eob_run(b, r);
                 break;
             } else {
-                k += 15;
-                if (k > 63)
-                    break;
-                row_mask |= jpeg_row_bit[k];
-                block[jpeg_zigzag[k]] = 0;
-                k += 1;
+                k += 16;
             }
         }
     }
-    const int32_t* q = jpeg_quant[slot.Tq];
-    for (int32_t row = 0; row < 8; ++row) {
-        if (!(row_mask & (1u << row)))
-            continue;
-        for (int32_t c = row * 8; c < row * 8 + 8; ++c)
-            block[c] = int32_t(uint32_t(block[c]) * uint32_t(q[c]));
-    }
-    idct_8x8(block, row_mask);
+    if (transposed)
+        idct_8x8_from_transposed(block, row_mask);
+    else
+        idct_8x8(block, row_mask);
 }
 
-void refine_band(BitReader& b, int16_t* c, int32_t k, int16_t p1, int16_t m1)
+// Bits k to Se.
+inline uint64_t band_from(int32_t k, int32_t Se)
 {
-    for (; k <= jpeg_Se; ++k) {
-        if (c[k] != 0 && take_bit(b))
-            c[k] = int16_t(c[k] + (c[k] < 0 ? m1 : p1));
+    if (k > Se)
+        return 0;
+    const uint64_t to_Se = Se == 63 ? ~uint64_t(0) : (uint64_t(2) << Se) - 1;
+    return to_Se & ~((uint64_t(1) << k) - 1);
+}
+
+// One correction bit for each nonzero coefficient of mask, in order.
+inline void correct(BitReader& b, int16_t* c, uint64_t mask, int16_t p1, int16_t m1)
+{
+    while (mask != 0) {
+        const int32_t k = __builtin_ctzll(mask);
+        mask &= mask - 1;
+        // Without a branch on the bit, which is as likely 0 as 1.
+        const int32_t bit = take_bit(b);
+        c[k] = int16_t(c[k] + ((c[k] < 0 ? m1 : p1) & -bit));
     }
 }
 
@@ -169,58 +242,70 @@ void refine_band(BitReader& b, int16_t* c, int32_t k, int16_t p1, int16_t m1)
 // zigzag order, already shifted left by Al.
 void decode_block_coefficients(BitReader& b, int32_t j, int16_t* c)
 {
-    const JpegScanSlot& slot = jpeg_slots[j];
-    const int32_t Se = jpeg_Se;
-    const int16_t p1 = int16_t(1 << jpeg_Al);
-    const int16_t m1 = int16_t(-(1 << jpeg_Al));
-    if (jpeg_Ss == 0) {
-        refill_16(b);
-        if (jpeg_Ah != 0) {
+    const JpegScanSlot& slot = jpeg.slots[j];
+    const int32_t Se = jpeg.Se, Ah = jpeg.Ah, Al = jpeg.Al;
+    const int16_t p1 = int16_t(1 << Al);
+    const int16_t m1 = int16_t(-(1 << Al));
+    if (jpeg.Ss == 0) {
+        if (Ah != 0) {
             if (take_bit(b))
                 c[0] = int16_t(c[0] | p1);
         } else {
-            int32_t s = huff_decode(b, slot.Td);
-            if (s != 0) {
-                if (s > 16)
-                    s = 16;
-                int32_t v = extend(take_bits(b, s), s);
-                jpeg_predictor[j] = int32_t(uint32_t(jpeg_predictor[j]) + uint32_t(v));
-            }
-            c[0] = int16_t(uint32_t(jpeg_predictor[j]) << jpeg_Al);
+            need(b, 32);
+            c[0] = int16_t(uint32_t(decode_dc(b, *slot.dc, j)) << Al);
         }
     }
-    int32_t k = jpeg_Ss > 1 ? jpeg_Ss : 1;
+    int32_t k = jpeg.Ss > 1 ? jpeg.Ss : 1;
+    // Refinement scans correct the coefficients already nonzero.
+    uint64_t nonzero = Ah != 0 ? jpeg_nonzero_mask(c) : 0;
+    const uint64_t scan_band = band_from(k, Se);
     if (eob_run > 0) {
-        if (jpeg_Ah != 0)
-            refine_band(b, c, k, p1, m1);
+        if (Ah != 0)
+            correct(b, c, nonzero & band_from(k, Se), p1, m1);
         eob_run -= 1;
         return;
     }
-    const int32_t ac = slot.Ta + 4;
+    const JpegHuffmanTable& t = *slot.ac;
     while (k <= Se) {
-        refill_16(b);
-        int32_t symbol = huff_decode(b, ac);
-        int32_t r = symbol >> 4, s = symbol & 15;
-        int16_t val = 0;
-        if (s != 0 && jpeg_Ah == 0) {
+        need(b, 32);
+        if (Ah == 0) {
+            int32_t e = t.fast_ac[b.bits >> 54];
+            if (e != 0) {
+                // As in direct mode: up to three table-decoded steps per refill.
+                for (int32_t steps = 3; e != 0; e = t.fast_ac[b.bits >> 54]) {
+                    k += (e >> 8) & 127;
+                    if (k > Se) {
+                        skip(b, (e >> 4) & 15);
+                        return;
+                    }
+                    skip(b, e & 15);
+                    c[k] = int16_t(uint32_t(e >> 16) << Al);
+                    k += 1;
+                    if (--steps == 0 || k > Se)
+                        break;
+                }
+                continue;
+            }
+        }
+        const int32_t symbol = decode_symbol(b, t);
+        int32_t r = symbol >> 4;
+        const int32_t s = symbol & 15;
+        if (s != 0 && Ah == 0) {
             k += r;
             if (k > Se)
                 return;
-            int32_t v = extend(take_bits(b, s), s);
-            c[k] = int16_t(uint32_t(v) << jpeg_Al);
+            const int32_t v = extend(take_bits(b, s), s);
+            c[k] = int16_t(uint32_t(v) << Al);
             k += 1;
             continue;
         }
         if (s == 0 && r < 15) {
-            eob_run = 1 << r;
-            if (r > 0)
-                eob_run += take_bits(b, r);
-            if (jpeg_Ah != 0)
-                refine_band(b, c, k, p1, m1);
-            eob_run -= 1;
+            start_eob_run(b, r);
+            if (Ah != 0)
+                correct(b, c, nonzero & band_from(k, Se), p1, m1);
             return;
         }
-        if (s == 0 && jpeg_Ah == 0) {
+        if (s == 0 && Ah == 0) {
             k += 15;
             if (k > Se)
                 return;
@@ -230,154 +315,125 @@ void decode_block_coefficients(BitReader& b, int32_t j, int16_t* c)
         }
         // Refinement: skip r zero-history coefficients, correcting the nonzero
         // ones passed on the way, then place the new one.
+        int16_t val = 0;
         if (s != 0)
             val = take_bit(b) ? p1 : m1;
-        while (k <= Se) {
-            if (c[k] != 0) {
-                if (take_bit(b))
-                    c[k] = int16_t(c[k] + (c[k] < 0 ? m1 : p1));
-            } else {
-                r -= 1;
-                if (r < 0)
-                    break;
-            }
-            k += 1;
+        // k <= Se here, so the band from k on is the scan's band above k.
+        const uint64_t band = scan_band & (~uint64_t(0) << k);
+        uint64_t zeros = ~nonzero & band;
+        for (int32_t i = 0; i < r && zeros != 0; ++i)
+            zeros &= zeros - 1;
+        // The lowest zero left is where the new coefficient goes; without
+        // one, every nonzero coefficient to the end of the band is passed.
+        const uint64_t place = zeros & (0 - zeros);
+        correct(b, c, nonzero & band & (place - 1), p1, m1);
+        if (place == 0)
+            return;
+        const int32_t stop = __builtin_ctzll(place);
+        if (val != 0) {
+            c[stop] = val;
+            nonzero |= place;
         }
-        if (val != 0 && k <= Se)
-            c[k] = val;
-        k += 1;
+        k = stop + 1;
     }
 }
 
-// Keeps a block address inside its plane; exact layouts never need it, odd
-// sampling layouts would otherwise address past the plane.
-inline int16_t* store_block(int16_t* plane, int32_t width, int32_t height, int32_t row, int32_t column)
+// Where the first of the buffer's last `bytes` loaded bytes lies in the source.
+int64_t unread_position(const BitReader& b, int32_t bytes)
 {
-    if (row >= height)
-        row = height - 1;
-    if (column >= width)
-        column = width - 1;
-    return plane + 64 * (int64_t(row) * width + column);
+    int64_t p = b.pos;
+    uint32_t n = ff_loaded;
+    for (int32_t i = 0; i < bytes; ++i) {
+        if (n > 0 && ff_at[(n - 1) & 7] == p - 2) {
+            p -= 2;
+            n -= 1;
+        } else {
+            p -= 1;
+        }
+    }
+    return p;
 }
 
+// Restart marker: the rest of the interval's last byte is dropped, the
+// expected RSTn is stepped over where it stands (a wrong or missing one
+// only shifts where decoding goes on), predictors and EOB run start again.
 void restart_boundary(BitReader& b, int32_t* expected)
 {
-    int64_t nb = b.n >> 3;
-    b.n = 0;
-    const int64_t length = jpeg_source_length;
-    const uint8_t* src = jpeg_source;
-    if (nb > 0) {
-        int64_t at = b.pos - nb - 1;
-        if (at >= 0 && at + 1 < length && src[at] == 0xFF && src[at + 1] == *expected)
-            b.pos = b.pos - nb + 1;
-        else
-            b.pos -= nb;
-    } else if (b.pos >= 0 && b.pos + 1 < length && src[b.pos] == 0xFF && src[b.pos + 1] == *expected) {
-        b.pos += 2;
-    }
+    int64_t p = unread_position(b, b.count >> 3);
+    const int64_t length = jpeg.source_length;
+    if (p >= 0 && p + 1 < length && b.source[p] == 0xFF && b.source[p + 1] == *expected)
+        p += 2;
+    b.bits = 0;
+    b.count = 0;
+    b.pos = p;
+    b.plain_end = next_ff(b.source, p);
+    ff_loaded = 0;
     *expected = *expected == 0xD7 ? 0xD0 : *expected + 1;
-    for (int32_t j = 0; j < kJpegMaxComponents; ++j)
-        jpeg_predictor[j] = 0;
+    for (int32_t j = 0; j < JPEG_MAX_COMPONENTS; ++j)
+        jpeg.predictor[j] = 0;
     eob_run = 0;
 }
 
 }  // namespace
 
-void jpeg_huff_decode_slow(int32_t table, int32_t n, uint32_t buffer, int32_t* symbol, int32_t* length)
+int32_t jpeg_huff_decode_slow(const JpegHuffmanTable& t, uint32_t top16, int32_t* length)
 {
-    const JpegHuffmanTable& t = jpeg_huffman[table];
-    int32_t code = int32_t((buffer >> (n - 1)) & 1);
     for (int32_t L = 1; L <= 16; ++L) {
+        const int32_t code = int32_t(top16 >> (16 - L));
         if (code < t.limit[L - 1]) {
             *length = L;
-            *symbol = t.symbols[(t.value_offset[L - 1] + code) & 255];
-            return;
+            return t.symbols[(t.value_offset[L - 1] + code) & 255];
         }
-        if (L < 16)
-            code = 2 * code + int32_t((buffer >> (n - 1 - L)) & 1);
     }
     *length = 16;
-    *symbol = 0;
+    return 0;
 }
 
 int64_t jpeg_decode_scan(int64_t position)
 {
-    BitReader b = {position, 0, 0, jpeg_source, jpeg_source_length};
+    BitReader b = {0, position, next_ff(jpeg.source, position), jpeg.source, 0};
+    ff_loaded = 0;
     eob_run = 0;
-    int32_t left = jpeg_Ri;
+    int32_t left = jpeg.Ri;
     int32_t expected = 0xD0;
-    const bool direct = jpeg_coefficients == nullptr;
-    for (int32_t y = 0; y < jpeg_height; y += jpeg_mcu_height) {
-        for (int32_t x = 0; x < jpeg_width; x += jpeg_mcu_width) {
-            if (b.pos - 4 >= b.length)
+    const int64_t length = jpeg.source_length;
+    const bool direct = jpeg.coefficients == nullptr;
+    const bool transposed = jpeg_simd == JPEG_SIMD_AVX2;
+    for (int32_t y = 0; y < jpeg.height; y += jpeg.mcu_height) {
+        for (int32_t x = 0; x < jpeg.width; x += jpeg.mcu_width) {
+            // An MCU is begun only while its data starts less than 4 bytes past
+            // the end: a truncated scan stops soon after its data runs out.
+            if (b.pos - 4 >= length && unread_position(b, b.count >> 3) - 4 >= length)
                 goto end;
             if (direct) {
-                int32_t* block = jpeg_mcu_samples;
-                for (int32_t j = 0; j < jpeg_Ns; ++j) {
-                    const int32_t blocks = jpeg_slots[j].H * jpeg_slots[j].V;
+                int32_t* block = jpeg.mcu_samples;
+                for (int32_t j = 0; j < jpeg.Ns; ++j) {
+                    const int32_t blocks = jpeg.slots[j].H * jpeg.slots[j].V;
                     for (int32_t i = 0; i < blocks; ++i, block += 64)
-                        decode_block_direct(b, j, block);
+                        decode_block_direct(b, j, block, transposed);
                 }
-                jpeg_block_output(x, y, jpeg_mcu_samples);
+                jpeg_block_output(x, y, jpeg.mcu_samples);
             } else {
-                for (int32_t j = 0; j < jpeg_Ns; ++j) {
-                    const JpegScanSlot& s = jpeg_slots[j];
+                for (int32_t j = 0; j < jpeg.Ns; ++j) {
+                    const JpegScanSlot& s = jpeg.slots[j];
                     for (int32_t by = 0; by < s.V; ++by)
                         for (int32_t bx = 0; bx < s.H; ++bx)
-                            decode_block_coefficients(b, j,
-                                                      store_block(s.plane, s.plane_width, s.plane_height,
-                                                                  (y >> s.yshift) + by, (x >> s.xshift) + bx));
+                            decode_block_coefficients(
+                                b, j, jpeg_store_block(s, (y >> s.yshift) + by, (x >> s.xshift) + bx));
                 }
             }
-            if (jpeg_Ri != 0 && --left == 0) {
+            if (jpeg.Ri != 0 && --left == 0) {
                 restart_boundary(b, &expected);
-                left = jpeg_Ri;
+                left = jpeg.Ri;
             }
         }
     }
 end:
-    // Back to one byte before the first read-ahead byte, so that a marker whose
-    // 0xFF went into the buffer is found again.
-    return b.pos - (b.n >> 3) - 1;
-}
-
-void jpeg_final_pass()
-{
-    jpeg_out_components = jpeg_Nf;
-    JpegScanSlot slots[kJpegMaxComponents];
-    for (int32_t i = 0; i < jpeg_Nf; ++i) {
-        const JpegComponent& c = jpeg_components[i];
-        slots[i].H = c.H;
-        slots[i].V = c.V;
-        slots[i].Tq = c.Tq;
-        slots[i].plane = jpeg_plane_start[i];
-        slots[i].plane_width = jpeg_plane_width[i];
-        slots[i].plane_height = jpeg_plane_height[i];
-        slots[i].xshift = jpeg_log2maxH - c.log2H + 3;
-        slots[i].yshift = jpeg_log2maxV - c.log2V + 3;
-        jpeg_out_H[i] = c.H;
-        jpeg_out_V[i] = c.V;
-        jpeg_out_log2H[i] = c.log2H;
-        jpeg_out_log2V[i] = c.log2V;
-    }
-    const int32_t step_x = jpeg_components[0].H * 8, step_y = jpeg_components[0].V * 8;
-    for (int32_t y = 0; y < jpeg_height; y += step_y) {
-        for (int32_t x = 0; x < jpeg_width; x += step_x) {
-            int32_t* block = jpeg_mcu_samples;
-            for (int32_t i = 0; i < jpeg_Nf; ++i) {
-                const JpegScanSlot& s = slots[i];
-                const int32_t* q = jpeg_quant[s.Tq];
-                for (int32_t by = 0; by < s.V; ++by) {
-                    for (int32_t bx = 0; bx < s.H; ++bx, block += 64) {
-                        const int16_t* c = store_block(s.plane, s.plane_width, s.plane_height,
-                                                       (y >> s.yshift) + by, (x >> s.xshift) + bx);
-                        for (int32_t n = 0; n < 64; ++n)
-                            block[n] = int32_t(uint32_t(int32_t(c[jpeg_natural_to_zigzag[n]])) * uint32_t(q[n]));
-                        idct_8x8(block, 0xFF);
-                    }
-                }
-            }
-            jpeg_block_output(x, y, jpeg_mcu_samples);
-        }
-    }
+    // The byte that holds the next unread bit: a marker whose 0xFF went into
+    // the buffer is found again by the marker loop. A last byte that was a
+    // stuffed 0xFF is passed, else the loop would take its zero for a marker.
+    int64_t p = unread_position(b, (b.count + 7) >> 3);
+    if (p >= 0 && p + 1 < length && b.source[p] == 0xFF && b.source[p + 1] == 0)
+        p += 2;
+    return p;
 }

@@ -4,9 +4,28 @@
 //
 // Sums wrap in 32 bits (unsigned arithmetic keeps that defined); damaged
 // coefficients give damaged samples, never undefined behaviour.
+//
+// On x86-64 the same arithmetic runs on SSE2 (4 lanes) or AVX2 (8 lanes,
+// chosen once at start-up): every lane computes exactly what the scalar step
+// computes, so all three give the same samples. A zero row transforms to
+// zeros and a row of DC alone to its DC, whichever path runs, so the row
+// mask only saves work.
 #include "picture/jpeg/jpeg_internal.h"
 
+#if JPEG_X86_64
+#include <immintrin.h>
+#endif
+
+int32_t jpeg_simd = JPEG_SIMD_SCALAR;
+
 namespace {
+
+// The four products of the step: the constant, and the left shift after
+// taking the high 32 bits of the signed 64-bit product.
+constexpr int32_t JPEG_IDCT_SQRT2 = 1518500224;  // 1.4142135, shift 2
+constexpr int32_t JPEG_IDCT_Z5 = 1984016192;     // 1.8477591, shift 2
+constexpr int32_t JPEG_IDCT_ODD6 = 1402911296;   // 2.6131259, shift 3
+constexpr int32_t JPEG_IDCT_ODD4 = 1162209792;   // 1.0823922, shift 2
 
 // High 32 bits of the signed 64-bit product, shifted left by s.
 template <int s>
@@ -29,15 +48,15 @@ inline void idct_1d(uint32_t* v, int stride)
     const uint32_t t10 = i0 + i4;
     const uint32_t t11 = i0 - i4;
     const uint32_t t13 = i2 + i6;
-    const uint32_t t12 = mul_high<2>(i2 - i6, 1518500224) - t13;
+    const uint32_t t12 = mul_high<2>(i2 - i6, JPEG_IDCT_SQRT2) - t13;
     const uint32_t e0 = t10 + t13, e3 = t10 - t13;
     const uint32_t e1 = t11 + t12, e2 = t11 - t12;
 
     const uint32_t o7 = i1 + i3 + i5 + i7;
-    const uint32_t z5 = mul_high<2>(i1 + i5 - i3 - i7, 1984016192);
-    const uint32_t o6 = mul_high<3>(i3 - i5, 1402911296) + z5 - o7;
-    const uint32_t o5 = mul_high<2>(i1 + i7 - i3 - i5, 1518500224) - o6;
-    const uint32_t o4 = mul_high<2>(i1 - i7, 1162209792) - z5 + o5;
+    const uint32_t z5 = mul_high<2>(i1 + i5 - i3 - i7, JPEG_IDCT_Z5);
+    const uint32_t o6 = mul_high<3>(i3 - i5, JPEG_IDCT_ODD6) + z5 - o7;
+    const uint32_t o5 = mul_high<2>(i1 + i7 - i3 - i5, JPEG_IDCT_SQRT2) - o6;
+    const uint32_t o4 = mul_high<2>(i1 - i7, JPEG_IDCT_ODD4) - z5 + o5;
 
     v[0] = e0 + o7;
     v[7 * stride] = e0 - o7;
@@ -49,24 +68,256 @@ inline void idct_1d(uint32_t* v, int stride)
     v[3 * stride] = e3 - o4;
 }
 
-}  // namespace
-
-void idct_8x8(int32_t* block, uint32_t row_mask)
+void idct_8x8_scalar(uint32_t* v, uint32_t row_mask)
 {
-    uint32_t* v = reinterpret_cast<uint32_t*>(block);
-    const bool only_row_0 = (row_mask & 0xFF) == 1;
     // Rows whose bit is clear are all zero and stay so.
     for (int r = 0; r < 8; ++r, row_mask >>= 1)
         if (row_mask & 1)
             idct_1d(v + 8 * r, 1);
-    if (only_row_0) {
-        // A column whose only nonzero input is i0 transforms to i0 everywhere:
-        // the same result as the column pass, without its multiplications.
+    for (int c = 0; c < 8; ++c)
+        idct_1d(v + c, 8);
+}
+
+#if JPEG_X86_64
+
+// SSE2 has only the unsigned 32 x 32 -> 64 multiply; the constants are
+// positive, so the signed high half is the unsigned one less K where x < 0.
+template <int s>
+inline __m128i mul_high_sse2(__m128i x, int32_t K)
+{
+    const __m128i k = _mm_set1_epi32(K);
+    const __m128i even = _mm_mul_epu32(x, k);
+    const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(x, 32), k);
+    const __m128i high = _mm_or_si128(_mm_srli_epi64(even, 32), _mm_and_si128(odd, _mm_set_epi32(-1, 0, -1, 0)));
+    return _mm_slli_epi32(_mm_sub_epi32(high, _mm_and_si128(_mm_srai_epi32(x, 31), k)), s);
+}
+
+// The 1-D step on four lanes; v[k] holds input k of each lane.
+inline void idct_1d_sse2(__m128i* v)
+{
+    const __m128i i0 = v[0], i1 = v[1], i2 = v[2], i3 = v[3], i4 = v[4], i5 = v[5], i6 = v[6], i7 = v[7];
+    const __m128i t10 = _mm_add_epi32(i0, i4);
+    const __m128i t11 = _mm_sub_epi32(i0, i4);
+    const __m128i t13 = _mm_add_epi32(i2, i6);
+    const __m128i t12 = _mm_sub_epi32(mul_high_sse2<2>(_mm_sub_epi32(i2, i6), JPEG_IDCT_SQRT2), t13);
+    const __m128i e0 = _mm_add_epi32(t10, t13), e3 = _mm_sub_epi32(t10, t13);
+    const __m128i e1 = _mm_add_epi32(t11, t12), e2 = _mm_sub_epi32(t11, t12);
+
+    const __m128i s15 = _mm_add_epi32(i1, i5), s37 = _mm_add_epi32(i3, i7);
+    const __m128i o7 = _mm_add_epi32(s15, s37);
+    const __m128i z5 = mul_high_sse2<2>(_mm_sub_epi32(s15, s37), JPEG_IDCT_Z5);
+    const __m128i o6 = _mm_sub_epi32(_mm_add_epi32(mul_high_sse2<3>(_mm_sub_epi32(i3, i5), JPEG_IDCT_ODD6), z5), o7);
+    const __m128i o5 = _mm_sub_epi32(
+        mul_high_sse2<2>(_mm_sub_epi32(_mm_add_epi32(i1, i7), _mm_add_epi32(i3, i5)), JPEG_IDCT_SQRT2), o6);
+    const __m128i o4 = _mm_add_epi32(_mm_sub_epi32(mul_high_sse2<2>(_mm_sub_epi32(i1, i7), JPEG_IDCT_ODD4), z5), o5);
+
+    v[0] = _mm_add_epi32(e0, o7);
+    v[7] = _mm_sub_epi32(e0, o7);
+    v[1] = _mm_add_epi32(e1, o6);
+    v[6] = _mm_sub_epi32(e1, o6);
+    v[2] = _mm_add_epi32(e2, o5);
+    v[5] = _mm_sub_epi32(e2, o5);
+    v[4] = _mm_add_epi32(e3, o4);
+    v[3] = _mm_sub_epi32(e3, o4);
+}
+
+inline void transpose_4x4(__m128i& a, __m128i& b, __m128i& c, __m128i& d)
+{
+    const __m128i t0 = _mm_unpacklo_epi32(a, b), t1 = _mm_unpacklo_epi32(c, d);
+    const __m128i t2 = _mm_unpackhi_epi32(a, b), t3 = _mm_unpackhi_epi32(c, d);
+    a = _mm_unpacklo_epi64(t0, t1);
+    b = _mm_unpackhi_epi64(t0, t1);
+    c = _mm_unpacklo_epi64(t2, t3);
+    d = _mm_unpackhi_epi64(t2, t3);
+}
+
+// The block as [half][row]: half h holds columns 4h to 4h + 3. Transposing
+// quarter (g, h) gives [g][column] with rows 4g to 4g + 3 in the lanes.
+inline void transpose_8x8_sse2(__m128i (*m)[8], __m128i (*t)[8])
+{
+    for (int g = 0; g < 2; ++g)
+        for (int h = 0; h < 2; ++h) {
+            __m128i a = m[h][4 * g], b = m[h][4 * g + 1], c = m[h][4 * g + 2], d = m[h][4 * g + 3];
+            transpose_4x4(a, b, c, d);
+            t[g][4 * h] = a;
+            t[g][4 * h + 1] = b;
+            t[g][4 * h + 2] = c;
+            t[g][4 * h + 3] = d;
+        }
+}
+
+void idct_8x8_sse2(int32_t* block)
+{
+    __m128i m[2][8], t[2][8];
+    for (int r = 0; r < 8; ++r) {
+        m[0][r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r));
+        m[1][r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r + 4));
+    }
+    // Rows: the transposed block has one row per lane.
+    transpose_8x8_sse2(m, t);
+    idct_1d_sse2(t[0]);
+    idct_1d_sse2(t[1]);
+    // Columns: back to one column per lane.
+    transpose_8x8_sse2(t, m);
+    idct_1d_sse2(m[0]);
+    idct_1d_sse2(m[1]);
+    for (int r = 0; r < 8; ++r) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * r), m[0][r]);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * r + 4), m[1][r]);
+    }
+}
+
+template <int s>
+[[gnu::target("avx2")]] inline __m256i mul_high_avx2(__m256i x, int32_t K)
+{
+    const __m256i k = _mm256_set1_epi32(K);
+    const __m256i even = _mm256_mul_epi32(x, k);
+    const __m256i odd = _mm256_mul_epi32(_mm256_srli_epi64(x, 32), k);
+    return _mm256_slli_epi32(_mm256_blend_epi32(_mm256_srli_epi64(even, 32), odd, 0xAA), s);
+}
+
+[[gnu::target("avx2")]] inline void idct_1d_avx2(__m256i* v)
+{
+    const __m256i i0 = v[0], i1 = v[1], i2 = v[2], i3 = v[3], i4 = v[4], i5 = v[5], i6 = v[6], i7 = v[7];
+    const __m256i t10 = _mm256_add_epi32(i0, i4);
+    const __m256i t11 = _mm256_sub_epi32(i0, i4);
+    const __m256i t13 = _mm256_add_epi32(i2, i6);
+    const __m256i t12 = _mm256_sub_epi32(mul_high_avx2<2>(_mm256_sub_epi32(i2, i6), JPEG_IDCT_SQRT2), t13);
+    const __m256i e0 = _mm256_add_epi32(t10, t13), e3 = _mm256_sub_epi32(t10, t13);
+    const __m256i e1 = _mm256_add_epi32(t11, t12), e2 = _mm256_sub_epi32(t11, t12);
+
+    const __m256i s15 = _mm256_add_epi32(i1, i5), s37 = _mm256_add_epi32(i3, i7);
+    const __m256i o7 = _mm256_add_epi32(s15, s37);
+    const __m256i z5 = mul_high_avx2<2>(_mm256_sub_epi32(s15, s37), JPEG_IDCT_Z5);
+    const __m256i o6 =
+        _mm256_sub_epi32(_mm256_add_epi32(mul_high_avx2<3>(_mm256_sub_epi32(i3, i5), JPEG_IDCT_ODD6), z5), o7);
+    const __m256i o5 = _mm256_sub_epi32(
+        mul_high_avx2<2>(_mm256_sub_epi32(_mm256_add_epi32(i1, i7), _mm256_add_epi32(i3, i5)), JPEG_IDCT_SQRT2), o6);
+    const __m256i o4 =
+        _mm256_add_epi32(_mm256_sub_epi32(mul_high_avx2<2>(_mm256_sub_epi32(i1, i7), JPEG_IDCT_ODD4), z5), o5);
+
+    v[0] = _mm256_add_epi32(e0, o7);
+    v[7] = _mm256_sub_epi32(e0, o7);
+    v[1] = _mm256_add_epi32(e1, o6);
+    v[6] = _mm256_sub_epi32(e1, o6);
+    v[2] = _mm256_add_epi32(e2, o5);
+    v[5] = _mm256_sub_epi32(e2, o5);
+    v[4] = _mm256_add_epi32(e3, o4);
+    v[3] = _mm256_sub_epi32(e3, o4);
+}
+
+[[gnu::target("avx2")]] inline void transpose_8x8_avx2(__m256i* r)
+{
+    const __m256i t0 = _mm256_unpacklo_epi32(r[0], r[1]), t1 = _mm256_unpackhi_epi32(r[0], r[1]);
+    const __m256i t2 = _mm256_unpacklo_epi32(r[2], r[3]), t3 = _mm256_unpackhi_epi32(r[2], r[3]);
+    const __m256i t4 = _mm256_unpacklo_epi32(r[4], r[5]), t5 = _mm256_unpackhi_epi32(r[4], r[5]);
+    const __m256i t6 = _mm256_unpacklo_epi32(r[6], r[7]), t7 = _mm256_unpackhi_epi32(r[6], r[7]);
+    const __m256i u0 = _mm256_unpacklo_epi64(t0, t2), u1 = _mm256_unpackhi_epi64(t0, t2);
+    const __m256i u2 = _mm256_unpacklo_epi64(t1, t3), u3 = _mm256_unpackhi_epi64(t1, t3);
+    const __m256i u4 = _mm256_unpacklo_epi64(t4, t6), u5 = _mm256_unpackhi_epi64(t4, t6);
+    const __m256i u6 = _mm256_unpacklo_epi64(t5, t7), u7 = _mm256_unpackhi_epi64(t5, t7);
+    r[0] = _mm256_permute2x128_si256(u0, u4, 0x20);
+    r[1] = _mm256_permute2x128_si256(u1, u5, 0x20);
+    r[2] = _mm256_permute2x128_si256(u2, u6, 0x20);
+    r[3] = _mm256_permute2x128_si256(u3, u7, 0x20);
+    r[4] = _mm256_permute2x128_si256(u0, u4, 0x31);
+    r[5] = _mm256_permute2x128_si256(u1, u5, 0x31);
+    r[6] = _mm256_permute2x128_si256(u2, u6, 0x31);
+    r[7] = _mm256_permute2x128_si256(u3, u7, 0x31);
+}
+
+[[gnu::target("avx2")]] void idct_8x8_avx2(int32_t* block)
+{
+    __m256i v[8];
+    for (int r = 0; r < 8; ++r)
+        v[r] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 8 * r));
+    // Rows: after the transpose, one row per lane; then back, one column per lane.
+    transpose_8x8_avx2(v);
+    idct_1d_avx2(v);
+    transpose_8x8_avx2(v);
+    idct_1d_avx2(v);
+    for (int r = 0; r < 8; ++r)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(block + 8 * r), v[r]);
+}
+
+[[gnu::target("avx2")]] void idct_8x8_avx2_from_transposed(int32_t* block)
+{
+    __m256i v[8];
+    for (int r = 0; r < 8; ++r)
+        v[r] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 8 * r));
+    idct_1d_avx2(v);
+    transpose_8x8_avx2(v);
+    idct_1d_avx2(v);
+    for (int r = 0; r < 8; ++r)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(block + 8 * r), v[r]);
+}
+
+#endif
+
+}  // namespace
+
+void jpeg_choose_simd()
+{
+    jpeg_simd = JPEG_SIMD_SCALAR;
+#if JPEG_X86_64
+    jpeg_simd = JPEG_SIMD_SSE2;
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2"))
+        jpeg_simd = JPEG_SIMD_AVX2;
+#endif
+}
+
+void idct_8x8(int32_t* block, uint32_t row_mask)
+{
+    uint32_t* v = reinterpret_cast<uint32_t*>(block);
+    if ((row_mask & 0xFF) == 1) {
+        // Only row 0: each column then holds its row-0 value alone, which the
+        // column step passes to all eight outputs.
+        idct_1d(v, 1);
         for (int r = 1; r < 8; ++r)
             for (int c = 0; c < 8; ++c)
                 v[8 * r + c] = v[c];
         return;
     }
-    for (int c = 0; c < 8; ++c)
-        idct_1d(v + c, 8);
+#if JPEG_X86_64
+    if (jpeg_simd == JPEG_SIMD_AVX2) {
+        idct_8x8_avx2(block);
+        return;
+    }
+    if (jpeg_simd == JPEG_SIMD_SSE2) {
+        idct_8x8_sse2(block);
+        return;
+    }
+#endif
+    idct_8x8_scalar(v, row_mask);
+}
+
+void idct_8x8_from_transposed(int32_t* block, uint32_t row_mask)
+{
+    uint32_t* v = reinterpret_cast<uint32_t*>(block);
+    if ((row_mask & 0xFF) == 1) {
+        // Row 0 stands in column 0 here; its transform becomes every row.
+        idct_1d(v, 8);
+        uint32_t row[8];
+        for (int c = 0; c < 8; ++c)
+            row[c] = v[8 * c];
+        for (int r = 0; r < 8; ++r)
+            for (int c = 0; c < 8; ++c)
+                v[8 * r + c] = row[c];
+        return;
+    }
+#if JPEG_X86_64
+    if (jpeg_simd == JPEG_SIMD_AVX2) {
+        idct_8x8_avx2_from_transposed(block);
+        return;
+    }
+#endif
+    // Only the AVX2 path is given transposed blocks; any other transposes back.
+    for (int r = 0; r < 8; ++r)
+        for (int c = r + 1; c < 8; ++c) {
+            const uint32_t t = v[8 * r + c];
+            v[8 * r + c] = v[8 * c + r];
+            v[8 * c + r] = t;
+        }
+    idct_8x8_scalar(v, 0xFF);
 }

@@ -1,5 +1,6 @@
 // The decoder's own rules: header checks and data-model limits, mode choice,
 // the output window, the block-output hook, the transform and the tables.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -171,13 +172,12 @@ TEST(JpegModes, NonInterleavedSequentialIsShownInColour)
     EXPECT_TRUE(coloured);
 }
 
-TEST(JpegModes, LaterPictureWithoutTablesUsesTheEarlierOnes)
+// The picture without the segments of one marker code before its scan.
+std::vector<uint8_t> without_segments(const std::vector<uint8_t>& full, uint8_t code)
 {
-    REQUIRE_CJPEG();
-    const std::vector<uint8_t> full = cjpeg(32, 24, "");
     std::vector<uint8_t> stripped;
     for (size_t pos = 0; pos < full.size();) {
-        if (pos >= 2 && full[pos] == 0xFF && full[pos + 1] == 0xC4) {
+        if (pos >= 2 && full[pos] == 0xFF && full[pos + 1] == code) {
             pos += 2 + (size_t(full[pos + 2]) << 8 | full[pos + 3]);
             continue;
         }
@@ -189,10 +189,42 @@ TEST(JpegModes, LaterPictureWithoutTablesUsesTheEarlierOnes)
         stripped.insert(stripped.end(), full.begin() + long(pos), full.begin() + long(pos + len));
         pos += len;
     }
-    ASSERT_EQ(find_marker(stripped, 0xC4), 0u);
-    const Decoded a = decode_guarded(full), b = decode_guarded(stripped);
-    ASSERT_EQ(b.rc, 0);
-    EXPECT_EQ(a.pixels, b.pixels);
+    return stripped;
+}
+
+// Tables stay built from one picture to the next (identical segments are not
+// rebuilt), but a picture uses only those it defines; missing Huffman tables
+// 0 and 1 are the Annex K ones, which Motion-JPEG frames leave out. So every
+// picture decodes the same after any other.
+TEST(JpegTables, APictureDecodesTheSameAfterAnyOther)
+{
+    REQUIRE_CJPEG();
+    const std::vector<uint8_t> standard = cjpeg(32, 24, "");
+    const std::vector<uint8_t> optimised = cjpeg(40, 24, "-optimize -quality 95");
+    const std::vector<std::vector<uint8_t>> pictures = {
+        standard,
+        without_segments(standard, 0xC4),
+        optimised,
+        without_segments(optimised, 0xDB),  // no quantisation table: every sample mid grey
+        cjpeg(24, 40, "-quality 30 -sample 1x1 -optimize"),
+        cjpeg(33, 20, "-progressive"),
+        cjpeg(16, 16, "-grayscale -optimize -restart 1"),
+    };
+    ASSERT_EQ(find_marker(pictures[1], 0xC4), 0u);
+    std::vector<Decoded> alone;
+    for (const std::vector<uint8_t>& p : pictures) {
+        decode_guarded(p);
+        alone.push_back(decode_guarded(p));
+        ASSERT_EQ(alone.back().rc, 0);
+    }
+    EXPECT_EQ(alone[1].pixels, alone[0].pixels);
+    for (uint32_t p : alone[3].pixels)
+        ASSERT_EQ(p, 0xFF808080u);
+    for (size_t a = 0; a < pictures.size(); ++a)
+        for (size_t b = 0; b < pictures.size(); ++b) {
+            decode_guarded(pictures[a]);
+            EXPECT_EQ(decode_guarded(pictures[b]).pixels, alone[b].pixels) << b << " after " << a;
+        }
 }
 
 // A frame header met after the first scan of a progressive picture cannot
@@ -301,19 +333,19 @@ TEST(JpegHook, ReplacementReceivesEveryMcuInRasterOrder)
 void output_mcu(std::vector<uint32_t>& buf, int32_t width, int32_t height, int32_t components, int32_t H0,
                 int32_t V0)
 {
-    jpeg_window = {reinterpret_cast<uint8_t*>(buf.data()), width * 4, width, height, 0, 0};
-    jpeg_right_bound = width;
-    jpeg_bottom_bound = height;
-    jpeg_out_components = components;
-    jpeg_out_H[0] = H0;
-    jpeg_out_V[0] = V0;
-    jpeg_out_log2H[0] = H0 == 2 ? 1 : 0;
-    jpeg_out_log2V[0] = V0 == 2 ? 1 : 0;
+    jpeg.window = {reinterpret_cast<uint8_t*>(buf.data()), width * 4, width, height, 0, 0};
+    jpeg.right_bound = width;
+    jpeg.bottom_bound = height;
+    jpeg.out_components = components;
+    jpeg.out_H[0] = H0;
+    jpeg.out_V[0] = V0;
+    jpeg.out_log2H[0] = H0 == 2 ? 1 : 0;
+    jpeg.out_log2V[0] = V0 == 2 ? 1 : 0;
     for (int c = 1; c < 3; ++c) {
-        jpeg_out_H[c] = jpeg_out_V[c] = 1;
-        jpeg_out_log2H[c] = jpeg_out_log2V[c] = 0;
+        jpeg.out_H[c] = jpeg.out_V[c] = 1;
+        jpeg.out_log2H[c] = jpeg.out_log2V[c] = 0;
     }
-    ycbcr_block_output(0, 0, jpeg_mcu_samples);
+    ycbcr_block_output(0, 0, jpeg.mcu_samples);
 }
 
 TEST(JpegColour, GreyLevelsAndClamping)
@@ -323,7 +355,7 @@ TEST(JpegColour, GreyLevelsAndClamping)
     const int32_t levels[] = {-300, -129, -128, -1, 0, 1, 100, 126, 127, 128, 300};
     const uint32_t want[] = {0, 0, 0, 127, 128, 129, 228, 254, 255, 255, 255};
     for (int n = 0; n < 64; ++n)
-        jpeg_mcu_samples[n] = int32_t(uint32_t(levels[n % 11]) << 22);
+        jpeg.mcu_samples[n] = int32_t(uint32_t(levels[n % 11]) << 22);
     std::vector<uint32_t> buf(64, kSentinel);
     output_mcu(buf, 8, 8, 1, 1, 1);
     for (int n = 0; n < 64; ++n) {
@@ -337,10 +369,10 @@ TEST(JpegColour, ChromaOfA420McuCoversTwoByTwoPixels)
     REQUIRE_CJPEG();
     decode_guarded(cjpeg(8, 8, ""));
     for (int n = 0; n < 4 * 64; ++n)
-        jpeg_mcu_samples[n] = 0;  // mid grey luma
+        jpeg.mcu_samples[n] = 0;  // mid grey luma
     for (int n = 0; n < 64; ++n) {
-        jpeg_mcu_samples[4 * 64 + n] = int32_t(uint32_t(n - 32) << 22);  // Cb
-        jpeg_mcu_samples[5 * 64 + n] = int32_t(uint32_t(32 - n) << 22);  // Cr
+        jpeg.mcu_samples[4 * 64 + n] = int32_t(uint32_t(n - 32) << 22);  // Cb
+        jpeg.mcu_samples[5 * 64 + n] = int32_t(uint32_t(32 - n) << 22);  // Cr
     }
     std::vector<uint32_t> buf(17 * 16, kSentinel);
     output_mcu(buf, 17, 16, 3, 2, 2);
@@ -403,16 +435,105 @@ TEST(JpegHuffman, SlowPathOnAStandardTable)
     REQUIRE_CJPEG();
     // A baseline picture leaves the standard luminance DC table in table 0.
     ASSERT_EQ(decode_guarded(cjpeg(8, 8, "")).rc, 0);
-    int32_t symbol = -1, length = -1;
-    jpeg_huff_decode_slow(0, 16, 0x0000, &symbol, &length);  // code 00: category 0
-    EXPECT_EQ(symbol, 0);
+    const JpegHuffmanTable& t = jpeg.huffman[0];
+    int32_t length = -1;
+    EXPECT_EQ(jpeg_huff_decode_slow(t, 0x0000, &length), 0);  // code 00: category 0
     EXPECT_EQ(length, 2);
-    jpeg_huff_decode_slow(0, 16, 0xFF00 >> 1 << 1 & 0xFF80, &symbol, &length);  // 111111110: category 11
-    EXPECT_EQ(symbol, 11);
+    EXPECT_EQ(jpeg_huff_decode_slow(t, 0xFF00, &length), 11);  // 111111110: category 11
     EXPECT_EQ(length, 9);
-    jpeg_huff_decode_slow(0, 16, 0xFFFF, &symbol, &length);  // no such code
-    EXPECT_EQ(symbol, 0);
+    EXPECT_EQ(jpeg_huff_decode_slow(t, 0xFFFF, &length), 0);  // no such code
     EXPECT_EQ(length, 16);
+}
+
+}  // namespace
+
+namespace {
+
+// A scan cut off in its data: the call succeeds, MCU rows whose data lies
+// well before the cut decode as in the whole file, and the reader, which
+// supplies zero bytes past the end, stops within an MCU of it: the last rows
+// keep what the window held.
+TEST(JpegData, TruncatedScanKeepsWhatWasDecoded)
+{
+    REQUIRE_CJPEG();
+    for (const char* options : {"-sample 2x2", "-sample 1x1 -restart 1", "-grayscale"}) {
+        SCOPED_TRACE(options);
+        const std::vector<uint8_t> full = cjpeg(64, 128, options);
+        const Decoded whole = decode_guarded(full);
+        ASSERT_EQ(whole.rc, 0);
+        const std::vector<uint8_t> cut(full.begin(), full.begin() + long(full.size() * 7 / 10));
+        const Decoded d = decode_guarded(cut);
+        EXPECT_EQ(d.rc, 0);
+        EXPECT_TRUE(d.guard_intact);
+        const size_t row = 64;
+        EXPECT_TRUE(std::equal(d.pixels.begin(), d.pixels.begin() + long(row * 32), whole.pixels.begin()));
+        for (size_t i = row * 112; i < d.pixels.size(); ++i)
+            ASSERT_EQ(d.pixels[i], kSentinel) << "pixel " << i;
+    }
+}
+
+// Each vector path the processor has (SSE2, AVX2) against the scalar one, bit
+// for bit: whole decodes of every sampling and mode, damaged copies whose
+// coefficients reach the extremes, and transforms of random 32-bit blocks.
+TEST(JpegSimd, EveryPathGivesTheSamePixels)
+{
+    REQUIRE_CJPEG();
+    std::vector<std::vector<uint8_t>> pictures;
+    for (const char* options : {"-sample 2x2", "-sample 1x1", "-sample 2x1", "-sample 1x2", "-grayscale",
+                                "-progressive", "-restart 1 -sample 2x2", "-quality 100 -sample 1x1"})
+        for (int32_t size : {21, 96})
+            pictures.push_back(cjpeg(size + 12, size, options));
+    uint32_t state = 77;
+    for (size_t i = 0; i < 16; i += 2) {
+        std::vector<uint8_t> damaged = pictures[i];
+        for (int k = 0; k < 12; ++k) {
+            state = state * 1664525u + 1013904223u;
+            damaged[damaged.size() / 2 + (state >> 8) % (damaged.size() / 2 - 2)] ^= uint8_t(1 << (state >> 29));
+        }
+        pictures.push_back(damaged);
+    }
+    decode_guarded(pictures[0]);  // the decoder has chosen its path
+    const int32_t chosen = jpeg_simd;
+    for (size_t i = 0; i < pictures.size(); ++i) {
+        jpeg_simd = JPEG_SIMD_SCALAR;
+        const Decoded want = decode_guarded(pictures[i]);
+        for (int32_t path = JPEG_SIMD_SSE2; path <= chosen; ++path) {
+            jpeg_simd = path;
+            const Decoded got = decode_guarded(pictures[i]);
+            EXPECT_EQ(got.rc, want.rc);
+            EXPECT_TRUE(got.guard_intact);
+            EXPECT_EQ(got.pixels, want.pixels) << "picture " << i << " path " << path;
+        }
+    }
+    // Random 32-bit blocks (every fifth of row 0 alone, which takes the
+    // shortcut): the vector transforms, and the AVX2 one from a transposed block.
+    for (int trial = 0; trial < 300; ++trial) {
+        int32_t input[64], want[64];
+        for (int n = 0; n < 64; ++n) {
+            state = state * 1664525u + 1013904223u;
+            input[n] = trial % 5 == 0 && n >= 8 ? 0 : int32_t(trial % 3 == 0 ? state : state >> (state & 15));
+        }
+        const uint32_t mask = trial % 5 == 0 ? 1 : 0xFF;
+        jpeg_simd = JPEG_SIMD_SCALAR;
+        std::memcpy(want, input, sizeof want);
+        idct_8x8(want, 0xFF);
+        for (int32_t path = JPEG_SIMD_SSE2; path <= chosen; ++path) {
+            int32_t block[64];
+            std::memcpy(block, input, sizeof input);
+            jpeg_simd = path;
+            idct_8x8(block, mask);
+            ASSERT_EQ(std::memcmp(block, want, sizeof want), 0) << "trial " << trial << " path " << path;
+        }
+        for (int32_t path = JPEG_SIMD_SCALAR; path <= chosen; ++path) {
+            int32_t block[64];
+            for (int n = 0; n < 64; ++n)
+                block[(n & 7) * 8 + (n >> 3)] = input[n];
+            jpeg_simd = path;
+            idct_8x8_from_transposed(block, mask);
+            ASSERT_EQ(std::memcmp(block, want, sizeof want), 0) << "trial " << trial << " transposed, path " << path;
+        }
+    }
+    jpeg_simd = chosen;
 }
 
 }  // namespace

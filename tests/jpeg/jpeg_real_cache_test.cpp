@@ -119,7 +119,7 @@ TEST(JpegRealCaches, EveryThumbnailDecodes)
                 Picture picture{};
                 ASSERT_EQ(catalog_decode_entry(entry, version, &picture), 0);
                 // The rebuilt JPEG the store just handed to the decoder.
-                const std::vector<uint8_t> rebuilt(jpeg_source, jpeg_source + jpeg_source_length);
+                const std::vector<uint8_t> rebuilt(jpeg.source, jpeg.source + jpeg.source_length);
                 ++old_thumbnails;
                 ASSERT_GT(picture.width, 0);
                 const JpegBlockOutput saved = jpeg_block_output;
