@@ -359,11 +359,8 @@ int thumbcache_read(ByteView view, ThumbcacheFile* out)
     return 0;
 }
 
-int thumbcache_load(const char* path, ThumbcacheFile* out)
+int thumbcache_read_file(const char* path, uint8_t** image_out, size_t* size_out)
 {
-    *out = ThumbcacheFile{};
-    out->free_record_offset = -1;
-    out->chain_break_offset = -1;
     std::FILE* file = sys_fopen(path, "rb");
     if (!file) {
         thumbcache_error = "cannot open the file";
@@ -388,6 +385,20 @@ int thumbcache_load(const char* path, ThumbcacheFile* out)
         thumbcache_error = "cannot read the file";
         return -1;
     }
+    *image_out = image;
+    *size_out = got;
+    return 0;
+}
+
+int thumbcache_load(const char* path, ThumbcacheFile* out)
+{
+    *out = ThumbcacheFile{};
+    out->free_record_offset = -1;
+    out->chain_break_offset = -1;
+    uint8_t* image = nullptr;
+    size_t got = 0;
+    if (thumbcache_read_file(path, &image, &got) != 0)
+        return -1;
     if (check_header(ByteView{image, got}) != 0) {
         std::free(image);
         return -1;

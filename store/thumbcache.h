@@ -85,6 +85,9 @@ extern const char* thumbcache_error;
 // file with a known header reads: damaged records are skipped, and the
 // records behind them are found again.
 int thumbcache_read(ByteView file, ThumbcacheFile* out);
+// Reads a whole file of at most STORE_MAX_FILE_BYTES into newly allocated
+// bytes (one spare byte after them); -1 with thumbcache_error set.
+int thumbcache_read_file(const char* path, uint8_t** image, size_t* size);
 int thumbcache_load(const char* path, ThumbcacheFile* out);
 void thumbcache_free(ThumbcacheFile* file);
 

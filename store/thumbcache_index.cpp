@@ -202,30 +202,10 @@ int thumbcache_index_read(ByteView view, ThumbcacheIndex* out)
 int thumbcache_index_load(const char* path, ThumbcacheIndex* out)
 {
     *out = ThumbcacheIndex{};
-    std::FILE* file = sys_fopen(path, "rb");
-    if (!file) {
-        thumbcache_error = "cannot open the file";
+    uint8_t* image = nullptr;
+    size_t got = 0;
+    if (thumbcache_read_file(path, &image, &got) != 0)
         return -1;
-    }
-    const int64_t size = sys_stream_size(file);
-    if (size < 0 || size > STORE_MAX_FILE_BYTES) {
-        std::fclose(file);
-        thumbcache_error = size < 0 ? "cannot read the file" : "larger than the ceiling on cache files";
-        return -1;
-    }
-    uint8_t* image = static_cast<uint8_t*>(std::malloc(size_t(size) + 1));
-    if (!image) {
-        std::fclose(file);
-        thumbcache_error = "out of memory";
-        return -1;
-    }
-    const size_t got = std::fread(image, 1, size_t(size), file);
-    std::fclose(file);
-    if (got != size_t(size)) {
-        std::free(image);
-        thumbcache_error = "cannot read the file";
-        return -1;
-    }
     return read_index_image(image, got, out);
 }
 
