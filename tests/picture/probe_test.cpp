@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "picture/picture.h"
+#include "tests/support/bytes.h"
 #include "tests/support/test_support.h"
 #include "tools/fixture/thumbsdb_writer.h"
 
@@ -18,11 +19,6 @@ std::pair<int32_t, int32_t> probe(const Bytes& b)
 }
 
 void le16(Bytes& b, size_t at, uint16_t v) { b[at] = uint8_t(v), b[at + 1] = uint8_t(v >> 8); }
-void le32(Bytes& b, size_t at, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b[at + size_t(i)] = uint8_t(v >> (8 * i));
-}
 
 Bytes jpeg_with_frame(uint8_t sof)
 {
@@ -73,11 +69,11 @@ TEST(Probe, PngGifCelBmpPcxDdsTga)
 
     Bytes os2(32, 0);
     os2[0] = 'B', os2[1] = 'M';
-    le32(os2, 14, 12), le16(os2, 18, 640), le16(os2, 20, 480), le16(os2, 22, 1);
+    set_le32(os2, 14, 12), le16(os2, 18, 640), le16(os2, 20, 480), le16(os2, 22, 1);
     EXPECT_EQ(probe(os2), std::make_pair(640, 480));
     Bytes win(40, 0);
     win[0] = 'B', win[1] = 'M';
-    le32(win, 14, 40), le32(win, 18, 300), le32(win, 22, uint32_t(-480)), le16(win, 26, 1);
+    set_le32(win, 14, 40), set_le32(win, 18, 300), set_le32(win, 22, uint32_t(-480)), le16(win, 26, 1);
     EXPECT_EQ(probe(win), std::make_pair(300, -480));
     le16(win, 26, 2);
     EXPECT_EQ(probe(win), std::make_pair(0, 0)) << "planes must be 1";
@@ -89,7 +85,7 @@ TEST(Probe, PngGifCelBmpPcxDdsTga)
 
     Bytes dds(128, 0);
     std::memcpy(dds.data(), "DDS ", 4);
-    le32(dds, 4, 124), le32(dds, 12, 16), le32(dds, 16, 32);
+    set_le32(dds, 4, 124), set_le32(dds, 12, 16), set_le32(dds, 16, 32);
     EXPECT_EQ(probe(dds), std::make_pair(32, 16));
 
     Bytes tga(40, 0);

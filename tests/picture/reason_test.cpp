@@ -2,7 +2,9 @@
 #include <cstring>
 #include <vector>
 
-#include "tests/formats/builders.h"
+#include "tests/support/bytes.h"
+#include "tests/support/guarded_window.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -14,7 +16,7 @@ struct ReasonCase {
 
 std::vector<uint8_t> bmp_header(uint16_t planes, uint16_t bits, uint32_t compression)
 {
-    Bytes f;
+    ByteBuilder f;
     f.text("BM").u32(0).u32(0).u32(54).u32(40);
     f.u32(1).u32(1).u16(planes).u16(bits).u32(compression).fill(20, 0).fill(4, 0);
     return f.b;
@@ -22,7 +24,7 @@ std::vector<uint8_t> bmp_header(uint16_t planes, uint16_t bits, uint32_t compres
 
 std::vector<uint8_t> tga_header(uint8_t colour_map, uint8_t type, uint8_t depth, uint8_t descriptor)
 {
-    Bytes f;
+    ByteBuilder f;
     f.u8(0).u8(colour_map).u8(type).u16(0).u16(1).u8(40).u16(0).u16(0).u16(1).u16(1).u8(depth).u8(descriptor);
     f.fill(8, 0);
     return f.b;
@@ -69,14 +71,14 @@ TEST(PictureError, SaysWhyADecodeFailed)
     };
     for (const ReasonCase& c : cases) {
         std::strcpy(picture_error, "stale");
-        Window win(4, 4);
+        GuardedWindow win(4, 4);
         EXPECT_EQ(-1, win.decode(c.file)) << c.what;
         EXPECT_STREQ(c.reason, picture_error) << c.what;
     }
 
     // A success clears what the last failure left.
     std::vector<uint8_t> good = tiny_png(2, 8, two_rows);
-    Window win(2, 2);
+    GuardedWindow win(2, 2);
     ASSERT_EQ(0, win.decode(good));
     EXPECT_STREQ("", picture_error);
 }

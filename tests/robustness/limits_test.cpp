@@ -15,6 +15,7 @@
 #include "store/catalog.h"
 #include "store/compound_file.h"
 #include "store/file_list.h"
+#include "tests/support/bytes.h"
 #include "tests/support/test_support.h"
 #include "tools/fixture/thumbsdb_writer.h"
 
@@ -56,11 +57,7 @@ Bytes jpeg_claiming(int width, int height)
     return jpeg;
 }
 
-void set32(Bytes& b, size_t at, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b[at + size_t(i)] = uint8_t(v >> (8 * i));
-}
+void set32(Bytes& b, size_t at, uint32_t v) { set_le32(b, at, v); }
 
 constexpr long MiB = 1024;  // in KiB
 
@@ -192,7 +189,7 @@ TEST(Limits, ChainCyclesAndDifatLoopsEndWithBoundedMemory)
     options.padding_sectors = 15000;
     Bytes big(200000, 0x33);
     Bytes file = fixture::write_compound({{"Catalog", Bytes(100, 1)}, {"big", big}}, options);
-    auto le32 = [&](size_t at) { return uint32_t(file[at] | file[at + 1] << 8 | file[at + 2] << 16 | uint32_t(file[at + 3]) << 24); };
+    auto le32 = [&](size_t at) { return le32_at(file, at); };
     // The DIFAT sector names itself as its successor, and every FAT sector
     // it lists is the first FAT sector.
     uint32_t difat = le32(68);

@@ -6,6 +6,7 @@
 
 #include "store/catalog.h"
 #include "store/compound_file.h"
+#include "tests/support/bytes.h"
 #include "tests/support/test_support.h"
 #include "tools/fixture/thumbsdb_writer.h"
 
@@ -32,13 +33,8 @@ std::string as_string(const Bytes& b) { return std::string(b.begin(), b.end()); 
 
 int load(const Bytes& file) { return store_load_memory(file.data(), file.size()); }
 
-uint32_t le32(const Bytes& b, size_t at) { return uint32_t(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24); }
-
-void set32(Bytes& b, size_t at, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b[at + size_t(i)] = uint8_t(v >> (8 * i));
-}
+uint32_t le32(const Bytes& b, size_t at) { return le32_at(b, at); }
+void set32(Bytes& b, size_t at, uint32_t v) { set_le32(b, at, v); }
 
 // File offset of directory entry i (0 = root) for small directories.
 size_t dir_entry(const Bytes& file, int i) { return 512 * (size_t(le32(file, 48)) + 1) + 128 * size_t(i); }

@@ -13,7 +13,7 @@
 #include "picture/jpeg/jpeg_internal.h"
 #include "store/catalog.h"
 #include "store/compound_file.h"
-#include "tests/jpeg/jpeg_test_util.h"
+#include "tests/picture/jpeg/jpeg_test_util.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -8,43 +8,7 @@
 #include <vector>
 
 #include "picture/picture.h"
-
-// A decoded picture with a guard band of sentinel words around it, so that
-// a write outside the window shows.
-struct Decoded {
-    int rc = -1;
-    int32_t width = 0, height = 0;
-    std::vector<uint32_t> pixels;  // width x height, top-down
-    bool guard_intact = true;
-};
-
-constexpr uint32_t kSentinel = 0x5A5A5A5Au;
-constexpr int32_t kGuard = 16;
-
-inline Decoded decode_guarded(const std::vector<uint8_t>& bytes)
-{
-    Decoded d;
-    picture_probe(bytes.data(), int32_t(bytes.size()), &d.width, &d.height);
-    if (d.width <= 0 || d.height <= 0 || int64_t(d.width) * d.height > (int64_t(1) << 26)) {
-        d.rc = picture_decode(bytes.data(), int32_t(bytes.size()), nullptr, 0, 0, 0, 0, 0);
-        return d;
-    }
-    const int32_t stride = d.width + 2 * kGuard;
-    std::vector<uint32_t> buf(size_t(stride) * (d.height + 2 * kGuard), kSentinel);
-    uint32_t* origin = buf.data() + size_t(kGuard) * stride + kGuard;
-    d.rc = picture_decode(bytes.data(), int32_t(bytes.size()), reinterpret_cast<uint8_t*>(origin), stride * 4,
-                          d.width, d.height, 0, 0);
-    d.pixels.resize(size_t(d.width) * d.height);
-    for (int32_t y = -kGuard; y < d.height + kGuard; ++y)
-        for (int32_t x = -kGuard; x < d.width + kGuard; ++x) {
-            uint32_t v = origin[int64_t(y) * stride + x];
-            if (x >= 0 && x < d.width && y >= 0 && y < d.height)
-                d.pixels[size_t(y) * d.width + x] = v;
-            else if (v != kSentinel)
-                d.guard_intact = false;
-        }
-    return d;
-}
+#include "tests/support/guarded_window.h"
 
 // A P5 or P6 file as RGB triples (grey replicated).
 struct Rgb {

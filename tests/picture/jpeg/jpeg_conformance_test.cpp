@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/jpeg/jpeg_test_util.h"
+#include "tests/picture/jpeg/jpeg_test_util.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -94,30 +94,6 @@ TEST(JpegConformance, ManifestOutcomesAndPixels)
     }
     std::printf("  %d JPEG files, %d compared with djpeg\n", files, compared);
     EXPECT_GT(files, 300);
-}
-
-struct Regression {
-    const char* file;
-    int rc;
-};
-
-// Inputs the fuzzer found; each once broke a rule of the decoder.
-const Regression kRegressions[] = {
-    {"frame-without-components.jpg", -1},
-    {"huge-progressive-frame-many-scans.jpg", 0},
-    {"second-frame-header-claims-a-huge-frame.jpg", 0},
-};
-
-TEST(JpegRegress, FuzzFindingsStaySafe)
-{
-    for (const Regression& r : kRegressions) {
-        SCOPED_TRACE(r.file);
-        const std::vector<uint8_t> bytes = read_file(std::string(GLIMMERDEX_SOURCE_DIR) + "/tests/regress/jpeg/" + r.file);
-        ASSERT_FALSE(bytes.empty());
-        const Decoded d = decode_guarded(bytes);
-        EXPECT_EQ(d.rc, r.rc);
-        EXPECT_TRUE(d.guard_intact);
-    }
 }
 
 int64_t mcus_handed_out;

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "picture/picture.h"
-#include "tests/png/png_test_util.h"
+#include "tests/picture/png/png_test_util.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -1,33 +1,11 @@
 #pragma once
-// Helpers for the PNG tests: a guarded output window and a small PNG and
-// deflate writer for hand-made streams.
+// Helpers for the PNG tests: a small PNG and deflate writer for hand-made
+// streams (the guarded window is shared, in tests/support).
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// A window of width x height pixels inside a margin of canary words, so a
-// test sees any write outside the clip rectangle.
-class GuardedWindow {
-public:
-    GuardedWindow(int32_t width, int32_t height, int32_t margin = 16);
-    // picture_decode into the window at the given offsets (clip = window size).
-    int decode(const std::vector<uint8_t>& file, int32_t x_offset = 0, int32_t y_offset = 0);
-    uint32_t at(int32_t x, int32_t y) const;
-    bool untouched(int32_t x, int32_t y) const { return at(x, y) == kCanary; }
-    bool margins_intact() const;
-    // Pixels that differ from a .ref.rgba image (u32 w, u32 h, RGBA rows).
-    int32_t count_differences(const std::vector<uint8_t>& ref) const;
-    std::string first_difference(const std::vector<uint8_t>& ref) const;
-    bool pixels_equal(const GuardedWindow& other) const;
-    int32_t width() const { return width_; }
-    int32_t height() const { return height_; }
-
-    static constexpr uint32_t kCanary = 0xA5C3E1F7;
-
-private:
-    int32_t width_, height_, margin_, stride_;
-    std::vector<uint32_t> words_;
-};
+#include "tests/support/guarded_window.h"
 
 // LSB-first bit writer for deflate streams.
 struct DeflateBits {

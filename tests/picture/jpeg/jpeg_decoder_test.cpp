@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "picture/jpeg/jpeg_internal.h"
-#include "tests/jpeg/jpeg_test_util.h"
+#include "tests/picture/jpeg/jpeg_test_util.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -141,9 +141,9 @@ TEST(JpegHeaders, InputWithoutScanDrawsNothing)
     std::vector<uint8_t> j(base.begin(), base.begin() + long(sos));
     j.push_back(0xFF);
     j.push_back(0xD9);
-    std::vector<uint32_t> buf(16 * 16, kSentinel);
+    std::vector<uint32_t> buf(16 * 16, TEST_CANARY);
     EXPECT_EQ(decode_into(j, buf, 16, 16, 16, 0, 0), 0);
-    EXPECT_EQ(buf, std::vector<uint32_t>(16 * 16, kSentinel));
+    EXPECT_EQ(buf, std::vector<uint32_t>(16 * 16, TEST_CANARY));
 
     // Cut inside the scan: direct mode still returns 0 and keeps inside the window.
     for (size_t cut = sos + 2; cut < base.size(); cut += 37) {
@@ -243,7 +243,7 @@ TEST(JpegModes, LaterFrameHeaderDoesNotChangeAProgressivePicture)
     k.insert(k.end(), other_frame, other_frame + sizeof other_frame);
     k.insert(k.end(), j.begin() + long(scans[1]), j.end());
     const Decoded a = decode_guarded(j);
-    std::vector<uint32_t> buf(40 * 32, kSentinel);
+    std::vector<uint32_t> buf(40 * 32, TEST_CANARY);
     ASSERT_EQ(decode_into(k, buf, 40, 40, 32, 0, 0), 0);
     EXPECT_EQ(buf, a.pixels);
 }
@@ -262,17 +262,17 @@ TEST(JpegWindow, ClipOffsetsAndNegativePitch)
 
         // A window wider than the picture, picture placed at (5, 3), clipped at 30 x 20.
         const int32_t S = 48, CW = 30, CH = 20, X = 5, Y = 3;
-        std::vector<uint32_t> buf(size_t(S) * 40, kSentinel);
+        std::vector<uint32_t> buf(size_t(S) * 40, TEST_CANARY);
         ASSERT_EQ(decode_into(j, buf, S, CW, CH, X, Y), 0);
         for (int32_t r = 0; r < 40; ++r)
             for (int32_t c = 0; c < S; ++c) {
                 const bool inside = c >= X && c < CW && r >= Y && r < CH;
-                const uint32_t want = inside ? full.pixels[size_t(r - Y) * W + (c - X)] : kSentinel;
+                const uint32_t want = inside ? full.pixels[size_t(r - Y) * W + (c - X)] : TEST_CANARY;
                 ASSERT_EQ(buf[size_t(r) * S + c], want) << r << "," << c;
             }
 
         // Negative pitch: the destination is the last row; rows go upwards.
-        std::vector<uint32_t> up(size_t(W) * H, kSentinel);
+        std::vector<uint32_t> up(size_t(W) * H, TEST_CANARY);
         ASSERT_EQ(picture_decode(j.data(), int32_t(j.size()), reinterpret_cast<uint8_t*>(up.data() + size_t(H - 1) * W),
                                  -W * 4, W, H, 0, 0),
                   0);
@@ -281,18 +281,18 @@ TEST(JpegWindow, ClipOffsetsAndNegativePitch)
                 ASSERT_EQ(up[size_t(H - 1 - r) * W + c], full.pixels[size_t(r) * W + c]);
 
         // Negative offsets skip the blocks that start before the window.
-        std::vector<uint32_t> neg(size_t(W) * H, kSentinel);
+        std::vector<uint32_t> neg(size_t(W) * H, TEST_CANARY);
         ASSERT_EQ(decode_into(j, neg, W, W, H, -8, -8), 0);
         for (int32_t r = 0; r < H; ++r)
             for (int32_t c = 0; c < W; ++c) {
                 const bool drawn = r < H - 8 && c < W - 8;
-                ASSERT_EQ(neg[size_t(r) * W + c], drawn ? full.pixels[size_t(r + 8) * W + c + 8] : kSentinel);
+                ASSERT_EQ(neg[size_t(r) * W + c], drawn ? full.pixels[size_t(r + 8) * W + c + 8] : TEST_CANARY);
             }
 
         // Wholly right of the clip width: nothing is written, result 0.
-        std::vector<uint32_t> off(size_t(W) * H, kSentinel);
+        std::vector<uint32_t> off(size_t(W) * H, TEST_CANARY);
         EXPECT_EQ(decode_into(j, off, W, W, H, W, 0), 0);
-        EXPECT_EQ(off, std::vector<uint32_t>(size_t(W) * H, kSentinel));
+        EXPECT_EQ(off, std::vector<uint32_t>(size_t(W) * H, TEST_CANARY));
     }
 }
 
@@ -313,11 +313,11 @@ TEST(JpegHook, ReplacementReceivesEveryMcuInRasterOrder)
         hook_calls.clear();
         const JpegBlockOutput saved = jpeg_block_output;
         jpeg_block_output = recording_hook;
-        uint32_t unused = kSentinel;
+        uint32_t unused = TEST_CANARY;
         const int rc = picture_decode(j.data(), int32_t(j.size()), reinterpret_cast<uint8_t*>(&unused), 4, 1, 1, 0, 0);
         jpeg_block_output = saved;
         EXPECT_EQ(rc, 0);
-        EXPECT_EQ(unused, kSentinel);
+        EXPECT_EQ(unused, TEST_CANARY);
         std::vector<std::pair<int32_t, int32_t>> want, got;
         for (int32_t y = 0; y < 17; y += mcu)
             for (int32_t x = 0; x < 33; x += mcu)
@@ -356,7 +356,7 @@ TEST(JpegColour, GreyLevelsAndClamping)
     const uint32_t want[] = {0, 0, 0, 127, 128, 129, 228, 254, 255, 255, 255};
     for (int n = 0; n < 64; ++n)
         jpeg.mcu_samples[n] = int32_t(uint32_t(levels[n % 11]) << 22);
-    std::vector<uint32_t> buf(64, kSentinel);
+    std::vector<uint32_t> buf(64, TEST_CANARY);
     output_mcu(buf, 8, 8, 1, 1, 1);
     for (int n = 0; n < 64; ++n) {
         const uint32_t L = want[n % 11];
@@ -374,7 +374,7 @@ TEST(JpegColour, ChromaOfA420McuCoversTwoByTwoPixels)
         jpeg.mcu_samples[4 * 64 + n] = int32_t(uint32_t(n - 32) << 22);  // Cb
         jpeg.mcu_samples[5 * 64 + n] = int32_t(uint32_t(32 - n) << 22);  // Cr
     }
-    std::vector<uint32_t> buf(17 * 16, kSentinel);
+    std::vector<uint32_t> buf(17 * 16, TEST_CANARY);
     output_mcu(buf, 17, 16, 3, 2, 2);
     for (int r = 0; r < 16; ++r)
         for (int c = 0; c < 16; ++c) {
@@ -386,7 +386,7 @@ TEST(JpegColour, ChromaOfA420McuCoversTwoByTwoPixels)
             EXPECT_NEAR(double(p & 255), std::min(255.0, std::max(0.0, blue)), 1.01) << r << "," << c;
         }
     for (int r = 0; r < 16; ++r)
-        EXPECT_EQ(buf[size_t(r) * 17 + 16], kSentinel);
+        EXPECT_EQ(buf[size_t(r) * 17 + 16], TEST_CANARY);
 }
 
 // The fixed-point transform against a floating-point inverse DCT, with the
@@ -468,7 +468,7 @@ TEST(JpegData, TruncatedScanKeepsWhatWasDecoded)
         const size_t row = 64;
         EXPECT_TRUE(std::equal(d.pixels.begin(), d.pixels.begin() + long(row * 32), whole.pixels.begin()));
         for (size_t i = row * 112; i < d.pixels.size(); ++i)
-            ASSERT_EQ(d.pixels[i], kSentinel) << "pixel " << i;
+            ASSERT_EQ(d.pixels[i], TEST_CANARY) << "pixel " << i;
     }
 }
 

@@ -6,7 +6,7 @@
 
 #include "picture/picture.h"
 #include "picture/png/png_internal.h"
-#include "tests/png/png_test_util.h"
+#include "tests/picture/png/png_test_util.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -128,7 +128,7 @@ TEST(PngDecode, ClipAndOffsetsWriteOnlyTheVisiblePart)
                 for (int32_t x = 0; x < pl.cw; ++x) {
                     int32_t px = x - pl.xo, py = y - pl.yo;
                     bool inside = px >= 0 && py >= 0 && px < int32_t(w) && py < int32_t(h);
-                    uint32_t want = inside ? full.at(px, py) : GuardedWindow::kCanary;
+                    uint32_t want = inside ? full.at(px, py) : TEST_CANARY;
                     ASSERT_EQ(want, win.at(x, y)) << "interlaced " << interlaced << " window " << pl.cw << "x"
                                                   << pl.ch << " at " << pl.xo << "," << pl.yo << " pixel " << x << "," << y;
                 }
@@ -161,7 +161,7 @@ TEST(PngDecode, HeaderChecks)
         GuardedWindow win{int32_t(width), 1, 1};
         int r = win.decode(make_png(png_ihdr(width, 1, 8, 0, 0), {}, zlib_wrap(deflate_stored(row), row)));
         EXPECT_EQ(width == 65535u ? 0 : -1, r);
-        EXPECT_EQ(width == 65535u ? 0xFF424242u : GuardedWindow::kCanary, win.at(int32_t(width) - 1, 0));
+        EXPECT_EQ(width == 65535u ? 0xFF424242u : TEST_CANARY, win.at(int32_t(width) - 1, 0));
     }
 }
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/jpeg/jpeg_test_util.h"
+#include "tests/picture/jpeg/jpeg_test_util.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -1,4 +1,6 @@
-#include "tests/png/png_test_util.h"
+#include "tests/picture/png/png_test_util.h"
+
+#include "tests/support/bytes.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -6,67 +8,6 @@
 #include <sstream>
 
 #include "picture/picture.h"
-
-GuardedWindow::GuardedWindow(int32_t width, int32_t height, int32_t margin)
-    : width_(width), height_(height), margin_(margin), stride_(width + 2 * margin),
-      words_(size_t(width + 2 * margin) * size_t(height + 2 * margin), kCanary)
-{
-}
-
-int GuardedWindow::decode(const std::vector<uint8_t>& file, int32_t x_offset, int32_t y_offset)
-{
-    uint8_t* origin = reinterpret_cast<uint8_t*>(words_.data() + size_t(margin_) * stride_ + margin_);
-    return picture_decode(file.data(), int32_t(file.size()), origin, stride_ * 4, width_, height_, x_offset,
-                          y_offset);
-}
-
-uint32_t GuardedWindow::at(int32_t x, int32_t y) const
-{
-    return words_[size_t(y + margin_) * stride_ + size_t(x + margin_)];
-}
-
-bool GuardedWindow::margins_intact() const
-{
-    for (int32_t y = -margin_; y < height_ + margin_; ++y)
-        for (int32_t x = -margin_; x < width_ + margin_; ++x)
-            if ((x < 0 || y < 0 || x >= width_ || y >= height_) && at(x, y) != kCanary)
-                return false;
-    return true;
-}
-
-static uint32_t ref_pixel(const std::vector<uint8_t>& ref, size_t i)
-{
-    const uint8_t* p = ref.data() + 8 + 4 * i;
-    return uint32_t(p[3]) << 24 | uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
-}
-
-int32_t GuardedWindow::count_differences(const std::vector<uint8_t>& ref) const
-{
-    int32_t bad = 0;
-    for (int32_t y = 0; y < height_; ++y)
-        for (int32_t x = 0; x < width_; ++x)
-            bad += at(x, y) != ref_pixel(ref, size_t(y) * width_ + x);
-    return bad;
-}
-
-std::string GuardedWindow::first_difference(const std::vector<uint8_t>& ref) const
-{
-    for (int32_t y = 0; y < height_; ++y)
-        for (int32_t x = 0; x < width_; ++x)
-            if (at(x, y) != ref_pixel(ref, size_t(y) * width_ + x)) {
-                std::ostringstream s;
-                s << "(" << x << ", " << y << "): got " << std::hex << at(x, y) << ", want "
-                  << ref_pixel(ref, size_t(y) * width_ + x);
-                return s.str();
-            }
-    return "none";
-}
-
-bool GuardedWindow::pixels_equal(const GuardedWindow& other) const
-{
-    return width_ == other.width_ && height_ == other.height_ && margin_ == other.margin_ &&
-           words_ == other.words_;
-}
 
 void DeflateBits::put(uint32_t value, int count)
 {
@@ -168,16 +109,6 @@ std::vector<uint8_t> zlib_wrap(const std::vector<uint8_t>& deflate, const std::v
     return out;
 }
 
-static uint32_t crc32_of(const uint8_t* p, size_t n, uint32_t crc)
-{
-    for (size_t i = 0; i < n; ++i) {
-        crc ^= p[i];
-        for (int k = 0; k < 8; ++k)
-            crc = crc & 1 ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-    }
-    return crc;
-}
-
 static void put_be32(std::vector<uint8_t>& out, uint32_t v)
 {
     for (int i = 3; i >= 0; --i)
@@ -190,7 +121,7 @@ std::vector<uint8_t> png_chunk(const std::string& type, const std::vector<uint8_
     put_be32(out, uint32_t(data.size()));
     out.insert(out.end(), type.begin(), type.end());
     out.insert(out.end(), data.begin(), data.end());
-    uint32_t crc = crc32_of(out.data() + 4, out.size() - 4, 0xFFFFFFFFu) ^ 0xFFFFFFFFu;
+    uint32_t crc = crc32_of(out.data() + 4, out.size() - 4);
     put_be32(out, crc);
     return out;
 }

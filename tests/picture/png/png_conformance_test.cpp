@@ -6,7 +6,7 @@
 
 #include "picture/picture.h"
 #include "picture/png/png_internal.h"
-#include "tests/png/png_test_util.h"
+#include "tests/picture/png/png_test_util.h"
 #include "tests/support/test_support.h"
 
 namespace {

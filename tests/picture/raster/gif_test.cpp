@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <vector>
 
-#include "tests/formats/builders.h"
+#include "tests/support/bytes.h"
+#include "tests/support/guarded_window.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -55,7 +57,7 @@ uint32_t table_bits(size_t entries)
 
 std::vector<uint8_t> make_gif(const GifSpec& g)
 {
-    Bytes f;
+    ByteBuilder f;
     f.text("GIF89a").u16(g.screen_width).u16(g.screen_height);
     f.u8(g.global.empty() ? 0 : 0x80 | table_bits(g.global.size())).u8(g.background).u8(0);
     for (uint32_t c : g.global)
@@ -118,7 +120,7 @@ TEST(Gif, CodeWidthGrowsAfterEntry511AndStopsAt12Bits)
     g.global = grey;
     g.min_code_size = 8;
     g.data = w.finish();
-    Window win(n, 1);
+    GuardedWindow win(n, 1);
     ASSERT_EQ(win.decode(make_gif(g)), 0);
     int wrong = 0;
     for (int x = 0; x < n; ++x)
@@ -141,7 +143,7 @@ TEST(Gif, InterlacedImagesOfFewerThanFiveRows)
         g.global = four;
         g.interlaced = true;
         g.data = literal_stream(stream, 2);
-        Window win(1, rows);
+        GuardedWindow win(1, rows);
         ASSERT_EQ(win.decode(make_gif(g)), 0) << rows;
         for (int k = 0; k < rows; ++k)
             EXPECT_EQ(win.at(0, order[rows - 1][k]), 0xFF000000u | four[size_t(k)]) << rows << " rows, " << k;
@@ -152,11 +154,11 @@ TEST(Gif, InterlacedImagesOfFewerThanFiveRows)
 
 TEST(Gif, BlockStructureThatIsNotAnImageIsRejected)
 {
-    Bytes trailer;
+    ByteBuilder trailer;
     trailer.text("GIF89a").u16(1).u16(1).u8(0).u8(0).u8(0).u8(0x3B);
-    Window win(1, 1);
+    GuardedWindow win(1, 1);
     EXPECT_EQ(win.decode(trailer.b), -1);
-    EXPECT_EQ(win.at(0, 0), untouched);
+    EXPECT_EQ(win.at(0, 0), TEST_CANARY);
 
     // Cut inside the global table, an extension or the image descriptor.
     GifSpec g;
@@ -183,11 +185,11 @@ TEST(Gif, DamagedDataEndsSafely)
     g.data = literal_stream({1, 2, 3, 1}, 2, false);
     g.data.resize(2);  // clear, 1, clear, 2, clear and one bit of the next code
     g.terminate = false;
-    Window early(4, 1);
+    GuardedWindow early(4, 1);
     EXPECT_EQ(early.decode(make_gif(g)), 0);
     EXPECT_EQ(early.at(0, 0), 0xFF00FF00u);
     EXPECT_EQ(early.at(1, 0), 0xFF0000FFu);
-    EXPECT_EQ(early.at(3, 0), untouched);
+    EXPECT_EQ(early.at(3, 0), TEST_CANARY);
 
     // A code for an entry not yet made ends the image there.
     CodeWriter w;
@@ -197,23 +199,23 @@ TEST(Gif, DamagedDataEndsSafely)
     w.put(2, 3);
     g.data = w.finish();
     g.terminate = true;
-    Window invalid(4, 1);
+    GuardedWindow invalid(4, 1);
     EXPECT_EQ(invalid.decode(make_gif(g)), 0);
     EXPECT_EQ(invalid.at(0, 0), 0xFF00FF00u);
-    EXPECT_EQ(invalid.at(1, 0), untouched);
+    EXPECT_EQ(invalid.at(1, 0), TEST_CANARY);
 
     // The end code before the image is complete ends it too.
     g.data = literal_stream({3}, 2, true);
-    Window ended(4, 1);
+    GuardedWindow ended(4, 1);
     EXPECT_EQ(ended.decode(make_gif(g)), 0);
     EXPECT_EQ(ended.at(0, 0), 0xFFFFFFFFu);
-    EXPECT_EQ(ended.at(1, 0), untouched);
+    EXPECT_EQ(ended.at(1, 0), TEST_CANARY);
 
     // A minimum code size above 11 decodes nothing.
     g.min_code_size = 12;
-    Window wide(4, 1);
+    GuardedWindow wide(4, 1);
     EXPECT_EQ(wide.decode(make_gif(g)), 0);
-    EXPECT_EQ(wide.count(untouched), 4);
+    EXPECT_EQ(wide.count(TEST_CANARY), 4);
 }
 
 
@@ -226,13 +228,13 @@ TEST(Gif, PlacementClipsAndFollowsThePitch)
     g.data = literal_stream({0, 1, 2, 3}, 2);
     std::vector<uint8_t> file = make_gif(g);
 
-    Window shifted(2, 2);
+    GuardedWindow shifted(2, 2);
     ASSERT_EQ(shifted.decode(file, -1, 1), 0);
     EXPECT_EQ(shifted.at(0, 1), 0xFF00FF00u);  // picture (1, 0)
-    EXPECT_EQ(shifted.at(1, 1), untouched);
-    EXPECT_EQ(shifted.count(untouched), 3);
+    EXPECT_EQ(shifted.at(1, 1), TEST_CANARY);
+    EXPECT_EQ(shifted.count(TEST_CANARY), 3);
 
-    Window up(2, 2);
+    GuardedWindow up(2, 2);
     ASSERT_EQ(up.decode_upwards(file), 0);
     EXPECT_EQ(up.at(0, 1), 0xFFFF0000u);  // picture row 0 is the last row in memory
     EXPECT_EQ(up.at(1, 0), 0xFFFFFFFFu);
