@@ -1,10 +1,8 @@
-// The parts of the window host both implementations share, and the headless
-// host's framebuffer, script and clock.
+// The parts of the window host both implementations share.
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "host/headless/host_headless.h"
 #include "host/window.h"
 
 namespace {
@@ -53,32 +51,6 @@ TEST(HostInput, WheelSumIsClamped)
     host_add_wheel(INT32_MIN);
     EXPECT_EQ(-0x7FFF0000, host_input.wheel_delta);
     EXPECT_EQ(1u, host_input.app_active);
-}
-
-TEST(HeadlessHost, FrameIsMadeFirstAndOnlyOnSizeChange)
-{
-    headless_reset(0, 0);
-    ASSERT_NE(0, host_create());
-    Framebuffer f;
-    host_frame(&f);
-    EXPECT_EQ(1, headless_host.frames_created);  // even for a zero size
-    EXPECT_EQ(nullptr, f.pixels);
-    EXPECT_EQ(0, f.width);
-    fill_rect(f, 0, 0, 10, 10, 1);
-
-    client_width = 30;
-    client_height = 20;
-    host_frame(&f);
-    host_frame(&f);
-    EXPECT_EQ(2, headless_host.frames_created);
-    ASSERT_NE(nullptr, f.pixels);
-    EXPECT_EQ(120, f.pitch);
-    EXPECT_EQ(20, f.height);
-
-    client_height = -5;  // a signed height read from the size message
-    host_frame(&f);
-    EXPECT_EQ(nullptr, f.pixels);
-    EXPECT_EQ(0, f.height);
 }
 
 }  // namespace
