@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "app/cli/cache_report.h"
+#include "app/cli/case_manifest.h"
+#include "app/cli/case_record.h"
 #include "app/cli/cli.h"
 #include "app/cli/cli_paths.h"
 #include "app/cli/safe_name.h"
@@ -30,7 +32,13 @@ const char help[] =
     "  caches without a Catalog: the stored picture, named after its stream.\n"
     "Files are named after the catalog name, made safe for the file system and\n"
     "unique (_2, _3, ... on clashes). DIR/report.csv gets one row per record,\n"
-    "with the columns of `list --catalog` and the file written.\n"
+    "with the columns of `list --catalog`, then md5, sha1 (of the stored\n"
+    "bytes, as sha256), the file written, missing, hashset and same_as.\n"
+    "DIR/manifest.json records the run: version, command line, times, the\n"
+    "digests of every cache before and after, counts and warnings.\n"
+    "DIR/hashes.txt holds size, MD5 and SHA-256 of every file written, in\n"
+    "hashdeep's format; check the folder with\n"
+    "  cd DIR && ls -A | grep -vxF hashes.txt | hashdeep -a -k hashes.txt -l -f /dev/stdin\n"
     "CACHE is a cache file or a folder holding a Thumbs.db.\n"
     "\n"
     "  --force       overwrite existing files (never done otherwise)\n"
@@ -68,8 +76,23 @@ const char* extension_of(const std::string& format)
 struct Extractor {
     std::string dir;
     bool force = false;
-    std::set<std::string> used{"report.csv", "report.json"};
+    // The names of the case files: never given to a thumbnail.
+    std::set<std::string> used{"report.csv",  "report.json", "manifest.json", "hashes.txt", "index.html",
+                               "timeline.body", "timeline.l2tcsv.csv", "timeline.jsonl"};
     int failures = 0;
+    std::vector<HashedFile> written;  // every file of the case, for hashes.txt
+
+    // Reads back what was written: hashes.txt vouches for the bytes on disk.
+    void note_written(const std::string& name)
+    {
+        HashedFile f{name, -1, {}};
+        if (digests_of_file(dir + "/" + name, &f.digests, &f.size) != 0) {
+            cli_error("extract: cannot read back %s/%s", dir.c_str(), name.c_str());
+            ++failures;
+            return;
+        }
+        written.push_back(f);
+    }
 
     int write_bytes(const std::string& path, const ReportRow& row, bool* exists)
     {
@@ -123,6 +146,7 @@ struct Extractor {
         int result = row.kind == RowKind::old ? write_png(path, row, &exists) : write_bytes(path, row, &exists);
         if (result == 0) {
             row.file = name;
+            note_written(name);
             return;
         }
         ++failures;
@@ -135,10 +159,40 @@ struct Extractor {
 
 } // namespace
 
+namespace {
+
+// Writes one case file through write, unless it exists and force is off.
+template <typename Write> int write_case_file(Extractor& x, const char* name, Write write)
+{
+    std::string path = x.dir + "/" + name;
+    bool exists;
+    FILE* f = create(path, x.force, &exists);
+    if (!f) {
+        cli_error(exists ? "extract: %s exists (--force overwrites)" : "extract: cannot write %s", path.c_str());
+        return -1;
+    }
+    write(f);
+    if (std::fclose(f) != 0) {
+        cli_error("extract: cannot write %s", path.c_str());
+        return -1;
+    }
+    x.note_written(name);
+    return 0;
+}
+
+} // namespace
+
 int cli_extract(int argc, char** argv)
 {
     bool json = false, recursive = false;
     Extractor x;
+    CaseManifest manifest;
+    manifest.started_utc = utc_now();
+    std::vector<std::string> command = cli_invocation;
+    if (command.empty()) {  // called as a function (tests): the words it was given
+        command = {"glimmerdex-cli", "extract"};
+        command.insert(command.end(), argv, argv + argc);
+    }
     const CliOption options[] = {
         {"--force", "-f", CLI_SWITCH, &x.force, nullptr, 0, 0, nullptr},
         {"--json", nullptr, CLI_SWITCH, &json, nullptr, 0, 0, nullptr},
@@ -160,6 +214,11 @@ int cli_extract(int argc, char** argv)
         cli_error("extract: cannot make the folder %s", x.dir.c_str());
         return CLI_FAILED;
     }
+    // From here every warning also goes into the manifest.
+    struct WarningsHook {
+        explicit WarningsHook(std::vector<std::string>* w) { cli_warnings = w; }
+        ~WarningsHook() { cli_warnings = nullptr; }
+    } hook(&manifest.warnings);
 
     std::vector<std::string> caches, missing;
     find_caches(arguments, recursive, &caches, &missing);
@@ -168,18 +227,37 @@ int cli_extract(int argc, char** argv)
         cli_error("%s: Thumbs.db not found", m.c_str());
         result = CLI_FAILED;
     }
+    // The evidence's fingerprints before anything else reads it.
+    for (const std::string& cache : caches) {
+        CaseInput in;
+        in.path = cache;
+        input_print(cache, &in.before);
+        manifest.inputs.push_back(in);
+    }
     std::vector<ReportRow> all;
+    std::vector<CaseRow> all_cases;
     bool progress = sys_stderr_is_terminal();
     for (const std::string& cache : caches) {
         std::vector<ReportRow> rows;
+        ++manifest.counts.caches;
         if (report_cache(cache, &rows) != 0) {
             cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), store_error_text(store_error));
+            ++manifest.counts.caches_failed;
             result = CLI_FAILED;
             continue;
         }
+        std::vector<CaseRow> cases(rows.size());
         bool show = progress && rows.size() > 300;
         for (size_t i = 0; i < rows.size(); ++i) {
+            case_digest_payload(rows[i], &cases[i]);
+            if (rows[i].length >= 0)
+                ++manifest.counts.recovered;
+            int failures_before = x.failures;
             x.extract(rows[i]);
+            if (!rows[i].file.empty())
+                ++manifest.counts.written;
+            else if (x.failures != failures_before)
+                ++manifest.counts.failed;
             if (show && (i % 50 == 0 || i + 1 == rows.size()))
                 std::fprintf(stderr, "\rextract: %s: %zu/%zu", cache.c_str(), i + 1, rows.size());
         }
@@ -187,36 +265,49 @@ int cli_extract(int argc, char** argv)
             std::fputc('\n', stderr);
         for (ReportRow& r : rows)
             r.stored = nullptr;  // the pool goes with the next load
+        manifest.counts.entries_read += int64_t(rows.size());
         all.insert(all.end(), rows.begin(), rows.end());
+        all_cases.insert(all_cases.end(), cases.begin(), cases.end());
     }
     catalog_release();
     store_release();
+    case_group_duplicates(all, &all_cases);
 
     Table table;
     table.columns = report_columns();
-    table.columns.push_back("file");
     table.kinds = {ColumnKind::text, ColumnKind::number, ColumnKind::text, ColumnKind::number, ColumnKind::text,
                    ColumnKind::number, ColumnKind::text, ColumnKind::text, ColumnKind::number, ColumnKind::text,
-                   ColumnKind::number, ColumnKind::number, ColumnKind::text, ColumnKind::text};
-    for (const ReportRow& r : all) {
-        std::vector<std::string> cells = report_cells(r);
-        cells.push_back(r.file);
+                   ColumnKind::number, ColumnKind::number, ColumnKind::text};
+    for (const std::string& c : case_columns())
+        table.columns.push_back(c);
+    for (ColumnKind k : case_column_kinds())
+        table.kinds.push_back(k);
+    for (size_t i = 0; i < all.size(); ++i) {
+        std::vector<std::string> cells = report_cells(all[i]);
+        for (std::string& c : case_cells(all[i], all_cases[i]))
+            cells.push_back(std::move(c));
         table.rows.push_back(std::move(cells));
     }
     for (int k = 0; k < (json ? 2 : 1); ++k) {
-        std::string path = x.dir + (k == 0 ? "/report.csv" : "/report.json");
-        bool exists;
-        FILE* f = create(path, x.force, &exists);
-        if (!f) {
-            cli_error(exists ? "extract: %s exists (--force overwrites)" : "extract: cannot write %s", path.c_str());
+        const char* name = k == 0 ? "report.csv" : "report.json";
+        if (write_case_file(x, name, [&](FILE* f) { write_table(f, table, k == 0 ? TableFormat::csv : TableFormat::json); }) != 0)
             result = CLI_FAILED;
-            continue;
-        }
-        write_table(f, table, k == 0 ? TableFormat::csv : TableFormat::json);
-        if (std::fclose(f) != 0) {
-            cli_error("extract: cannot write %s", path.c_str());
-            result = CLI_FAILED;
-        }
     }
+
+    // The evidence once more, now that the run is over.
+    for (CaseInput& in : manifest.inputs)
+        input_print(in.path, &in.after);
+    for (const HashedFile& f : x.written)
+        manifest.outputs.push_back(f.name);
+    manifest.outputs.push_back("manifest.json");
+    manifest.outputs.push_back("hashes.txt");
+    manifest.finished_utc = utc_now();
+    if (write_case_file(x, "manifest.json", [&](FILE* f) { write_manifest(f, manifest, command); }) != 0)
+        result = CLI_FAILED;
+    char folder[4096];
+    std::string absolute = sys_absolute_path(x.dir.c_str(), folder, int(sizeof folder)) == 0 ? folder : x.dir;
+    std::vector<HashedFile> listed = x.written;
+    if (write_case_file(x, "hashes.txt", [&](FILE* f) { write_hashdeep(f, absolute, command, listed); }) != 0)
+        result = CLI_FAILED;
     return x.failures ? CLI_FAILED : result;
 }
