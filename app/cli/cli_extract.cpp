@@ -1,5 +1,6 @@
 // glimmerdex-cli extract: every thumbnail of one or more caches into a
 // folder, with a report of what was found and written.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,9 @@
 #include "app/cli/case_record.h"
 #include "app/cli/cli.h"
 #include "app/cli/cli_paths.h"
+#include "app/cli/hashset.h"
+#include "app/cli/missing.h"
+#include "app/cli/timeline.h"
 #include "app/cli/safe_name.h"
 #include "app/cli/table.h"
 #include "platform/system.h"
@@ -44,6 +48,15 @@ const char help[] =
     "  --force       overwrite existing files (never done otherwise)\n"
     "  --json        also write DIR/report.json\n"
     "  --recursive   every Thumbs.db below each folder\n"
+    "  --timeline bodyfile|l2tcsv|jsonl   also write the timed entries as\n"
+    "                DIR/timeline.body (mactime), timeline.l2tcsv.csv (plaso)\n"
+    "                or timeline.jsonl (Timesketch); repeat for several\n"
+    "  --hashset FILE  flag entries whose stored bytes are in FILE: a hashdeep\n"
+    "                file, a list of MD5/SHA-1/SHA-256 digests, or an NSRL\n"
+    "                RDSv3 database; repeatable\n"
+    "  --hashset-mode alert|ignore   for the --hashset options after it:\n"
+    "                flag matches (alert, the default) or leave them out of\n"
+    "                the case (ignore: known harmless pictures)\n"
     "\n"
     "Exit codes: 0 every cache was read and every file written, 1 some cache\n"
     "could not be read or some file not written (reported and skipped),\n"
@@ -198,11 +211,28 @@ int cli_extract(int argc, char** argv)
         {"--json", nullptr, CLI_SWITCH, &json, nullptr, 0, 0, nullptr},
         {"--recursive", "-r", CLI_SWITCH, &recursive, nullptr, 0, 0, nullptr},
     };
+    static const char* const repeated[] = {"--timeline", "--hashset", "--hashset-mode"};
+    std::vector<std::pair<std::string, std::string>> taken;
+    std::vector<char*> rest;
     std::vector<std::string> arguments;
-    switch (cli_parse_options("extract", argc, argv, options, int(std::size(options)), &arguments)) {
+    if (cli_take_repeated("extract", argc, argv, repeated, int(std::size(repeated)), &taken, &rest) != CLI_PARSED)
+        return CLI_USAGE;
+    switch (cli_parse_options("extract", int(rest.size()), rest.data(), options, int(std::size(options)), &arguments)) {
     case CLI_HELP_ASKED: std::fputs(help, stdout); return CLI_OK;
     case CLI_BAD_OPTION: return CLI_USAGE;
     case CLI_PARSED: break;
+    }
+    std::vector<TimelineFormat> timelines;
+    for (const auto& [name, value] : taken) {
+        TimelineFormat t;
+        if (name != "--timeline")
+            continue;
+        if (parse_timeline_format(value.c_str(), &t) != 0) {
+            cli_error("extract: --timeline takes bodyfile, l2tcsv or jsonl, not '%s'", value.c_str());
+            return CLI_USAGE;
+        }
+        if (std::find(timelines.begin(), timelines.end(), t) == timelines.end())
+            timelines.push_back(t);
     }
     if (arguments.size() < 2) {
         std::fputs(help, stderr);
@@ -219,6 +249,26 @@ int cli_extract(int argc, char** argv)
         explicit WarningsHook(std::vector<std::string>* w) { cli_warnings = w; }
         ~WarningsHook() { cli_warnings = nullptr; }
     } hook(&manifest.warnings);
+    struct HashSets {
+        std::vector<HashSet> list;
+        ~HashSets()
+        {
+            for (HashSet& s : list)
+                hashset_release(&s);
+        }
+    } sets;
+    if (hashsets_from_options("extract", taken, &sets.list) != 0)
+        return CLI_USAGE;
+    for (const HashSet& s : sets.list) {
+        CaseHashset h;
+        h.path = s.path;
+        h.mode = s.ignore ? "ignore" : "alert";
+        h.kind = s.kind;
+        h.entries = s.database ? -1 : s.entries;
+        int64_t size;
+        digests_of_file(s.path, &h.digests, &size);
+        manifest.hashsets.push_back(h);
+    }
 
     std::vector<std::string> caches, missing;
     find_caches(arguments, recursive, &caches, &missing);
@@ -234,6 +284,7 @@ int cli_extract(int argc, char** argv)
         input_print(cache, &in.before);
         manifest.inputs.push_back(in);
     }
+    std::set<std::string> from_folder = caches_opened_from_folders(arguments, recursive);
     std::vector<ReportRow> all;
     std::vector<CaseRow> all_cases;
     bool progress = sys_stderr_is_terminal();
@@ -247,11 +298,23 @@ int cli_extract(int argc, char** argv)
             continue;
         }
         std::vector<CaseRow> cases(rows.size());
+        if (from_folder.count(cache)) {
+            std::string folder, file;
+            split_cache_path(cache, &folder, &file);
+            std::set<std::string> names;
+            if (folder_file_names(folder, &names) == 0)
+                mark_missing(names, rows, &cases);
+        }
         bool show = progress && rows.size() > 300;
         for (size_t i = 0; i < rows.size(); ++i) {
             case_digest_payload(rows[i], &cases[i]);
             if (rows[i].length >= 0)
                 ++manifest.counts.recovered;
+            hashset_match(sets.list, cases[i].payload, &cases[i].hashset, &cases[i].hidden);
+            if (cases[i].hidden) {
+                ++manifest.counts.hidden;
+                continue;
+            }
             int failures_before = x.failures;
             x.extract(rows[i]);
             if (!rows[i].file.empty())
@@ -266,8 +329,12 @@ int cli_extract(int argc, char** argv)
         for (ReportRow& r : rows)
             r.stored = nullptr;  // the pool goes with the next load
         manifest.counts.entries_read += int64_t(rows.size());
-        all.insert(all.end(), rows.begin(), rows.end());
-        all_cases.insert(all_cases.end(), cases.begin(), cases.end());
+        for (size_t i = 0; i < rows.size(); ++i) {
+            if (cases[i].hidden)
+                continue;  // known harmless: out of the case
+            all.push_back(std::move(rows[i]));
+            all_cases.push_back(std::move(cases[i]));
+        }
     }
     catalog_release();
     store_release();
@@ -293,6 +360,9 @@ int cli_extract(int argc, char** argv)
         if (write_case_file(x, name, [&](FILE* f) { write_table(f, table, k == 0 ? TableFormat::csv : TableFormat::json); }) != 0)
             result = CLI_FAILED;
     }
+    for (TimelineFormat t : timelines)
+        if (write_case_file(x, timeline_file_name(t), [&](FILE* f) { write_timeline(f, t, table, all, all_cases); }) != 0)
+            result = CLI_FAILED;
 
     // The evidence once more, now that the run is over.
     for (CaseInput& in : manifest.inputs)

@@ -1,6 +1,7 @@
 // extract's case folder: digests, hashes.txt, manifest, timelines, hash sets,
 // missing originals and the page, checked with the readers their users use
 // (Python's csv/json/hashlib, hashdeep, mactime, Chromium).
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -84,9 +85,9 @@ TEST(CaseFolder, DigestsManifestAndHashesStandUpToOutsideReaders)
     EXPECT_EQ(read_file(c.evidence + "/Thumbs.db"), evidence_before);
 
     std::string report = text_of(c.out + "/report.csv");
-    EXPECT_NE(report.find(",lost.jpg,-,-,1\r\n"), std::string::npos) << "equal payloads share a same_as group\n" << report;
-    EXPECT_NE(report.find(",copy of lost.jpg,-,-,1\r\n"), std::string::npos);
-    EXPECT_NE(report.find(",kept.jpg,-,-,-\r\n"), std::string::npos) << "unique payloads have none";
+    EXPECT_NE(report.find(",lost.jpg,yes,-,1\r\n"), std::string::npos) << "equal payloads share a same_as group\n" << report;
+    EXPECT_NE(report.find(",copy of lost.jpg,yes,-,1\r\n"), std::string::npos);
+    EXPECT_NE(report.find(",kept.jpg,no,-,-\r\n"), std::string::npos) << "unique payloads have none";
 
     std::string manifest = text_of(c.out + "/manifest.json");
     EXPECT_NE(manifest.find("\"unchanged\": true"), std::string::npos);
@@ -120,12 +121,133 @@ TEST(CaseFolder, TheSameRunTwiceGivesTheSameReports)
 {
     CaseDir c;
     std::string second = c.dir.file("second");
-    const std::string options = "extract --json ";
+    const std::string options = "extract --json --timeline bodyfile --timeline l2tcsv --timeline jsonl ";
     ASSERT_EQ(run(options + sh(c.evidence) + " " + sh(c.out)), 0);
     ASSERT_EQ(run(options + sh(c.evidence) + " " + sh(second)), 0);
-    for (const char* name : {"report.csv", "report.json"}) {
+    for (const char* name : {"report.csv", "report.json", "timeline.body", "timeline.l2tcsv.csv", "timeline.jsonl"}) {
         SCOPED_TRACE(name);
         ASSERT_TRUE(file_exists(c.out + "/" + name));
         EXPECT_EQ(read_file(c.out + "/" + name), read_file(second + "/" + name));
     }
+}
+
+TEST(CaseFolder, TimelinesAreReadByMactimeAndPython)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "mactime and the Python oracles run in the Linux suite";
+#endif
+    CaseDir c;
+    ASSERT_EQ(run("extract --timeline bodyfile --timeline=l2tcsv --timeline jsonl --timeline jsonl " + sh(c.evidence) +
+                  " " + sh(c.out)),
+              0);
+    EXPECT_EQ(oracle(c.out), "ok\n");
+    std::string body = text_of(c.out + "/timeline.body");
+    EXPECT_EQ(std::count(body.begin(), body.end(), '\n'), 4) << "every record has a time, the one without a stream too";
+    const fixture::CacheSpec spec = case_spec();
+    EXPECT_NE(body.find("|" + c.evidence + "/Thumbs.db:kept.jpg|0|r/r---------|0|0|" +
+                        std::to_string(spec.entries[0].picture.size()) + "|0|1253538309|0|0\n"),
+              std::string::npos)
+        << body;
+    EXPECT_EQ(run("extract --timeline csv " + sh(c.evidence) + " " + sh(c.dir.file("bad"))), 2);
+    if (!have("mactime"))
+        GTEST_SKIP() << "mactime (sleuthkit) not installed; the body file is not read back";
+    std::string events;
+    ASSERT_EQ(run_command("TZ=UTC mactime -b " + sh(c.out + "/timeline.body") + " -d -y 2000-01-01", &events), 0);
+    EXPECT_NE(events.find("2009-09-21T14:05:09Z," + std::to_string(spec.entries[1].picture.size()) +
+                          ",m...,r/r---------,0,0,1,\"" + c.evidence + "/Thumbs.db:lost.jpg\""),
+              std::string::npos)
+        << events;
+}
+
+TEST(CaseFolder, MissingOriginalsAreTheNamesGoneFromTheFolder)
+{
+    CaseDir c;
+    write_file(c.evidence + "/KEPT.JPG", {1});  // compared ignoring ASCII case
+    ASSERT_EQ(run("extract " + sh(c.evidence) + " " + sh(c.out)), 0);
+    std::string report = text_of(c.out + "/report.csv");
+    EXPECT_NE(report.find(",kept.jpg,no,-,-\r\n"), std::string::npos) << report;
+    EXPECT_NE(report.find(",lost.jpg,yes,-,1\r\n"), std::string::npos);
+    EXPECT_NE(report.find(",,yes,-,-\r\n"), std::string::npos) << "a record without a thumbnail can be missing too";
+
+    std::string listing;
+    ASSERT_EQ(run("list --missing " + sh(c.evidence), &listing), 0);
+    EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 4) << listing;
+    EXPECT_EQ(listing.find("kept.jpg"), std::string::npos);
+    listing.clear();
+    ASSERT_EQ(run("list --missing " + sh(c.evidence + "/Thumbs.db"), &listing), 0);
+    EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 1) << "a cache file named alone: no folder to ask";
+}
+
+TEST(CaseFolder, KnownPicturesAreFlaggedOrLeftOut)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "the sets are built with Linux tools (Python's sqlite3, md5sum)";
+#endif
+    CaseDir c;
+    fixture::CacheSpec spec = case_spec();
+    auto digest = [&](const char* tool, const fixture::Bytes& b) {
+        write_file(c.dir.file("picture"), b);
+        std::string out;
+        run_command(std::string(tool) + " < " + sh(c.dir.file("picture")) + " | cut -d' ' -f1", &out);
+        return out.substr(0, out.size() - 1);
+    };
+    std::string kept_md5 = digest("md5sum", spec.entries[0].picture);
+    std::string lost_sha1 = digest("sha1sum", spec.entries[1].picture);
+    std::string lost_sha256 = digest("sha256sum", spec.entries[1].picture);
+    write_file(c.dir.file("list.txt"), fixture::Bytes(0));
+    std::string list = "# known\n" + kept_md5 + "  kept.jpg\n\n";
+    write_file(c.dir.file("list.txt"), fixture::Bytes(list.begin(), list.end()));
+    std::string nsrl = c.dir.file("rds.db");
+    ASSERT_EQ(run_command("python3 -c \"import sqlite3,sys\n"
+                          "d=sqlite3.connect(sys.argv[1])\n"
+                          "d.execute('CREATE TABLE FILE (sha256 VARCHAR NOT NULL, sha1 VARCHAR NOT NULL, md5 VARCHAR NOT "
+                          "NULL, crc32 VARCHAR NOT NULL, file_name VARCHAR NOT NULL, file_size INTEGER NOT NULL, "
+                          "package_id INTEGER NOT NULL, PRIMARY KEY (sha256, sha1, md5, crc32, file_name, file_size, "
+                          "package_id)) WITHOUT ROWID')\n"
+                          "d.execute('CREATE INDEX FILE_sha1 ON FILE (sha1)')\n"
+                          "d.execute('CREATE INDEX FILE_md5 ON FILE (md5)')\n"
+                          "d.execute('INSERT INTO FILE VALUES (?,?,?,?,?,?,?)', ('0'*64, sys.argv[2].upper(), '0'*32, "
+                          "'00000000', 'lost.jpg', 1, 1))\n"
+                          "d.commit()\" " +
+                          sh(nsrl) + " " + lost_sha1),
+              0);
+    std::string deep = "%%%% HASHDEEP-1.0\n%%%% size,sha256,filename\n## comment\n1," + lost_sha256 + ",a,b.jpg\n";
+    write_file(c.dir.file("deep.txt"), fixture::Bytes(deep.begin(), deep.end()));
+
+    ASSERT_EQ(run("extract --hashset " + sh(c.dir.file("list.txt")) + " --hashset " + sh(nsrl) + " --hashset=" +
+                  sh(c.dir.file("deep.txt")) + " " + sh(c.evidence) + " " + sh(c.out)),
+              0);
+    std::string report = text_of(c.out + "/report.csv");
+    EXPECT_NE(report.find(",kept.jpg,no,list.txt,-\r\n"), std::string::npos) << report;
+    EXPECT_NE(report.find(",lost.jpg,yes,rds.db;deep.txt,1\r\n"), std::string::npos);
+    EXPECT_NE(report.find(",copy of lost.jpg,yes,rds.db;deep.txt,1\r\n"), std::string::npos);
+    EXPECT_NE(text_of(c.out + "/manifest.json").find("\"kind\": \"nsrl-rdsv3\""), std::string::npos);
+    std::vector<std::string> beside;
+    EXPECT_FALSE(file_exists(nsrl + "-journal") || file_exists(nsrl + "-wal") || file_exists(nsrl + "-shm"));
+
+    // Known harmless: out of the case, and out of the listing.
+    std::string out2 = c.dir.file("out2");
+    ASSERT_EQ(run("extract --hashset-mode ignore --hashset " + sh(nsrl) + " " + sh(c.evidence) + " " + sh(out2)), 0);
+    report = text_of(out2 + "/report.csv");
+    EXPECT_EQ(report.find("lost.jpg"), std::string::npos) << report;
+    EXPECT_FALSE(file_exists(out2 + "/lost.jpg"));
+    EXPECT_NE(text_of(out2 + "/manifest.json").find("\"hidden\": 2"), std::string::npos);
+    std::string listing;
+    ASSERT_EQ(run("list --hashset " + sh(c.dir.file("list.txt")) + " " + sh(c.evidence), &listing), 0);
+    EXPECT_NE(listing.find("\tlist.txt\n"), std::string::npos) << listing;
+    listing.clear();
+    ASSERT_EQ(run("list --hashset-mode ignore --hashset " + sh(c.dir.file("list.txt")) + " " + sh(c.evidence), &listing), 0);
+    EXPECT_EQ(listing.find("kept.jpg"), std::string::npos);
+
+    // Sets that are not sets are refused, before anything is written.
+    const std::string bad[] = {"not a digest\n", "%%%% HASHDEEP-1.0\n%%%% size,md5,filename\n1,xyz,a\n"};
+    for (const std::string& text : bad) {
+        write_file(c.dir.file("bad.txt"), fixture::Bytes(text.begin(), text.end()));
+        EXPECT_EQ(run("extract --hashset " + sh(c.dir.file("bad.txt")) + " " + sh(c.evidence) + " " +
+                      sh(c.dir.file("out3"))),
+                  2);
+        EXPECT_FALSE(file_exists(c.dir.file("out3/report.csv")));
+    }
+    write_file(c.dir.file("empty.db"), fixture::Bytes(std::begin("SQLite format 3"), std::end("SQLite format 3")));
+    EXPECT_EQ(run("list --hashset " + sh(c.dir.file("empty.db")) + " " + sh(c.evidence)), 2);
 }
