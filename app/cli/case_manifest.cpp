@@ -76,6 +76,8 @@ void print_strings(std::FILE* out, const std::vector<std::string>& list, const c
 
 } // namespace
 
+std::string case_tool_version() { return GLIMMERDEX_VERSION " (revision " GLIMMERDEX_REVISION ")"; }
+
 std::string utc_now()
 {
     std::time_t now = std::time(nullptr);

@@ -46,6 +46,9 @@ struct CaseManifest {
     std::vector<std::string> warnings;
 };
 
+// The version and source revision built in, as "0.1.0 (revision abc123)".
+std::string case_tool_version();
+
 // The current time as "YYYY-MM-DDTHH:MM:SSZ".
 std::string utc_now();
 

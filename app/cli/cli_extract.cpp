@@ -15,6 +15,7 @@
 #include "app/cli/cli.h"
 #include "app/cli/cli_paths.h"
 #include "app/cli/hashset.h"
+#include "app/cli/html_report.h"
 #include "app/cli/missing.h"
 #include "app/cli/timeline.h"
 #include "app/cli/safe_name.h"
@@ -57,6 +58,10 @@ const char help[] =
     "  --hashset-mode alert|ignore   for the --hashset options after it:\n"
     "                flag matches (alert, the default) or leave them out of\n"
     "                the case (ignore: known harmless pictures)\n"
+    "  --html        also write DIR/index.html: the report as a page, with\n"
+    "                the thumbnails, sortable and filterable (no network)\n"
+    "  --blur-flagged  on that page, blur the thumbnails of entries in a hash\n"
+    "                set until clicked\n"
     "\n"
     "Exit codes: 0 every cache was read and every file written, 1 some cache\n"
     "could not be read or some file not written (reported and skipped),\n"
@@ -197,7 +202,7 @@ template <typename Write> int write_case_file(Extractor& x, const char* name, Wr
 
 int cli_extract(int argc, char** argv)
 {
-    bool json = false, recursive = false;
+    bool json = false, recursive = false, html = false, blur_flagged = false;
     Extractor x;
     CaseManifest manifest;
     manifest.started_utc = utc_now();
@@ -210,6 +215,8 @@ int cli_extract(int argc, char** argv)
         {"--force", "-f", CLI_SWITCH, &x.force, nullptr, 0, 0, nullptr},
         {"--json", nullptr, CLI_SWITCH, &json, nullptr, 0, 0, nullptr},
         {"--recursive", "-r", CLI_SWITCH, &recursive, nullptr, 0, 0, nullptr},
+        {"--html", nullptr, CLI_SWITCH, &html, nullptr, 0, 0, nullptr},
+        {"--blur-flagged", nullptr, CLI_SWITCH, &blur_flagged, nullptr, 0, 0, nullptr},
     };
     static const char* const repeated[] = {"--timeline", "--hashset", "--hashset-mode"};
     std::vector<std::pair<std::string, std::string>> taken;
@@ -363,6 +370,23 @@ int cli_extract(int argc, char** argv)
     for (TimelineFormat t : timelines)
         if (write_case_file(x, timeline_file_name(t), [&](FILE* f) { write_timeline(f, t, table, all, all_cases); }) != 0)
             result = CLI_FAILED;
+    if (html) {
+        HtmlOptions page;
+        page.blur_flagged = blur_flagged;
+        for (const CaseInput& in : manifest.inputs)
+            page.summary.push_back("Cache " + in.path + (in.before.read ? ", SHA-256 " + in.before.digests.sha256 : ""));
+        for (const CaseHashset& h : manifest.hashsets)
+            page.summary.push_back("Hash set " + h.path + " (" + h.kind + ", " + h.mode + ")");
+        const CaseCounts& n = manifest.counts;
+        page.summary.push_back(std::to_string(n.entries_read) + " entries read, " + std::to_string(n.recovered) +
+                               " with a thumbnail, " + std::to_string(n.written) + " files written, " +
+                               std::to_string(n.failed) + " failed, " + std::to_string(n.hidden) +
+                               " left out as known");
+        page.summary.push_back("Written by glimmerdex-cli " + case_tool_version() +
+                               "; times in UTC; run details in manifest.json, checksums in hashes.txt");
+        if (write_case_file(x, "index.html", [&](FILE* f) { write_html_report(f, table, all, all_cases, page); }) != 0)
+            result = CLI_FAILED;
+    }
 
     // The evidence once more, now that the run is over.
     for (CaseInput& in : manifest.inputs)

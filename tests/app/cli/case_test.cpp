@@ -39,7 +39,7 @@ std::string sh(const std::string& s) { return "'" + s + "'"; }
 std::string oracle(const std::string& folder)
 {
     std::string out;
-    run_command("python3 " GLIMMERDEX_SOURCE_DIR "/tests/support/case_oracle.py " + sh(folder) + " 2>&1", &out);
+    run_command("/usr/bin/python3 " GLIMMERDEX_SOURCE_DIR "/tests/support/case_oracle.py " + sh(folder) + " 2>&1", &out);
     return out;
 }
 
@@ -198,7 +198,7 @@ TEST(CaseFolder, KnownPicturesAreFlaggedOrLeftOut)
     std::string list = "# known\n" + kept_md5 + "  kept.jpg\n\n";
     write_file(c.dir.file("list.txt"), fixture::Bytes(list.begin(), list.end()));
     std::string nsrl = c.dir.file("rds.db");
-    ASSERT_EQ(run_command("python3 -c \"import sqlite3,sys\n"
+    ASSERT_EQ(run_command("/usr/bin/python3 -c \"import sqlite3,sys\n"
                           "d=sqlite3.connect(sys.argv[1])\n"
                           "d.execute('CREATE TABLE FILE (sha256 VARCHAR NOT NULL, sha1 VARCHAR NOT NULL, md5 VARCHAR NOT "
                           "NULL, crc32 VARCHAR NOT NULL, file_name VARCHAR NOT NULL, file_size INTEGER NOT NULL, "
@@ -250,4 +250,84 @@ TEST(CaseFolder, KnownPicturesAreFlaggedOrLeftOut)
     }
     write_file(c.dir.file("empty.db"), fixture::Bytes(std::begin("SQLite format 3"), std::end("SQLite format 3")));
     EXPECT_EQ(run("list --hashset " + sh(c.dir.file("empty.db")) + " " + sh(c.evidence)), 2);
+}
+
+namespace {
+
+// Headless Chromium over a page: the DOM after its script ran, or a screenshot.
+std::string chromium(const std::string& url, const std::string& extra)
+{
+    std::string out;
+    run_command("timeout 120 chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --window-size=1400,900 "
+                "--run-all-compositor-stages-before-draw --virtual-time-budget=3000 " +
+                    extra + " " + sh(url) + " 2>/dev/null",
+                &out);
+    return out;
+}
+
+std::vector<std::string> attribute_values(const std::string& dom, const std::string& prefix)
+{
+    std::vector<std::string> out;
+    for (size_t at = dom.find(prefix); at != std::string::npos; at = dom.find(prefix, at + 1)) {
+        size_t start = at + prefix.size();
+        out.push_back(dom.substr(start, dom.find_first_of("\"<", start) - start));
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(CaseFolder, ThePageRendersInChromium)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "Chromium runs in the Linux suite";
+#endif
+    if (!have("chromium"))
+        GTEST_SKIP() << "chromium not installed (tools/install-deps); the page is not rendered";
+    CaseDir c;
+    fixture::CacheSpec spec = case_spec();
+    write_file(c.dir.file("picture"), spec.entries[0].picture);
+    ASSERT_EQ(run_command("md5sum < " + sh(c.dir.file("picture")) + " > " + sh(c.dir.file("known.txt"))), 0);
+    ASSERT_EQ(run("extract --html --blur-flagged --hashset " + sh(c.dir.file("known.txt")) + " " + sh(c.evidence) +
+                  " " + sh(c.out)),
+              0);
+    const std::string page = "file://" + c.out + "/index.html";
+
+    // Without JavaScript every row is there, and no filter box that would not work.
+    std::string markup = text_of(c.out + "/index.html");
+    EXPECT_EQ(attribute_values(markup, "<tr class=\"entry").size(), 4u);
+    EXPECT_NE(markup.find("<input id=\"filter\" type=\"search\" placeholder=\"Filter rows\" hidden>"), std::string::npos);
+    EXPECT_EQ(attribute_values(markup, "http").size(), 1u) << "no address outside the folder but http-equiv";
+    EXPECT_EQ(attribute_values(markup, "<label class=\"veil\"").size(), 1u) << "the flagged picture is veiled";
+
+    // Sorted by size, largest first, from the address; the row without a thumbnail last.
+    std::string dom = chromium(page + "#sort=-length", "--dump-dom");
+    EXPECT_NE(dom.find("data-sorted=\"-length\""), std::string::npos) << dom;
+    std::vector<std::pair<size_t, std::string>> by_size;
+    for (int i : {0, 1, 2})
+        by_size.emplace_back(spec.entries[size_t(i)].picture.size(), spec.entries[size_t(i)].name);
+    std::stable_sort(by_size.begin(), by_size.end(), [](auto& a, auto& b) { return a.first > b.first; });
+    std::vector<std::string> expected;
+    for (auto& [size, name] : by_size)
+        expected.push_back(name);
+    expected.push_back("no stream.jpg");
+    EXPECT_EQ(attribute_values(dom, "class=\"col-name\">"), expected);
+    EXPECT_NE(dom.find("data-images-broken=\"0\" data-images=\"3\""), std::string::npos) << "no broken pictures";
+    EXPECT_NE(chromium(page + "#filter=LOST", "--dump-dom").find("data-shown=\"2\""), std::string::npos);
+
+    // The screenshot shows pictures where the page says they are.
+    std::vector<std::string> boxes = attribute_values(chromium(page, "--dump-dom"), "data-box=\"");
+    ASSERT_EQ(boxes.size(), 3u);
+    std::string shot = c.dir.file("shot.png");
+    chromium(page, "--screenshot=" + sh(shot));
+    ASSERT_TRUE(file_exists(shot));
+    std::string verdict;
+    run_command("/usr/bin/python3 -c \"import sys\nfrom PIL import Image\nim=Image.open(sys.argv[1]).convert('RGB')\n"
+                "for box in sys.argv[2:]:\n"
+                "  x,y,w,h=map(int,box.split(','))\n"
+                "  inside=set(im.getpixel((x+dx*w//4,y+dy*h//4)) for dx in (1,2,3) for dy in (1,2,3))\n"
+                "  print('picture' if w>0 and h>0 and inside-{(255,255,255)} else 'blank')\" " +
+                    sh(shot) + " " + boxes[0] + " " + boxes[1] + " " + boxes[2],
+                &verdict);
+    EXPECT_EQ(verdict, "picture\npicture\npicture\n");
 }
