@@ -1,6 +1,7 @@
 #include "app/cli/html_report.h"
 
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -112,7 +113,13 @@ std::string html_text(const std::string& text)
         case '>': out += "&gt;"; break;
         case '"': out += "&quot;"; break;
         case '\'': out += "&#39;"; break;
-        default: out += c;
+        default:
+            // As references, control characters reach the page as they are
+            // (a bare CR would be read as a line feed).
+            if (static_cast<unsigned char>(c) < 0x20 && c != '\n' && c != '\t')
+                out += "&#" + std::to_string(int(c)) + ";";
+            else
+                out += c;
         }
     }
     return out;

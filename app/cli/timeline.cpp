@@ -109,9 +109,13 @@ std::string body_field(const std::string& text)
 {
     std::string out;
     for (unsigned char ch : text) {
-        if (ch == '%' || ch == '|' || ch < 0x20 || ch == 0x7F) {
-            char escaped[4];
+        char escaped[8];
+        if (ch == '%' || ch == '|') {
             std::snprintf(escaped, sizeof escaped, "%%%02X", ch);
+            out += escaped;
+        } else if (ch < 0x20 || ch == 0x7F) {
+            // mactime decodes %XX, and drops a name holding a line break.
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", ch);
             out += escaped;
         } else {
             out += char(ch);

@@ -19,6 +19,7 @@ const char* timeline_file_name(TimelineFormat format);
 void write_timeline(std::FILE* out, TimelineFormat format, const Table& table, const std::vector<ReportRow>& rows,
                     const std::vector<CaseRow>& cases);
 
-// A name for one '|'-separated field of a body file: '%', '|' and control
-// characters as %XX, so that every line splits into its eleven fields.
+// A name for one '|'-separated field of a body file: '%' and '|' as %25 and
+// %7C (mactime decodes %XX), control characters as \xNN (mactime drops a name
+// with a line break), so that every line splits into its eleven fields.
 std::string body_field(const std::string& text);

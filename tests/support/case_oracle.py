@@ -1,10 +1,15 @@
 #!/usr/bin/env python3
-"""Checks an extract output folder with Python's own readers: csv, json and
-hashlib. Prints "ok" or one line per fault. Usage: case_oracle.py DIR"""
+"""Checks an extract output folder with Python's own readers: csv, json,
+hashlib and html.parser. Prints "ok" or one line per fault.
+Usage: case_oracle.py DIR [NAMES.json [DOM.html]]: with NAMES (the catalog
+names in report order), every output must carry each name unchanged; DOM is
+the page as a browser rendered it."""
 import csv
 import hashlib
+import html.parser
 import json
 import os
+import re
 import sys
 
 faults = []
@@ -63,7 +68,61 @@ def main(folder):
     if listed != set(os.listdir(folder)) - {"hashes.txt"}:
         fault("hashes.txt does not list every file: " + repr(set(os.listdir(folder)) ^ listed))
     check_timelines(folder)
+    if len(sys.argv) > 2:
+        check_names(folder, rows, json.load(open(sys.argv[2], encoding="utf-8")),
+                    sys.argv[3] if len(sys.argv) > 3 else None)
     print("\n".join(faults) if faults else "ok")
+
+
+class NameCells(html.parser.HTMLParser):
+    def __init__(self):
+        super().__init__()
+        self.names, self.inside = [], False
+
+    def handle_starttag(self, tag, attrs):
+        if tag == "td" and ("class", "col-name") in attrs:
+            self.inside = True
+            self.names.append("")
+
+    def handle_endtag(self, tag):
+        self.inside = self.inside and tag != "td"
+
+    def handle_data(self, data):
+        if self.inside:
+            self.names[-1] += data
+
+
+def check_names(folder, rows, names, dom):
+    def same(what, got):
+        if got != names:
+            fault(what + " names differ: " + repr(got))
+    same("report.csv", [r["name"] for r in rows])
+    if os.path.exists(os.path.join(folder, "report.json")):
+        same("report.json", [x["name"] for x in json.load(open(os.path.join(folder, "report.json"), encoding="utf-8"))])
+    path = os.path.join(folder, "timeline.jsonl")
+    if os.path.exists(path):
+        same("timeline.jsonl", [json.loads(l)["name"] for l in open(path, encoding="utf-8").read().split("\n")[:-1]])
+    path = os.path.join(folder, "timeline.l2tcsv.csv")
+    if os.path.exists(path):
+        with open(path, newline="", encoding="utf-8") as f:
+            same("timeline.l2tcsv.csv", [r[9] for r in list(csv.reader(f))[1:]])
+    path = os.path.join(folder, "timeline.body")
+    if os.path.exists(path):
+        got = []
+        for line in open(path, "rb").read().split(b"\n")[:-1]:
+            fields = line.split(b"|")
+            if len(fields) != 11:
+                fault("body line of %d fields" % len(fields))
+                continue
+            # as mactime reads it: %XX decoded; control characters stay \xNN
+            name = re.sub(rb"%([0-9A-F]{2})", lambda m: bytes([int(m.group(1), 16)]), fields[1]).decode("utf-8")
+            name = re.sub(r"\\x([0-9A-F]{2})", lambda m: chr(int(m.group(1), 16)), name)
+            got.append(name.split("Thumbs.db:", 1)[1])
+        same("timeline.body", got)
+    if dom:
+        parser = NameCells()
+        parser.feed(open(dom, encoding="utf-8", newline="").read())
+        same("index.html", parser.names)
 
 
 def check_timelines(folder):

@@ -194,7 +194,6 @@ TEST(CaseFolder, KnownPicturesAreFlaggedOrLeftOut)
     std::string kept_md5 = digest("md5sum", spec.entries[0].picture);
     std::string lost_sha1 = digest("sha1sum", spec.entries[1].picture);
     std::string lost_sha256 = digest("sha256sum", spec.entries[1].picture);
-    write_file(c.dir.file("list.txt"), fixture::Bytes(0));
     std::string list = "# known\n" + kept_md5 + "  kept.jpg\n\n";
     write_file(c.dir.file("list.txt"), fixture::Bytes(list.begin(), list.end()));
     std::string nsrl = c.dir.file("rds.db");
@@ -222,7 +221,6 @@ TEST(CaseFolder, KnownPicturesAreFlaggedOrLeftOut)
     EXPECT_NE(report.find(",lost.jpg,yes,rds.db;deep.txt,1\r\n"), std::string::npos);
     EXPECT_NE(report.find(",copy of lost.jpg,yes,rds.db;deep.txt,1\r\n"), std::string::npos);
     EXPECT_NE(text_of(c.out + "/manifest.json").find("\"kind\": \"nsrl-rdsv3\""), std::string::npos);
-    std::vector<std::string> beside;
     EXPECT_FALSE(file_exists(nsrl + "-journal") || file_exists(nsrl + "-wal") || file_exists(nsrl + "-shm"));
 
     // Known harmless: out of the case, and out of the listing.
@@ -330,4 +328,53 @@ TEST(CaseFolder, ThePageRendersInChromium)
                     sh(shot) + " " + boxes[0] + " " + boxes[1] + " " + boxes[2],
                 &verdict);
     EXPECT_EQ(verdict, "picture\npicture\npicture\n");
+}
+
+TEST(CaseFolder, HostileNamesSurviveEveryFormat)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "the outside readers run in the Linux suite";
+#endif
+    const std::vector<std::string> names = {"pipe|name.jpg", "comma,name.jpg", "quote\"name'.jpg", "new\nline\r.jpg",
+                                            "Caf\xC3\xA9 \xE2\x98\x95 \xF0\x9F\x93\xB7.jpg", "percent%7C.jpg",
+                                            "<b>tag</b>&amp;.jpg", "tab\there;.jpg"};
+    fixture::CacheSpec spec;
+    std::string names_json = "[";
+    for (size_t i = 0; i < names.size(); ++i) {
+        fixture::CacheEntry e;
+        e.name = names[i];
+        e.time = 128980119090000000ull + i * 10000000ull;
+        e.picture = fixture::encode_jpeg(fixture::make_test_image(12, 12, uint32_t(i)));
+        spec.entries.push_back(e);
+        std::string quotedname;
+        for (char ch : names[i]) {
+            if (ch == '"' || ch == '\\')
+                quotedname += '\\';
+            quotedname += ch == '\n' ? std::string("\\n") : ch == '\r' ? std::string("\\r") : ch == '\t' ? std::string("\\t") : std::string(1, ch);
+        }
+        names_json += (i ? ", \"" : "\"") + quotedname + "\"";
+    }
+    names_json += "]";
+    CaseDir c(spec);
+    write_file(c.dir.file("names.json"), fixture::Bytes(names_json.begin(), names_json.end()));
+    ASSERT_EQ(run("extract --json --html --timeline bodyfile --timeline l2tcsv --timeline jsonl " + sh(c.evidence) +
+                  " " + sh(c.out)),
+              0);
+    std::string dom = c.dir.file("dom.html");
+    bool browser = have("chromium");
+    if (browser)
+        run_command("timeout 120 chromium --headless --no-sandbox --disable-gpu --virtual-time-budget=3000 --dump-dom " +
+                    sh("file://" + c.out + "/index.html") + " > " + sh(dom) + " 2>/dev/null");
+    EXPECT_EQ(oracle(c.out + "' " + sh(c.dir.file("names.json")) + (browser ? " " + sh(dom) : "") + " '"), "ok\n");
+    if (have("mactime")) {
+        std::string events;
+        EXPECT_EQ(run_command("mactime -b " + sh(c.out + "/timeline.body") + " -d -y 2000-01-01 | wc -l", &events), 0);
+        EXPECT_EQ(events, std::to_string(names.size() + 1) + "\n") << "one line per entry and the header";
+    }
+    if (have("hashdeep")) {
+        EXPECT_EQ(run_command("cd " + sh(c.out) +
+                              " && ls -A | grep -vxF hashes.txt | hashdeep -a -k hashes.txt -l -f /dev/stdin >/dev/null 2>&1"),
+                  0)
+            << text_of(c.out + "/hashes.txt");
+    }
 }
