@@ -95,6 +95,10 @@ TEST(Tables, CsvQuotingAndJsonEscapes)
     EXPECT_EQ(csv_field("a,b"), "\"a,b\"");
     EXPECT_EQ(csv_field("say \"hi\""), "\"say \"\"hi\"\"\"");
     EXPECT_EQ(json_string("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\u000a\\u0001\"");
+    // JSON is UTF-8: well-formed sequences stay, any other byte becomes U+FFFD.
+    EXPECT_EQ(json_string("Caf\xC3\xA9 \xF0\x9F\x93\xB7"), "\"Caf\xC3\xA9 \xF0\x9F\x93\xB7\"");
+    EXPECT_EQ(json_string("Caf\xE9/\xC0\xAF/\xED\xA0\x80/\xF0\x9F"),
+              "\"Caf\xEF\xBF\xBD/\xEF\xBF\xBD\xEF\xBF\xBD/\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD/\xEF\xBF\xBD\xEF\xBF\xBD\"");
 #ifdef _WIN32
     GTEST_SKIP() << "open_memstream is POSIX; the Linux suite checks the JSON table";
 #else
