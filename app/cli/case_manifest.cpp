@@ -14,6 +14,7 @@
 
 namespace {
 
+#ifndef _WIN32
 // The first line of a small text file, or "" (bounded: system files only).
 std::string first_line_of(const char* path, const char* key = nullptr)
 {
@@ -41,6 +42,7 @@ std::string first_line_of(const char* path, const char* key = nullptr)
     std::fclose(f);
     return found;
 }
+#endif
 
 const char* machine_name()
 {
