@@ -108,6 +108,22 @@ std::string case_system_name()
 #endif
 }
 
+std::vector<std::string> case_summary(const CaseManifest& m)
+{
+    std::vector<std::string> lines;
+    for (const CaseInput& in : m.inputs)
+        lines.push_back("Cache " + in.path + (in.before.read ? ", SHA-256 " + in.before.digests.sha256 : ""));
+    for (const CaseHashset& h : m.hashsets)
+        lines.push_back("Hash set " + h.path + " (" + h.kind + ", " + h.mode + ")");
+    const CaseCounts& n = m.counts;
+    lines.push_back(std::to_string(n.entries_read) + " entries read, " + std::to_string(n.recovered) +
+                    " with a thumbnail, " + std::to_string(n.written) + " files written, " + std::to_string(n.failed) +
+                    " failed, " + std::to_string(n.hidden) + " left out as known");
+    lines.push_back("Written by glimmerdex-cli " + case_tool_version() +
+                    "; times in UTC; run details in manifest.json, checksums in hashes.txt");
+    return lines;
+}
+
 void write_manifest(std::FILE* out, const CaseManifest& m, const std::vector<std::string>& command)
 {
     std::fputs("{\n", out);

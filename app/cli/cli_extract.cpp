@@ -373,17 +373,7 @@ int cli_extract(int argc, char** argv)
     if (html) {
         HtmlOptions page;
         page.blur_flagged = blur_flagged;
-        for (const CaseInput& in : manifest.inputs)
-            page.summary.push_back("Cache " + in.path + (in.before.read ? ", SHA-256 " + in.before.digests.sha256 : ""));
-        for (const CaseHashset& h : manifest.hashsets)
-            page.summary.push_back("Hash set " + h.path + " (" + h.kind + ", " + h.mode + ")");
-        const CaseCounts& n = manifest.counts;
-        page.summary.push_back(std::to_string(n.entries_read) + " entries read, " + std::to_string(n.recovered) +
-                               " with a thumbnail, " + std::to_string(n.written) + " files written, " +
-                               std::to_string(n.failed) + " failed, " + std::to_string(n.hidden) +
-                               " left out as known");
-        page.summary.push_back("Written by glimmerdex-cli " + case_tool_version() +
-                               "; times in UTC; run details in manifest.json, checksums in hashes.txt");
+        page.summary = case_summary(manifest);
         if (write_case_file(x, "index.html", [&](FILE* f) { write_html_report(f, table, all, all_cases, page); }) != 0)
             result = CLI_FAILED;
     }

@@ -30,7 +30,7 @@ int read_text(const std::string& path, std::string* text, std::string* error)
     int64_t size = sys_stream_size(f);
     if (size < 0 || size > HASHSET_MAX_TEXT_BYTES) {
         std::fclose(f);
-        *error = size < 0 ? "cannot read it" : "larger than 256 MB (use an NSRL database for large sets)";
+        *error = size < 0 ? "cannot read it" : "larger than 64 MB (put large sets in an SQLite database shaped as NSRL RDSv3)";
         return -1;
     }
     text->resize(size_t(size));

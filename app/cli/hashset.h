@@ -11,8 +11,9 @@
 
 #include "app/cli/digests.h"
 
-// Text sets are read whole: a larger one is refused rather than filling memory.
-constexpr int64_t HASHSET_MAX_TEXT_BYTES = int64_t(256) << 20;
+// Text sets are read whole and kept as a set of strings (some 100 bytes of
+// memory per digest): a larger file is refused rather than filling memory.
+constexpr int64_t HASHSET_MAX_TEXT_BYTES = int64_t(64) << 20;
 
 struct HashSet {
     std::string path;
