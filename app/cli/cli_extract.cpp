@@ -200,11 +200,143 @@ template <typename Write> int write_case_file(Extractor& x, const char* name, Wr
 
 } // namespace
 
-int cli_extract(int argc, char** argv)
-{
-    bool json = false, recursive = false, html = false, blur_flagged = false;
+namespace {
+
+// One extract run: what it found so far and what it records.
+struct CaseRun {
     Extractor x;
     CaseManifest manifest;
+    HashSetList known;
+    std::set<std::string> from_folder;  // caches named by their folder
+    std::vector<ReportRow> rows;        // the report, without hidden entries
+    std::vector<CaseRow> cases;
+};
+
+// Reads one cache, writes its thumbnails and keeps its rows; 0 or -1.
+int extract_cache(CaseRun& run, const std::string& cache, bool progress)
+{
+    std::vector<ReportRow> rows;
+    CaseCounts& n = run.manifest.counts;
+    ++n.caches;
+    if (report_cache(cache, &rows) != 0) {
+        cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), store_error_text(store_error));
+        ++n.caches_failed;
+        return -1;
+    }
+    std::vector<CaseRow> cases(rows.size());
+    if (run.from_folder.count(cache)) {
+        std::string folder, file;
+        split_cache_path(cache, &folder, &file);
+        std::set<std::string> names;
+        if (folder_file_names(folder, &names) == 0)
+            mark_missing(names, rows, &cases);
+    }
+    bool show = progress && rows.size() > 300;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        case_digest_payload(rows[i], &cases[i]);
+        if (rows[i].length >= 0)
+            ++n.recovered;
+        hashset_match(run.known.sets, cases[i].payload, &cases[i].hashset, &cases[i].hidden);
+        if (cases[i].hidden) {
+            ++n.hidden;
+            continue;
+        }
+        int failures_before = run.x.failures;
+        run.x.extract(rows[i]);
+        if (!rows[i].file.empty())
+            ++n.written;
+        else if (run.x.failures != failures_before)
+            ++n.failed;
+        if (show && (i % 50 == 0 || i + 1 == rows.size()))
+            std::fprintf(stderr, "\rextract: %s: %zu/%zu", cache.c_str(), i + 1, rows.size());
+    }
+    if (show)
+        std::fputc('\n', stderr);
+    n.entries_read += int64_t(rows.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (cases[i].hidden)
+            continue;  // known harmless: out of the case
+        rows[i].stored = nullptr;  // the pool goes with the next load
+        run.rows.push_back(std::move(rows[i]));
+        run.cases.push_back(std::move(cases[i]));
+    }
+    return 0;
+}
+
+Table report_table(const CaseRun& run)
+{
+    Table table;
+    table.columns = report_columns();
+    table.kinds = {ColumnKind::text, ColumnKind::number, ColumnKind::text, ColumnKind::number, ColumnKind::text,
+                   ColumnKind::number, ColumnKind::text, ColumnKind::text, ColumnKind::number, ColumnKind::text,
+                   ColumnKind::number, ColumnKind::number, ColumnKind::text};
+    for (const std::string& c : case_columns())
+        table.columns.push_back(c);
+    for (ColumnKind k : case_column_kinds())
+        table.kinds.push_back(k);
+    for (size_t i = 0; i < run.rows.size(); ++i) {
+        std::vector<std::string> cells = report_cells(run.rows[i]);
+        for (std::string& c : case_cells(run.rows[i], run.cases[i]))
+            cells.push_back(std::move(c));
+        table.rows.push_back(std::move(cells));
+    }
+    return table;
+}
+
+struct CaseOutputs {
+    bool json = false, html = false, blur_flagged = false;
+    std::vector<TimelineFormat> timelines;
+};
+
+// The reports, timelines and page, then the manifest and hashes.txt, which
+// vouch for everything before them. 0, or -1 when one could not be written.
+int write_case(CaseRun& run, const CaseOutputs& o, const std::vector<std::string>& command)
+{
+    int result = 0;
+    Extractor& x = run.x;
+    Table table = report_table(run);
+    for (int k = 0; k < (o.json ? 2 : 1); ++k) {
+        const char* name = k == 0 ? "report.csv" : "report.json";
+        TableFormat format = k == 0 ? TableFormat::csv : TableFormat::json;
+        result |= write_case_file(x, name, [&](FILE* f) { write_table(f, table, format); });
+    }
+    for (TimelineFormat t : o.timelines)
+        result |= write_case_file(x, timeline_file_name(t),
+                                  [&](FILE* f) { write_timeline(f, t, table, run.rows, run.cases); });
+    if (o.html) {
+        HtmlOptions page;
+        page.blur_flagged = o.blur_flagged;
+        page.summary = case_summary(run.manifest);
+        result |= write_case_file(x, "index.html",
+                                  [&](FILE* f) { write_html_report(f, table, run.rows, run.cases, page); });
+    }
+
+    // The evidence once more, now that the run is over.
+    CaseManifest& m = run.manifest;
+    for (CaseInput& in : m.inputs)
+        input_print(in.path, &in.after);
+    for (const HashedFile& f : x.written)
+        m.outputs.push_back(f.name);
+    m.outputs.push_back("manifest.json");
+    m.outputs.push_back("hashes.txt");
+    m.finished_utc = utc_now();
+    result |= write_case_file(x, "manifest.json", [&](FILE* f) { write_manifest(f, m, command); });
+    char folder[4096];
+    std::string absolute = sys_absolute_path(x.dir.c_str(), folder, int(sizeof folder)) == 0 ? folder : x.dir;
+    std::vector<HashedFile> listed = x.written;
+    result |= write_case_file(x, "hashes.txt", [&](FILE* f) { write_hashdeep(f, absolute, command, listed); });
+    return result ? -1 : 0;
+}
+
+} // namespace
+
+int cli_extract(int argc, char** argv)
+{
+    bool recursive = false;
+    CaseRun run;
+    CaseOutputs outputs;
+    Extractor& x = run.x;
+    CaseManifest& manifest = run.manifest;
     manifest.started_utc = utc_now();
     std::vector<std::string> command = cli_invocation;
     if (command.empty()) {  // called as a function (tests): the words it was given
@@ -213,10 +345,10 @@ int cli_extract(int argc, char** argv)
     }
     const CliOption options[] = {
         {"--force", "-f", CLI_SWITCH, &x.force, nullptr, 0, 0, nullptr},
-        {"--json", nullptr, CLI_SWITCH, &json, nullptr, 0, 0, nullptr},
+        {"--json", nullptr, CLI_SWITCH, &outputs.json, nullptr, 0, 0, nullptr},
         {"--recursive", "-r", CLI_SWITCH, &recursive, nullptr, 0, 0, nullptr},
-        {"--html", nullptr, CLI_SWITCH, &html, nullptr, 0, 0, nullptr},
-        {"--blur-flagged", nullptr, CLI_SWITCH, &blur_flagged, nullptr, 0, 0, nullptr},
+        {"--html", nullptr, CLI_SWITCH, &outputs.html, nullptr, 0, 0, nullptr},
+        {"--blur-flagged", nullptr, CLI_SWITCH, &outputs.blur_flagged, nullptr, 0, 0, nullptr},
     };
     static const char* const repeated[] = {"--timeline", "--hashset", "--hashset-mode"};
     std::vector<std::pair<std::string, std::string>> taken;
@@ -229,7 +361,6 @@ int cli_extract(int argc, char** argv)
     case CLI_BAD_OPTION: return CLI_USAGE;
     case CLI_PARSED: break;
     }
-    std::vector<TimelineFormat> timelines;
     for (const auto& [name, value] : taken) {
         TimelineFormat t;
         if (name != "--timeline")
@@ -238,13 +369,16 @@ int cli_extract(int argc, char** argv)
             cli_error("extract: --timeline takes bodyfile, l2tcsv or jsonl, not '%s'", value.c_str());
             return CLI_USAGE;
         }
-        if (std::find(timelines.begin(), timelines.end(), t) == timelines.end())
-            timelines.push_back(t);
+        if (std::find(outputs.timelines.begin(), outputs.timelines.end(), t) == outputs.timelines.end())
+            outputs.timelines.push_back(t);
     }
     if (arguments.size() < 2) {
         std::fputs(help, stderr);
         return CLI_USAGE;
     }
+    // A set that cannot be read stops the run before anything is written.
+    if (hashsets_from_options("extract", taken, &run.known.sets) != 0)
+        return CLI_USAGE;
     x.dir = arguments.back();
     arguments.pop_back();
     if (sys_make_directory(x.dir.c_str()) != 0) {
@@ -256,17 +390,7 @@ int cli_extract(int argc, char** argv)
         explicit WarningsHook(std::vector<std::string>* w) { cli_warnings = w; }
         ~WarningsHook() { cli_warnings = nullptr; }
     } hook(&manifest.warnings);
-    struct HashSets {
-        std::vector<HashSet> list;
-        ~HashSets()
-        {
-            for (HashSet& s : list)
-                hashset_release(&s);
-        }
-    } sets;
-    if (hashsets_from_options("extract", taken, &sets.list) != 0)
-        return CLI_USAGE;
-    for (const HashSet& s : sets.list) {
+    for (const HashSet& s : run.known.sets) {
         CaseHashset h;
         h.path = s.path;
         h.mode = s.ignore ? "ignore" : "alert";
@@ -291,107 +415,15 @@ int cli_extract(int argc, char** argv)
         input_print(cache, &in.before);
         manifest.inputs.push_back(in);
     }
-    std::set<std::string> from_folder = caches_opened_from_folders(arguments, recursive);
-    std::vector<ReportRow> all;
-    std::vector<CaseRow> all_cases;
+    run.from_folder = caches_opened_from_folders(arguments, recursive);
     bool progress = sys_stderr_is_terminal();
-    for (const std::string& cache : caches) {
-        std::vector<ReportRow> rows;
-        ++manifest.counts.caches;
-        if (report_cache(cache, &rows) != 0) {
-            cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), store_error_text(store_error));
-            ++manifest.counts.caches_failed;
+    for (const std::string& cache : caches)
+        if (extract_cache(run, cache, progress) != 0)
             result = CLI_FAILED;
-            continue;
-        }
-        std::vector<CaseRow> cases(rows.size());
-        if (from_folder.count(cache)) {
-            std::string folder, file;
-            split_cache_path(cache, &folder, &file);
-            std::set<std::string> names;
-            if (folder_file_names(folder, &names) == 0)
-                mark_missing(names, rows, &cases);
-        }
-        bool show = progress && rows.size() > 300;
-        for (size_t i = 0; i < rows.size(); ++i) {
-            case_digest_payload(rows[i], &cases[i]);
-            if (rows[i].length >= 0)
-                ++manifest.counts.recovered;
-            hashset_match(sets.list, cases[i].payload, &cases[i].hashset, &cases[i].hidden);
-            if (cases[i].hidden) {
-                ++manifest.counts.hidden;
-                continue;
-            }
-            int failures_before = x.failures;
-            x.extract(rows[i]);
-            if (!rows[i].file.empty())
-                ++manifest.counts.written;
-            else if (x.failures != failures_before)
-                ++manifest.counts.failed;
-            if (show && (i % 50 == 0 || i + 1 == rows.size()))
-                std::fprintf(stderr, "\rextract: %s: %zu/%zu", cache.c_str(), i + 1, rows.size());
-        }
-        if (show)
-            std::fputc('\n', stderr);
-        for (ReportRow& r : rows)
-            r.stored = nullptr;  // the pool goes with the next load
-        manifest.counts.entries_read += int64_t(rows.size());
-        for (size_t i = 0; i < rows.size(); ++i) {
-            if (cases[i].hidden)
-                continue;  // known harmless: out of the case
-            all.push_back(std::move(rows[i]));
-            all_cases.push_back(std::move(cases[i]));
-        }
-    }
     catalog_release();
     store_release();
-    case_group_duplicates(all, &all_cases);
-
-    Table table;
-    table.columns = report_columns();
-    table.kinds = {ColumnKind::text, ColumnKind::number, ColumnKind::text, ColumnKind::number, ColumnKind::text,
-                   ColumnKind::number, ColumnKind::text, ColumnKind::text, ColumnKind::number, ColumnKind::text,
-                   ColumnKind::number, ColumnKind::number, ColumnKind::text};
-    for (const std::string& c : case_columns())
-        table.columns.push_back(c);
-    for (ColumnKind k : case_column_kinds())
-        table.kinds.push_back(k);
-    for (size_t i = 0; i < all.size(); ++i) {
-        std::vector<std::string> cells = report_cells(all[i]);
-        for (std::string& c : case_cells(all[i], all_cases[i]))
-            cells.push_back(std::move(c));
-        table.rows.push_back(std::move(cells));
-    }
-    for (int k = 0; k < (json ? 2 : 1); ++k) {
-        const char* name = k == 0 ? "report.csv" : "report.json";
-        if (write_case_file(x, name, [&](FILE* f) { write_table(f, table, k == 0 ? TableFormat::csv : TableFormat::json); }) != 0)
-            result = CLI_FAILED;
-    }
-    for (TimelineFormat t : timelines)
-        if (write_case_file(x, timeline_file_name(t), [&](FILE* f) { write_timeline(f, t, table, all, all_cases); }) != 0)
-            result = CLI_FAILED;
-    if (html) {
-        HtmlOptions page;
-        page.blur_flagged = blur_flagged;
-        page.summary = case_summary(manifest);
-        if (write_case_file(x, "index.html", [&](FILE* f) { write_html_report(f, table, all, all_cases, page); }) != 0)
-            result = CLI_FAILED;
-    }
-
-    // The evidence once more, now that the run is over.
-    for (CaseInput& in : manifest.inputs)
-        input_print(in.path, &in.after);
-    for (const HashedFile& f : x.written)
-        manifest.outputs.push_back(f.name);
-    manifest.outputs.push_back("manifest.json");
-    manifest.outputs.push_back("hashes.txt");
-    manifest.finished_utc = utc_now();
-    if (write_case_file(x, "manifest.json", [&](FILE* f) { write_manifest(f, manifest, command); }) != 0)
-        result = CLI_FAILED;
-    char folder[4096];
-    std::string absolute = sys_absolute_path(x.dir.c_str(), folder, int(sizeof folder)) == 0 ? folder : x.dir;
-    std::vector<HashedFile> listed = x.written;
-    if (write_case_file(x, "hashes.txt", [&](FILE* f) { write_hashdeep(f, absolute, command, listed); }) != 0)
+    case_group_duplicates(run.rows, &run.cases);
+    if (write_case(run, outputs, command) != 0)
         result = CLI_FAILED;
     return x.failures ? CLI_FAILED : result;
 }

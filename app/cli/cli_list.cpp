@@ -57,6 +57,46 @@ const char help[] =
 
 std::string dash_or(bool present, const std::string& text) { return present ? text : "-"; }
 
+// What --missing and --hashset make of the catalog listing.
+struct CatalogFilter {
+    bool missing_only = false;
+    std::set<std::string> from_folder;  // caches named by their folder
+    bool flag_known = false;
+    const std::vector<HashSet>* sets = nullptr;
+};
+
+// The --catalog rows of one cache into table; 0, or -1 when it cannot be read.
+int add_catalog_rows(const std::string& cache, const CatalogFilter& filter, Table* table)
+{
+    std::vector<ReportRow> rows;
+    if (report_cache(cache, &rows) != 0) {
+        cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), store_error_text(store_error));
+        return -1;
+    }
+    std::vector<CaseRow> cases(rows.size());
+    if (filter.missing_only && filter.from_folder.count(cache)) {
+        std::set<std::string> names;
+        std::string folder, file;
+        split_cache_path(cache, &folder, &file);
+        if (folder_file_names(folder, &names) == 0)
+            mark_missing(names, rows, &cases);
+    }
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (filter.missing_only && cases[i].missing != "yes")
+            continue;
+        std::vector<std::string> cells = report_cells(rows[i]);
+        if (filter.flag_known) {
+            case_digest_payload(rows[i], &cases[i]);
+            hashset_match(*filter.sets, cases[i].payload, &cases[i].hashset, &cases[i].hidden);
+            if (cases[i].hidden)
+                continue;
+            cells.push_back(cases[i].hashset.empty() ? "-" : cases[i].hashset);
+        }
+        table->rows.push_back(std::move(cells));
+    }
+    return 0;
+}
+
 } // namespace
 
 int cli_list(int argc, char** argv)
@@ -92,24 +132,19 @@ int cli_list(int argc, char** argv)
         return CLI_USAGE;
     }
 
-    struct HashSets {
-        std::vector<HashSet> list;
-        ~HashSets()
-        {
-            for (HashSet& s : list)
-                hashset_release(&s);
-        }
-    } sets;
-    if (hashsets_from_options("list", taken, &sets.list) != 0)
+    HashSetList known;
+    if (hashsets_from_options("list", taken, &known.sets) != 0)
         return CLI_USAGE;
-    bool flag_known = !taken.empty();
-    catalog = catalog || missing_only || flag_known;
+    CatalogFilter filter;
+    filter.missing_only = missing_only;
+    filter.flag_known = !taken.empty();
+    filter.sets = &known.sets;
+    catalog = catalog || missing_only || filter.flag_known;
 
     std::vector<std::string> caches, missing;
     find_caches(paths, recursive, &caches, &missing);
-    std::set<std::string> from_folder;
     if (missing_only)
-        from_folder = caches_opened_from_folders(paths, recursive);
+        filter.from_folder = caches_opened_from_folders(paths, recursive);
     int result = CLI_OK;
     for (const std::string& m : missing) {
         cli_error("%s: Thumbs.db not found", m.c_str());
@@ -123,7 +158,7 @@ int cli_list(int argc, char** argv)
         table.kinds = {ColumnKind::text, ColumnKind::number, ColumnKind::text, ColumnKind::number, ColumnKind::text,
                        ColumnKind::number, ColumnKind::text, ColumnKind::text, ColumnKind::number, ColumnKind::text,
                        ColumnKind::number, ColumnKind::number, ColumnKind::text};
-        if (flag_known)
+        if (filter.flag_known)
             table.columns.push_back("hashset"), table.kinds.push_back(ColumnKind::text);
     } else {
         if (several)
@@ -138,34 +173,10 @@ int cli_list(int argc, char** argv)
     bool loaded_any = false;
     for (const std::string& cache : caches) {
         if (catalog) {
-            std::vector<ReportRow> rows;
-            if (report_cache(cache, &rows) != 0) {
-                cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), store_error_text(store_error));
+            if (add_catalog_rows(cache, filter, &table) != 0)
                 result = CLI_FAILED;
-                continue;
-            }
-            std::vector<CaseRow> cases(rows.size());
-            if (missing_only) {
-                std::set<std::string> names;
-                std::string folder, file;
-                split_cache_path(cache, &folder, &file);
-                if (from_folder.count(cache) && folder_file_names(folder, &names) == 0)
-                    mark_missing(names, rows, &cases);
-            }
-            for (size_t i = 0; i < rows.size(); ++i) {
-                if (missing_only && cases[i].missing != "yes")
-                    continue;
-                std::vector<std::string> cells = report_cells(rows[i]);
-                if (flag_known) {
-                    case_digest_payload(rows[i], &cases[i]);
-                    hashset_match(sets.list, cases[i].payload, &cases[i].hashset, &cases[i].hidden);
-                    if (cases[i].hidden)
-                        continue;
-                    cells.push_back(cases[i].hashset.empty() ? "-" : cases[i].hashset);
-                }
-                table.rows.push_back(std::move(cells));
-            }
-            loaded_any = true;
+            else
+                loaded_any = true;
             continue;
         }
         std::string folder, file;

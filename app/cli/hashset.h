@@ -36,6 +36,19 @@ bool hashset_holds(const HashSet& set, const Digests& d);
 // ignore mode hold it (an alert set always wins).
 void hashset_match(const std::vector<HashSet>& sets, const Digests& d, std::string* labels, bool* hidden);
 
+// The sets of one command, released when it ends.
+struct HashSetList {
+    std::vector<HashSet> sets;
+    HashSetList() = default;
+    HashSetList(const HashSetList&) = delete;
+    HashSetList& operator=(const HashSetList&) = delete;
+    ~HashSetList()
+    {
+        for (HashSet& s : sets)
+            hashset_release(&s);
+    }
+};
+
 // The sets of "--hashset FILE" / "--hashset-mode alert|ignore" in the order
 // given: a mode applies to the sets named after it. 0, or -1 (reported).
 int hashsets_from_options(const char* command, const std::vector<std::pair<std::string, std::string>>& options,
