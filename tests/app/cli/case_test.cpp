@@ -73,9 +73,13 @@ TEST(CaseFolder, DigestsManifestAndHashesStandUpToOutsideReaders)
 {
     CaseDir c;
     std::vector<uint8_t> evidence_before = read_file(c.evidence + "/Thumbs.db");
-    ASSERT_EQ(run("extract --json " + sh(c.evidence) + " " + sh(c.out)), 0);
+    std::string folder_before, folder_after;
+    run_command("ls -A " + sh(c.evidence), &folder_before);
+    ASSERT_EQ(run("extract --json --html --timeline jsonl " + sh(c.evidence) + " " + sh(c.out)), 0);
     EXPECT_EQ(oracle(c.out), "ok\n");
     EXPECT_EQ(read_file(c.evidence + "/Thumbs.db"), evidence_before);
+    run_command("ls -A " + sh(c.evidence), &folder_after);
+    EXPECT_EQ(folder_after, folder_before) << "nothing is written beside the evidence";
 
     std::string report = text_of(c.out + "/report.csv");
     EXPECT_NE(report.find(",lost.jpg,yes,-,1\r\n"), std::string::npos) << "equal payloads share a same_as group\n" << report;
