@@ -3,12 +3,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "app/cli/cache_report.h"
 #include "app/cli/cli.h"
+#include "app/cli/case_record.h"
 #include "app/cli/cli_paths.h"
+#include "app/cli/hashset.h"
+#include "app/cli/missing.h"
 #include "app/cli/table.h"
 #include "store/catalog.h"
 #include "store/compound_file.h"
@@ -39,27 +43,81 @@ const char help[] =
     "  --format tsv|csv|json output format (default tsv)\n"
     "  --catalog             list the records themselves\n"
     "  --recursive           every Thumbs.db below each folder\n"
+    "  --missing             only the catalog records whose original file is\n"
+    "                        no longer in the cache's folder (a cache named\n"
+    "                        by its folder); implies --catalog\n"
+    "  --hashset FILE        add a hashset column: the sets (hashdeep file,\n"
+    "                        digest list or NSRL RDSv3 database) holding the\n"
+    "                        stored bytes; repeatable; implies --catalog\n"
+    "  --hashset-mode alert|ignore   for the --hashset options after it:\n"
+    "                        ignore leaves their matches out\n"
     "\n"
     "Exit codes: 0 every cache was read, 1 some could not be (reported on\n"
     "standard error and skipped), 2 usage error.\n";
 
 std::string dash_or(bool present, const std::string& text) { return present ? text : "-"; }
 
+// What --missing and --hashset make of the catalog listing.
+struct CatalogFilter {
+    bool missing_only = false;
+    std::set<std::string> from_folder;  // caches named by their folder
+    bool flag_known = false;
+    const std::vector<HashSet>* sets = nullptr;
+};
+
+// The --catalog rows of one cache into table; 0, or -1 when it cannot be read.
+int add_catalog_rows(const std::string& cache, const CatalogFilter& filter, Table* table)
+{
+    std::vector<ReportRow> rows;
+    if (report_cache(cache, &rows) != 0) {
+        cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), store_error_text(store_error));
+        return -1;
+    }
+    std::vector<CaseRow> cases(rows.size());
+    if (filter.missing_only && filter.from_folder.count(cache)) {
+        std::set<std::string> names;
+        std::string folder, file;
+        split_cache_path(cache, &folder, &file);
+        if (folder_file_names(folder, &names) == 0)
+            mark_missing(names, rows, &cases);
+    }
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (filter.missing_only && cases[i].missing != "yes")
+            continue;
+        std::vector<std::string> cells = report_cells(rows[i]);
+        if (filter.flag_known) {
+            case_digest_payload(rows[i], &cases[i]);
+            hashset_match(*filter.sets, cases[i].payload, &cases[i].hashset, &cases[i].hidden);
+            if (cases[i].hidden)
+                continue;
+            cells.push_back(cases[i].hashset.empty() ? "-" : cases[i].hashset);
+        }
+        table->rows.push_back(std::move(cells));
+    }
+    return 0;
+}
+
 } // namespace
 
 int cli_list(int argc, char** argv)
 {
     long flags = 2;
-    bool catalog = false, recursive = false;
+    bool catalog = false, recursive = false, missing_only = false;
     const char* format_name = "tsv";
     const CliOption options[] = {
         {"--flags", nullptr, CLI_NUMBER, nullptr, &flags, 0, 3, nullptr},
         {"--format", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &format_name},
         {"--catalog", nullptr, CLI_SWITCH, &catalog, nullptr, 0, 0, nullptr},
         {"--recursive", "-r", CLI_SWITCH, &recursive, nullptr, 0, 0, nullptr},
+        {"--missing", nullptr, CLI_SWITCH, &missing_only, nullptr, 0, 0, nullptr},
     };
+    static const char* const repeated[] = {"--hashset", "--hashset-mode"};
+    std::vector<std::pair<std::string, std::string>> taken;
+    std::vector<char*> rest;
     std::vector<std::string> paths;
-    switch (cli_parse_options("list", argc, argv, options, int(std::size(options)), &paths)) {
+    if (cli_take_repeated("list", argc, argv, repeated, int(std::size(repeated)), &taken, &rest) != CLI_PARSED)
+        return CLI_USAGE;
+    switch (cli_parse_options("list", int(rest.size()), rest.data(), options, int(std::size(options)), &paths)) {
     case CLI_HELP_ASKED: std::fputs(help, stdout); return CLI_OK;
     case CLI_BAD_OPTION: return CLI_USAGE;
     case CLI_PARSED: break;
@@ -74,8 +132,19 @@ int cli_list(int argc, char** argv)
         return CLI_USAGE;
     }
 
+    HashSetList known;
+    if (hashsets_from_options("list", taken, &known.sets) != 0)
+        return CLI_USAGE;
+    CatalogFilter filter;
+    filter.missing_only = missing_only;
+    filter.flag_known = !taken.empty();
+    filter.sets = &known.sets;
+    catalog = catalog || missing_only || filter.flag_known;
+
     std::vector<std::string> caches, missing;
     find_caches(paths, recursive, &caches, &missing);
+    if (missing_only)
+        filter.from_folder = caches_opened_from_folders(paths, recursive);
     int result = CLI_OK;
     for (const std::string& m : missing) {
         cli_error("%s: Thumbs.db not found", m.c_str());
@@ -89,6 +158,8 @@ int cli_list(int argc, char** argv)
         table.kinds = {ColumnKind::text, ColumnKind::number, ColumnKind::text, ColumnKind::number, ColumnKind::text,
                        ColumnKind::number, ColumnKind::text, ColumnKind::text, ColumnKind::number, ColumnKind::text,
                        ColumnKind::number, ColumnKind::number, ColumnKind::text};
+        if (filter.flag_known)
+            table.columns.push_back("hashset"), table.kinds.push_back(ColumnKind::text);
     } else {
         if (several)
             table.columns.push_back("cache"), table.kinds.push_back(ColumnKind::text);
@@ -102,15 +173,10 @@ int cli_list(int argc, char** argv)
     bool loaded_any = false;
     for (const std::string& cache : caches) {
         if (catalog) {
-            std::vector<ReportRow> rows;
-            if (report_cache(cache, &rows) != 0) {
-                cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), store_error_text(store_error));
+            if (add_catalog_rows(cache, filter, &table) != 0)
                 result = CLI_FAILED;
-                continue;
-            }
-            for (const ReportRow& r : rows)
-                table.rows.push_back(report_cells(r));
-            loaded_any = true;
+            else
+                loaded_any = true;
             continue;
         }
         std::string folder, file;
