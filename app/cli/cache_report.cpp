@@ -12,6 +12,14 @@
 
 namespace {
 
+void copy_stream_times(ReportRow& row)
+{
+    if (row.slot >= 0 && row.slot < stream_table.count && stream_table.slot_times) {
+        row.stream_times[0] = stream_table.slot_times[row.slot][0];
+        row.stream_times[1] = stream_table.slot_times[row.slot][1];
+    }
+}
+
 std::string join_fields(const uint8_t* p, int count)
 {
     std::string out;
@@ -96,6 +104,7 @@ int report_cache(const std::string& path, std::vector<ReportRow>* rows)
             row.has_time = true;
             row.filetime = entry.time;
             row.slot = catalog_stream_slot(entry.stream_number);
+            copy_stream_times(row);
             int32_t available = store_slot_length(row.slot);
             if (row.slot >= 0 && available >= 12) {
                 const uint8_t* t = stream_table.pool + stream_table.offset[row.slot];
@@ -129,6 +138,7 @@ int report_cache(const std::string& path, std::vector<ReportRow>* rows)
         row.stream = stream_table.slot_name[k];
         row.name = row.stream;
         row.slot = k;
+        copy_stream_times(row);
         int32_t available = store_slot_length(k);
         const uint8_t* s = stream_table.pool + stream_table.offset[k];
         if (available >= HASHED_HEADER_BYTES) {

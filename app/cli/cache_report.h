@@ -19,6 +19,8 @@ struct ReportRow {
     std::string name;        // the full name in UTF-8 (the stream name for hashed streams)
     bool has_time = false;
     uint64_t filetime = 0;
+    // The stream's own directory times (created, modified), 0 where unset.
+    uint64_t stream_times[2] = {0, 0};
     std::string header;      // the stream header's fields, '/'-separated
     int64_t length = -1;     // stored thumbnail bytes, -1 when there are none
     std::string format;      // of the stored bytes: jpeg, png, ..., "jpeg-tableless", unknown

@@ -2,6 +2,7 @@
 // The report's timed entries as the timeline tools read them: a mactime body
 // file, plaso's 17-field l2tcsv and Timesketch's JSON lines. Entries without
 // a time (or with a zero FILETIME, which means none was stored) are left out;
+// a stream whose directory entry carries its own times adds events of them;
 // every other column of the report comes along.
 #include <cstdio>
 #include <vector>

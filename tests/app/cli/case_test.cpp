@@ -153,6 +153,37 @@ TEST(CaseFolder, TimelinesAreReadByMactimeAndPython)
         << events;
 }
 
+// A stream whose directory entry carries its own times gives events of them,
+// beside the catalog's time; the catalog-less stream rows of other caches too.
+TEST(CaseFolder, StreamDirectoryTimesAreEventsOfTheirOwn)
+{
+    CaseDir c;
+    std::vector<uint8_t> cache = read_file(c.evidence + "/Thumbs.db");
+    const uint64_t created = 130000000000000000ull, modified = 130000000010000000ull;  // 2012-12-14T23:06:40Z, +1 s
+    bool patched = false;
+    for (size_t at = 512; at + 128 <= cache.size() && !patched; at += 128)
+        if (cache[at] == '1' && cache[at + 1] == 0 && cache[at + 2] == 0 && cache[at + 64] == 4 && cache[at + 66] == 2) {
+            for (int k = 0; k < 8; ++k) {
+                cache[at + 100 + k] = uint8_t(created >> (8 * k));
+                cache[at + 108 + k] = uint8_t(modified >> (8 * k));
+            }
+            patched = true;
+        }
+    ASSERT_TRUE(patched) << "no directory entry of stream 1";
+    write_file(c.evidence + "/Thumbs.db", cache);
+    ASSERT_EQ(run("extract --timeline bodyfile --timeline jsonl " + sh(c.evidence) + " " + sh(c.out)), 0);
+    EXPECT_EQ(oracle(c.out), "ok\n");
+    std::string body = text_of(c.out + "/timeline.body");
+    EXPECT_EQ(std::count(body.begin(), body.end(), '\n'), 6);
+    EXPECT_NE(body.find(":kept.jpg (stream)|0|r/r---------|0|0|"), std::string::npos) << body;
+    EXPECT_NE(body.find("|0|0|1355526400\n"), std::string::npos) << "created as crtime";
+    EXPECT_NE(body.find("|0|1355526401|0|0\n"), std::string::npos) << "modified as mtime";
+    std::string jsonl = text_of(c.out + "/timeline.jsonl");
+    EXPECT_NE(jsonl.find("\"datetime\": \"2012-12-14T23:06:40+00:00\""), std::string::npos) << jsonl;
+    EXPECT_NE(jsonl.find("\"timestamp_desc\": \"Thumbnail Stream Creation Time\""), std::string::npos);
+    EXPECT_NE(jsonl.find("\"timestamp_desc\": \"Thumbnail Stream Modification Time\""), std::string::npos);
+}
+
 TEST(CaseFolder, MissingOriginalsAreTheNamesGoneFromTheFolder)
 {
     CaseDir c;
