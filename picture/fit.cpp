@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 
+uint32_t picture_fit_background = 0;
+
 namespace {
 
 // The size a width x height picture takes in the box.

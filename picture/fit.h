@@ -5,6 +5,17 @@
 
 #include "picture/picture.h"
 
+// The box the file list fits the pictures of catalog-less streams into: a
+// grid cell's picture area (104 x 96 below the name line), less a 4-pixel gap
+// between neighbouring columns. 96 high, as the catalogs' own thumbnails.
+constexpr int32_t PICTURE_FIT_BOX_WIDTH = 100;
+constexpr int32_t PICTURE_FIT_BOX_HEIGHT = 96;
+
+// The colour (0x00RRGGBB) the file list composites the pictures it fits over;
+// the viewer sets it to its background before each load, so a colour chosen
+// later applies from the next load on.
+extern uint32_t picture_fit_background;
+
 // Pictures whose width times height exceeds this are refused: the exact
 // integer sums of the area filter stay within 64 bits below it.
 constexpr int64_t FIT_MAX_SOURCE_PIXELS = int64_t(1) << 40;
