@@ -24,11 +24,6 @@ uint32_t custom_colours[DESKTOP_CUSTOM_COLOURS];
 const DesktopFileFilter load_filters[1] = {{"Thumbs.db", "Thumbs.db"}};
 const DesktopFileFilter save_filters[1] = {{"All files", "*.*"}};
 
-// Current thumbnail streams: 12-byte header, data length at byte 8.
-constexpr int32_t COMMAND_STREAM_HEADER_BYTES = 12;
-// Catalogs from this version on store whole JPEG files.
-constexpr int16_t COMMAND_JPEG_CATALOG_VERSION = 7;
-
 // 0x00RRGGBB <-> COLORREF 0x00BBGGRR: the same swap both ways.
 uint32_t swap_red_blue(uint32_t c) { return (c & 0xFF) << 16 | (c & 0xFF00) | (c >> 16 & 0xFF); }
 
@@ -53,14 +48,11 @@ void save_jpeg_copy(int32_t entry, const char* path)
         while (catalog_next(&cursor, &record)) {
             if (ascii_stricmp(record.name, file_list_name(entry)) != 0)
                 continue;
-            ByteView stream = slot_bytes(catalog_stream_slot(record.stream_number));
-            if (view_has(stream, 0, COMMAND_STREAM_HEADER_BYTES)) {
-                // The stored length may claim more than the stream holds;
-                // only the stream's own bytes are written.
-                int64_t claimed = read_le32(stream.data + 8);
-                int64_t available = int64_t(stream.length) - COMMAND_STREAM_HEADER_BYTES;
-                data = stream.data + COMMAND_STREAM_HEADER_BYTES;
-                length = claimed < available ? claimed : available;
+            // Only the stream's own bytes are written, whatever length it claims.
+            ByteView stored;
+            if (store_slot_bytes(catalog_stream_slot(record.stream_number), &stored) == 0) {
+                data = stored.data;
+                length = int64_t(stored.length);
             }
             break;
         }
@@ -108,7 +100,7 @@ void save_entry(int32_t entry, const char* path)
     ByteView catalog = slot_bytes(stream_table.catalog_slot);
     // A catalog too short to hold its version counts as an old one.
     int16_t version = view_has(catalog, 2, 2) ? int16_t(read_le16(catalog.data + 2)) : 0;
-    if (version >= COMMAND_JPEG_CATALOG_VERSION)
+    if (version >= STORE_FILE_CATALOG_VERSION)
         save_jpeg_copy(entry, path);
     else
         save_png(entry, path);

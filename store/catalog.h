@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "picture/bytes.h"
 #include "platform/system.h"
 #include "picture/picture.h"
 
@@ -22,6 +23,21 @@ struct CatalogEntry {
     int32_t name_chars;             // characters up to the first with low byte 0
     int32_t name_full_chars;        // characters up to the UTF-16 terminator
 };
+
+// A thumbnail stream begins with a header: its own length, a value 1, and
+// the stored length at +8.
+constexpr int32_t STORE_STREAM_HEADER_BYTES = 12;
+
+// From this catalog version on the stored bytes are a picture file; below
+// it they are a stripped JPEG that must be rebuilt.
+constexpr int16_t STORE_FILE_CATALOG_VERSION = 7;
+
+// The stored bytes of the thumbnail stream in slot of the loaded table: the
+// length at +8, cut to what the stream holds (a truncated cache still gives
+// what it has); a length of 2 GiB or more is no thumbnail. The one place of
+// this rule: the list, the save command and the tool's rows all ask here.
+// 0 with view set, -1 without a stream or without bytes.
+int store_slot_bytes(int32_t slot, ByteView* view);
 
 // Walks the records of the loaded catalog in order. Reads stay inside the
 // catalog stream; a record that does not fit ends the walk.
@@ -65,6 +81,9 @@ void old_format_block_output(int32_t x, int32_t y, int32_t* samples);
 // Pixels that lookups may still allocate; each successful decode subtracts
 // its size. The file list sets it before it decodes a cache.
 extern int64_t catalog_pixel_budget;
+
+// Frees the rebuild buffer alone (catalog_release frees it with the map).
+void catalog_decode_release();
 
 // Frees the rebuild buffer and the stream-number map. A new load needs no
 // call: the map is rebuilt for a table of another load_count.

@@ -97,7 +97,7 @@ int report_cache(const std::string& path, std::vector<ReportRow>* rows)
         while (catalog_next(&cursor, &entry)) {
             ReportRow row;
             row.cache = path;
-            row.kind = version >= 7 ? RowKind::current : RowKind::old;
+            row.kind = version >= STORE_FILE_CATALOG_VERSION ? RowKind::current : RowKind::old;
             row.record = entry.record_index;
             row.stream = std::to_string(entry.stream_number);
             row.name = utf16_to_utf8(entry.name_utf16, entry.name_full_chars);
@@ -106,23 +106,19 @@ int report_cache(const std::string& path, std::vector<ReportRow>* rows)
             row.slot = catalog_stream_slot(entry.stream_number);
             copy_stream_times(row);
             int32_t available = store_slot_length(row.slot);
-            if (row.slot >= 0 && available >= 12) {
-                const uint8_t* t = stream_table.pool + stream_table.offset[row.slot];
-                int64_t length = int32_t(read_le32(t + 8));
-                if (length > available - 12)
-                    length = available - 12;
-                if (length > 0) {
-                    bool sub_header = row.kind == RowKind::old && available >= 28;
-                    row.header = join_fields(t, sub_header ? 7 : 3);
-                    describe_bytes(row, t + 12, length);
-                    if (row.kind == RowKind::old) {
-                        // The stripped JPEG's frame header at stream byte 30 gives the size.
-                        row.format = "jpeg-tableless";
-                        row.width = row.height = 0;
-                        if (available >= 39 && t[30] == 0xFF && t[31] == 0xC0) {
-                            row.height = read_be16(t + 35);
-                            row.width = read_be16(t + 37);
-                        }
+            ByteView stored;
+            if (store_slot_bytes(row.slot, &stored) == 0) {
+                const uint8_t* t = stored.data - STORE_STREAM_HEADER_BYTES;
+                bool sub_header = row.kind == RowKind::old && available >= 28;
+                row.header = join_fields(t, sub_header ? 7 : 3);
+                describe_bytes(row, stored.data, int64_t(stored.length));
+                if (row.kind == RowKind::old) {
+                    // The stripped JPEG's frame header at stream byte 30 gives the size.
+                    row.format = "jpeg-tableless";
+                    row.width = row.height = 0;
+                    if (available >= 39 && t[30] == 0xFF && t[31] == 0xC0) {
+                        row.height = read_be16(t + 35);
+                        row.width = read_be16(t + 37);
                     }
                 }
             }
