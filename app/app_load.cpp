@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/command_line.h"
+#include "picture/fit.h"
 #include "platform/system.h"
 #include "store/file_list.h"
 
@@ -13,6 +14,7 @@ int app_load(const char* path)
 {
     if (!path)
         return -1;
+    picture_fit_background = start_background_colour;
     const char* slash = sys_last_separator(path);
     // A path that names the cache file itself: its folder becomes current and
     // the named file is read (the help's own example passes thumbs.db).

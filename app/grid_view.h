@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "host/window.h"
+#include "picture/fit.h"
 
 constexpr int32_t GRID_CELL_PITCH = 104;
 constexpr int32_t GRID_SCROLLBAR_ROOM = 16;   // kept free when counting columns
@@ -16,6 +17,9 @@ constexpr int32_t GRID_HIGHLIGHT_BACK = 0x000000;
 constexpr uint32_t GRID_TRACK_PIXEL = 0x40404040;
 constexpr uint32_t GRID_THUMB_PIXEL = 0xC0C0C0C0;
 constexpr double BROWSER_NO_DRAG = -1e32;
+// The file list fits pictures into a box that must lie within a cell's
+// picture area, or they would run over their neighbours.
+static_assert(PICTURE_FIT_BOX_WIDTH <= GRID_CELL_PITCH && PICTURE_FIT_BOX_HEIGHT <= GRID_CELL_PITCH - GRID_PICTURE_TOP);
 
 // Browser state: lives for the whole run, a new load does not reset it.
 struct BrowserState {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "picture/fit.h"
 #include "store/catalog.h"
 #include "store/compound_file.h"
 #include "store/dir_find.h"
@@ -202,8 +203,18 @@ int build(const char* folder, const char* cache_file, int32_t flags)
             file_list.source_slot[i] = slot;
             const uint8_t* data;
             int32_t length;
-            if (hashed_stream_payload(slot, &data, &length) == 0 && catalog_decode_bytes(data, length, &picture) == 0)
+            if (hashed_stream_payload(slot, &data, &length) == 0 && catalog_decode_bytes(data, length, &picture) == 0) {
+                // These hold larger pictures than a cell: fitted, they stay in
+                // their cells, and the budget counts what is kept.
+                Picture fitted;
+                if (picture_fit(picture, PICTURE_FIT_BOX_WIDTH, PICTURE_FIT_BOX_HEIGHT, picture_fit_background,
+                                &fitted) == 0) {
+                    catalog_pixel_budget += int64_t(picture.width) * picture.height - int64_t(fitted.width) * fitted.height;
+                    std::free(picture.pixels);
+                    picture = fitted;
+                }
                 continue;
+            }
             picture = file_list.placeholder;
             continue;
         }

@@ -9,12 +9,15 @@
 
 #include <gtest/gtest.h>
 
+#include "app/app_load.h"
 #include "app/app_main.h"
 #include "app/browser.h"
 #include "app/command_line.h"
 #include "host/headless/desktop_headless.h"
 #include "host/headless/host_headless.h"
+#include "picture/fit.h"
 #include "store/file_list.h"
+#include "tests/support/bytes.h"
 #include "tests/app/viewer_fixture.h"
 #include "tests/support/test_support.h"
 #include "tools/fixture/thumbsdb_writer.h"
@@ -78,4 +81,33 @@ TEST_F(HashedCache, SaveWritesTheStoredPictureAndEnterBeeps)
     EXPECT_GE(st.st_mtime + 2, before) << "the time of writing, as there is no catalog time";
     EXPECT_TRUE(headless_desktop.opened.empty());
     EXPECT_EQ(1, headless_desktop.beeps);
+}
+
+TEST(HashedCacheFit, AlphaShowsTheBackgroundColourOfTheLoad)
+{
+    // A 200 x 100 bottom-up V5 bitmap: the left half clear green, the right
+    // half opaque red.
+    ByteBuilder bmp;
+    bmp.text("BM").u32(0).u32(0).u32(14 + 124).u32(124).u32(200).u32(100).u16(1).u16(32).u32(3).fill(20, 0);
+    bmp.u32(0xFF0000).u32(0xFF00).u32(0xFF).u32(0xFF000000).fill(124 - 56, 0);
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 200; ++x)
+            bmp.u32(x < 100 ? 0x0000FF00 : 0xFFFF0000);
+    TempDir dir;
+    write_file(dir.file("Thumbs.db"), fixture::write_compound({{"256_a", fixture::hashed_stream(bmp.b)}}));
+    start_viewer(330, 250);
+    for (uint32_t background : {0x204060u, 0xFFFFFFu}) {
+        SCOPED_TRACE(background);
+        start_background_colour = background;
+        ASSERT_EQ(app_load(dir.path().c_str()), 0);
+        ASSERT_EQ(file_list.count, 1);
+        const Picture& p = file_list.pictures[0];
+        ASSERT_EQ(p.width, PICTURE_FIT_BOX_WIDTH);
+        ASSERT_EQ(p.height, PICTURE_FIT_BOX_WIDTH / 2);
+        EXPECT_EQ(p.pixels[5 * p.width + 10], 0xFF000000 | background);
+        EXPECT_EQ(p.pixels[5 * p.width + p.width - 10], 0xFFFF0000u);
+    }
+    start_background_colour = 0;
+    picture_fit_background = 0;
+    file_list_release();
 }

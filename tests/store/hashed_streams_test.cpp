@@ -1,8 +1,11 @@
 // Caches without a Catalog: "<size>_<hex>" streams with a 24-byte header.
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "picture/fit.h"
 #include "pngout/png_writer.h"
+#include "store/catalog.h"
 #include "store/compound_file.h"
 #include "store/file_list.h"
 #include "store/hashed_streams.h"
@@ -10,6 +13,8 @@
 #include "tools/fixture/thumbsdb_writer.h"
 
 using fixture::Bytes;
+using fixture::CacheEntry;
+using fixture::CacheSpec;
 
 namespace {
 
@@ -85,6 +90,48 @@ TEST(HashedStreams, ListedInDirectoryOrderWithTheirPictures)
     }
     ASSERT_EQ(file_list_build(dir.path().c_str(), 1), 0);
     EXPECT_EQ(names(), (std::vector<std::string>{"own.jpg", "Thumbs.db"}));
+}
+
+TEST(HashedStreams, LargePicturesAreFittedToTheCellCatalogOnesAreNot)
+{
+    ListGuard guard;
+    TempDir dir, catalog_dir;
+    Bytes large = fixture::encode_jpeg(fixture::make_test_image(256, 192, 5));
+    Bytes tall = fixture::encode_jpeg(fixture::make_test_image(40, 300, 6));
+    write_file(dir.file("Thumbs.db"), fixture::write_compound({{"256_a", fixture::hashed_stream(large)},
+                                                               {"256_b", fixture::hashed_stream(tall)}}));
+    ASSERT_EQ(file_list_build(dir.path().c_str(), 2), 0);
+    ASSERT_EQ(file_list.count, 2);
+    const int32_t sizes[2][2] = {{PICTURE_FIT_BOX_WIDTH, 75}, {13, PICTURE_FIT_BOX_HEIGHT}};
+    const Bytes* payloads[2] = {&large, &tall};
+    for (int32_t i = 0; i < 2; ++i) {
+        SCOPED_TRACE(file_list_name(i));
+        const Picture& p = file_list.pictures[i];
+        ASSERT_TRUE(file_list_has_thumbnail(i));
+        EXPECT_EQ(p.width, sizes[i][0]);
+        EXPECT_EQ(p.height, sizes[i][1]);
+        EXPECT_EQ(p.pitch, p.width * 4);
+        // The listed pixels are the area average of the whole decoded payload.
+        Picture whole{}, expected{};
+        ASSERT_EQ(catalog_decode_bytes(payloads[i]->data(), int32_t(payloads[i]->size()), &whole), 0);
+        ASSERT_EQ(picture_fit(whole, PICTURE_FIT_BOX_WIDTH, PICTURE_FIT_BOX_HEIGHT, 0, &expected), 0);
+        EXPECT_EQ(std::vector<uint32_t>(p.pixels, p.pixels + p.width * p.height),
+                  std::vector<uint32_t>(expected.pixels, expected.pixels + p.width * p.height));
+        std::free(whole.pixels);
+        std::free(expected.pixels);
+    }
+
+    // The same picture in a catalog keeps its size.
+    CacheSpec spec;
+    CacheEntry e;
+    e.name = "big.jpg";
+    e.picture = large;
+    spec.entries.push_back(e);
+    write_file(catalog_dir.file("Thumbs.db"), fixture::write_thumbs_db(spec));
+    ASSERT_EQ(file_list_build(catalog_dir.path().c_str(), 2), 0);
+    ASSERT_EQ(file_list.count, 1);
+    EXPECT_EQ(file_list.pictures[0].width, 256);
+    EXPECT_EQ(file_list.pictures[0].height, 192);
 }
 
 TEST(HashedStreams, ACacheOfNeitherKindStillFails)

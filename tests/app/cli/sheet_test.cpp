@@ -68,3 +68,32 @@ TEST(CliSheet, DrawsTheGridWithNamesPicturesAndInformation)
     EXPECT_EQ(run_command(cli + " sheet " + dir.file("none") + " " + dir.file("x.png") + " 2>/dev/null"), 1);
     EXPECT_EQ(run_command(cli + " sheet --width 5 " + dir.path() + " " + dir.file("x.png") + " 2>/dev/null"), 2);
 }
+
+TEST(CliSheet, StreamPicturesFitTheirCells)
+{
+    // Two 256 x 256 stream pictures of a cache without a catalog, side by
+    // side: each is fitted to 96 x 96 and stays within its own cell.
+    TempDir dir;
+    std::vector<fixture::CompoundEntry> streams;
+    for (uint32_t i = 0; i < 2; ++i) {
+        fixture::RgbImage image{256, 256, std::vector<uint32_t>(256 * 256, 0x2060A0u + i * 0x404040u)};
+        streams.push_back({"256_" + std::to_string(i + 1), fixture::hashed_stream(fixture::encode_jpeg(image, 100))});
+    }
+    write_file(dir.file("Thumbs.db"), fixture::write_compound(streams));
+    ASSERT_EQ(run_command(cli + " sheet --width 450 " + dir.path() + " " + dir.file("s.png")), 0);
+    int32_t w, h;
+    std::vector<uint32_t> sheet = decode_png(dir.file("s.png"), &w, &h);
+    ASSERT_EQ(h, 104);
+    auto at = [&](int x, int y) { return sheet[size_t(y) * size_t(w) + size_t(x)] & 0xFFFFFF; };
+    for (int cell = 0; cell < 2; ++cell) {
+        uint32_t want = 0x2060A0u + uint32_t(cell) * 0x404040u;
+        int x0 = cell * 104;
+        for (int shift = 0; shift < 24; shift += 8) {
+            EXPECT_NEAR(int(at(x0 + 50, 8 + 50) >> shift & 0xFF), int(want >> shift & 0xFF), 3);
+            EXPECT_NEAR(int(at(x0 + 95, 103) >> shift & 0xFF), int(want >> shift & 0xFF), 3) << "the last pixel";
+        }
+        for (int y = 8; y < 104; ++y)
+            for (int x = x0 + 96; x < x0 + 104; ++x)
+                ASSERT_EQ(at(x, y), 0u) << "the gap right of cell " << cell << " at " << x << "," << y;
+    }
+}
