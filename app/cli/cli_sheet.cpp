@@ -10,6 +10,7 @@
 #include "app/cli/cli_paths.h"
 #include "app/command_line.h"
 #include "app/grid_view.h"
+#include "picture/fit.h"
 #include "pngout/png_writer.h"
 #include "store/compound_file.h"
 #include "store/file_list.h"
@@ -70,6 +71,8 @@ int cli_sheet(int argc, char** argv)
         return CLI_FAILED;
     }
     split_cache_path(caches[0], &folder, &file);
+    // Pictures with alpha are composited while the list is built.
+    picture_fit_background = uint32_t(colour);
     if (file_list_build_from(folder.c_str(), file.c_str(), int32_t(flags)) != 0) {
         cli_error("%s: Thumbs.db not found (%s)", caches[0].c_str(), store_error_text(store_error));
         file_list_release();

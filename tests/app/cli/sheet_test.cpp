@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "picture/picture.h"
+#include "tests/support/bytes.h"
 #include "tests/support/test_support.h"
 #include "tools/fixture/thumbsdb_writer.h"
 
@@ -96,4 +97,23 @@ TEST(CliSheet, StreamPicturesFitTheirCells)
             for (int x = x0 + 96; x < x0 + 104; ++x)
                 ASSERT_EQ(at(x, y), 0u) << "the gap right of cell " << cell << " at " << x << "," << y;
     }
+}
+
+TEST(CliSheet, ClearPixelsShowTheSheetsBackground)
+{
+    // A 200 x 100 V5 bitmap stream: the left half clear, the right half opaque red.
+    ByteBuilder bmp;
+    bmp.text("BM").u32(0).u32(0).u32(14 + 124).u32(124).u32(200).u32(100).u16(1).u16(32).u32(3).fill(20, 0);
+    bmp.u32(0xFF0000).u32(0xFF00).u32(0xFF).u32(0xFF000000).fill(124 - 56, 0);
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 200; ++x)
+            bmp.u32(x < 100 ? 0x0000FF00 : 0xFFFF0000);
+    TempDir dir;
+    write_file(dir.file("Thumbs.db"), fixture::write_compound({{"256_a", fixture::hashed_stream(bmp.b)}}));
+    ASSERT_EQ(run_command(cli + " sheet --backcol 0x336699 " + dir.path() + " " + dir.file("s.png")), 0);
+    int32_t w, h;
+    std::vector<uint32_t> sheet = decode_png(dir.file("s.png"), &w, &h);
+    ASSERT_GT(w, 90);
+    EXPECT_EQ(sheet[size_t(8 + 10) * size_t(w) + 10] & 0xFFFFFF, 0x336699u) << "clear pixels over --backcol";
+    EXPECT_EQ(sheet[size_t(8 + 10) * size_t(w) + 90] & 0xFFFFFF, 0xFF0000u);
 }
