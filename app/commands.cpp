@@ -103,7 +103,7 @@ void save_entry(int32_t entry, const char* path)
 {
     if (int32_t record = file_list_thumbcache_entry(entry); record >= 0) {
         // An Explorer record: its payload as stored, whatever its format.
-        ByteView payload = file_list.thumbcache.entries[record].payload;
+        ByteView payload = file_list_thumbcache_file(entry)->entries[record].payload;
         if (desktop_write_copy(path, payload.data, int32_t(payload.length), false, 0) != 0)
             couldnt_write();
         return;
@@ -129,11 +129,11 @@ void command_save(int32_t entry)
     int32_t record = entry >= 0 ? file_list_thumbcache_entry(entry) : -1;
     const char* extension = "jpg";
     if (record >= 0) {
-        ThumbcacheFormat format = file_list.thumbcache.entries[record].format;
+        ThumbcacheFormat format = file_list_thumbcache_file(entry)->entries[record].format;
         extension = format == THUMBCACHE_BMP ? "bmp" : format == THUMBCACHE_PNG ? "png"
                     : format == THUMBCACHE_JPEG ? "jpg" : "bin";
     }
-    bool stored = record >= 0 ? file_list.thumbcache.entries[record].payload.length > 0
+    bool stored = record >= 0 ? file_list_thumbcache_file(entry)->entries[record].payload.length > 0
                               : entry >= 0 && (file_list_source_slot(entry) >= 0 || stream_table.catalog_slot >= 0);
     if (stored) {
         std::strncpy(path_buffer, file_list_name(entry), PATH_BUFFER_BYTES - 1);

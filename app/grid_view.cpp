@@ -161,10 +161,11 @@ void draw_highlight(const Framebuffer& frame, int32_t index)
     print_text(frame, x, y + 8, GRID_HIGHLIGHT_TEXT, GRID_HIGHLIGHT_BACK, "%dx%d", picture.width, picture.height);
     if (int32_t record = file_list_thumbcache_entry(index); record >= 0) {
         // Explorer records have no date: their hash and size bucket instead.
+        const ThumbcacheFile* tc = file_list_thumbcache_file(index);
         char hash[17];
-        thumbcache_hash_text(file_list.thumbcache.entries[record].hash, hash);
+        thumbcache_hash_text(tc->entries[record].hash, hash);
         print_text(frame, x, y + 16, GRID_HIGHLIGHT_TEXT, GRID_HIGHLIGHT_BACK, "%s", hash);
-        print_text(frame, x, y + 24, GRID_HIGHLIGHT_TEXT, GRID_HIGHLIGHT_BACK, "bucket %s", file_list.thumbcache.bucket);
+        print_text(frame, x, y + 24, GRID_HIGHLIGHT_TEXT, GRID_HIGHLIGHT_BACK, "bucket %s", tc->bucket);
         return;
     }
     if (file_list_source_slot(index) >= 0)

@@ -53,7 +53,7 @@ TEST_F(ExplorerCache, ListsIdentifiersNarrowedWithTheirPictures)
     EXPECT_EQ(40, file_list.pictures[0].width);
     EXPECT_FALSE(file_list_has_thumbnail(1));
     EXPECT_EQ(0, file_list.pictures[2].width) << "unreadable bytes: an empty cell, as in Thumbs.db";
-    EXPECT_STREQ("256", file_list.thumbcache.bucket);
+    EXPECT_STREQ("256", file_list_thumbcache_file(0)->bucket);
 }
 
 TEST_F(ExplorerCache, SaveWritesThePayloadAsStoredAndEnterBeeps)
@@ -77,4 +77,33 @@ TEST_F(ExplorerCache, AThumbsDbLoadedAfterwardsForgetsTheRecords)
     ASSERT_EQ(0, app_load(dir.path().c_str()));
     EXPECT_EQ(1, file_list.count);
     EXPECT_EQ(-1, file_list_thumbcache_entry(0));
+}
+
+TEST(ExplorerFolderLoad, AFolderOpensEveryCacheFileInBucketOrder)
+{
+    start_viewer(330, 250);
+    TempDir dir;
+    const std::vector<uint8_t> png = fixture::encode_png_rgba(fixture::make_test_image(8, 8, 2));
+    // Written in the wrong order on purpose: the listing order is the bucket's.
+    const std::vector<std::pair<std::string, uint32_t>> files = {
+        {"iconcache_16.db", 0}, {"thumbcache_1280.db", 6}, {"thumbcache_96.db", 3}, {"thumbcache_idx.db", 0}};
+    for (const auto& [name, type] : files) {
+        fixture::ThumbcacheSpec spec;
+        spec.cache_type = type;
+        spec.records.resize(1);
+        spec.records[0].hash = 0x100 + type;
+        spec.records[0].identifier = name.substr(0, name.find('.'));
+        spec.records[0].identifier_from_hash = false;
+        spec.records[0].data = png;
+        write_file(dir.file(name), name == "thumbcache_idx.db" ? fixture::write_thumbcache_index({})
+                                                               : fixture::write_thumbcache(spec));
+    }
+    ASSERT_EQ(0, app_load(dir.path().c_str()));
+    ASSERT_EQ(3, file_list.count);
+    EXPECT_STREQ("thumbcache_96", file_list_name(0));
+    EXPECT_STREQ("thumbcache_1280", file_list_name(1));
+    EXPECT_STREQ("iconcache_16", file_list_name(2));
+    EXPECT_STREQ("1280", file_list_thumbcache_file(1)->bucket);
+    EXPECT_TRUE(file_list_has_thumbnail(2));
+    file_list_release();
 }
