@@ -2,13 +2,17 @@
 // the shared placeholder, a red X on black.
 #include "store/file_list.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "picture/fit.h"
 #include "store/catalog.h"
 #include "store/compound_file.h"
 #include "store/dir_find.h"
+#include "store/explorer_folder.h"
 #include "store/hashed_streams.h"
 #include "store/name_index.h"
 
@@ -133,6 +137,99 @@ void index_records()
     }
 }
 
+// Whether the file starts as an Explorer cache file does.
+bool explorer_cache_file(const char* path)
+{
+    uint8_t head[64] = {};
+    std::FILE* f = sys_fopen(path, "rb");
+    if (!f)
+        return false;
+    size_t n = std::fread(head, 1, sizeof head, f);
+    std::fclose(f);
+    return thumbcache_kind(ByteView{head, n}) == THUMBCACHE_CACHE;
+}
+
+bool grow_entry_arrays()
+{
+    size_t n = size_t(file_list.count);
+    void* pictures = std::realloc(file_list.pictures, sizeof(Picture) * n);
+    if (pictures)
+        file_list.pictures = static_cast<Picture*>(pictures);
+    void* times = std::realloc(file_list.times, sizeof(FileTime) * n);
+    if (times)
+        file_list.times = static_cast<FileTime*>(times);
+    void* slots = std::realloc(file_list.source_slot, sizeof(int32_t) * n);
+    if (slots)
+        file_list.source_slot = static_cast<int32_t*>(slots);
+    void* records = std::realloc(file_list.thumbcache_entry, sizeof(int32_t) * n);
+    if (records)
+        file_list.thumbcache_entry = static_cast<int32_t*>(records);
+    void* files = std::realloc(file_list.thumbcache_file, sizeof(int32_t) * n);
+    if (files)
+        file_list.thumbcache_file = static_cast<int32_t*>(files);
+    return pictures && times && slots && records && files;
+}
+
+void release_explorer()
+{
+    for (int32_t k = 0; k < file_list.thumbcache_file_count; ++k)
+        thumbcache_free(&file_list.thumbcache_files[k]);
+    std::free(file_list.thumbcache_files);
+    std::free(file_list.thumbcache_entry);
+    std::free(file_list.thumbcache_file);
+    file_list.thumbcache_files = nullptr;
+    file_list.thumbcache_file_count = 0;
+    file_list.thumbcache_entry = file_list.thumbcache_file = nullptr;
+}
+
+// Lists the records of the files in the order given; files that cannot be
+// read are left out. 0 when at least one was read.
+int build_explorer(const std::vector<std::string>& paths)
+{
+    file_list.thumbcache_files = static_cast<ThumbcacheFile*>(std::calloc(paths.size() + 1, sizeof(ThumbcacheFile)));
+    if (!file_list.thumbcache_files)
+        return -1;
+    for (const std::string& path : paths)
+        if (thumbcache_load(path.c_str(), &file_list.thumbcache_files[file_list.thumbcache_file_count]) == 0)
+            ++file_list.thumbcache_file_count;
+    if (file_list.thumbcache_file_count == 0)
+        return -1;
+    // Every record of every file, up to what the offsets can hold.
+    for (int32_t k = 0; k < file_list.thumbcache_file_count; ++k) {
+        const ThumbcacheFile& tc = file_list.thumbcache_files[k];
+        for (int32_t i = 0; i < tc.count; ++i) {
+            char name[CATALOG_NAME_BYTES];
+            file_list_thumbcache_name(tc.entries[i], name, int32_t(sizeof name));
+            if (file_list.count >= INT32_MAX / 2 || !append_name(name))
+                break;
+        }
+    }
+    make_placeholder();
+    if (file_list.count > 0 && !grow_entry_arrays()) {
+        file_list.count = 0;
+        return 0;
+    }
+    catalog_pixel_budget = FILE_LIST_MAX_TOTAL_PIXELS;
+    int32_t k = 0, e = 0;
+    for (int32_t i = 0; i < file_list.count; ++i, ++e) {
+        while (e >= file_list.thumbcache_files[k].count)
+            ++k, e = 0;
+        const ThumbcacheEntry& entry = file_list.thumbcache_files[k].entries[e];
+        file_list.times[i] = 0;
+        file_list.source_slot[i] = -1;
+        file_list.thumbcache_file[i] = k;
+        file_list.thumbcache_entry[i] = e;
+        Picture& picture = file_list.pictures[i];
+        // Fitting into the cell (picture_fit) belongs here, after the decode.
+        if (entry.payload.length > 0 && entry.payload.length <= size_t(INT32_MAX) &&
+            catalog_decode_bytes(entry.payload.data, int32_t(entry.payload.length), &picture) == 0)
+            continue;
+        picture = file_list.placeholder;
+    }
+    catalog_pixel_budget = INT64_MAX;
+    return 0;
+}
+
 int build(const char* folder, const char* cache_file, int32_t flags)
 {
     release_pictures();
@@ -140,8 +237,22 @@ int build(const char* folder, const char* cache_file, int32_t flags)
         sys_set_current_directory(folder);
 
     char found[SYS_MAX_PATH];
-    if (!cache_file)
-        cache_file = sys_find_name_nocase("Thumbs.db", found) == 0 ? found : "Thumbs.db";
+    release_explorer();
+    std::vector<std::string> explorer;
+    if (!cache_file) {
+        if (sys_find_name_nocase("Thumbs.db", found) == 0)
+            cache_file = found;
+        else if ((explorer = explorer_cache_files(".")).empty())
+            cache_file = "Thumbs.db";
+    } else if (explorer_cache_file(cache_file)) {
+        explorer.push_back(cache_file);
+    }
+    if (!explorer.empty()) {
+        store_release();
+        name_index_clear(&listed_names);
+        record_count = 0;
+        return build_explorer(explorer);
+    }
     // Without a Catalog, a cache of hashed thumbnail streams still loads.
     if (store_load(cache_file) != 0 && hashed_stream_count() == 0)
         return -1;
@@ -240,9 +351,17 @@ int file_list_build_from(const char* folder, const char* cache_file, int32_t fla
     return build(folder, cache_file, flags);
 }
 
+void file_list_thumbcache_name(const ThumbcacheEntry& entry, char* out, int32_t out_size)
+{
+    thumbcache_identifier_narrow(entry.identifier, out, out_size);
+    if (!out[0] && out_size >= 17)
+        thumbcache_hash_text(entry.hash, out);  // an empty identifier still needs a name
+}
+
 void file_list_release()
 {
     release_pictures();
+    release_explorer();
     std::free(file_list.name_pool);
     std::free(file_list.name_offset);
     std::free(file_list.pictures);

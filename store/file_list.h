@@ -4,6 +4,7 @@
 
 #include "platform/system.h"
 #include "picture/picture.h"
+#include "store/thumbcache.h"
 
 // All decoded pictures of one list together may take at most this many
 // pixels (1 GiB); further entries get the placeholder, so a hostile cache
@@ -23,6 +24,13 @@ struct FileList {
     // streams of caches without a Catalog; -1 for folder files and catalog
     // names. Such entries have no catalog time and no file of their own.
     int32_t* source_slot;
+    // Explorer cache files listed instead of a Thumbs.db (each owns its
+    // bytes), and the file and record each entry was listed from; -1 for
+    // other entries.
+    ThumbcacheFile* thumbcache_files;
+    int32_t thumbcache_file_count;
+    int32_t* thumbcache_file;
+    int32_t* thumbcache_entry;
     Picture placeholder;
 };
 
@@ -30,17 +38,35 @@ extern FileList file_list;
 
 inline const char* file_list_name(int32_t i) { return file_list.name_pool + file_list.name_offset[i]; }
 inline int32_t file_list_source_slot(int32_t i) { return file_list.source_slot ? file_list.source_slot[i] : -1; }
+inline int32_t file_list_thumbcache_entry(int32_t i)
+{
+    return file_list.thumbcache_entry ? file_list.thumbcache_entry[i] : -1;
+}
+// The Explorer file entry i was listed from, null for other entries.
+inline const ThumbcacheFile* file_list_thumbcache_file(int32_t i)
+{
+    return file_list.thumbcache_file && file_list.thumbcache_file[i] >= 0
+               ? &file_list.thumbcache_files[file_list.thumbcache_file[i]] : nullptr;
+}
 inline bool file_list_has_thumbnail(int32_t i) { return file_list.pictures[i].pixels != file_list.placeholder.pixels; }
 
 // flags bit 0: the folder's own files; bit 1: the catalog's names, then the
 // thumbnail streams of caches without a Catalog ("256_..." streams, listed in
 // directory order under their stream names). 0 when the folder's Thumbs.db was
 // loaded (with a Catalog or with such streams), -1 otherwise (the list is empty).
+// A folder without a Thumbs.db but with Explorer's cache files lists all of
+// them, thumbcache before iconcache, each in size-bucket order.
 int file_list_build(const char* folder, int32_t flags);
 
 // The same for a cache file of any name: folder becomes the current
-// directory and cache_file (relative to it, or absolute) is read.
+// directory and cache_file (relative to it, or absolute) is read. An
+// Explorer cache file (known by its content) lists its records in file
+// order under their identifiers, without times or folder files.
 int file_list_build_from(const char* folder, const char* cache_file, int32_t flags);
+
+// The name the grid shows for an Explorer record: its identifier narrowed
+// to 8 bits as catalog names are. The one place that decides it.
+void file_list_thumbcache_name(const ThumbcacheEntry& entry, char* out, int32_t out_size);
 
 // Frees everything, the placeholder included (program exit).
 void file_list_release();

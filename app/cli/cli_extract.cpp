@@ -19,6 +19,7 @@
 #include "app/cli/missing.h"
 #include "app/cli/timeline.h"
 #include "app/cli/safe_name.h"
+#include "store/thumbcache.h"
 #include "app/cli/table.h"
 #include "platform/system.h"
 #include "pngout/png_writer.h"
@@ -91,6 +92,19 @@ const char* extension_of(const std::string& format)
     return e.c_str();
 }
 
+// An Explorer record's file: its identifier where that is a name as it
+// stands, else its hash, with the extension of its format.
+std::string thumbcache_file_name(const ReportRow& row)
+{
+    std::string name = safe_file_name(row.name);
+    if (row.name.empty() || name != row.name) {
+        char hash[17];
+        thumbcache_hash_text(row.thumbcache.hash, hash);
+        name = hash;
+    }
+    return name + extension_of(row.format);
+}
+
 struct Extractor {
     std::string dir;
     bool force = false;
@@ -158,6 +172,8 @@ struct Extractor {
             name += ".png";
         else if (row.kind == RowKind::hashed)
             name += extension_of(row.format);
+        else if (row.kind == RowKind::thumbcache)
+            name = thumbcache_file_name(row);
         name = unique_file_name(name, &used);
         std::string path = dir + "/" + name;
         bool exists = false;
@@ -219,7 +235,7 @@ int extract_cache(CaseRun& run, const std::string& cache, bool progress)
     CaseCounts& n = run.manifest.counts;
     ++n.caches;
     if (report_cache(cache, &rows) != 0) {
-        cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), store_error_text(store_error));
+        cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), report_error_text(cache));
         ++n.caches_failed;
         return -1;
     }
@@ -260,6 +276,7 @@ int extract_cache(CaseRun& run, const std::string& cache, bool progress)
         run.rows.push_back(std::move(rows[i]));
         run.cases.push_back(std::move(cases[i]));
     }
+    report_release();
     return 0;
 }
 
@@ -274,10 +291,20 @@ Table report_table(const CaseRun& run)
         table.columns.push_back(c);
     for (ColumnKind k : case_column_kinds())
         table.kinds.push_back(k);
+    bool explorer = false;
+    for (const ReportRow& r : run.rows)
+        explorer = explorer || r.kind == RowKind::thumbcache;
+    if (explorer) {
+        for (const std::string& c : report_thumbcache_columns())
+            table.columns.push_back(c), table.kinds.push_back(ColumnKind::text);
+    }
     for (size_t i = 0; i < run.rows.size(); ++i) {
         std::vector<std::string> cells = report_cells(run.rows[i]);
         for (std::string& c : case_cells(run.rows[i], run.cases[i]))
             cells.push_back(std::move(c));
+        if (explorer)
+            for (std::string& c : report_thumbcache_cells(run.rows[i]))
+                cells.push_back(std::move(c));
         table.rows.push_back(std::move(cells));
     }
     return table;

@@ -23,26 +23,38 @@ namespace {
 const char help[] =
     "Usage: glimmerdex-cli list [OPTIONS] PATH...\n"
     "\n"
-    "Lists the entries of thumbnail caches. PATH is a cache file, or a folder\n"
-    "holding a Thumbs.db (any letter case).\n"
+    "Lists the entries of thumbnail caches. PATH is a cache file of any name\n"
+    "(Thumbs.db, ehthumbs.db, thumbcache_*.db, iconcache_*.db, an index such as\n"
+    "thumbcache_idx.db or thm523.tmp), or a folder holding a Thumbs.db (any\n"
+    "letter case) or Explorer's cache files (all of them, thumbcache before\n"
+    "iconcache, each by size bucket).\n"
     "\n"
     "Without --catalog: the list exactly as the viewer builds it, with the\n"
     "columns name, width, height, filetime, utc (and cache first when several\n"
     "caches are listed). Names are the viewer's 8-bit names, bytes unchanged.\n"
     "Entries without a thumbnail print '-' in the last four columns; the\n"
     "thumbnail streams of caches without a Catalog are listed under their\n"
-    "stream names, with '-' for the time.\n"
+    "stream names, with '-' for the time. Records of Explorer's cache files\n"
+    "are listed under their identifiers (UTF-8), '-' for the time; an index\n"
+    "lists one row per used slot under its hash.\n"
     "\n"
     "With --catalog: every catalog record as it stands (duplicates and records\n"
     "without a thumbnail included) and every thumbnail stream of a cache\n"
     "without a Catalog: cache, record, stream, slot, name (UTF-8), filetime,\n"
     "utc, header, length, format, width, height, sha256 of the stored bytes.\n"
+    "Explorer's cache files add: version, bucket, offset, hash (16 hex\n"
+    "digits), data_size, header_checksum (ok/bad), data_checksum ('unverified'\n"
+    "and the stored value: its algorithm is not known), recovered (yes/no),\n"
+    "index (the slot of the index beside the file, 'unknown' when the index\n"
+    "does not list the entry, 'dangling ...' rows for index slots that find\n"
+    "no record) and index_buckets (the sizes the index lists for the item).\n"
     "\n"
     "  --flags N             1 = the folder's files, 2 = the catalog's names\n"
     "                        (default), 3 = both (without --catalog)\n"
     "  --format tsv|csv|json output format (default tsv)\n"
     "  --catalog             list the records themselves\n"
-    "  --recursive           every Thumbs.db below each folder\n"
+    "  --recursive           every Thumbs.db, ehthumbs.db and Explorer cache\n"
+    "                        file below each folder\n"
     "  --missing             only the catalog records whose original file is\n"
     "                        no longer in the cache's folder (a cache named\n"
     "                        by its folder); implies --catalog\n"
@@ -66,11 +78,12 @@ struct CatalogFilter {
 };
 
 // The --catalog rows of one cache into table; 0, or -1 when it cannot be read.
-int add_catalog_rows(const std::string& cache, const CatalogFilter& filter, Table* table)
+int add_catalog_rows(const std::string& cache, const CatalogFilter& filter, Table* table,
+                     std::vector<std::vector<std::string>>* extras, bool* any_thumbcache)
 {
     std::vector<ReportRow> rows;
     if (report_cache(cache, &rows) != 0) {
-        cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), store_error_text(store_error));
+        cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), report_error_text(cache));
         return -1;
     }
     std::vector<CaseRow> cases(rows.size());
@@ -93,6 +106,8 @@ int add_catalog_rows(const std::string& cache, const CatalogFilter& filter, Tabl
             cells.push_back(cases[i].hashset.empty() ? "-" : cases[i].hashset);
         }
         table->rows.push_back(std::move(cells));
+        extras->push_back(report_thumbcache_cells(rows[i]));
+        *any_thumbcache = *any_thumbcache || rows[i].kind == RowKind::thumbcache;
     }
     return 0;
 }
@@ -170,13 +185,39 @@ int cli_list(int argc, char** argv)
             table.kinds.push_back(k);
     }
 
-    bool loaded_any = false;
+    bool loaded_any = false, any_thumbcache = false;
+    std::vector<std::vector<std::string>> extras;  // per catalog row
     for (const std::string& cache : caches) {
         if (catalog) {
-            if (add_catalog_rows(cache, filter, &table) != 0)
+            if (add_catalog_rows(cache, filter, &table, &extras, &any_thumbcache) != 0)
                 result = CLI_FAILED;
             else
                 loaded_any = true;
+            continue;
+        }
+        if (report_explorer_file(cache)) {
+            // Explorer's files have no times and no folder of originals.
+            std::vector<ReportRow> rows;
+            if (report_cache(cache, &rows) != 0) {
+                cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), report_error_text(cache));
+                result = CLI_FAILED;
+                continue;
+            }
+            loaded_any = true;
+            for (const ReportRow& r : rows) {
+                if (r.thumbcache.index.rfind("dangling", 0) == 0)
+                    continue;
+                std::vector<std::string> cells;
+                if (several)
+                    cells.push_back(cache);
+                cells.push_back(r.name);
+                cells.push_back(dash_or(r.width > 0, std::to_string(r.width)));
+                cells.push_back(dash_or(r.height > 0, std::to_string(r.height)));
+                cells.push_back("-");
+                cells.push_back("-");
+                table.rows.push_back(std::move(cells));
+            }
+            report_release();
             continue;
         }
         std::string folder, file;
@@ -205,8 +246,19 @@ int cli_list(int argc, char** argv)
             table.rows.push_back(std::move(cells));
         }
     }
+    if (any_thumbcache) {
+        for (const std::string& c : report_thumbcache_columns())
+            table.columns.push_back(c);
+        for (ColumnKind k : {ColumnKind::number, ColumnKind::text, ColumnKind::number, ColumnKind::text,
+                             ColumnKind::number, ColumnKind::text, ColumnKind::text, ColumnKind::text,
+                             ColumnKind::text, ColumnKind::text})
+            table.kinds.push_back(k);
+        for (size_t i = 0; i < table.rows.size(); ++i)
+            table.rows[i].insert(table.rows[i].end(), extras[i].begin(), extras[i].end());
+    }
     if (loaded_any)
         write_table(stdout, table, format);
+    report_release();
     file_list_release();
     catalog_release();
     store_release();
