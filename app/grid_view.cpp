@@ -9,6 +9,7 @@
 #include "host/text.h"
 #include "platform/system.h"
 #include "store/file_list.h"
+#include "store/hashed_streams.h"
 
 BrowserState browser;
 
@@ -145,6 +146,29 @@ void draw_grid_by_rows(const Framebuffer& frame, int64_t first_row, int64_t end_
         fill_rect(frame, 0, int32_t(grid_bottom > 0 ? grid_bottom : 0), right, frame.height, start_background_colour);
 }
 
+// The size of the picture as stored: pictures of caches without a catalog
+// are drawn fitted to the cell, and the lines tell what the cache holds.
+void stored_size(int32_t index, int32_t* width, int32_t* height)
+{
+    const Picture& picture = file_list.pictures[index];
+    *width = picture.width;
+    *height = picture.height;
+    ByteView payload{nullptr, 0};
+    if (int32_t record = file_list_thumbcache_entry(index); record >= 0) {
+        payload = file_list_thumbcache_file(index)->entries[record].payload;
+    } else if (int32_t slot = file_list_source_slot(index); slot >= 0) {
+        const uint8_t* data;
+        int32_t length;
+        if (hashed_stream_payload(slot, &data, &length) == 0)
+            payload = ByteView{data, size_t(length)};
+    }
+    int32_t w = 0, h = 0;
+    if (payload.length > 0 && payload.length <= size_t(INT32_MAX))
+        picture_probe(payload.data, int32_t(payload.length), &w, &h);
+    if (w > 0 && h > 0)
+        *width = w, *height = h;
+}
+
 void draw_highlight(const Framebuffer& frame, int32_t index)
 {
     const int32_t x = index % browser.columns * GRID_CELL_PITCH;
@@ -157,8 +181,9 @@ void draw_highlight(const Framebuffer& frame, int32_t index)
     print_text(frame, x, y, GRID_HIGHLIGHT_TEXT, GRID_HIGHLIGHT_BACK, "%s", name);
     if (!file_list_has_thumbnail(index))
         return;
-    const Picture& picture = file_list.pictures[index];
-    print_text(frame, x, y + 8, GRID_HIGHLIGHT_TEXT, GRID_HIGHLIGHT_BACK, "%dx%d", picture.width, picture.height);
+    int32_t width = 0, height = 0;
+    stored_size(index, &width, &height);
+    print_text(frame, x, y + 8, GRID_HIGHLIGHT_TEXT, GRID_HIGHLIGHT_BACK, "%dx%d", width, height);
     if (int32_t record = file_list_thumbcache_entry(index); record >= 0) {
         // Explorer records have no date: their hash and size bucket instead.
         const ThumbcacheFile* tc = file_list_thumbcache_file(index);

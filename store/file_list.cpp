@@ -90,6 +90,19 @@ void append_unique(const char* name)
         name_index_insert(&listed_names, name, file_list.count - 1, listed_name, nullptr);
 }
 
+// Pictures of caches without a catalog may be larger than a cell (and hold
+// alpha): fitted, they stay in their cells, and the pixel budget counts what
+// is kept. A picture that cannot be fitted stays as decoded.
+void fit_into_cell(Picture* picture)
+{
+    Picture fitted;
+    if (picture_fit(*picture, PICTURE_FIT_BOX_WIDTH, PICTURE_FIT_BOX_HEIGHT, picture_fit_background, &fitted) != 0)
+        return;
+    catalog_pixel_budget += int64_t(picture->width) * picture->height - int64_t(fitted.width) * fitted.height;
+    std::free(picture->pixels);
+    *picture = fitted;
+}
+
 void make_placeholder()
 {
     if (file_list.placeholder.pixels)
@@ -220,10 +233,11 @@ int build_explorer(const std::vector<std::string>& paths)
         file_list.thumbcache_file[i] = k;
         file_list.thumbcache_entry[i] = e;
         Picture& picture = file_list.pictures[i];
-        // Fitting into the cell (picture_fit) belongs here, after the decode.
         if (entry.payload.length > 0 && entry.payload.length <= size_t(INT32_MAX) &&
-            catalog_decode_bytes(entry.payload.data, int32_t(entry.payload.length), &picture) == 0)
+            catalog_decode_bytes(entry.payload.data, int32_t(entry.payload.length), &picture) == 0) {
+            fit_into_cell(&picture);
             continue;
+        }
         picture = file_list.placeholder;
     }
     catalog_pixel_budget = INT64_MAX;
@@ -315,15 +329,7 @@ int build(const char* folder, const char* cache_file, int32_t flags)
             const uint8_t* data;
             int32_t length;
             if (hashed_stream_payload(slot, &data, &length) == 0 && catalog_decode_bytes(data, length, &picture) == 0) {
-                // These hold larger pictures than a cell: fitted, they stay in
-                // their cells, and the budget counts what is kept.
-                Picture fitted;
-                if (picture_fit(picture, PICTURE_FIT_BOX_WIDTH, PICTURE_FIT_BOX_HEIGHT, picture_fit_background,
-                                &fitted) == 0) {
-                    catalog_pixel_budget += int64_t(picture.width) * picture.height - int64_t(fitted.width) * fitted.height;
-                    std::free(picture.pixels);
-                    picture = fitted;
-                }
+                fit_into_cell(&picture);
                 continue;
             }
             picture = file_list.placeholder;

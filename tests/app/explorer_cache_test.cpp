@@ -10,6 +10,7 @@
 #include "app/command_line.h"
 #include "host/headless/desktop_headless.h"
 #include "host/headless/host_headless.h"
+#include "picture/fit.h"
 #include "store/file_list.h"
 #include "tests/app/viewer_fixture.h"
 #include "tests/support/test_support.h"
@@ -105,5 +106,26 @@ TEST(ExplorerFolderLoad, AFolderOpensEveryCacheFileInBucketOrder)
     EXPECT_STREQ("iconcache_16", file_list_name(2));
     EXPECT_STREQ("1280", file_list_thumbcache_file(1)->bucket);
     EXPECT_TRUE(file_list_has_thumbnail(2));
+    file_list_release();
+}
+
+TEST(ExplorerCacheFit, LargePicturesAreFittedToTheCellAndOpaque)
+{
+    // A 256 x 192 icon with a clear first column, as Explorer's 256 bucket holds them.
+    start_viewer(330, 250);
+    TempDir dir;
+    fixture::ThumbcacheSpec spec;
+    spec.cache_type = 4;
+    spec.records.resize(1);
+    spec.records[0].hash = 0x77;
+    spec.records[0].data = fixture::encode_bmp32(fixture::make_test_image(256, 192, 3), true);
+    write_file(dir.file("thumbcache_256.db"), fixture::write_thumbcache(spec));
+    ASSERT_EQ(0, app_load(dir.path().c_str()));
+    ASSERT_EQ(1, file_list.count);
+    const Picture& p = file_list.pictures[0];
+    EXPECT_EQ(PICTURE_FIT_BOX_WIDTH, p.width);
+    EXPECT_EQ(PICTURE_FIT_BOX_WIDTH * 192 / 256, p.height);
+    for (int32_t i = 0; i < p.width * p.height; ++i)
+        ASSERT_EQ(0xFF000000u, p.pixels[i] & 0xFF000000u) << "composited over the background at " << i;
     file_list_release();
 }
