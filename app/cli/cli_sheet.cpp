@@ -6,11 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "app/cli/cache_report.h"
 #include "app/cli/cli.h"
 #include "app/cli/cli_paths.h"
 #include "app/command_line.h"
 #include "app/grid_view.h"
 #include "picture/fit.h"
+#include "platform/system.h"
 #include "pngout/png_writer.h"
 #include "store/compound_file.h"
 #include "store/file_list.h"
@@ -73,7 +75,11 @@ int cli_sheet(int argc, char** argv)
     split_cache_path(caches[0], &folder, &file);
     // Pictures with alpha are composited while the list is built.
     picture_fit_background = uint32_t(colour);
-    if (file_list_build_from(folder.c_str(), file.c_str(), int32_t(flags)) != 0) {
+    // A folder of Explorer's cache files is drawn whole, as the viewer shows it.
+    const bool explorer_folder = sys_is_directory(arguments[0].c_str()) && report_explorer_file(caches[0]);
+    int built = explorer_folder ? file_list_build(arguments[0].c_str(), int32_t(flags))
+                                : file_list_build_from(folder.c_str(), file.c_str(), int32_t(flags));
+    if (built != 0) {
         cli_error("%s: Thumbs.db not found (%s)", caches[0].c_str(), store_error_text(store_error));
         file_list_release();
         return CLI_FAILED;

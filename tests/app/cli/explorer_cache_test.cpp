@@ -207,7 +207,7 @@ TEST(CliExplorerCaches, FilesAreKnownByContentWhateverTheirName)
     ASSERT_EQ(run("list --recursive " + other.path(), &out), 1) << "no cache by name below it";
 }
 
-TEST(CliExplorerCaches, SheetDrawsTheRecordsOfACacheFile)
+TEST(CliExplorerCaches, SheetDrawsTheRecordsOfACacheFileOrAFolder)
 {
     ExplorerFolder f;
     TempDir out;
@@ -216,6 +216,11 @@ TEST(CliExplorerCaches, SheetDrawsTheRecordsOfACacheFile)
     ASSERT_GT(png.size(), 24u);
     const uint32_t height = uint32_t(png[20]) << 24 | png[21] << 16 | png[22] << 8 | png[23];
     EXPECT_EQ(height, 104u) << "three records: one row of three cells";
+    ASSERT_EQ(run("sheet --width 400 " + f.dir.path() + " " + out.file("all.png")), 0);
+    png = read_file(out.file("all.png"));
+    ASSERT_GT(png.size(), 24u);
+    const uint32_t all = uint32_t(png[20]) << 24 | png[21] << 16 | png[22] << 8 | png[23];
+    EXPECT_EQ(all, 208u) << "the folder: five records of three files, two rows";
     f.expect_untouched();
 }
 
