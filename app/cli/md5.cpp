@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "app/cli/digest_block.h"
+
 namespace {
 
 // RFC 1321 3.4: the sine table and the per-round shifts.
@@ -53,30 +55,11 @@ void md5_begin(Md5* s)
     s->used = 0;
 }
 
-void md5_add(Md5* s, const uint8_t* data, size_t length)
-{
-    s->bytes += length;
-    while (length > 0) {
-        size_t n = 64 - s->used < length ? 64 - s->used : length;
-        std::memcpy(s->block + s->used, data, n);
-        s->used += n, data += n, length -= n;
-        if (s->used == 64) {
-            compress(s->state, s->block);
-            s->used = 0;
-        }
-    }
-}
+void md5_add(Md5* s, const uint8_t* data, size_t length) { digest_block_add(s, data, length, compress); }
 
 void md5_end(Md5* s, uint8_t digest[16])
 {
-    uint64_t bits = s->bytes * 8;
-    uint8_t pad[72] = {0x80};
-    size_t pad_bytes = s->used < 56 ? 56 - s->used : 120 - s->used;
-    md5_add(s, pad, pad_bytes);
-    uint8_t length[8];
-    for (int i = 0; i < 8; ++i)
-        length[i] = uint8_t(bits >> (8 * i));  // little-endian, unlike the SHA family
-    md5_add(s, length, 8);
+    digest_block_pad(s, false, compress);
     for (int i = 0; i < 4; ++i)
         for (int j = 0; j < 4; ++j)
             digest[4 * i + j] = uint8_t(s->state[i] >> (8 * j));

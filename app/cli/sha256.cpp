@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "app/cli/digest_block.h"
+
 namespace {
 
 constexpr uint32_t k[64] = {
@@ -48,32 +50,11 @@ void sha256_begin(Sha256* s)
     s->used = 0;
 }
 
-void sha256_add(Sha256* s, const uint8_t* data, size_t length)
-{
-    s->bytes += length;
-    while (length > 0) {
-        size_t n = 64 - s->used < length ? 64 - s->used : length;
-        std::memcpy(s->block + s->used, data, n);
-        s->used += n, data += n, length -= n;
-        if (s->used == 64) {
-            compress(s->state, s->block);
-            s->used = 0;
-        }
-    }
-}
+void sha256_add(Sha256* s, const uint8_t* data, size_t length) { digest_block_add(s, data, length, compress); }
 
 void sha256_end(Sha256* s, uint8_t digest[32])
 {
-    uint64_t bits = s->bytes * 8;
-    uint8_t pad = 0x80;
-    sha256_add(s, &pad, 1);
-    uint8_t zero = 0;
-    while (s->used != 56)
-        sha256_add(s, &zero, 1);
-    uint8_t length[8];
-    for (int i = 0; i < 8; ++i)
-        length[i] = uint8_t(bits >> (56 - 8 * i));
-    sha256_add(s, length, 8);
+    digest_block_pad(s, true, compress);
     for (int i = 0; i < 8; ++i)
         for (int j = 0; j < 4; ++j)
             digest[4 * i + j] = uint8_t(s->state[i] >> (24 - 8 * j));
