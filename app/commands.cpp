@@ -21,7 +21,8 @@ namespace {
 // The colour dialog's custom colours (COLORREF), kept between uses.
 uint32_t custom_colours[DESKTOP_CUSTOM_COLOURS];
 
-const DesktopFileFilter load_filters[1] = {{"Thumbs.db", "Thumbs.db"}};
+// Explorer's cache files have other names (thumbcache_256.db, thm523.tmp).
+const DesktopFileFilter load_filters[2] = {{"Thumbs.db", "Thumbs.db"}, {"All files", "*.*"}};
 const DesktopFileFilter save_filters[1] = {{"All files", "*.*"}};
 
 // 0x00RRGGBB <-> COLORREF 0x00BBGGRR: the same swap both ways.
@@ -146,7 +147,7 @@ void command_colour()
 
 void command_load()
 {
-    if (desktop_open_dialog(true, "Select new Thumbs.db", load_filters, 1, "db", path_buffer, PATH_BUFFER_BYTES))
+    if (desktop_open_dialog(true, "Select new Thumbs.db", load_filters, 2, "db", path_buffer, PATH_BUFFER_BYTES))
         app_load(path_buffer);
 }
 
