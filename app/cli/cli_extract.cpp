@@ -11,6 +11,7 @@
 #include "app/cli/cache_report.h"
 #include "app/cli/cli.h"
 #include "app/cli/cli_paths.h"
+#include "app/cli/cli_search_index.h"
 #include "app/cli/safe_name.h"
 #include "app/cli/table.h"
 #include "platform/system.h"
@@ -29,13 +30,17 @@ const char help[] =
     "  older catalogs: an uncompressed PNG of the decoded thumbnail;\n"
     "  caches without a Catalog: the stored picture, named after its stream.\n"
     "Files are named after the catalog name, made safe for the file system and\n"
-    "unique (_2, _3, ... on clashes). DIR/report.csv gets one row per record,\n"
+    "unique (_2, _3, ... on clashes); entries the search index knows are named\n"
+    "after the last component of their path, with the stored format's\n"
+    "extension unless the name has it. DIR/report.csv gets one row per record,\n"
     "with the columns of `list --catalog` and the file written.\n"
     "CACHE is a cache file or a folder holding a Thumbs.db.\n"
     "\n"
     "  --force       overwrite existing files (never done otherwise)\n"
     "  --json        also write DIR/report.json\n"
-    "  --recursive   every Thumbs.db below each folder\n"
+    "  --recursive   every Thumbs.db below each folder, and the Windows Search\n"
+    "                index at its usual place below one (as --search-index)\n"
+    "  --search-index FILE  Windows.edb or Windows.db naming the entries by path\n"
     "\n"
     "Exit codes: 0 every cache was read and every file written, 1 some cache\n"
     "could not be read or some file not written (reported and skipped),\n"
@@ -112,10 +117,10 @@ struct Extractor {
     {
         if (row.length < 0)
             return;  // no thumbnail for this record
-        std::string name = safe_file_name(row.name);
+        std::string name = safe_file_name(row.path.empty() ? row.name : search_index_leaf(row.path.c_str()));
         if (row.kind == RowKind::old && !ends_with_nocase(name, ".png"))
             name += ".png";
-        else if (row.kind == RowKind::hashed)
+        else if (row.kind == RowKind::hashed && !ends_with_nocase(name, extension_of(row.format)))
             name += extension_of(row.format);
         name = unique_file_name(name, &used);
         std::string path = dir + "/" + name;
@@ -138,11 +143,13 @@ struct Extractor {
 int cli_extract(int argc, char** argv)
 {
     bool json = false, recursive = false;
+    const char* index_path = nullptr;
     Extractor x;
     const CliOption options[] = {
         {"--force", "-f", CLI_SWITCH, &x.force, nullptr, 0, 0, nullptr},
         {"--json", nullptr, CLI_SWITCH, &json, nullptr, 0, 0, nullptr},
         {"--recursive", "-r", CLI_SWITCH, &recursive, nullptr, 0, 0, nullptr},
+        {"--search-index", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &index_path},
     };
     std::vector<std::string> arguments;
     switch (cli_parse_options("extract", argc, argv, options, int(std::size(options)), &arguments)) {
@@ -168,6 +175,8 @@ int cli_extract(int argc, char** argv)
         cli_error("%s: Thumbs.db not found", m.c_str());
         result = CLI_FAILED;
     }
+    if (cli_index_open(index_path, arguments, recursive) != 0)
+        result = CLI_FAILED;
     std::vector<ReportRow> all;
     bool progress = sys_stderr_is_terminal();
     for (const std::string& cache : caches) {
@@ -177,6 +186,7 @@ int cli_extract(int argc, char** argv)
             result = CLI_FAILED;
             continue;
         }
+        cli_index_name_rows(&rows);
         bool show = progress && rows.size() > 300;
         for (size_t i = 0; i < rows.size(); ++i) {
             x.extract(rows[i]);
@@ -191,13 +201,15 @@ int cli_extract(int argc, char** argv)
     }
     catalog_release();
     store_release();
+    cli_index_close();
 
     Table table;
     table.columns = report_columns();
     table.columns.push_back("file");
     table.kinds = {ColumnKind::text, ColumnKind::number, ColumnKind::text, ColumnKind::number, ColumnKind::text,
                    ColumnKind::number, ColumnKind::text, ColumnKind::text, ColumnKind::number, ColumnKind::text,
-                   ColumnKind::number, ColumnKind::number, ColumnKind::text, ColumnKind::text};
+                   ColumnKind::number, ColumnKind::number, ColumnKind::text, ColumnKind::text, ColumnKind::text,
+                   ColumnKind::text};
     for (const ReportRow& r : all) {
         std::vector<std::string> cells = report_cells(r);
         cells.push_back(r.file);

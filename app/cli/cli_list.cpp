@@ -9,6 +9,7 @@
 #include "app/cli/cache_report.h"
 #include "app/cli/cli.h"
 #include "app/cli/cli_paths.h"
+#include "app/cli/cli_search_index.h"
 #include "app/cli/table.h"
 #include "store/catalog.h"
 #include "store/compound_file.h"
@@ -32,18 +33,35 @@ const char help[] =
     "With --catalog: every catalog record as it stands (duplicates and records\n"
     "without a thumbnail included) and every thumbnail stream of a cache\n"
     "without a Catalog: cache, record, stream, slot, name (UTF-8), filetime,\n"
-    "utc, header, length, format, width, height, sha256 of the stored bytes.\n"
+    "utc, header, length, format, width, height, sha256 of the stored bytes,\n"
+    "path (from the search index) and name_source (search-index, identifier,\n"
+    "or empty for a catalog name).\n"
     "\n"
     "  --flags N             1 = the folder's files, 2 = the catalog's names\n"
     "                        (default), 3 = both (without --catalog)\n"
     "  --format tsv|csv|json output format (default tsv)\n"
     "  --catalog             list the records themselves\n"
-    "  --recursive           every Thumbs.db below each folder\n"
+    "  --recursive           every Thumbs.db below each folder; a Windows Search\n"
+    "                        index at its usual place below a folder (or below\n"
+    "                        one of its subfolders) is used as --search-index\n"
+    "  --search-index FILE   Windows.edb or Windows.db: entries whose\n"
+    "                        ThumbnailCacheId it knows are listed under their path\n"
     "\n"
     "Exit codes: 0 every cache was read, 1 some could not be (reported on\n"
     "standard error and skipped), 2 usage error.\n";
 
 std::string dash_or(bool present, const std::string& text) { return present ? text : "-"; }
+
+// The entry's name, or the path the search index knows for a stream named
+// after a ThumbnailCacheId.
+std::string list_name(const std::string& cache, int32_t i)
+{
+    uint64_t hash;
+    const char* path = nullptr;
+    if (file_list_source_slot(i) >= 0 && cli_hashed_stream_hash(file_list_name(i), &hash) == 0)
+        path = search_index_lookup(cli_index_for(cache), hash);
+    return path ? path : file_list_name(i);
+}
 
 } // namespace
 
@@ -52,11 +70,13 @@ int cli_list(int argc, char** argv)
     long flags = 2;
     bool catalog = false, recursive = false;
     const char* format_name = "tsv";
+    const char* index_path = nullptr;
     const CliOption options[] = {
         {"--flags", nullptr, CLI_NUMBER, nullptr, &flags, 0, 3, nullptr},
         {"--format", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &format_name},
         {"--catalog", nullptr, CLI_SWITCH, &catalog, nullptr, 0, 0, nullptr},
         {"--recursive", "-r", CLI_SWITCH, &recursive, nullptr, 0, 0, nullptr},
+        {"--search-index", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &index_path},
     };
     std::vector<std::string> paths;
     switch (cli_parse_options("list", argc, argv, options, int(std::size(options)), &paths)) {
@@ -82,13 +102,16 @@ int cli_list(int argc, char** argv)
         result = CLI_FAILED;
     }
     bool several = caches.size() > 1 || recursive || paths.size() > 1;
+    if (cli_index_open(index_path, paths, recursive) != 0)
+        result = CLI_FAILED;
 
     Table table;
     if (catalog) {
         table.columns = report_columns();
         table.kinds = {ColumnKind::text, ColumnKind::number, ColumnKind::text, ColumnKind::number, ColumnKind::text,
                        ColumnKind::number, ColumnKind::text, ColumnKind::text, ColumnKind::number, ColumnKind::text,
-                       ColumnKind::number, ColumnKind::number, ColumnKind::text};
+                       ColumnKind::number, ColumnKind::number, ColumnKind::text, ColumnKind::text,
+                       ColumnKind::text};
     } else {
         if (several)
             table.columns.push_back("cache"), table.kinds.push_back(ColumnKind::text);
@@ -108,6 +131,7 @@ int cli_list(int argc, char** argv)
                 result = CLI_FAILED;
                 continue;
             }
+            cli_index_name_rows(&rows);
             for (const ReportRow& r : rows)
                 table.rows.push_back(report_cells(r));
             loaded_any = true;
@@ -128,7 +152,7 @@ int cli_list(int argc, char** argv)
             std::vector<std::string> cells;
             if (several)
                 cells.push_back(cache);
-            cells.emplace_back(file_list_name(i));
+            cells.emplace_back(list_name(cache, i));
             bool thumbnail = file_list_has_thumbnail(i);
             bool timed = thumbnail && file_list_source_slot(i) < 0;
             const Picture& p = file_list.pictures[i];
@@ -144,5 +168,6 @@ int cli_list(int argc, char** argv)
     file_list_release();
     catalog_release();
     store_release();
+    cli_index_close();
     return result;
 }

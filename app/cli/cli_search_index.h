@@ -1,0 +1,33 @@
+#pragma once
+// The Windows Search index the commands name thumbcache entries from: the
+// one --search-index names, or with --recursive the ones found at their
+// usual place below the folders given. Loaded once per run.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/cli/cache_report.h"
+#include "store/search_index.h"
+
+// Loads the index named (option, may be null) or, with recursive, those
+// found below each folder argument (reported on standard error). 0 when
+// there is none or all were read; -1 when one could not be read: reported
+// once ("search index not read: REASON"), and the run goes on without it.
+int cli_index_open(const char* option, const std::vector<std::string>& arguments, bool recursive);
+void cli_index_close();
+
+// The index that names the entries of a cache: the one of the option, else
+// the one found below the folder that holds the cache; null when none.
+const SearchIndex* cli_index_for(const std::string& cache);
+
+// The ThumbnailCacheId a stream of a cache without a Catalog is named after
+// ("256_2a9845460850edaf"); 0, or -1 for other names.
+int cli_hashed_stream_hash(const char* stream_name, uint64_t* hash);
+
+// Sets the row's path and name source from the index for its hash: the
+// path and "search-index" when known, else "identifier".
+void cli_index_name_row(const SearchIndex* index, uint64_t hash, ReportRow* row);
+
+// The same for every row of a cache that is keyed by a ThumbnailCacheId
+// (the streams of a cache without a Catalog), when an index applies to it.
+void cli_index_name_rows(std::vector<ReportRow>* rows);
