@@ -42,5 +42,22 @@ int file_list_build(const char* folder, int32_t flags);
 // directory and cache_file (relative to it, or absolute) is read.
 int file_list_build_from(const char* folder, const char* cache_file, int32_t flags);
 
+// Gives entry i another name (the old one stays in the pool); 0 or -1.
+int file_list_rename(int32_t i, const char* name);
+
+// What a grid cell shows: for a thumbnail stream named from the search
+// index, the last component of its path; else the name itself.
+inline const char* file_list_cell_name(int32_t i)
+{
+    const char* name = file_list_name(i);
+    if (file_list_source_slot(i) < 0)
+        return name;
+    const char* leaf = name;
+    for (const char* p = name; *p; ++p)
+        if (*p == '\\')
+            leaf = p + 1;
+    return leaf;
+}
+
 // Frees everything, the placeholder included (program exit).
 void file_list_release();

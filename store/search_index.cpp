@@ -37,7 +37,7 @@ int search_index_load(const char* path, SearchIndex* out)
     std::memset(out, 0, sizeof *out);
     std::FILE* file = sys_fopen(path, "rb");
     if (!file)
-        return search_index_fail("cannot open %s", path);
+        return search_index_fail("cannot open the file");
     uint8_t head[16] = {};
     const size_t got = std::fread(head, 1, sizeof head, file);
     std::fclose(file);
@@ -52,7 +52,7 @@ int search_index_load(const char* path, SearchIndex* out)
         out->kind = SEARCH_INDEX_SQLITE;
         break;
     default:
-        return search_index_fail("%s is neither an ESE nor an SQLite database", path);
+        return search_index_fail("neither an ESE nor an SQLite database");
     }
     if (result != 0) {
         search_index_free(out);
@@ -60,7 +60,7 @@ int search_index_load(const char* path, SearchIndex* out)
     }
     if (out->count == 0) {
         search_index_free(out);
-        return search_index_fail("no item of %s has both a ThumbnailCacheId and a path", path);
+        return search_index_fail("no item has both a ThumbnailCacheId and a path");
     }
     std::qsort(out->items, size_t(out->count), sizeof *out->items, [](const void* a, const void* b) {
         const SearchIndexItem* x = static_cast<const SearchIndexItem*>(a);

@@ -95,3 +95,23 @@ int search_index_fail(const char* format, ...);
 
 int search_index_load_ese(const char* path, SearchIndex* out);
 int search_index_load_sqlite(const char* path, SearchIndex* out);
+
+// Where the names go.
+
+// The ThumbnailCacheId a thumbnail stream of a cache without a Catalog is
+// named after ("256_2a9845460850edaf"); 0, or -1 for other names.
+int search_index_stream_hash(const char* stream_name, uint64_t* hash);
+
+// The index at its usual place below a volume root (folder names in any
+// letter case; Windows.db before Windows.edb, as an upgraded system may keep
+// the old one behind): 0 with its path in out, or -1.
+int search_index_path_below(const char* root, char* out, int out_size);
+
+// The volume root above a profile's Explorer folder
+// (<root>/Users/<name>/AppData/Local/Microsoft/Windows/Explorer, any letter
+// case): 0 with the root in out, or -1 for other folders.
+int search_index_volume_root(const char* folder, char* out, int out_size);
+
+// Renames the entries of the file list the index knows (thumbnail streams
+// named after a ThumbnailCacheId) to their path; returns how many.
+int32_t file_list_name_from_index(const SearchIndex* index);

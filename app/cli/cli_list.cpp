@@ -58,7 +58,7 @@ std::string list_name(const std::string& cache, int32_t i)
 {
     uint64_t hash;
     const char* path = nullptr;
-    if (file_list_source_slot(i) >= 0 && cli_hashed_stream_hash(file_list_name(i), &hash) == 0)
+    if (file_list_source_slot(i) >= 0 && search_index_stream_hash(file_list_name(i), &hash) == 0)
         path = search_index_lookup(cli_index_for(cache), hash);
     return path ? path : file_list_name(i);
 }

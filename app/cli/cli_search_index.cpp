@@ -21,33 +21,6 @@ std::string absolute(const std::string& path)
     return sys_absolute_path(path.c_str(), out, sizeof out) == 0 ? std::string(out) : path;
 }
 
-// The entry of folder whose name is name in any letter case; empty if none.
-std::string child_nocase(const std::string& folder, const char* name, bool want_folder)
-{
-    SysFindData d;
-    SysFind* find = sys_find_first_file((folder + "/*").c_str(), &d);
-    std::string found;
-    for (int more = find ? 1 : 0; more && found.empty(); more = sys_find_next_file(find, &d))
-        if (ascii_stricmp(d.name, name) == 0 && bool(d.attributes & SYS_ATTR_DIRECTORY) == want_folder)
-            found = folder + "/" + d.name;
-    sys_find_close(find);
-    return found;
-}
-
-// Windows.db (22H2 and later) before Windows.edb: an upgraded system may
-// keep the old one behind.
-std::string index_below(const std::string& root)
-{
-    std::string folder = root;
-    char parts[] = "ProgramData/Microsoft/Search/Data/Applications/Windows";
-    for (char* part = std::strtok(parts, "/"); part && !folder.empty(); part = std::strtok(nullptr, "/"))
-        folder = child_nocase(folder, part, true);
-    if (folder.empty())
-        return "";
-    std::string file = child_nocase(folder, "Windows.db", false);
-    return file.empty() ? child_nocase(folder, "Windows.edb", false) : file;
-}
-
 int load(const std::string& root, const std::string& path)
 {
     FoundIndex found{root, {}};
@@ -91,8 +64,8 @@ int cli_index_open(const char* option, const std::vector<std::string>& arguments
                 roots.push_back(root + "/" + d.name);
         sys_find_close(find);
         for (const std::string& r : roots) {
-            const std::string path = index_below(r);
-            if (!path.empty() && load(r, path) != 0)
+            char path[SYS_MAX_PATH];
+            if (search_index_path_below(r.c_str(), path, sizeof path) == 0 && load(r, path) != 0)
                 result = -1;
         }
     }
@@ -119,25 +92,6 @@ const SearchIndex* cli_index_for(const std::string& cache)
     return best ? &best->index : nullptr;
 }
 
-int cli_hashed_stream_hash(const char* stream_name, uint64_t* hash)
-{
-    const char* hex = std::strchr(stream_name, '_');
-    if (!hex || !hex[1] || std::strlen(hex + 1) > 16)
-        return -1;
-    uint64_t v = 0;
-    for (const char* p = hex + 1; *p; p++) {
-        const int c = ascii_lower(*p);
-        if (c >= '0' && c <= '9')
-            v = v << 4 | uint64_t(c - '0');
-        else if (c >= 'a' && c <= 'f')
-            v = v << 4 | uint64_t(c - 'a' + 10);
-        else
-            return -1;
-    }
-    *hash = v;
-    return 0;
-}
-
 void cli_index_name_row(const SearchIndex* index, uint64_t hash, ReportRow* row)
 {
     if (const char* path = search_index_lookup(index, hash)) {
@@ -153,7 +107,7 @@ void cli_index_name_rows(std::vector<ReportRow>* rows)
     for (ReportRow& row : *rows) {
         const SearchIndex* index = cli_index_for(row.cache);
         uint64_t hash;
-        if (index && row.kind == RowKind::hashed && cli_hashed_stream_hash(row.stream.c_str(), &hash) == 0)
+        if (index && row.kind == RowKind::hashed && search_index_stream_hash(row.stream.c_str(), &hash) == 0)
             cli_index_name_row(index, hash, &row);
     }
 }

@@ -20,10 +20,6 @@ void cli_index_close();
 // the one found below the folder that holds the cache; null when none.
 const SearchIndex* cli_index_for(const std::string& cache);
 
-// The ThumbnailCacheId a stream of a cache without a Catalog is named after
-// ("256_2a9845460850edaf"); 0, or -1 for other names.
-int cli_hashed_stream_hash(const char* stream_name, uint64_t* hash);
-
 // Sets the row's path and name source from the index for its hash: the
 // path and "search-index" when known, else "identifier".
 void cli_index_name_row(const SearchIndex* index, uint64_t hash, ReportRow* row);

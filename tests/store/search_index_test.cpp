@@ -357,8 +357,8 @@ TEST(SearchIndexFailure, SqliteDatabasesWithoutWhatIsNeeded)
          "INSERT INTO SystemIndex_1_PropertyStore_Metadata VALUES (7, '4678-System_ThumbnailCacheId', 'x'), (9, '4447-System_ItemPathDisplay', 'y');",
          {},
          "cannot read the property store"},
-        {"empty.db", SCHEMA, {}, "no item of"},
-        {"ids-only.db", SCHEMA, {{1, 7, le64(42), ""}, {2, 9, {}, "C:\\b.jpg"}}, "no item of"},
+        {"empty.db", SCHEMA, {}, "no item has"},
+        {"ids-only.db", SCHEMA, {{1, 7, le64(42), ""}, {2, 9, {}, "C:\\b.jpg"}}, "no item has"},
     };
     for (const Case& c : cases) {
         make_db(tmp.file(c.name), c.schema.c_str(), c.rows);
