@@ -125,6 +125,20 @@ TEST(CliSearchIndex, RealWindows11IndexNamesStreamsInListCatalogAndExtract)
     EXPECT_TRUE(file_exists(disk.file("out") + "/256_" + hex(unknown) + ".jpg"));
     const std::vector<uint8_t> report = read_file(disk.file("out") + "/report.csv");
     EXPECT_NE(std::string(report.begin(), report.end()).find(paths[1]), std::string::npos);
+
+    // sheet: the cells show other names with the index; an unreadable one
+    // fails the run but draws the sheet as without it.
+    const std::string sheet = cli + " sheet '" + cache + "' ";
+    ASSERT_EQ(run_command(sheet + "'" + disk.file("plain.png") + "' 2>/dev/null"), 0);
+    ASSERT_EQ(run_command(sheet + "--search-index '" + index_dir + "/Windows.db' '" + disk.file("named.png") +
+                          "' 2>/dev/null"),
+              0);
+    write_file(disk.file("broken.edb"), std::vector<uint8_t>(64, 0));
+    EXPECT_EQ(run_command(sheet + "--search-index '" + disk.file("broken.edb") + "' '" + disk.file("broken.png") +
+                          "' 2>/dev/null"),
+              1);
+    EXPECT_NE(read_file(disk.file("plain.png")), read_file(disk.file("named.png")));
+    EXPECT_EQ(read_file(disk.file("plain.png")), read_file(disk.file("broken.png")));
 }
 
 } // namespace
