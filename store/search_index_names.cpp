@@ -51,7 +51,8 @@ int search_index_path_below(const char* root, char* out, int out_size)
 {
     if (std::snprintf(out, size_t(out_size), "%s", root) >= out_size)
         return -1;
-    char parts[] = "ProgramData/Microsoft/Search/Data/Applications/Windows";
+    char parts[64];
+    std::snprintf(parts, sizeof parts, "%s", SEARCH_INDEX_FOLDER);
     for (char* part = std::strtok(parts, "/"); part; part = std::strtok(nullptr, "/"))
         if (child_nocase(out, out_size, part, true) != 0)
             return -1;
