@@ -97,27 +97,33 @@ void save_stored_picture(int32_t entry, const char* path)
         couldnt_write();
 }
 
+// What S writes for an entry: the stored picture of a catalog-less stream,
+// the stored JPEG of a current catalog, a PNG of an old catalog's picture.
+void save_entry(int32_t entry, const char* path)
+{
+    if (file_list_source_slot(entry) >= 0) {
+        save_stored_picture(entry, path);
+        return;
+    }
+    ByteView catalog = slot_bytes(stream_table.catalog_slot);
+    // A catalog too short to hold its version counts as an old one.
+    int16_t version = view_has(catalog, 2, 2) ? int16_t(read_le16(catalog.data + 2)) : 0;
+    if (version >= COMMAND_JPEG_CATALOG_VERSION)
+        save_jpeg_copy(entry, path);
+    else
+        save_png(entry, path);
+}
+
 }  // namespace
 
 void command_save(int32_t entry)
 {
-    if (entry >= 0 && file_list_source_slot(entry) >= 0) {
+    // Without a catalog or a stream of its own an entry has nothing to save.
+    if (entry >= 0 && (file_list_source_slot(entry) >= 0 || stream_table.catalog_slot >= 0)) {
         std::strncpy(path_buffer, file_list_name(entry), PATH_BUFFER_BYTES - 1);
         path_buffer[PATH_BUFFER_BYTES - 1] = 0;
         if (desktop_save_dialog(true, "Save thumbnail as..", save_filters, 1, "jpg", path_buffer, PATH_BUFFER_BYTES))
-            save_stored_picture(entry, path_buffer);
-    } else if (stream_table.catalog_slot >= 0 && entry >= 0) {
-        std::strncpy(path_buffer, file_list_name(entry), PATH_BUFFER_BYTES - 1);
-        path_buffer[PATH_BUFFER_BYTES - 1] = 0;
-        if (desktop_save_dialog(true, "Save thumbnail as..", save_filters, 1, "jpg", path_buffer, PATH_BUFFER_BYTES)) {
-            ByteView catalog = slot_bytes(stream_table.catalog_slot);
-            // A catalog too short to hold its version counts as an old one.
-            int16_t version = view_has(catalog, 2, 2) ? int16_t(read_le16(catalog.data + 2)) : 0;
-            if (version >= COMMAND_JPEG_CATALOG_VERSION)
-                save_jpeg_copy(entry, path_buffer);
-            else
-                save_png(entry, path_buffer);
-        }
+            save_entry(entry, path_buffer);
     }
     host_input.mouse_buttons = 0;
 }

@@ -17,7 +17,7 @@
 #include "platform/system.h"
 #include "picture/bytes.h"
 
-StreamTable stream_table = {nullptr, nullptr, nullptr, 0, -1, 0, 0};
+StreamTable stream_table = {nullptr, nullptr, nullptr, nullptr, 0, -1, 0, 0};
 StoreError store_error = STORE_OK;
 
 const char* store_error_text(StoreError error)
@@ -103,8 +103,9 @@ void release_table()
     std::free(stream_table.pool);
     std::free(stream_table.offset);
     std::free(stream_table.slot_name);
+    std::free(stream_table.slot_times);
     const uint32_t loads = stream_table.load_count;
-    stream_table = StreamTable{nullptr, nullptr, nullptr, 0, -1, 0, loads + 1};
+    stream_table = StreamTable{nullptr, nullptr, nullptr, nullptr, 0, -1, 0, loads + 1};
 }
 
 // A table of sectors x (sector size / 4) entries, all free; null when it
@@ -268,7 +269,8 @@ int walk_directory(Reader& r)
     int64_t capacity = dir_sectors * per_sector + 1;  // + 1: room for the closing offset without a root
     stream_table.offset = static_cast<int32_t*>(std::malloc(size_t(capacity) * 4));
     stream_table.slot_name = static_cast<char(*)[STORE_SLOT_NAME_BYTES]>(std::calloc(size_t(capacity), STORE_SLOT_NAME_BYTES));
-    if (!stream_table.offset || !stream_table.slot_name)
+    stream_table.slot_times = static_cast<uint64_t(*)[2]>(std::calloc(size_t(capacity), sizeof(uint64_t[2])));
+    if (!stream_table.offset || !stream_table.slot_name || !stream_table.slot_times)
         return -1;
     stream_table.offset[0] = 0;
     stream_table.count = 0;
@@ -292,6 +294,8 @@ int walk_directory(Reader& r)
                 return -1;  // cannot happen: one slot per entry, plus one
             if (name_equals(entry, "Catalog"))
                 stream_table.catalog_slot = slot;
+            stream_table.slot_times[slot][0] = read_le64(entry + 100);
+            stream_table.slot_times[slot][1] = read_le64(entry + 108);
             char* name = stream_table.slot_name[slot];
             for (int i = 0; i < STORE_SLOT_NAME_BYTES - 1; ++i) {
                 uint16_t c = read_le16(entry + 2 * i);

@@ -15,6 +15,9 @@ struct StreamTable {
     uint8_t* pool;
     int32_t* offset;  // count + 1 entries in use
     char (*slot_name)[STORE_SLOT_NAME_BYTES];  // directory name of each slot
+    // The directory entry's own creation and modification FILETIMEs of each
+    // slot, 0 where the writer left them unset (as Explorer mostly does).
+    uint64_t (*slot_times)[2];
     int32_t count;
     int32_t catalog_slot;  // -1 when the directory has no Catalog
     int64_t file_bytes;    // size of the file the table was read from

@@ -1,6 +1,7 @@
 #include "app/cli/cache_report.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "app/cli/sha256.h"
 #include "platform/system.h"
@@ -9,8 +10,18 @@
 #include "store/catalog.h"
 #include "store/compound_file.h"
 #include "store/hashed_streams.h"
+#include "store/thumbcache.h"
+#include "store/thumbcache_index.h"
 
 namespace {
+
+void copy_stream_times(ReportRow& row)
+{
+    if (row.slot >= 0 && row.slot < stream_table.count && stream_table.slot_times) {
+        row.stream_times[0] = stream_table.slot_times[row.slot][0];
+        row.stream_times[1] = stream_table.slot_times[row.slot][1];
+    }
+}
 
 std::string join_fields(const uint8_t* p, int count)
 {
@@ -34,7 +45,207 @@ void describe_bytes(ReportRow& row, const uint8_t* data, int64_t length)
     picture_probe(data, int32_t(length), &row.width, &row.height);
 }
 
+// Explorer files whose bytes rows point into, until report_release.
+std::vector<ThumbcacheFile*> kept_files;
+std::vector<ThumbcacheIndex*> kept_indexes;
+
+std::string hex16(uint64_t v)
+{
+    char text[17];
+    thumbcache_hash_text(v, text);
+    return text;
+}
+
+// The content kind of a file from its first bytes; THUMBCACHE_NEITHER when
+// it cannot be read.
+ThumbcacheKind file_kind(const std::string& path)
+{
+    uint8_t head[64] = {};
+    std::FILE* f = sys_fopen(path.c_str(), "rb");
+    if (!f)
+        return THUMBCACHE_NEITHER;
+    size_t n = std::fread(head, 1, sizeof head, f);
+    std::fclose(f);
+    return thumbcache_kind(ByteView{head, n});
+}
+
+// The index beside a cache file: "...thumbcache_idx.db" for
+// "...thumbcache_<bucket>.db", the same for iconcache (any letter case).
+// Empty when the name has no such form or none is there.
+std::string index_beside(const std::string& path)
+{
+    size_t cut = path.find_last_of(SYS_PATH_SEPARATORS);
+    std::string folder = cut == std::string::npos ? "." : path.substr(0, cut);
+    std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
+    std::string lower;
+    for (char c : name)
+        lower += char(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    size_t bar = std::string::npos;
+    for (const char* kind : {"thumbcache_", "iconcache_"})
+        if (size_t at = lower.rfind(kind); at != std::string::npos)
+            bar = at + std::strlen(kind) - 1;
+    if (bar == std::string::npos)
+        return {};
+    std::string want = name.substr(0, bar) + "_idx.db";
+    SysFindData d;
+    SysFind* find = sys_find_first_file((folder + "/*").c_str(), &d);
+    std::string found;
+    for (int more = find ? 1 : 0; more && found.empty(); more = sys_find_next_file(find, &d))
+        if (!(d.attributes & SYS_ATTR_DIRECTORY) && ascii_stricmp(d.name, want.c_str()) == 0)
+            found = folder + "/" + d.name;
+    sys_find_close(find);
+    return found;
+}
+
+// Bucket names of the cache types whose bit is set, '/'-separated.
+std::string bucket_list(uint32_t version, uint32_t types)
+{
+    std::string out;
+    for (uint32_t t = 0; t < uint32_t(THUMBCACHE_MAX_TYPES); ++t) {
+        if (!(types >> t & 1))
+            continue;
+        const char* name = thumbcache_bucket_name(version, t);
+        if (!out.empty())
+            out += '/';
+        out += name ? name : std::to_string(t);
+    }
+    return out;
+}
+
+uint32_t slot_buckets(const ThumbcacheIndex& index, const ThumbcacheIndexSlot& s)
+{
+    uint32_t types = 0;
+    for (uint32_t t = 0; t < index.type_count && t < uint32_t(THUMBCACHE_MAX_TYPES); ++t)
+        if (s.offsets[t] != THUMBCACHE_NO_OFFSET && s.offsets[t] != 0)
+            types |= 1u << t;
+    return types;
+}
+
+void report_index(const std::string& path, ThumbcacheIndex* index, std::vector<ReportRow>* rows)
+{
+    for (int32_t i = 0; i < index->count; ++i) {
+        const ThumbcacheIndexSlot& s = index->slots[i];
+        ReportRow row;
+        row.cache = path;
+        row.kind = RowKind::thumbcache;
+        row.record = s.slot;
+        row.stream = "-";
+        row.name = hex16(s.hash);
+        if (s.flags_decoded && !s.no_image) {
+            row.width = int32_t(s.width);
+            row.height = int32_t(s.height);
+        }
+        ThumbcacheFacts& f = row.thumbcache;
+        f.version = index->version;
+        f.bucket = "index";
+        f.hash = s.hash;
+        f.index = "slot " + std::to_string(s.slot) + (s.no_image ? " no-image" : "");
+        f.index_buckets = bucket_list(index->version, slot_buckets(*index, s));
+        rows->push_back(std::move(row));
+    }
+}
+
+int report_thumbcache(const std::string& path, std::vector<ReportRow>* rows)
+{
+    ThumbcacheFile* file = new ThumbcacheFile{};
+    if (thumbcache_load(path.c_str(), file) != 0) {
+        delete file;
+        return -1;
+    }
+    kept_files.push_back(file);
+    ThumbcacheIndex index{};
+    ThumbcacheLinks links{};
+    std::string index_path = index_beside(path);
+    bool linked = !index_path.empty() && thumbcache_index_load(index_path.c_str(), &index) == 0;
+    const ThumbcacheFile* files[] = {file};
+    if (linked && thumbcache_link(&index, files, 1, &links) != 0) {
+        thumbcache_index_free(&index);
+        linked = false;
+    }
+    for (int32_t i = 0; i < file->count; ++i) {
+        const ThumbcacheEntry& e = file->entries[i];
+        ReportRow row;
+        row.cache = path;
+        row.kind = RowKind::thumbcache;
+        row.record = i;
+        row.stream = "-";
+        row.name = thumbcache_row_name(e);
+        if (e.payload.length > 0) {
+            describe_bytes(row, e.payload.data, int64_t(e.payload.length));
+            if (row.width <= 0 && e.has_dimensions) {
+                row.width = int32_t(e.width);
+                row.height = int32_t(e.height);
+            }
+        }
+        ThumbcacheFacts& f = row.thumbcache;
+        f.version = file->version;
+        f.bucket = file->bucket;
+        f.offset = e.offset;
+        f.hash = e.hash;
+        f.data_size = e.data_size;
+        f.header_checksum_ok = e.header_checksum_ok != 0;
+        f.data_checksum = e.data_checksum;
+        f.recovered = e.recovered != 0;
+        if (linked) {
+            const ThumbcacheEntryLink& l = links.entries[i];
+            if (l.slot < 0) {
+                f.index = "unknown";
+            } else {
+                f.index = "slot " + std::to_string(index.slots[l.slot].slot);
+                if (!l.at_indexed_offset)
+                    f.index += " elsewhere";
+                f.index_buckets = bucket_list(index.version, l.buckets);
+            }
+        }
+        rows->push_back(std::move(row));
+    }
+    if (linked) {
+        for (int32_t k = 0; k < links.dangling_count; ++k) {
+            const ThumbcacheDangling& d = links.dangling[k];
+            const ThumbcacheIndexSlot& s = index.slots[d.slot];
+            ReportRow row;
+            row.cache = path;
+            row.kind = RowKind::thumbcache;
+            row.stream = "-";
+            row.name = hex16(s.hash);
+            ThumbcacheFacts& f = row.thumbcache;
+            f.version = file->version;
+            f.bucket = file->bucket;
+            f.offset = d.offset;
+            f.hash = s.hash;
+            f.index = std::string("dangling slot ") + std::to_string(s.slot) +
+                      (d.reason == THUMBCACHE_NOTHING_AT_OFFSET ? ": no record at offset" : ": another item at offset");
+            f.index_buckets = bucket_list(index.version, slot_buckets(index, s));
+            rows->push_back(std::move(row));
+        }
+        thumbcache_links_free(&links);
+        thumbcache_index_free(&index);
+    }
+    return 0;
+}
+
 } // namespace
+
+std::string thumbcache_row_name(const ThumbcacheEntry& entry)
+{
+    return utf16_to_utf8(entry.identifier.data, int32_t(entry.identifier.length / 2));
+}
+
+bool report_explorer_file(const std::string& path) { return file_kind(path) != THUMBCACHE_NEITHER; }
+
+void report_release()
+{
+    for (ThumbcacheFile* f : kept_files) {
+        thumbcache_free(f);
+        delete f;
+    }
+    for (ThumbcacheIndex* x : kept_indexes) {
+        thumbcache_index_free(x);
+        delete x;
+    }
+    kept_files.clear();
+    kept_indexes.clear();
+}
 
 std::string utf16_to_utf8(const uint8_t* p, int32_t chars)
 {
@@ -80,6 +291,20 @@ std::string utc_text(uint64_t filetime)
 
 int report_cache(const std::string& path, std::vector<ReportRow>* rows)
 {
+    switch (file_kind(path)) {
+    case THUMBCACHE_CACHE: return report_thumbcache(path, rows);
+    case THUMBCACHE_INDEX: {
+        ThumbcacheIndex* index = new ThumbcacheIndex{};
+        if (thumbcache_index_load(path.c_str(), index) != 0) {
+            delete index;
+            return -1;
+        }
+        kept_indexes.push_back(index);
+        report_index(path, index, rows);
+        return 0;
+    }
+    case THUMBCACHE_NEITHER: break;
+    }
     if (store_load(path.c_str()) != 0 && hashed_stream_count() == 0)
         return -1;
     CatalogCursor cursor;
@@ -96,6 +321,7 @@ int report_cache(const std::string& path, std::vector<ReportRow>* rows)
             row.has_time = true;
             row.filetime = entry.time;
             row.slot = catalog_stream_slot(entry.stream_number);
+            copy_stream_times(row);
             int32_t available = store_slot_length(row.slot);
             if (row.slot >= 0 && available >= 12) {
                 const uint8_t* t = stream_table.pool + stream_table.offset[row.slot];
@@ -129,6 +355,7 @@ int report_cache(const std::string& path, std::vector<ReportRow>* rows)
         row.stream = stream_table.slot_name[k];
         row.name = row.stream;
         row.slot = k;
+        copy_stream_times(row);
         int32_t available = store_slot_length(k);
         const uint8_t* s = stream_table.pool + stream_table.offset[k];
         if (available >= HASHED_HEADER_BYTES) {
@@ -171,4 +398,28 @@ std::vector<std::string> report_cells(const ReportRow& r)
             stored ? r.sha256 : "-",
             r.path,
             r.name_source};
+}
+
+std::vector<std::string> report_thumbcache_columns()
+{
+    return {"version", "bucket", "offset", "hash", "data_size", "header_checksum", "data_checksum", "recovered",
+            "index", "index_buckets"};
+}
+
+std::vector<std::string> report_thumbcache_cells(const ReportRow& r)
+{
+    if (r.kind != RowKind::thumbcache)
+        return std::vector<std::string>(report_thumbcache_columns().size(), "-");
+    const ThumbcacheFacts& f = r.thumbcache;
+    bool record = f.bucket != "index" && f.index.rfind("dangling", 0) != 0;
+    return {std::to_string(f.version),
+            f.bucket,
+            record || f.offset ? std::to_string(f.offset) : "-",
+            hex16(f.hash),
+            f.data_size >= 0 ? std::to_string(f.data_size) : "-",
+            record ? (f.header_checksum_ok ? "ok" : "bad") : "-",
+            record ? "unverified " + hex16(f.data_checksum) : "-",
+            record ? (f.recovered ? "yes" : "no") : "-",
+            f.index,
+            f.index_buckets.empty() ? "-" : f.index_buckets};
 }

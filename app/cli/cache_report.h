@@ -8,6 +8,24 @@ enum class RowKind {
     current,  // catalog version 7 and above: the stored bytes are a picture file
     old,      // below 7: a stripped JPEG, decoded and written as PNG
     hashed,   // a "<size>_<hex>" stream of a cache without a Catalog
+    thumbcache,  // a record of an Explorer cache file, or a slot of its index
+};
+
+// What only Explorer's cache files have. Plain values, so that every output
+// written from rows can carry them.
+struct ThumbcacheFacts {
+    uint32_t version = 0;
+    std::string bucket;        // "32", "256", "sr", ...; "index" for index slots
+    uint64_t offset = 0;       // of the record in its file
+    uint64_t hash = 0;
+    int64_t data_size = -1;    // as stored
+    bool header_checksum_ok = false;
+    uint64_t data_checksum = 0;  // as stored; its algorithm is not known, so never verified
+    bool recovered = false;
+    // The index beside the file: "slot N", "unknown" (not in the index),
+    // "dangling: ..." (an index slot that finds no record), "-" without an index.
+    std::string index = "-";
+    std::string index_buckets;  // buckets the index lists for the item, '/'-separated
 };
 
 struct ReportRow {
@@ -19,6 +37,8 @@ struct ReportRow {
     std::string name;        // the full name in UTF-8 (the stream name for hashed streams)
     bool has_time = false;
     uint64_t filetime = 0;
+    // The stream's own directory times (created, modified), 0 where unset.
+    uint64_t stream_times[2] = {0, 0};
     std::string header;      // the stream header's fields, '/'-separated
     int64_t length = -1;     // stored thumbnail bytes, -1 when there are none
     std::string format;      // of the stored bytes: jpeg, png, ..., "jpeg-tableless", unknown
@@ -28,16 +48,35 @@ struct ReportRow {
     std::string path;        // the item's path from the Windows Search index, if known
     std::string name_source; // "search-index", "identifier", or empty (a catalog name)
     const uint8_t* stored = nullptr;  // into the loaded pool: valid until the next load
+    ThumbcacheFacts thumbcache;       // RowKind::thumbcache only
 };
 
+struct ThumbcacheEntry;
+
+// The name a thumbcache row is shown under: its identifier as UTF-8. The one
+// place that decides it, so a name found elsewhere is one change here.
+std::string thumbcache_row_name(const ThumbcacheEntry& entry);
+
 // Loads the cache and describes every catalog record (duplicates and
-// records without a thumbnail included) and every hashed stream. 0 when the
-// cache was read, -1 when it is not a cache we can read.
+// records without a thumbnail included) and every hashed stream; for an
+// Explorer cache file every record, linked with the index beside it, and for
+// an index every used slot. Rows of Explorer files point into bytes kept
+// until report_release. 0 when the cache was read, -1 when it is not a cache
+// we can read.
 int report_cache(const std::string& path, std::vector<ReportRow>* rows);
 
 // The columns of `list --catalog` (and of the extract report, without "file").
 std::vector<std::string> report_columns();
 std::vector<std::string> report_cells(const ReportRow& row);
+// The columns added when Explorer cache files are listed; "-" on other rows.
+std::vector<std::string> report_thumbcache_columns();
+std::vector<std::string> report_thumbcache_cells(const ReportRow& row);
+
+// Whether the file is an Explorer cache file or index, by its first bytes.
+bool report_explorer_file(const std::string& path);
+
+// Frees the Explorer files the last report_cache calls kept.
+void report_release();
 
 std::string utc_text(uint64_t filetime);
 std::string utf16_to_utf8(const uint8_t* utf16le, int32_t chars);

@@ -2,6 +2,7 @@
 // glimmerdex-cli: the store and the decoders without a window.
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Exit codes shared by every command.
@@ -14,8 +15,13 @@ int cli_decode(int argc, char** argv);
 int cli_extract(int argc, char** argv);
 int cli_sheet(int argc, char** argv);
 
-// Prints "glimmerdex-cli: <message>" to standard error.
+// Prints "glimmerdex-cli: <message>" to standard error, and keeps the line in
+// cli_warnings when that is set (the case manifest records every warning).
 void cli_error(const char* format, ...);
+extern std::vector<std::string>* cli_warnings;
+
+// The command line as main received it, for the case manifest.
+extern std::vector<std::string> cli_invocation;
 
 // One option of a command. A switch sets *on; a number is read in base 10
 // (a colour also as 0x and hex digits) into *number within [min, max]; a
@@ -39,3 +45,10 @@ enum CliParse { CLI_PARSED, CLI_HELP_ASKED, CLI_BAD_OPTION };
 // order. On CLI_BAD_OPTION the reason is printed, prefixed by command.
 CliParse cli_parse_options(const char* command, int argc, char** argv, const CliOption* options, int option_count,
                            std::vector<std::string>* arguments);
+
+// Takes every occurrence of the repeatable options named (each with a value:
+// "--opt V" or "--opt=V") out of the arguments, in order, as name/value
+// pairs; the rest stay in *rest for cli_parse_options. Words after "--" are
+// left alone. CLI_BAD_OPTION when a value is missing (reported).
+CliParse cli_take_repeated(const char* command, int argc, char** argv, const char* const* names, int name_count,
+                           std::vector<std::pair<std::string, std::string>>* taken, std::vector<char*>* rest);

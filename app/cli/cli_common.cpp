@@ -3,17 +3,28 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "app/cli/cli.h"
 
+std::vector<std::string>* cli_warnings = nullptr;
+std::vector<std::string> cli_invocation;
+
 void cli_error(const char* format, ...)
 {
-    std::fputs("glimmerdex-cli: ", stderr);
-    va_list args;
+    // Measured first: paths in messages may be longer than any fixed buffer.
+    va_list args, again;
     va_start(args, format);
-    std::vfprintf(stderr, format, args);
+    va_copy(again, args);
+    int n = std::vsnprintf(nullptr, 0, format, args);
     va_end(args);
-    std::fputc('\n', stderr);
+    std::string line(n > 0 ? size_t(n) : 0, '\0');
+    if (n > 0)
+        std::vsnprintf(line.data(), line.size() + 1, format, again);
+    va_end(again);
+    std::fprintf(stderr, "glimmerdex-cli: %s\n", line.c_str());
+    if (cli_warnings)
+        cli_warnings->push_back(line);
 }
 
 namespace {
@@ -92,6 +103,40 @@ CliParse cli_parse_options(const char* command, int argc, char** argv, const Cli
                 cli_error("%s: %s takes a colour 0x%06lX to 0x%06lX, not '%s'", command, o->name, o->min, o->max, value);
             else
                 cli_error("%s: %s takes %ld to %ld, not '%s'", command, o->name, o->min, o->max, value);
+            return CLI_BAD_OPTION;
+        }
+    }
+    return CLI_PARSED;
+}
+
+CliParse cli_take_repeated(const char* command, int argc, char** argv, const char* const* names, int name_count,
+                           std::vector<std::pair<std::string, std::string>>* taken, std::vector<char*>* rest)
+{
+    bool options_end = false;
+    for (int i = 0; i < argc; ++i) {
+        const char* a = argv[i];
+        if (options_end || std::strcmp(a, "--") == 0) {
+            options_end = true;
+            rest->push_back(argv[i]);
+            continue;
+        }
+        int k = 0;
+        size_t n = 0;
+        for (; k < name_count; ++k) {
+            n = std::strlen(names[k]);
+            if (std::strncmp(a, names[k], n) == 0 && (a[n] == 0 || a[n] == '='))
+                break;
+        }
+        if (k == name_count) {
+            rest->push_back(argv[i]);
+            continue;
+        }
+        if (a[n] == '=') {
+            taken->emplace_back(names[k], a + n + 1);
+        } else if (i + 1 < argc) {
+            taken->emplace_back(names[k], argv[++i]);
+        } else {
+            cli_error("%s: %s needs a value", command, names[k]);
             return CLI_BAD_OPTION;
         }
     }

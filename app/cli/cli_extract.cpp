@@ -1,5 +1,6 @@
 // glimmerdex-cli extract: every thumbnail of one or more caches into a
 // folder, with a report of what was found and written.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -9,10 +10,17 @@
 #include <vector>
 
 #include "app/cli/cache_report.h"
+#include "app/cli/case_manifest.h"
+#include "app/cli/case_record.h"
 #include "app/cli/cli.h"
 #include "app/cli/cli_paths.h"
 #include "app/cli/cli_search_index.h"
+#include "app/cli/hashset.h"
+#include "app/cli/html_report.h"
+#include "app/cli/missing.h"
+#include "app/cli/timeline.h"
 #include "app/cli/safe_name.h"
+#include "store/thumbcache.h"
 #include "app/cli/table.h"
 #include "platform/system.h"
 #include "pngout/png_writer.h"
@@ -33,7 +41,13 @@ const char help[] =
     "unique (_2, _3, ... on clashes); entries the search index knows are named\n"
     "after the last component of their path, with the stored format's\n"
     "extension unless the name has it. DIR/report.csv gets one row per record,\n"
-    "with the columns of `list --catalog` and the file written.\n"
+    "with the columns of `list --catalog`, then md5, sha1 (of the stored\n"
+    "bytes, as sha256), the file written, missing, hashset and same_as.\n"
+    "DIR/manifest.json records the run: version, command line, times, the\n"
+    "digests of every cache before and after, counts and warnings.\n"
+    "DIR/hashes.txt holds size, MD5 and SHA-256 of every file written, in\n"
+    "hashdeep's format; check the folder with\n"
+    "  cd DIR && ls -A | grep -vxF hashes.txt | hashdeep -a -k hashes.txt -l -f /dev/stdin\n"
     "CACHE is a cache file or a folder holding a Thumbs.db.\n"
     "\n"
     "  --force       overwrite existing files (never done otherwise)\n"
@@ -41,6 +55,19 @@ const char help[] =
     "  --recursive   every Thumbs.db below each folder, and the Windows Search\n"
     "                index at its usual place below one (as --search-index)\n"
     "  --search-index FILE  Windows.edb or Windows.db naming the entries by path\n"
+    "  --timeline bodyfile|l2tcsv|jsonl   also write the timed entries as\n"
+    "                DIR/timeline.body (mactime), timeline.l2tcsv.csv (plaso)\n"
+    "                or timeline.jsonl (Timesketch); repeat for several\n"
+    "  --hashset FILE  flag entries whose stored bytes are in FILE: a hashdeep\n"
+    "                file, a list of MD5/SHA-1/SHA-256 digests, or an NSRL\n"
+    "                RDSv3 database; repeatable\n"
+    "  --hashset-mode alert|ignore   for the --hashset options after it:\n"
+    "                flag matches (alert, the default) or leave them out of\n"
+    "                the case (ignore: known harmless pictures)\n"
+    "  --html        also write DIR/index.html: the report as a page, with\n"
+    "                the thumbnails, sortable and filterable (no network)\n"
+    "  --blur-flagged  on that page, blur the thumbnails of entries in a hash\n"
+    "                set until clicked\n"
     "\n"
     "Exit codes: 0 every cache was read and every file written, 1 some cache\n"
     "could not be read or some file not written (reported and skipped),\n"
@@ -70,11 +97,43 @@ const char* extension_of(const std::string& format)
     return e.c_str();
 }
 
+// An Explorer record's file: its identifier where that is a name as it
+// stands, else its hash, with the extension of its format.
+std::string thumbcache_file_name(const ReportRow& row)
+{
+    if (!row.path.empty()) {
+        const std::string leaf = safe_file_name(search_index_leaf(row.path.c_str()));
+        return ends_with_nocase(leaf, extension_of(row.format)) ? leaf : leaf + extension_of(row.format);
+    }
+    std::string name = safe_file_name(row.name);
+    if (row.name.empty() || name != row.name) {
+        char hash[17];
+        thumbcache_hash_text(row.thumbcache.hash, hash);
+        name = hash;
+    }
+    return name + extension_of(row.format);
+}
+
 struct Extractor {
     std::string dir;
     bool force = false;
-    std::set<std::string> used{"report.csv", "report.json"};
+    // The names of the case files: never given to a thumbnail.
+    std::set<std::string> used{"report.csv",  "report.json", "manifest.json", "hashes.txt", "index.html",
+                               "timeline.body", "timeline.l2tcsv.csv", "timeline.jsonl"};
     int failures = 0;
+    std::vector<HashedFile> written;  // every file of the case, for hashes.txt
+
+    // Reads back what was written: hashes.txt vouches for the bytes on disk.
+    void note_written(const std::string& name)
+    {
+        HashedFile f{name, -1, {}};
+        if (digests_of_file(dir + "/" + name, &f.digests, &f.size) != 0) {
+            cli_error("extract: cannot read back %s/%s", dir.c_str(), name.c_str());
+            ++failures;
+            return;
+        }
+        written.push_back(f);
+    }
 
     int write_bytes(const std::string& path, const ReportRow& row, bool* exists)
     {
@@ -122,12 +181,15 @@ struct Extractor {
             name += ".png";
         else if (row.kind == RowKind::hashed && !ends_with_nocase(name, extension_of(row.format)))
             name += extension_of(row.format);
+        else if (row.kind == RowKind::thumbcache)
+            name = thumbcache_file_name(row);
         name = unique_file_name(name, &used);
         std::string path = dir + "/" + name;
         bool exists = false;
         int result = row.kind == RowKind::old ? write_png(path, row, &exists) : write_bytes(path, row, &exists);
         if (result == 0) {
             row.file = name;
+            note_written(name);
             return;
         }
         ++failures;
@@ -140,32 +202,242 @@ struct Extractor {
 
 } // namespace
 
+namespace {
+
+// Writes one case file through write, unless it exists and force is off.
+template <typename Write> int write_case_file(Extractor& x, const char* name, Write write)
+{
+    std::string path = x.dir + "/" + name;
+    bool exists;
+    FILE* f = create(path, x.force, &exists);
+    if (!f) {
+        cli_error(exists ? "extract: %s exists (--force overwrites)" : "extract: cannot write %s", path.c_str());
+        return -1;
+    }
+    write(f);
+    if (std::fclose(f) != 0) {
+        cli_error("extract: cannot write %s", path.c_str());
+        return -1;
+    }
+    x.note_written(name);
+    return 0;
+}
+
+} // namespace
+
+namespace {
+
+// One extract run: what it found so far and what it records.
+struct CaseRun {
+    Extractor x;
+    CaseManifest manifest;
+    HashSetList known;
+    std::set<std::string> from_folder;  // caches named by their folder
+    std::vector<ReportRow> rows;        // the report, without hidden entries
+    std::vector<CaseRow> cases;
+};
+
+// Reads one cache, writes its thumbnails and keeps its rows; 0 or -1.
+int extract_cache(CaseRun& run, const std::string& cache, bool progress)
+{
+    std::vector<ReportRow> rows;
+    CaseCounts& n = run.manifest.counts;
+    ++n.caches;
+    if (report_cache(cache, &rows) != 0) {
+        cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), store_error_text(store_error));
+        ++n.caches_failed;
+        return -1;
+    }
+    cli_index_name_rows(&rows);
+    std::vector<CaseRow> cases(rows.size());
+    if (run.from_folder.count(cache)) {
+        std::string folder, file;
+        split_cache_path(cache, &folder, &file);
+        std::set<std::string> names;
+        if (folder_file_names(folder, &names) == 0)
+            mark_missing(names, rows, &cases);
+    }
+    bool show = progress && rows.size() > 300;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        case_digest_payload(rows[i], &cases[i]);
+        if (rows[i].length >= 0)
+            ++n.recovered;
+        hashset_match(run.known.sets, cases[i].payload, &cases[i].hashset, &cases[i].hidden);
+        if (cases[i].hidden) {
+            ++n.hidden;
+            continue;
+        }
+        int failures_before = run.x.failures;
+        run.x.extract(rows[i]);
+        if (!rows[i].file.empty())
+            ++n.written;
+        else if (run.x.failures != failures_before)
+            ++n.failed;
+        if (show && (i % 50 == 0 || i + 1 == rows.size()))
+            std::fprintf(stderr, "\rextract: %s: %zu/%zu", cache.c_str(), i + 1, rows.size());
+    }
+    if (show)
+        std::fputc('\n', stderr);
+    n.entries_read += int64_t(rows.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (cases[i].hidden)
+            continue;  // known harmless: out of the case
+        rows[i].stored = nullptr;  // the pool goes with the next load
+        run.rows.push_back(std::move(rows[i]));
+        run.cases.push_back(std::move(cases[i]));
+    }
+    report_release();
+    return 0;
+}
+
+Table report_table(const CaseRun& run)
+{
+    Table table;
+    table.columns = report_columns();
+    table.kinds = {ColumnKind::text, ColumnKind::number, ColumnKind::text, ColumnKind::number, ColumnKind::text,
+                   ColumnKind::number, ColumnKind::text, ColumnKind::text, ColumnKind::number, ColumnKind::text,
+                   ColumnKind::number, ColumnKind::number, ColumnKind::text, ColumnKind::text, ColumnKind::text};
+    for (const std::string& c : case_columns())
+        table.columns.push_back(c);
+    for (ColumnKind k : case_column_kinds())
+        table.kinds.push_back(k);
+    bool explorer = false;
+    for (const ReportRow& r : run.rows)
+        explorer = explorer || r.kind == RowKind::thumbcache;
+    if (explorer) {
+        for (const std::string& c : report_thumbcache_columns())
+            table.columns.push_back(c), table.kinds.push_back(ColumnKind::text);
+    }
+    for (size_t i = 0; i < run.rows.size(); ++i) {
+        std::vector<std::string> cells = report_cells(run.rows[i]);
+        for (std::string& c : case_cells(run.rows[i], run.cases[i]))
+            cells.push_back(std::move(c));
+        if (explorer)
+            for (std::string& c : report_thumbcache_cells(run.rows[i]))
+                cells.push_back(std::move(c));
+        table.rows.push_back(std::move(cells));
+    }
+    return table;
+}
+
+struct CaseOutputs {
+    bool json = false, html = false, blur_flagged = false;
+    std::vector<TimelineFormat> timelines;
+};
+
+// The reports, timelines and page, then the manifest and hashes.txt, which
+// vouch for everything before them. 0, or -1 when one could not be written.
+int write_case(CaseRun& run, const CaseOutputs& o, const std::vector<std::string>& command)
+{
+    int result = 0;
+    Extractor& x = run.x;
+    Table table = report_table(run);
+    for (int k = 0; k < (o.json ? 2 : 1); ++k) {
+        const char* name = k == 0 ? "report.csv" : "report.json";
+        TableFormat format = k == 0 ? TableFormat::csv : TableFormat::json;
+        result |= write_case_file(x, name, [&](FILE* f) { write_table(f, table, format); });
+    }
+    for (TimelineFormat t : o.timelines)
+        result |= write_case_file(x, timeline_file_name(t),
+                                  [&](FILE* f) { write_timeline(f, t, table, run.rows, run.cases); });
+    if (o.html) {
+        HtmlOptions page;
+        page.blur_flagged = o.blur_flagged;
+        page.summary = case_summary(run.manifest);
+        result |= write_case_file(x, "index.html",
+                                  [&](FILE* f) { write_html_report(f, table, run.rows, run.cases, page); });
+    }
+
+    // The evidence once more, now that the run is over.
+    CaseManifest& m = run.manifest;
+    for (CaseInput& in : m.inputs)
+        input_print(in.path, &in.after);
+    for (const HashedFile& f : x.written)
+        m.outputs.push_back(f.name);
+    m.outputs.push_back("manifest.json");
+    m.outputs.push_back("hashes.txt");
+    m.finished_utc = utc_now();
+    result |= write_case_file(x, "manifest.json", [&](FILE* f) { write_manifest(f, m, command); });
+    char folder[4096];
+    std::string absolute = sys_absolute_path(x.dir.c_str(), folder, int(sizeof folder)) == 0 ? folder : x.dir;
+    std::vector<HashedFile> listed = x.written;
+    result |= write_case_file(x, "hashes.txt", [&](FILE* f) { write_hashdeep(f, absolute, command, listed); });
+    return result ? -1 : 0;
+}
+
+} // namespace
+
 int cli_extract(int argc, char** argv)
 {
-    bool json = false, recursive = false;
+    bool recursive = false;
     const char* index_path = nullptr;
-    Extractor x;
+    CaseRun run;
+    CaseOutputs outputs;
+    Extractor& x = run.x;
+    CaseManifest& manifest = run.manifest;
+    manifest.started_utc = utc_now();
+    std::vector<std::string> command = cli_invocation;
+    if (command.empty()) {  // called as a function (tests): the words it was given
+        command = {"glimmerdex-cli", "extract"};
+        command.insert(command.end(), argv, argv + argc);
+    }
     const CliOption options[] = {
         {"--force", "-f", CLI_SWITCH, &x.force, nullptr, 0, 0, nullptr},
-        {"--json", nullptr, CLI_SWITCH, &json, nullptr, 0, 0, nullptr},
+        {"--json", nullptr, CLI_SWITCH, &outputs.json, nullptr, 0, 0, nullptr},
         {"--recursive", "-r", CLI_SWITCH, &recursive, nullptr, 0, 0, nullptr},
+        {"--html", nullptr, CLI_SWITCH, &outputs.html, nullptr, 0, 0, nullptr},
+        {"--blur-flagged", nullptr, CLI_SWITCH, &outputs.blur_flagged, nullptr, 0, 0, nullptr},
         {"--search-index", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &index_path},
     };
+    static const char* const repeated[] = {"--timeline", "--hashset", "--hashset-mode"};
+    std::vector<std::pair<std::string, std::string>> taken;
+    std::vector<char*> rest;
     std::vector<std::string> arguments;
-    switch (cli_parse_options("extract", argc, argv, options, int(std::size(options)), &arguments)) {
+    if (cli_take_repeated("extract", argc, argv, repeated, int(std::size(repeated)), &taken, &rest) != CLI_PARSED)
+        return CLI_USAGE;
+    switch (cli_parse_options("extract", int(rest.size()), rest.data(), options, int(std::size(options)), &arguments)) {
     case CLI_HELP_ASKED: std::fputs(help, stdout); return CLI_OK;
     case CLI_BAD_OPTION: return CLI_USAGE;
     case CLI_PARSED: break;
+    }
+    for (const auto& [name, value] : taken) {
+        TimelineFormat t;
+        if (name != "--timeline")
+            continue;
+        if (parse_timeline_format(value.c_str(), &t) != 0) {
+            cli_error("extract: --timeline takes bodyfile, l2tcsv or jsonl, not '%s'", value.c_str());
+            return CLI_USAGE;
+        }
+        if (std::find(outputs.timelines.begin(), outputs.timelines.end(), t) == outputs.timelines.end())
+            outputs.timelines.push_back(t);
     }
     if (arguments.size() < 2) {
         std::fputs(help, stderr);
         return CLI_USAGE;
     }
+    // A set that cannot be read stops the run before anything is written.
+    if (hashsets_from_options("extract", taken, &run.known.sets) != 0)
+        return CLI_USAGE;
     x.dir = arguments.back();
     arguments.pop_back();
     if (sys_make_directory(x.dir.c_str()) != 0) {
         cli_error("extract: cannot make the folder %s", x.dir.c_str());
         return CLI_FAILED;
+    }
+    // From here every warning also goes into the manifest.
+    struct WarningsHook {
+        explicit WarningsHook(std::vector<std::string>* w) { cli_warnings = w; }
+        ~WarningsHook() { cli_warnings = nullptr; }
+    } hook(&manifest.warnings);
+    for (const HashSet& s : run.known.sets) {
+        CaseHashset h;
+        h.path = s.path;
+        h.mode = s.ignore ? "ignore" : "alert";
+        h.kind = s.kind;
+        h.entries = s.database ? -1 : s.entries;
+        int64_t size;
+        digests_of_file(s.path, &h.digests, &size);
+        manifest.hashsets.push_back(h);
     }
 
     std::vector<std::string> caches, missing;
@@ -175,60 +447,25 @@ int cli_extract(int argc, char** argv)
         cli_error("%s: Thumbs.db not found", m.c_str());
         result = CLI_FAILED;
     }
+    // The evidence's fingerprints before anything else reads it.
+    for (const std::string& cache : caches) {
+        CaseInput in;
+        in.path = cache;
+        input_print(cache, &in.before);
+        manifest.inputs.push_back(in);
+    }
     if (cli_index_open(index_path, arguments, recursive) != 0)
         result = CLI_FAILED;
-    std::vector<ReportRow> all;
+    run.from_folder = caches_opened_from_folders(arguments, recursive);
     bool progress = sys_stderr_is_terminal();
-    for (const std::string& cache : caches) {
-        std::vector<ReportRow> rows;
-        if (report_cache(cache, &rows) != 0) {
-            cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), store_error_text(store_error));
+    for (const std::string& cache : caches)
+        if (extract_cache(run, cache, progress) != 0)
             result = CLI_FAILED;
-            continue;
-        }
-        cli_index_name_rows(&rows);
-        bool show = progress && rows.size() > 300;
-        for (size_t i = 0; i < rows.size(); ++i) {
-            x.extract(rows[i]);
-            if (show && (i % 50 == 0 || i + 1 == rows.size()))
-                std::fprintf(stderr, "\rextract: %s: %zu/%zu", cache.c_str(), i + 1, rows.size());
-        }
-        if (show)
-            std::fputc('\n', stderr);
-        for (ReportRow& r : rows)
-            r.stored = nullptr;  // the pool goes with the next load
-        all.insert(all.end(), rows.begin(), rows.end());
-    }
     catalog_release();
     store_release();
     cli_index_close();
-
-    Table table;
-    table.columns = report_columns();
-    table.columns.push_back("file");
-    table.kinds = {ColumnKind::text, ColumnKind::number, ColumnKind::text, ColumnKind::number, ColumnKind::text,
-                   ColumnKind::number, ColumnKind::text, ColumnKind::text, ColumnKind::number, ColumnKind::text,
-                   ColumnKind::number, ColumnKind::number, ColumnKind::text, ColumnKind::text, ColumnKind::text,
-                   ColumnKind::text};
-    for (const ReportRow& r : all) {
-        std::vector<std::string> cells = report_cells(r);
-        cells.push_back(r.file);
-        table.rows.push_back(std::move(cells));
-    }
-    for (int k = 0; k < (json ? 2 : 1); ++k) {
-        std::string path = x.dir + (k == 0 ? "/report.csv" : "/report.json");
-        bool exists;
-        FILE* f = create(path, x.force, &exists);
-        if (!f) {
-            cli_error(exists ? "extract: %s exists (--force overwrites)" : "extract: cannot write %s", path.c_str());
-            result = CLI_FAILED;
-            continue;
-        }
-        write_table(f, table, k == 0 ? TableFormat::csv : TableFormat::json);
-        if (std::fclose(f) != 0) {
-            cli_error("extract: cannot write %s", path.c_str());
-            result = CLI_FAILED;
-        }
-    }
+    case_group_duplicates(run.rows, &run.cases);
+    if (write_case(run, outputs, command) != 0)
+        result = CLI_FAILED;
     return x.failures ? CLI_FAILED : result;
 }

@@ -3,13 +3,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "app/cli/cache_report.h"
 #include "app/cli/cli.h"
+#include "app/cli/case_record.h"
 #include "app/cli/cli_paths.h"
 #include "app/cli/cli_search_index.h"
+#include "app/cli/hashset.h"
+#include "app/cli/missing.h"
 #include "app/cli/table.h"
 #include "store/catalog.h"
 #include "store/compound_file.h"
@@ -20,15 +24,20 @@ namespace {
 const char help[] =
     "Usage: glimmerdex-cli list [OPTIONS] PATH...\n"
     "\n"
-    "Lists the entries of thumbnail caches. PATH is a cache file, or a folder\n"
-    "holding a Thumbs.db (any letter case).\n"
+    "Lists the entries of thumbnail caches. PATH is a cache file of any name\n"
+    "(Thumbs.db, ehthumbs.db, thumbcache_*.db, iconcache_*.db, an index such as\n"
+    "thumbcache_idx.db or thm523.tmp), or a folder holding a Thumbs.db (any\n"
+    "letter case) or Explorer's cache files (all of them, thumbcache before\n"
+    "iconcache, each by size bucket).\n"
     "\n"
     "Without --catalog: the list exactly as the viewer builds it, with the\n"
     "columns name, width, height, filetime, utc (and cache first when several\n"
     "caches are listed). Names are the viewer's 8-bit names, bytes unchanged.\n"
     "Entries without a thumbnail print '-' in the last four columns; the\n"
     "thumbnail streams of caches without a Catalog are listed under their\n"
-    "stream names, with '-' for the time.\n"
+    "stream names, with '-' for the time. Records of Explorer's cache files\n"
+    "are listed under their identifiers (UTF-8), '-' for the time; an index\n"
+    "lists one row per used slot under its hash.\n"
     "\n"
     "With --catalog: every catalog record as it stands (duplicates and records\n"
     "without a thumbnail included) and every thumbnail stream of a cache\n"
@@ -36,16 +45,31 @@ const char help[] =
     "utc, header, length, format, width, height, sha256 of the stored bytes,\n"
     "path (from the search index) and name_source (search-index, identifier,\n"
     "or empty for a catalog name).\n"
+    "Explorer's cache files add: version, bucket, offset, hash (16 hex\n"
+    "digits), data_size, header_checksum (ok/bad), data_checksum ('unverified'\n"
+    "and the stored value: its algorithm is not known), recovered (yes/no),\n"
+    "index (the slot of the index beside the file, 'unknown' when the index\n"
+    "does not list the entry, 'dangling ...' rows for index slots that find\n"
+    "no record) and index_buckets (the sizes the index lists for the item).\n"
     "\n"
     "  --flags N             1 = the folder's files, 2 = the catalog's names\n"
     "                        (default), 3 = both (without --catalog)\n"
     "  --format tsv|csv|json output format (default tsv)\n"
     "  --catalog             list the records themselves\n"
-    "  --recursive           every Thumbs.db below each folder; a Windows Search\n"
-    "                        index at its usual place below a folder (or below\n"
-    "                        one of its subfolders) is used as --search-index\n"
+    "  --recursive           every Thumbs.db, ehthumbs.db and Explorer cache\n"
+    "                        file below each folder; a Windows Search index at\n"
+    "                        its usual place below a folder (or below one of its\n"
+    "                        subfolders) is used as --search-index\n"
     "  --search-index FILE   Windows.edb or Windows.db: entries whose\n"
     "                        ThumbnailCacheId it knows are listed under their path\n"
+    "  --missing             only the catalog records whose original file is\n"
+    "                        no longer in the cache's folder (a cache named\n"
+    "                        by its folder); implies --catalog\n"
+    "  --hashset FILE        add a hashset column: the sets (hashdeep file,\n"
+    "                        digest list or NSRL RDSv3 database) holding the\n"
+    "                        stored bytes; repeatable; implies --catalog\n"
+    "  --hashset-mode alert|ignore   for the --hashset options after it:\n"
+    "                        ignore leaves their matches out\n"
     "\n"
     "Exit codes: 0 every cache was read, 1 some could not be (reported on\n"
     "standard error and skipped), 2 usage error.\n";
@@ -63,12 +87,56 @@ std::string list_name(const std::string& cache, int32_t i)
     return path ? path : file_list_name(i);
 }
 
+// What --missing and --hashset make of the catalog listing.
+struct CatalogFilter {
+    bool missing_only = false;
+    std::set<std::string> from_folder;  // caches named by their folder
+    bool flag_known = false;
+    const std::vector<HashSet>* sets = nullptr;
+};
+
+// The --catalog rows of one cache into table; 0, or -1 when it cannot be read.
+int add_catalog_rows(const std::string& cache, const CatalogFilter& filter, Table* table,
+                     std::vector<std::vector<std::string>>* extras, bool* any_thumbcache)
+{
+    std::vector<ReportRow> rows;
+    if (report_cache(cache, &rows) != 0) {
+        cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), store_error_text(store_error));
+        return -1;
+    }
+    cli_index_name_rows(&rows);
+    std::vector<CaseRow> cases(rows.size());
+    if (filter.missing_only && filter.from_folder.count(cache)) {
+        std::set<std::string> names;
+        std::string folder, file;
+        split_cache_path(cache, &folder, &file);
+        if (folder_file_names(folder, &names) == 0)
+            mark_missing(names, rows, &cases);
+    }
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (filter.missing_only && cases[i].missing != "yes")
+            continue;
+        std::vector<std::string> cells = report_cells(rows[i]);
+        if (filter.flag_known) {
+            case_digest_payload(rows[i], &cases[i]);
+            hashset_match(*filter.sets, cases[i].payload, &cases[i].hashset, &cases[i].hidden);
+            if (cases[i].hidden)
+                continue;
+            cells.push_back(cases[i].hashset.empty() ? "-" : cases[i].hashset);
+        }
+        table->rows.push_back(std::move(cells));
+        extras->push_back(report_thumbcache_cells(rows[i]));
+        *any_thumbcache = *any_thumbcache || rows[i].kind == RowKind::thumbcache;
+    }
+    return 0;
+}
+
 } // namespace
 
 int cli_list(int argc, char** argv)
 {
     long flags = 2;
-    bool catalog = false, recursive = false;
+    bool catalog = false, recursive = false, missing_only = false;
     const char* format_name = "tsv";
     const char* index_path = nullptr;
     const CliOption options[] = {
@@ -76,10 +144,16 @@ int cli_list(int argc, char** argv)
         {"--format", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &format_name},
         {"--catalog", nullptr, CLI_SWITCH, &catalog, nullptr, 0, 0, nullptr},
         {"--recursive", "-r", CLI_SWITCH, &recursive, nullptr, 0, 0, nullptr},
+        {"--missing", nullptr, CLI_SWITCH, &missing_only, nullptr, 0, 0, nullptr},
         {"--search-index", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &index_path},
     };
+    static const char* const repeated[] = {"--hashset", "--hashset-mode"};
+    std::vector<std::pair<std::string, std::string>> taken;
+    std::vector<char*> rest;
     std::vector<std::string> paths;
-    switch (cli_parse_options("list", argc, argv, options, int(std::size(options)), &paths)) {
+    if (cli_take_repeated("list", argc, argv, repeated, int(std::size(repeated)), &taken, &rest) != CLI_PARSED)
+        return CLI_USAGE;
+    switch (cli_parse_options("list", int(rest.size()), rest.data(), options, int(std::size(options)), &paths)) {
     case CLI_HELP_ASKED: std::fputs(help, stdout); return CLI_OK;
     case CLI_BAD_OPTION: return CLI_USAGE;
     case CLI_PARSED: break;
@@ -94,8 +168,19 @@ int cli_list(int argc, char** argv)
         return CLI_USAGE;
     }
 
+    HashSetList known;
+    if (hashsets_from_options("list", taken, &known.sets) != 0)
+        return CLI_USAGE;
+    CatalogFilter filter;
+    filter.missing_only = missing_only;
+    filter.flag_known = !taken.empty();
+    filter.sets = &known.sets;
+    catalog = catalog || missing_only || filter.flag_known;
+
     std::vector<std::string> caches, missing;
     find_caches(paths, recursive, &caches, &missing);
+    if (missing_only)
+        filter.from_folder = caches_opened_from_folders(paths, recursive);
     int result = CLI_OK;
     for (const std::string& m : missing) {
         cli_error("%s: Thumbs.db not found", m.c_str());
@@ -112,6 +197,8 @@ int cli_list(int argc, char** argv)
                        ColumnKind::number, ColumnKind::text, ColumnKind::text, ColumnKind::number, ColumnKind::text,
                        ColumnKind::number, ColumnKind::number, ColumnKind::text, ColumnKind::text,
                        ColumnKind::text};
+        if (filter.flag_known)
+            table.columns.push_back("hashset"), table.kinds.push_back(ColumnKind::text);
     } else {
         if (several)
             table.columns.push_back("cache"), table.kinds.push_back(ColumnKind::text);
@@ -122,19 +209,40 @@ int cli_list(int argc, char** argv)
             table.kinds.push_back(k);
     }
 
-    bool loaded_any = false;
+    bool loaded_any = false, any_thumbcache = false;
+    std::vector<std::vector<std::string>> extras;  // per catalog row
     for (const std::string& cache : caches) {
         if (catalog) {
+            if (add_catalog_rows(cache, filter, &table, &extras, &any_thumbcache) != 0)
+                result = CLI_FAILED;
+            else
+                loaded_any = true;
+            continue;
+        }
+        if (report_explorer_file(cache)) {
+            // Explorer's files have no times and no folder of originals.
             std::vector<ReportRow> rows;
             if (report_cache(cache, &rows) != 0) {
-                cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), store_error_text(store_error));
+                cli_error("%s: not a cache that can be read", cache.c_str());
                 result = CLI_FAILED;
                 continue;
             }
-            cli_index_name_rows(&rows);
-            for (const ReportRow& r : rows)
-                table.rows.push_back(report_cells(r));
             loaded_any = true;
+            cli_index_name_rows(&rows);
+            for (const ReportRow& r : rows) {
+                if (r.thumbcache.index.rfind("dangling", 0) == 0)
+                    continue;
+                std::vector<std::string> cells;
+                if (several)
+                    cells.push_back(cache);
+                cells.push_back(r.path.empty() ? r.name : r.path);
+                cells.push_back(dash_or(r.width > 0, std::to_string(r.width)));
+                cells.push_back(dash_or(r.height > 0, std::to_string(r.height)));
+                cells.push_back("-");
+                cells.push_back("-");
+                table.rows.push_back(std::move(cells));
+            }
+            report_release();
             continue;
         }
         std::string folder, file;
@@ -163,8 +271,19 @@ int cli_list(int argc, char** argv)
             table.rows.push_back(std::move(cells));
         }
     }
+    if (any_thumbcache) {
+        for (const std::string& c : report_thumbcache_columns())
+            table.columns.push_back(c);
+        for (ColumnKind k : {ColumnKind::number, ColumnKind::text, ColumnKind::number, ColumnKind::text,
+                             ColumnKind::number, ColumnKind::text, ColumnKind::text, ColumnKind::text,
+                             ColumnKind::text, ColumnKind::text})
+            table.kinds.push_back(k);
+        for (size_t i = 0; i < table.rows.size(); ++i)
+            table.rows[i].insert(table.rows[i].end(), extras[i].begin(), extras[i].end());
+    }
     if (loaded_any)
         write_table(stdout, table, format);
+    report_release();
     file_list_release();
     catalog_release();
     store_release();

@@ -28,6 +28,7 @@ const char usage[] =
 int main(int argc, char** argv)
 {
     sys_binary_stdout();  // the same bytes on every platform: "\n" ends a line
+    cli_invocation.assign(argv, argv + argc);
     if (argc < 2) {
         std::fputs(usage, stderr);
         return CLI_USAGE;

@@ -1,11 +1,94 @@
 #include "app/cli/cli_paths.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "platform/system.h"
 
 namespace {
 
 // Deep enough for any real tree; bounds a walk through looping links.
 constexpr int CLI_MAX_FOLDER_DEPTH = 64;
+
+// Explorer's cache files by name, ordered as their size buckets run.
+constexpr const char* CLI_BUCKET_ORDER[] = {"16", "32", "48", "96", "256", "768", "1024", "1280", "1600", "1920",
+                                           "2560", "sr", "wide", "exif", "wide_alternate", "custom_stream"};
+
+// The sort key of "thumbcache_<bucket>.db" / "iconcache_<bucket>.db" (any
+// letter case): thumbcache files first, then by bucket, unknown buckets last;
+// -1 when the name is neither (the index, "_idx", is found by the reader).
+int explorer_cache_rank(const char* name)
+{
+    const char* prefixes[] = {"thumbcache_", "iconcache_"};
+    for (int p = 0; p < 2; ++p) {
+        size_t n = std::strlen(prefixes[p]);
+        std::string lower;
+        for (const char* c = name; *c; ++c)
+            lower += char(*c >= 'A' && *c <= 'Z' ? *c + 32 : *c);
+        if (lower.compare(0, n, prefixes[p]) != 0 || lower.size() < n + 4 ||
+            lower.compare(lower.size() - 3, 3, ".db") != 0)
+            continue;
+        std::string bucket = lower.substr(n, lower.size() - n - 3);
+        if (bucket == "idx")
+            return -1;
+        int b = int(std::size(CLI_BUCKET_ORDER));
+        for (int k = 0; k < int(std::size(CLI_BUCKET_ORDER)); ++k)
+            if (bucket == CLI_BUCKET_ORDER[k])
+                b = k;
+        return p * 100 + b;
+    }
+    return -1;
+}
+
+// The other names Windows gives caches of the Thumbs.db kind.
+bool thumbs_db_name(const char* name)
+{
+    return ascii_stricmp(name, "Thumbs.db") == 0 || ascii_stricmp(name, "ehthumbs.db") == 0 ||
+           ascii_stricmp(name, "ehthumbs_vista.db") == 0;
+}
+
+// The caches of one folder. A folder named on the command line opens its
+// Thumbs.db alone when it has one (the exact spelling first); otherwise, and
+// in a walk (subfolders set), every Thumbs.db spelling, the ehthumbs files
+// and Explorer's cache files in bucket order.
+void folder_caches(const std::string& folder, std::vector<std::string>* caches,
+                   std::vector<std::string>* subfolders)
+{
+    SysFindData d;
+    SysFind* find = sys_find_first_file((folder + "/*").c_str(), &d);
+    std::string thumbs;
+    std::vector<std::string> spellings;
+    std::vector<std::string> others;
+    std::vector<std::pair<int, std::string>> explorer;
+    for (int more = find ? 1 : 0; more; more = sys_find_next_file(find, &d)) {
+        std::string name = d.name;
+        if (d.attributes & SYS_ATTR_DIRECTORY) {
+            if (subfolders && name != "." && name != "..")
+                subfolders->push_back(folder + "/" + name);
+        } else if (ascii_stricmp(d.name, "Thumbs.db") == 0) {
+            spellings.push_back(name);
+            if (thumbs.empty() || name == "Thumbs.db")
+                thumbs = name;
+        } else if (thumbs_db_name(d.name)) {
+            others.push_back(name);
+        } else if (int rank = explorer_cache_rank(d.name); rank >= 0) {
+            explorer.emplace_back(rank, name);
+        }
+    }
+    sys_find_close(find);
+    std::sort(others.begin(), others.end());
+    std::sort(explorer.begin(), explorer.end());
+    if (!subfolders && !thumbs.empty()) {
+        caches->push_back(folder + "/" + thumbs);
+        return;
+    }
+    for (const std::string& t : spellings)
+        caches->push_back(folder + "/" + t);
+    for (const std::string& o : others)
+        caches->push_back(folder + "/" + o);
+    for (const auto& e : explorer)
+        caches->push_back(folder + "/" + e.second);
+}
 
 std::string absolute(const std::string& path)
 {
@@ -17,19 +100,9 @@ void walk(const std::string& folder, int depth, std::vector<std::string>* caches
 {
     if (depth > CLI_MAX_FOLDER_DEPTH)
         return;
-    SysFindData d;
-    SysFind* find = sys_find_first_file((folder + "/*").c_str(), &d);
     std::vector<std::string> subfolders;
-    for (int more = find ? 1 : 0; more; more = sys_find_next_file(find, &d)) {
-        std::string name = d.name;
-        if (d.attributes & SYS_ATTR_DIRECTORY) {
-            if (name != "." && name != "..")
-                subfolders.push_back(folder + "/" + name);
-        } else if (ascii_stricmp(d.name, "Thumbs.db") == 0) {
-            caches->push_back(folder + "/" + name);
-        }
-    }
-    sys_find_close(find);
+    folder_caches(folder, caches, &subfolders);
+    std::sort(subfolders.begin(), subfolders.end());
     for (const std::string& sub : subfolders)
         walk(sub, depth + 1, caches);
 }
@@ -49,16 +122,7 @@ void find_caches(const std::vector<std::string>& arguments, bool recursive, std:
         if (recursive) {
             walk(path, 0, caches);
         } else {
-            SysFindData d;
-            SysFind* find = sys_find_first_file((path + "/*").c_str(), &d);
-            std::string exact;
-            for (int more = find ? 1 : 0; more; more = sys_find_next_file(find, &d))
-                if (!(d.attributes & SYS_ATTR_DIRECTORY) && ascii_stricmp(d.name, "Thumbs.db") == 0 &&
-                    (exact.empty() || std::string(d.name) == "Thumbs.db"))
-                    exact = d.name;
-            sys_find_close(find);
-            if (!exact.empty())
-                caches->push_back(path + "/" + exact);
+            folder_caches(path, caches, nullptr);
         }
         if (caches->size() == before)
             missing->push_back(argument);

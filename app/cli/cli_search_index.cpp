@@ -107,7 +107,11 @@ void cli_index_name_rows(std::vector<ReportRow>* rows)
     for (ReportRow& row : *rows) {
         const SearchIndex* index = cli_index_for(row.cache);
         uint64_t hash;
-        if (index && row.kind == RowKind::hashed && search_index_stream_hash(row.stream.c_str(), &hash) == 0)
+        if (!index)
+            continue;
+        if (row.kind == RowKind::thumbcache)
+            cli_index_name_row(index, row.thumbcache.hash, &row);
+        else if (row.kind == RowKind::hashed && search_index_stream_hash(row.stream.c_str(), &hash) == 0)
             cli_index_name_row(index, hash, &row);
     }
 }

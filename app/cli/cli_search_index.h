@@ -24,6 +24,7 @@ const SearchIndex* cli_index_for(const std::string& cache);
 // path and "search-index" when known, else "identifier".
 void cli_index_name_row(const SearchIndex* index, uint64_t hash, ReportRow* row);
 
-// The same for every row of a cache that is keyed by a ThumbnailCacheId
-// (the streams of a cache without a Catalog), when an index applies to it.
+// The same for every row keyed by a ThumbnailCacheId (Explorer cache
+// records and index slots, the streams of a cache without a Catalog), when
+// an index applies to its cache.
 void cli_index_name_rows(std::vector<ReportRow>* rows);

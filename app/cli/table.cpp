@@ -1,5 +1,6 @@
 #include "app/cli/table.h"
 
+#include <cstdint>
 #include <cstring>
 
 int parse_table_format(const char* text, TableFormat* format)
@@ -28,11 +29,45 @@ std::string csv_field(const std::string& text)
     return out + "\"";
 }
 
+namespace {
+
+// Bytes of the well-formed UTF-8 sequence at s[i], or 0.
+size_t utf8_sequence(const std::string& s, size_t i)
+{
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (n == 0 || i + n > s.size())
+        return 0;
+    uint32_t cp = n == 1 ? c : c & (0x7F >> n);
+    for (size_t k = 1; k < n; ++k) {
+        unsigned char t = static_cast<unsigned char>(s[i + k]);
+        if ((t & 0xC0) != 0x80)
+            return 0;
+        cp = cp << 6 | (t & 0x3F);
+    }
+    static const uint32_t least[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000))
+        return 0;
+    return n;
+}
+
+} // namespace
+
 std::string json_string(const std::string& utf8)
 {
     std::string out = "\"";
-    for (unsigned char c : utf8) {
-        if (c == '"' || c == '\\') {
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(utf8[i]);
+        if (c >= 0x80) {
+            // JSON is UTF-8: a byte that is not (a path from a Latin-1 disk) becomes U+FFFD.
+            size_t n = utf8_sequence(utf8, i);
+            if (n == 0) {
+                out += "\xEF\xBF\xBD";
+            } else {
+                out.append(utf8, i, n);
+                i += n - 1;
+            }
+        } else if (c == '"' || c == '\\') {
             out += '\\';
             out += char(c);
         } else if (c < 0x20) {

@@ -9,6 +9,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -54,6 +55,16 @@ bool file_exists(const std::string& path)
 {
     struct stat st;
     return stat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> list_folder(const std::string& path)
+{
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& e : std::filesystem::directory_iterator(path, error))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::vector<std::vector<std::string>> read_tsv(const std::string& path, std::vector<std::string>* header)

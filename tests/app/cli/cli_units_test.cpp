@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/cli/cache_report.h"
+#include "app/cli/case_manifest.h"
 #include "app/cli/cli.h"
 #include "app/cli/safe_name.h"
 #include "app/cli/sha256.h"
@@ -95,6 +96,10 @@ TEST(Tables, CsvQuotingAndJsonEscapes)
     EXPECT_EQ(csv_field("a,b"), "\"a,b\"");
     EXPECT_EQ(csv_field("say \"hi\""), "\"say \"\"hi\"\"\"");
     EXPECT_EQ(json_string("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\u000a\\u0001\"");
+    // JSON is UTF-8: well-formed sequences stay, any other byte becomes U+FFFD.
+    EXPECT_EQ(json_string("Caf\xC3\xA9 \xF0\x9F\x93\xB7"), "\"Caf\xC3\xA9 \xF0\x9F\x93\xB7\"");
+    EXPECT_EQ(json_string("Caf\xE9/\xC0\xAF/\xED\xA0\x80/\xF0\x9F"),
+              "\"Caf\xEF\xBF\xBD/\xEF\xBF\xBD\xEF\xBF\xBD/\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD/\xEF\xBF\xBD\xEF\xBF\xBD\"");
 #ifdef _WIN32
     GTEST_SKIP() << "open_memstream is POSIX; the Linux suite checks the JSON table";
 #else
@@ -168,5 +173,36 @@ TEST(CliOptions, OneRuleForEveryCommand)
             EXPECT_EQ(info, c.info);
             EXPECT_EQ(arguments, c.arguments);
         }
+    }
+}
+
+TEST(CaseManifest, UnchangedIsComputedFromBothReadings)
+{
+    TempDir dir;
+    CaseManifest m;
+    Digests a, b;
+    digests_of(reinterpret_cast<const uint8_t*>("cache"), 5, &a);
+    digests_of(reinterpret_cast<const uint8_t*>("cachf"), 5, &b);
+    struct Case {
+        InputPrint after;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {{true, 5, a}, "\"unchanged\": true"},
+        {{true, 5, b}, "\"unchanged\": false"},   // one byte differs
+        {{true, 6, a}, "\"unchanged\": false"},   // the size alone differs
+        {{false, -1, {}}, "\"unchanged\": false"},  // gone after the run: not known to be unchanged
+    };
+    for (const Case& c : cases) {
+        m.inputs = {{"cache", {true, 5, a}, c.after}};
+        std::string path = dir.file("manifest.json");
+        FILE* f = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        write_manifest(f, m, {"glimmerdex-cli", "extract", "a\"b"});
+        std::fclose(f);
+        std::vector<uint8_t> bytes = read_file(path);
+        std::string text(bytes.begin(), bytes.end());
+        EXPECT_NE(text.find(c.expected), std::string::npos) << text;
+        EXPECT_NE(text.find("\"a\\\"b\""), std::string::npos) << "the command line as JSON strings";
     }
 }

@@ -1,0 +1,124 @@
+// Area-filter fitting. Each output pixel is the exact average of the source
+// area it covers: source pixel i spans [i * out, (i + 1) * out) and output
+// pixel x spans [x * in, (x + 1) * in) on a common integer axis, so every
+// weight is an integer and the sums are exact; one rounding at the end.
+#include "picture/fit.h"
+
+#include <cstdlib>
+
+namespace {
+
+// The size a width x height picture takes in the box.
+void fitted_size(int64_t width, int64_t height, int64_t box_width, int64_t box_height, int32_t* out_width,
+                 int32_t* out_height)
+{
+    if (width <= box_width && height <= box_height) {
+        *out_width = int32_t(width);
+        *out_height = int32_t(height);
+        return;
+    }
+    int64_t w, h;
+    if (width * box_height >= height * box_width) {
+        // Wider than the box's shape: the width fills the box.
+        w = box_width;
+        h = (height * box_width * 2 + width) / (width * 2);
+    } else {
+        h = box_height;
+        w = (width * box_height * 2 + height) / (height * 2);
+    }
+    *out_width = int32_t(w < 1 ? 1 : w > box_width ? box_width : w);
+    *out_height = int32_t(h < 1 ? 1 : h > box_height ? box_height : h);
+}
+
+// Overlap of source cell i (out units wide) with output cell x (in units wide).
+inline int64_t overlap(int64_t i, int64_t x, int64_t in, int64_t out)
+{
+    int64_t lo = i * out > x * in ? i * out : x * in;
+    int64_t hi = (i + 1) * out < (x + 1) * in ? (i + 1) * out : (x + 1) * in;
+    return hi > lo ? hi - lo : 0;
+}
+
+bool alpha_all_zero(const Picture& p)
+{
+    for (int32_t y = 0; y < p.height; ++y) {
+        const uint32_t* row = reinterpret_cast<const uint32_t*>(
+            reinterpret_cast<const uint8_t*>(p.pixels) + int64_t(y) * p.pitch);
+        for (int32_t x = 0; x < p.width; ++x)
+            if (row[x] >> 24)
+                return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int picture_fit(const Picture& source, int32_t box_width, int32_t box_height, uint32_t background, Picture* fitted)
+{
+    if (!source.pixels || source.width <= 0 || source.height <= 0 || box_width <= 0 || box_height <= 0)
+        return -1;
+    const int64_t in_w = source.width, in_h = source.height;
+    if (in_w * in_h > FIT_MAX_SOURCE_PIXELS)
+        return -1;
+    int32_t out_w, out_h;
+    fitted_size(in_w, in_h, box_width, box_height, &out_w, &out_h);
+
+    uint32_t* pixels = static_cast<uint32_t*>(std::malloc(size_t(out_w) * size_t(out_h) * 4));
+    // Per output column: the three channel sums of one source row, and of the
+    // output row being gathered.
+    uint64_t* row_sums = static_cast<uint64_t*>(std::malloc(size_t(out_w) * 3 * sizeof(uint64_t)));
+    uint64_t* sums = static_cast<uint64_t*>(std::malloc(size_t(out_w) * 3 * sizeof(uint64_t)));
+    if (!pixels || !row_sums || !sums) {
+        std::free(pixels);
+        std::free(row_sums);
+        std::free(sums);
+        return -1;
+    }
+
+    const bool opaque = alpha_all_zero(source);
+    const int64_t back[3] = {background >> 16 & 0xFF, background >> 8 & 0xFF, background & 0xFF};
+    // Channel values are scaled by 255 (composited exactly), the weights of one
+    // output pixel add up to in_w * in_h.
+    const uint64_t total = uint64_t(255) * uint64_t(in_w) * uint64_t(in_h);
+
+    for (int32_t y = 0; y < out_h; ++y) {
+        for (int32_t k = 0; k < out_w * 3; ++k)
+            sums[k] = 0;
+        int64_t first_row = int64_t(y) * in_h / out_h;
+        for (int64_t j = first_row; j < in_h; ++j) {
+            int64_t wy = overlap(j, y, in_h, out_h);
+            if (wy == 0)
+                break;
+            const uint32_t* row = reinterpret_cast<const uint32_t*>(
+                reinterpret_cast<const uint8_t*>(source.pixels) + j * source.pitch);
+            for (int32_t x = 0; x < out_w; ++x) {
+                uint64_t r = 0, g = 0, b = 0;
+                for (int64_t i = int64_t(x) * in_w / out_w; i < in_w; ++i) {
+                    int64_t wx = overlap(i, x, in_w, out_w);
+                    if (wx == 0)
+                        break;
+                    uint32_t p = row[i];
+                    int64_t a = opaque ? 255 : p >> 24;
+                    r += uint64_t((a * (p >> 16 & 0xFF) + (255 - a) * back[0]) * wx);
+                    g += uint64_t((a * (p >> 8 & 0xFF) + (255 - a) * back[1]) * wx);
+                    b += uint64_t((a * (p & 0xFF) + (255 - a) * back[2]) * wx);
+                }
+                row_sums[x * 3] = r;
+                row_sums[x * 3 + 1] = g;
+                row_sums[x * 3 + 2] = b;
+            }
+            for (int32_t k = 0; k < out_w * 3; ++k)
+                sums[k] += row_sums[k] * uint64_t(wy);
+        }
+        uint32_t* out = pixels + int64_t(y) * out_w;
+        for (int32_t x = 0; x < out_w; ++x) {
+            uint32_t r = uint32_t((sums[x * 3] + total / 2) / total);
+            uint32_t g = uint32_t((sums[x * 3 + 1] + total / 2) / total);
+            uint32_t b = uint32_t((sums[x * 3 + 2] + total / 2) / total);
+            out[x] = 0xFF000000u | r << 16 | g << 8 | b;
+        }
+    }
+    std::free(row_sums);
+    std::free(sums);
+    *fitted = Picture{pixels, out_w * 4, out_w, out_h};
+    return 0;
+}

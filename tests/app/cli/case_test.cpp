@@ -1,0 +1,396 @@
+// extract's case folder: digests, hashes.txt, manifest, timelines, hash sets,
+// missing originals and the page, checked with the readers their users use
+// (Python's csv/json/hashlib, hashdeep, mactime, Chromium). Linux only: the
+// readers are Linux programs.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_support.h"
+#include "tools/fixture/thumbsdb_writer.h"
+
+namespace {
+
+const std::string cli = cli_command();
+
+int run(const std::string& args, std::string* out = nullptr)
+{
+    return run_command(cli + " " + args + (out ? " 2>/dev/null" : " >/dev/null 2>&1"), out);
+}
+
+std::string text_of(const std::string& path)
+{
+    std::vector<uint8_t> b = read_file(path);
+    return std::string(b.begin(), b.end());
+}
+
+bool have(const char* program)
+{
+    return run_command(std::string("command -v ") + program + " >/dev/null 2>&1") == 0;
+}
+
+std::string sh(const std::string& s) { return "'" + s + "'"; }
+
+// Python's readers over the folder: "ok", or the faults found.
+std::string oracle(const std::string& folder)
+{
+    std::string out;
+    run_command("/usr/bin/python3 " GLIMMERDEX_SOURCE_DIR "/tests/support/case_oracle.py " + sh(folder) + " 2>&1", &out);
+    return out;
+}
+
+// Three pictures, one of them twice, and a record whose stream is gone.
+fixture::CacheSpec case_spec()
+{
+    fixture::CacheSpec spec;
+    const char* names[] = {"kept.jpg", "lost.jpg", "copy of lost.jpg", "no stream.jpg"};
+    for (int i = 0; i < 4; ++i) {
+        fixture::CacheEntry e;
+        e.name = names[i];
+        e.time = 128980119090000000ull + uint64_t(i) * 36000000000ull;
+        e.picture = i == 2 ? spec.entries[1].picture : fixture::encode_jpeg(fixture::make_test_image(16 + i, 12, uint32_t(i)));
+        e.has_stream = i != 3;
+        spec.entries.push_back(e);
+    }
+    return spec;
+}
+
+struct CaseDir {
+    TempDir dir;
+    std::string evidence = dir.file("evidence");
+    std::string out = dir.file("out");
+    CaseDir(const fixture::CacheSpec& spec = case_spec())
+    {
+        mkdir(evidence.c_str(), 0755);
+        write_file(evidence + "/Thumbs.db", fixture::write_thumbs_db(spec));
+        write_file(evidence + "/kept.jpg", {1, 2, 3});
+    }
+};
+
+} // namespace
+
+TEST(CaseFolder, DigestsManifestAndHashesStandUpToOutsideReaders)
+{
+    CaseDir c;
+    std::vector<uint8_t> evidence_before = read_file(c.evidence + "/Thumbs.db");
+    std::string folder_before, folder_after;
+    run_command("ls -A " + sh(c.evidence), &folder_before);
+    ASSERT_EQ(run("extract --json --html --timeline jsonl " + sh(c.evidence) + " " + sh(c.out)), 0);
+    EXPECT_EQ(oracle(c.out), "ok\n");
+    EXPECT_EQ(read_file(c.evidence + "/Thumbs.db"), evidence_before);
+    run_command("ls -A " + sh(c.evidence), &folder_after);
+    EXPECT_EQ(folder_after, folder_before) << "nothing is written beside the evidence";
+
+    std::string report = text_of(c.out + "/report.csv");
+    EXPECT_NE(report.find(",lost.jpg,yes,-,1\r\n"), std::string::npos) << "equal payloads share a same_as group\n" << report;
+    EXPECT_NE(report.find(",copy of lost.jpg,yes,-,1\r\n"), std::string::npos);
+    EXPECT_NE(report.find(",kept.jpg,no,-,-\r\n"), std::string::npos) << "unique payloads have none";
+
+    std::string manifest = text_of(c.out + "/manifest.json");
+    EXPECT_NE(manifest.find("\"unchanged\": true"), std::string::npos);
+    EXPECT_NE(manifest.find("\"entries_read\": 4, \"recovered\": 3, \"written\": 3, \"failed\": 0"), std::string::npos)
+        << manifest;
+
+    if (!have("hashdeep"))
+        GTEST_SKIP() << "hashdeep not installed (tools/install-deps); the audit is not checked";
+    const std::string audit = "cd " + sh(c.out) +
+                              " && ls -A | grep -vxF hashes.txt | hashdeep -a -k hashes.txt -l -f /dev/stdin >/dev/null 2>&1";
+    EXPECT_EQ(run_command(audit), 0) << text_of(c.out + "/hashes.txt");
+    std::vector<uint8_t> kept = read_file(c.out + "/kept.jpg");
+    kept[kept.size() / 2] ^= 1;
+    write_file(c.out + "/kept.jpg", kept);
+    EXPECT_NE(run_command(audit), 0) << "one changed byte fails the audit";
+}
+
+TEST(CaseFolder, WarningsAndFailedCachesGoIntoTheManifest)
+{
+    CaseDir c;
+    write_file(c.dir.file("broken.db"), std::vector<uint8_t>(600, 7));
+    EXPECT_EQ(run(sh(c.evidence) + " " + sh(c.dir.file("broken.db")) + " " + sh(c.out)), 2)
+        << "no command";
+    EXPECT_EQ(run("extract " + sh(c.evidence) + " " + sh(c.dir.file("broken.db")) + " " + sh(c.out)), 1);
+    std::string manifest = text_of(c.out + "/manifest.json");
+    EXPECT_NE(manifest.find("broken.db: Thumbs.db not found (not a thumbnail cache)"), std::string::npos) << manifest;
+    EXPECT_NE(manifest.find("\"caches\": 2, \"caches_failed\": 1"), std::string::npos);
+}
+
+TEST(CaseFolder, TheSameRunTwiceGivesTheSameReports)
+{
+    CaseDir c;
+    std::string second = c.dir.file("second");
+    const std::string options = "extract --json --timeline bodyfile --timeline l2tcsv --timeline jsonl ";
+    ASSERT_EQ(run(options + sh(c.evidence) + " " + sh(c.out)), 0);
+    ASSERT_EQ(run(options + sh(c.evidence) + " " + sh(second)), 0);
+    for (const char* name : {"report.csv", "report.json", "timeline.body", "timeline.l2tcsv.csv", "timeline.jsonl"}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(file_exists(c.out + "/" + name));
+        EXPECT_EQ(read_file(c.out + "/" + name), read_file(second + "/" + name));
+    }
+}
+
+TEST(CaseFolder, TimelinesAreReadByMactimeAndPython)
+{
+    CaseDir c;
+    ASSERT_EQ(run("extract --timeline bodyfile --timeline=l2tcsv --timeline jsonl --timeline jsonl " + sh(c.evidence) +
+                  " " + sh(c.out)),
+              0);
+    EXPECT_EQ(oracle(c.out), "ok\n");
+    std::string body = text_of(c.out + "/timeline.body");
+    EXPECT_EQ(std::count(body.begin(), body.end(), '\n'), 4) << "every record has a time, the one without a stream too";
+    const fixture::CacheSpec spec = case_spec();
+    EXPECT_NE(body.find("|" + c.evidence + "/Thumbs.db:kept.jpg|0|r/r---------|0|0|" +
+                        std::to_string(spec.entries[0].picture.size()) + "|0|1253538309|0|0\n"),
+              std::string::npos)
+        << body;
+    EXPECT_EQ(run("extract --timeline csv " + sh(c.evidence) + " " + sh(c.dir.file("bad"))), 2);
+    if (!have("mactime"))
+        GTEST_SKIP() << "mactime (sleuthkit) not installed; the body file is not read back";
+    std::string events;
+    ASSERT_EQ(run_command("TZ=UTC mactime -b " + sh(c.out + "/timeline.body") + " -d -y 2000-01-01", &events), 0);
+    EXPECT_NE(events.find("2009-09-21T14:05:09Z," + std::to_string(spec.entries[1].picture.size()) +
+                          ",m...,r/r---------,0,0,1,\"" + c.evidence + "/Thumbs.db:lost.jpg\""),
+              std::string::npos)
+        << events;
+}
+
+// A stream whose directory entry carries its own times gives events of them,
+// beside the catalog's time; the catalog-less stream rows of other caches too.
+TEST(CaseFolder, StreamDirectoryTimesAreEventsOfTheirOwn)
+{
+    CaseDir c;
+    std::vector<uint8_t> cache = read_file(c.evidence + "/Thumbs.db");
+    const uint64_t created = 130000000000000000ull, modified = 130000000010000000ull;  // 2012-12-14T23:06:40Z, +1 s
+    bool patched = false;
+    for (size_t at = 512; at + 128 <= cache.size() && !patched; at += 128)
+        if (cache[at] == '1' && cache[at + 1] == 0 && cache[at + 2] == 0 && cache[at + 64] == 4 && cache[at + 66] == 2) {
+            for (int k = 0; k < 8; ++k) {
+                cache[at + 100 + k] = uint8_t(created >> (8 * k));
+                cache[at + 108 + k] = uint8_t(modified >> (8 * k));
+            }
+            patched = true;
+        }
+    ASSERT_TRUE(patched) << "no directory entry of stream 1";
+    write_file(c.evidence + "/Thumbs.db", cache);
+    ASSERT_EQ(run("extract --timeline bodyfile --timeline jsonl " + sh(c.evidence) + " " + sh(c.out)), 0);
+    EXPECT_EQ(oracle(c.out), "ok\n");
+    std::string body = text_of(c.out + "/timeline.body");
+    EXPECT_EQ(std::count(body.begin(), body.end(), '\n'), 6);
+    EXPECT_NE(body.find(":kept.jpg (stream)|0|r/r---------|0|0|"), std::string::npos) << body;
+    EXPECT_NE(body.find("|0|0|1355526400\n"), std::string::npos) << "created as crtime";
+    EXPECT_NE(body.find("|0|1355526401|0|0\n"), std::string::npos) << "modified as mtime";
+    std::string jsonl = text_of(c.out + "/timeline.jsonl");
+    EXPECT_NE(jsonl.find("\"datetime\": \"2012-12-14T23:06:40+00:00\""), std::string::npos) << jsonl;
+    EXPECT_NE(jsonl.find("\"timestamp_desc\": \"Thumbnail Stream Creation Time\""), std::string::npos);
+    EXPECT_NE(jsonl.find("\"timestamp_desc\": \"Thumbnail Stream Modification Time\""), std::string::npos);
+}
+
+TEST(CaseFolder, MissingOriginalsAreTheNamesGoneFromTheFolder)
+{
+    CaseDir c;
+    write_file(c.evidence + "/KEPT.JPG", {1});  // compared ignoring ASCII case
+    ASSERT_EQ(run("extract " + sh(c.evidence) + " " + sh(c.out)), 0);
+    std::string report = text_of(c.out + "/report.csv");
+    EXPECT_NE(report.find(",kept.jpg,no,-,-\r\n"), std::string::npos) << report;
+    EXPECT_NE(report.find(",lost.jpg,yes,-,1\r\n"), std::string::npos);
+    EXPECT_NE(report.find(",,yes,-,-\r\n"), std::string::npos) << "a record without a thumbnail can be missing too";
+
+    std::string listing;
+    ASSERT_EQ(run("list --missing " + sh(c.evidence), &listing), 0);
+    EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 4) << listing;
+    EXPECT_EQ(listing.find("kept.jpg"), std::string::npos);
+    listing.clear();
+    ASSERT_EQ(run("list --missing " + sh(c.evidence + "/Thumbs.db"), &listing), 0);
+    EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 1) << "a cache file named alone: no folder to ask";
+}
+
+TEST(CaseFolder, KnownPicturesAreFlaggedOrLeftOut)
+{
+    CaseDir c;
+    fixture::CacheSpec spec = case_spec();
+    auto digest = [&](const char* tool, const fixture::Bytes& b) {
+        write_file(c.dir.file("picture"), b);
+        std::string out;
+        run_command(std::string(tool) + " < " + sh(c.dir.file("picture")) + " | cut -d' ' -f1", &out);
+        return out.substr(0, out.size() - 1);
+    };
+    std::string kept_md5 = digest("md5sum", spec.entries[0].picture);
+    std::string lost_sha1 = digest("sha1sum", spec.entries[1].picture);
+    std::string lost_sha256 = digest("sha256sum", spec.entries[1].picture);
+    std::string list = "# known\n" + kept_md5 + "  kept.jpg\n\n";
+    write_file(c.dir.file("list.txt"), fixture::Bytes(list.begin(), list.end()));
+    std::string nsrl = c.dir.file("rds.db");
+    ASSERT_EQ(run_command("/usr/bin/python3 -c \"import sqlite3,sys\n"
+                          "d=sqlite3.connect(sys.argv[1])\n"
+                          "d.execute('CREATE TABLE FILE (sha256 VARCHAR NOT NULL, sha1 VARCHAR NOT NULL, md5 VARCHAR NOT "
+                          "NULL, crc32 VARCHAR NOT NULL, file_name VARCHAR NOT NULL, file_size INTEGER NOT NULL, "
+                          "package_id INTEGER NOT NULL, PRIMARY KEY (sha256, sha1, md5, crc32, file_name, file_size, "
+                          "package_id)) WITHOUT ROWID')\n"
+                          "d.execute('CREATE INDEX FILE_sha1 ON FILE (sha1)')\n"
+                          "d.execute('CREATE INDEX FILE_md5 ON FILE (md5)')\n"
+                          "d.execute('INSERT INTO FILE VALUES (?,?,?,?,?,?,?)', ('0'*64, sys.argv[2].upper(), '0'*32, "
+                          "'00000000', 'lost.jpg', 1, 1))\n"
+                          "d.commit()\" " +
+                          sh(nsrl) + " " + lost_sha1),
+              0);
+    std::string deep = "%%%% HASHDEEP-1.0\n%%%% size,sha256,filename\n## comment\n1," + lost_sha256 + ",a,b.jpg\n";
+    write_file(c.dir.file("deep.txt"), fixture::Bytes(deep.begin(), deep.end()));
+
+    ASSERT_EQ(run("extract --hashset " + sh(c.dir.file("list.txt")) + " --hashset " + sh(nsrl) + " --hashset=" +
+                  sh(c.dir.file("deep.txt")) + " " + sh(c.evidence) + " " + sh(c.out)),
+              0);
+    std::string report = text_of(c.out + "/report.csv");
+    EXPECT_NE(report.find(",kept.jpg,no,list.txt,-\r\n"), std::string::npos) << report;
+    EXPECT_NE(report.find(",lost.jpg,yes,rds.db;deep.txt,1\r\n"), std::string::npos);
+    EXPECT_NE(report.find(",copy of lost.jpg,yes,rds.db;deep.txt,1\r\n"), std::string::npos);
+    EXPECT_NE(text_of(c.out + "/manifest.json").find("\"kind\": \"nsrl-rdsv3\""), std::string::npos);
+    EXPECT_FALSE(file_exists(nsrl + "-journal") || file_exists(nsrl + "-wal") || file_exists(nsrl + "-shm"));
+
+    // Known harmless: out of the case, and out of the listing.
+    std::string out2 = c.dir.file("out2");
+    ASSERT_EQ(run("extract --hashset-mode ignore --hashset " + sh(nsrl) + " " + sh(c.evidence) + " " + sh(out2)), 0);
+    report = text_of(out2 + "/report.csv");
+    EXPECT_EQ(report.find("lost.jpg"), std::string::npos) << report;
+    EXPECT_FALSE(file_exists(out2 + "/lost.jpg"));
+    EXPECT_NE(text_of(out2 + "/manifest.json").find("\"hidden\": 2"), std::string::npos);
+    std::string listing;
+    ASSERT_EQ(run("list --hashset " + sh(c.dir.file("list.txt")) + " " + sh(c.evidence), &listing), 0);
+    EXPECT_NE(listing.find("\tlist.txt\n"), std::string::npos) << listing;
+    listing.clear();
+    ASSERT_EQ(run("list --hashset-mode ignore --hashset " + sh(c.dir.file("list.txt")) + " " + sh(c.evidence), &listing), 0);
+    EXPECT_EQ(listing.find("kept.jpg"), std::string::npos);
+
+    // Sets that are not sets are refused, before anything is written.
+    const std::string bad[] = {"not a digest\n", "%%%% HASHDEEP-1.0\n%%%% size,md5,filename\n1,xyz,a\n"};
+    for (const std::string& text : bad) {
+        write_file(c.dir.file("bad.txt"), fixture::Bytes(text.begin(), text.end()));
+        EXPECT_EQ(run("extract --hashset " + sh(c.dir.file("bad.txt")) + " " + sh(c.evidence) + " " +
+                      sh(c.dir.file("out3"))),
+                  2);
+        EXPECT_FALSE(file_exists(c.dir.file("out3/report.csv")));
+    }
+    write_file(c.dir.file("empty.db"), fixture::Bytes(std::begin("SQLite format 3"), std::end("SQLite format 3")));
+    EXPECT_EQ(run("list --hashset " + sh(c.dir.file("empty.db")) + " " + sh(c.evidence)), 2);
+}
+
+namespace {
+
+// Headless Chromium over a page: the DOM after its script ran, or a screenshot.
+std::string chromium(const std::string& url, const std::string& extra)
+{
+    std::string out;
+    run_command("timeout 120 chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --window-size=1400,900 "
+                "--run-all-compositor-stages-before-draw --virtual-time-budget=3000 " +
+                    extra + " " + sh(url) + " 2>/dev/null",
+                &out);
+    return out;
+}
+
+std::vector<std::string> attribute_values(const std::string& dom, const std::string& prefix)
+{
+    std::vector<std::string> out;
+    for (size_t at = dom.find(prefix); at != std::string::npos; at = dom.find(prefix, at + 1)) {
+        size_t start = at + prefix.size();
+        out.push_back(dom.substr(start, dom.find_first_of("\"<", start) - start));
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(CaseFolder, ThePageRendersInChromium)
+{
+    if (!have("chromium"))
+        GTEST_SKIP() << "chromium not installed (tools/install-deps); the page is not rendered";
+    CaseDir c;
+    fixture::CacheSpec spec = case_spec();
+    write_file(c.dir.file("picture"), spec.entries[0].picture);
+    ASSERT_EQ(run_command("md5sum < " + sh(c.dir.file("picture")) + " > " + sh(c.dir.file("known.txt"))), 0);
+    ASSERT_EQ(run("extract --html --blur-flagged --hashset " + sh(c.dir.file("known.txt")) + " " + sh(c.evidence) +
+                  " " + sh(c.out)),
+              0);
+    const std::string page = "file://" + c.out + "/index.html";
+
+    // Without JavaScript every row is there, and no filter box that would not work.
+    std::string markup = text_of(c.out + "/index.html");
+    EXPECT_EQ(attribute_values(markup, "<tr class=\"entry").size(), 4u);
+    EXPECT_NE(markup.find("<input id=\"filter\" type=\"search\" placeholder=\"Filter rows\" hidden>"), std::string::npos);
+    EXPECT_EQ(attribute_values(markup, "http").size(), 1u) << "no address outside the folder but http-equiv";
+    EXPECT_EQ(attribute_values(markup, "<label class=\"veil\"").size(), 1u) << "the flagged picture is veiled";
+
+    // Sorted by size, largest first, from the address; the row without a thumbnail last.
+    std::string dom = chromium(page + "#sort=-length", "--dump-dom");
+    EXPECT_NE(dom.find("data-sorted=\"-length\""), std::string::npos) << dom;
+    std::vector<std::pair<size_t, std::string>> by_size;
+    for (int i : {0, 1, 2})
+        by_size.emplace_back(spec.entries[size_t(i)].picture.size(), spec.entries[size_t(i)].name);
+    std::stable_sort(by_size.begin(), by_size.end(), [](auto& a, auto& b) { return a.first > b.first; });
+    std::vector<std::string> expected;
+    for (auto& [size, name] : by_size)
+        expected.push_back(name);
+    expected.push_back("no stream.jpg");
+    EXPECT_EQ(attribute_values(dom, "class=\"col-name\">"), expected);
+    EXPECT_NE(dom.find("data-images-broken=\"0\" data-images=\"3\""), std::string::npos) << "no broken pictures";
+    EXPECT_NE(chromium(page + "#filter=LOST", "--dump-dom").find("data-shown=\"2\""), std::string::npos);
+
+    // The screenshot shows pictures where the page says they are.
+    std::vector<std::string> boxes = attribute_values(chromium(page, "--dump-dom"), "data-box=\"");
+    ASSERT_EQ(boxes.size(), 3u);
+    std::string shot = c.dir.file("shot.png");
+    chromium(page, "--screenshot=" + sh(shot));
+    ASSERT_TRUE(file_exists(shot));
+    std::string verdict;
+    run_command("/usr/bin/python3 -c \"import sys\nfrom PIL import Image\nim=Image.open(sys.argv[1]).convert('RGB')\n"
+                "for box in sys.argv[2:]:\n"
+                "  x,y,w,h=map(int,box.split(','))\n"
+                "  inside=set(im.getpixel((x+dx*w//4,y+dy*h//4)) for dx in (1,2,3) for dy in (1,2,3))\n"
+                "  print('picture' if w>0 and h>0 and inside-{(255,255,255)} else 'blank')\" " +
+                    sh(shot) + " " + boxes[0] + " " + boxes[1] + " " + boxes[2],
+                &verdict);
+    EXPECT_EQ(verdict, "picture\npicture\npicture\n");
+}
+
+TEST(CaseFolder, HostileNamesSurviveEveryFormat)
+{
+    const std::vector<std::string> names = {"pipe|name.jpg", "comma,name.jpg", "quote\"name'.jpg", "new\nline\r.jpg",
+                                            "Caf\xC3\xA9 \xE2\x98\x95 \xF0\x9F\x93\xB7.jpg", "percent%7C.jpg",
+                                            "<b>tag</b>&amp;.jpg", "tab\there;.jpg"};
+    fixture::CacheSpec spec;
+    std::string names_json = "[";
+    for (size_t i = 0; i < names.size(); ++i) {
+        fixture::CacheEntry e;
+        e.name = names[i];
+        e.time = 128980119090000000ull + i * 10000000ull;
+        e.picture = fixture::encode_jpeg(fixture::make_test_image(12, 12, uint32_t(i)));
+        spec.entries.push_back(e);
+        std::string quotedname;
+        for (char ch : names[i]) {
+            if (ch == '"' || ch == '\\')
+                quotedname += '\\';
+            quotedname += ch == '\n' ? std::string("\\n") : ch == '\r' ? std::string("\\r") : ch == '\t' ? std::string("\\t") : std::string(1, ch);
+        }
+        names_json += (i ? ", \"" : "\"") + quotedname + "\"";
+    }
+    names_json += "]";
+    CaseDir c(spec);
+    write_file(c.dir.file("names.json"), fixture::Bytes(names_json.begin(), names_json.end()));
+    ASSERT_EQ(run("extract --json --html --timeline bodyfile --timeline l2tcsv --timeline jsonl " + sh(c.evidence) +
+                  " " + sh(c.out)),
+              0);
+    std::string dom = c.dir.file("dom.html");
+    bool browser = have("chromium");
+    if (browser)
+        run_command("timeout 120 chromium --headless --no-sandbox --disable-gpu --virtual-time-budget=3000 --dump-dom " +
+                    sh("file://" + c.out + "/index.html") + " > " + sh(dom) + " 2>/dev/null");
+    EXPECT_EQ(oracle(c.out + "' " + sh(c.dir.file("names.json")) + (browser ? " " + sh(dom) : "") + " '"), "ok\n");
+    if (have("mactime")) {
+        std::string events;
+        EXPECT_EQ(run_command("mactime -b " + sh(c.out + "/timeline.body") + " -d -y 2000-01-01 | wc -l", &events), 0);
+        EXPECT_EQ(events, std::to_string(names.size() + 1) + "\n") << "one line per entry and the header";
+    }
+    if (have("hashdeep")) {
+        EXPECT_EQ(run_command("cd " + sh(c.out) +
+                              " && ls -A | grep -vxF hashes.txt | hashdeep -a -k hashes.txt -l -f /dev/stdin >/dev/null 2>&1"),
+                  0)
+            << text_of(c.out + "/hashes.txt");
+    }
+}
