@@ -141,4 +141,43 @@ TEST(CliSearchIndex, RealWindows11IndexNamesStreamsInListCatalogAndExtract)
     EXPECT_EQ(read_file(disk.file("plain.png")), read_file(disk.file("broken.png")));
 }
 
+TEST(CliSearchIndex, RealWindows10PairNamesEightEntriesAndTheirFiles)
+{
+    REQUIRE_CORPUS();
+    const std::string edb = corpus_dir() + "/search_index/win10-rathbunvm/Windows.edb";
+    if (!file_exists(edb))
+        GTEST_SKIP() << "the Windows 10 search index is not in the corpus; test skipped";
+    // The machine's Explorer folder, rebuilt from the corpus rows of that machine.
+    TempDir dir;
+    const std::string explorer = dir.path() + "/Explorer";
+    ASSERT_EQ(run_command("mkdir '" + explorer + "'"), 0);
+    int files = 0;
+    for (auto& row : read_tsv(corpus_dir() + "/thumbcache/manifest.tsv", nullptr))
+        if (row.size() > 4 && row[4].find("Win10/RathbunVM/thumbcache_") != std::string::npos) {
+            const std::string name = row[4].substr(row[4].rfind('/') + 1);
+            write_file(explorer + "/" + name, read_file(corpus_dir() + "/thumbcache/" + row[0]));
+            files++;
+        }
+    ASSERT_EQ(files, 6);
+    std::string out;
+    ASSERT_EQ(run_command(cli + " list --catalog --format csv --search-index '" + edb + "' '" + explorer +
+                              "' 2>/dev/null",
+                          &out),
+              0);
+    int named = 0;
+    for (const std::string& line : lines_of(out))
+        named += line.find(",search-index,") != std::string::npos;
+    EXPECT_EQ(named, 8) << out;
+    const size_t targets = out.find(",C:\\Users\\AndrewRathbun\\Desktop\\Targets,search-index,");
+    ASSERT_NE(targets, std::string::npos);
+    EXPECT_LT(out.find(",14689f01a6e63900,", targets), out.find('\n', targets)) << "hash 14689f01a6e63900 is the Targets folder";
+
+    // The two with pictures are written under their names.
+    ASSERT_EQ(run_command(cli + " extract --search-index '" + edb + "' '" + explorer + "' '" + dir.file("out") +
+                          "' >/dev/null 2>&1"),
+              0);
+    EXPECT_TRUE(file_exists(dir.file("out") + "/Targets.bmp"));
+    EXPECT_TRUE(file_exists(dir.file("out") + "/Modules.bmp"));
+}
+
 } // namespace
