@@ -82,21 +82,25 @@ static long read_text(libesedb_record_t* record, int column, uint8_t* out)
         libesedb_error_free(&error);
         return 0;
     }
+    // Sizes come first, so nothing past the ceiling is ever converted.
     size_t size = 0;
     long result = 0;
     if (flags & LIBESEDB_VALUE_FLAG_LONG_VALUE) {
         libesedb_long_value_t* value = nullptr;
         if (libesedb_record_get_long_value(record, column, &value, &error) == 1) {
-            if (libesedb_long_value_get_utf8_string_size(value, &size, &error) == 1)
-                result = size > ESE_MAX_TEXT_BYTES                                                     ? -1
-                         : libesedb_long_value_get_utf8_string(value, out, size, &error) == 1 ? long(size)
-                                                                                              : 0;
+            if (libesedb_long_value_get_utf8_string_size(value, &size, &error) == 1) {
+                if (size > ESE_MAX_TEXT_BYTES)
+                    result = -1;
+                else if (libesedb_long_value_get_utf8_string(value, out, size, &error) == 1)
+                    result = long(size);
+            }
             libesedb_long_value_free(&value, nullptr);
         }
     } else if (libesedb_record_get_value_utf8_string_size(record, column, &size, &error) == 1) {
-        result = size > ESE_MAX_TEXT_BYTES                                                        ? -1
-                 : libesedb_record_get_value_utf8_string(record, column, out, size, &error) == 1 ? long(size)
-                                                                                                 : 0;
+        if (size > ESE_MAX_TEXT_BYTES)
+            result = -1;
+        else if (libesedb_record_get_value_utf8_string(record, column, out, size, &error) == 1)
+            result = long(size);
     }
     libesedb_error_free(&error);
     return result;
@@ -113,10 +117,12 @@ static long read_raw(libesedb_record_t* record, int column, uint8_t* out, size_t
     long result = 0;
     if (libesedb_record_get_value_data_flags(record, column, &flags, &error) == 1 &&
         !(flags & (LIBESEDB_VALUE_FLAG_COMPRESSED | LIBESEDB_VALUE_FLAG_LONG_VALUE | LIBESEDB_VALUE_FLAG_MULTI_VALUE)) &&
-        libesedb_record_get_value_data_size(record, column, &size, &error) == 1)
-        result = size > capacity                                                        ? -1
-                 : size && libesedb_record_get_value_data(record, column, out, size, &error) == 1 ? long(size)
-                                                                                                  : 0;
+        libesedb_record_get_value_data_size(record, column, &size, &error) == 1) {
+        if (size > capacity)
+            result = -1;
+        else if (size && libesedb_record_get_value_data(record, column, out, size, &error) == 1)
+            result = long(size);
+    }
     libesedb_error_free(&error);
     return result;
 }
@@ -167,6 +173,7 @@ static int read_items(libesedb_table_t* table, const EseColumns& columns, Search
             if (name_len < 0)
                 name_len = 0;
             long path_len = read_text(record, columns.path, path);
+            const char* name_text = reinterpret_cast<const char*>(name);
             int added = 0;
             if (path_len < 0) {
                 out->long_paths++;
@@ -177,16 +184,11 @@ static int read_items(libesedb_table_t* table, const EseColumns& columns, Search
                 else if (raw == 0)
                     out->without_path++;
                 else
-                    added = search_index_add_utf16(out, hash, work_id, path, size_t(raw), reinterpret_cast<const char*>(name), size_t(name_len), has_time,
-                                                   filetime) == 0
-                                ? 1
-                                : -1;
+                    added = search_index_add_utf16(out, hash, work_id, path, size_t(raw), name_text, size_t(name_len),
+                                                   has_time, filetime);
             } else {
                 added = search_index_add(out, hash, work_id, reinterpret_cast<const char*>(path), size_t(path_len),
-                                         reinterpret_cast<const char*>(name), size_t(name_len), has_time,
-                                         filetime) == 0
-                            ? 1
-                            : -1;
+                                         name_text, size_t(name_len), has_time, filetime);
             }
             if (added < 0) {
                 libesedb_record_free(&record, nullptr);
