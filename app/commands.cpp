@@ -101,6 +101,13 @@ void save_stored_picture(int32_t entry, const char* path)
 // the stored JPEG of a current catalog, a PNG of an old catalog's picture.
 void save_entry(int32_t entry, const char* path)
 {
+    if (int32_t record = file_list_thumbcache_entry(entry); record >= 0) {
+        // An Explorer record: its payload as stored, whatever its format.
+        ByteView payload = file_list.thumbcache.entries[record].payload;
+        if (desktop_write_copy(path, payload.data, int32_t(payload.length), false, 0) != 0)
+            couldnt_write();
+        return;
+    }
     if (file_list_source_slot(entry) >= 0) {
         save_stored_picture(entry, path);
         return;
@@ -119,10 +126,19 @@ void save_entry(int32_t entry, const char* path)
 void command_save(int32_t entry)
 {
     // Without a catalog or a stream of its own an entry has nothing to save.
-    if (entry >= 0 && (file_list_source_slot(entry) >= 0 || stream_table.catalog_slot >= 0)) {
+    int32_t record = entry >= 0 ? file_list_thumbcache_entry(entry) : -1;
+    const char* extension = "jpg";
+    if (record >= 0) {
+        ThumbcacheFormat format = file_list.thumbcache.entries[record].format;
+        extension = format == THUMBCACHE_BMP ? "bmp" : format == THUMBCACHE_PNG ? "png"
+                    : format == THUMBCACHE_JPEG ? "jpg" : "bin";
+    }
+    bool stored = record >= 0 ? file_list.thumbcache.entries[record].payload.length > 0
+                              : entry >= 0 && (file_list_source_slot(entry) >= 0 || stream_table.catalog_slot >= 0);
+    if (stored) {
         std::strncpy(path_buffer, file_list_name(entry), PATH_BUFFER_BYTES - 1);
         path_buffer[PATH_BUFFER_BYTES - 1] = 0;
-        if (desktop_save_dialog(true, "Save thumbnail as..", save_filters, 1, "jpg", path_buffer, PATH_BUFFER_BYTES))
+        if (desktop_save_dialog(true, "Save thumbnail as..", save_filters, 1, extension, path_buffer, PATH_BUFFER_BYTES))
             save_entry(entry, path_buffer);
     }
     host_input.mouse_buttons = 0;
@@ -148,7 +164,9 @@ void command_open(int32_t entry)
         return;
     // A thumbnail stream of a cache without a Catalog is named by a hash:
     // there is no file to open.
-    if (file_list_source_slot(entry) < 0 && desktop_shell_open(file_list_name(entry)))
+    // Nor is there for a record of an Explorer cache file.
+    if (file_list_source_slot(entry) < 0 && file_list_thumbcache_entry(entry) < 0 &&
+        desktop_shell_open(file_list_name(entry)))
         host_input.mouse_buttons = 0;
     else
         desktop_beep();

@@ -159,6 +159,14 @@ void draw_highlight(const Framebuffer& frame, int32_t index)
         return;
     const Picture& picture = file_list.pictures[index];
     print_text(frame, x, y + 8, GRID_HIGHLIGHT_TEXT, GRID_HIGHLIGHT_BACK, "%dx%d", picture.width, picture.height);
+    if (int32_t record = file_list_thumbcache_entry(index); record >= 0) {
+        // Explorer records have no date: their hash and size bucket instead.
+        char hash[17];
+        thumbcache_hash_text(file_list.thumbcache.entries[record].hash, hash);
+        print_text(frame, x, y + 16, GRID_HIGHLIGHT_TEXT, GRID_HIGHLIGHT_BACK, "%s", hash);
+        print_text(frame, x, y + 24, GRID_HIGHLIGHT_TEXT, GRID_HIGHLIGHT_BACK, "bucket %s", file_list.thumbcache.bucket);
+        return;
+    }
     if (file_list_source_slot(index) >= 0)
         return;  // a stream of a cache without a Catalog has no date
     SystemTime t;

@@ -2,6 +2,7 @@
 // the shared placeholder, a red X on black.
 #include "store/file_list.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -132,6 +133,69 @@ void index_records()
     }
 }
 
+// Whether the file starts as an Explorer cache file does.
+bool explorer_cache_file(const char* path)
+{
+    uint8_t head[64] = {};
+    std::FILE* f = sys_fopen(path, "rb");
+    if (!f)
+        return false;
+    size_t n = std::fread(head, 1, sizeof head, f);
+    std::fclose(f);
+    return thumbcache_kind(ByteView{head, n}) == THUMBCACHE_CACHE;
+}
+
+bool grow_entry_arrays()
+{
+    size_t n = size_t(file_list.count);
+    void* pictures = std::realloc(file_list.pictures, sizeof(Picture) * n);
+    if (pictures)
+        file_list.pictures = static_cast<Picture*>(pictures);
+    void* times = std::realloc(file_list.times, sizeof(FileTime) * n);
+    if (times)
+        file_list.times = static_cast<FileTime*>(times);
+    void* slots = std::realloc(file_list.source_slot, sizeof(int32_t) * n);
+    if (slots)
+        file_list.source_slot = static_cast<int32_t*>(slots);
+    void* records = std::realloc(file_list.thumbcache_entry, sizeof(int32_t) * n);
+    if (records)
+        file_list.thumbcache_entry = static_cast<int32_t*>(records);
+    return pictures && times && slots && records;
+}
+
+int build_explorer(const char* cache_file)
+{
+    if (thumbcache_load(cache_file, &file_list.thumbcache) != 0)
+        return -1;
+    const ThumbcacheFile& tc = file_list.thumbcache;
+    for (int32_t i = 0; i < tc.count; ++i) {
+        char name[CATALOG_NAME_BYTES];
+        file_list_thumbcache_name(tc.entries[i], name, int32_t(sizeof name));
+        if (!append_name(name))
+            break;
+    }
+    make_placeholder();
+    if (file_list.count > 0 && !grow_entry_arrays()) {
+        file_list.count = 0;
+        return 0;
+    }
+    catalog_pixel_budget = FILE_LIST_MAX_TOTAL_PIXELS;
+    for (int32_t i = 0; i < file_list.count; ++i) {
+        const ThumbcacheEntry& e = tc.entries[i];
+        file_list.times[i] = 0;
+        file_list.source_slot[i] = -1;
+        file_list.thumbcache_entry[i] = i;
+        Picture& picture = file_list.pictures[i];
+        // Fitting into the cell (picture_fit) belongs here, after the decode.
+        if (e.payload.length > 0 && e.payload.length <= size_t(INT32_MAX) &&
+            catalog_decode_bytes(e.payload.data, int32_t(e.payload.length), &picture) == 0)
+            continue;
+        picture = file_list.placeholder;
+    }
+    catalog_pixel_budget = INT64_MAX;
+    return 0;
+}
+
 int build(const char* folder, const char* cache_file, int32_t flags)
 {
     release_pictures();
@@ -141,6 +205,15 @@ int build(const char* folder, const char* cache_file, int32_t flags)
     char found[SYS_MAX_PATH];
     if (!cache_file)
         cache_file = sys_find_name_nocase("Thumbs.db", found) == 0 ? found : "Thumbs.db";
+    thumbcache_free(&file_list.thumbcache);
+    std::free(file_list.thumbcache_entry);
+    file_list.thumbcache_entry = nullptr;
+    if (explorer_cache_file(cache_file)) {
+        store_release();
+        name_index_clear(&listed_names);
+        record_count = 0;
+        return build_explorer(cache_file);
+    }
     // Without a Catalog, a cache of hashed thumbnail streams still loads.
     if (store_load(cache_file) != 0 && hashed_stream_count() == 0)
         return -1;
@@ -246,9 +319,18 @@ int file_list_rename(int32_t i, const char* name)
     return 0;
 }
 
+void file_list_thumbcache_name(const ThumbcacheEntry& entry, char* out, int32_t out_size)
+{
+    thumbcache_identifier_narrow(entry.identifier, out, out_size);
+    if (!out[0] && out_size >= 17)
+        thumbcache_hash_text(entry.hash, out);  // an empty identifier still needs a name
+}
+
 void file_list_release()
 {
     release_pictures();
+    thumbcache_free(&file_list.thumbcache);
+    std::free(file_list.thumbcache_entry);
     std::free(file_list.name_pool);
     std::free(file_list.name_offset);
     std::free(file_list.pictures);

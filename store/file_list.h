@@ -4,6 +4,7 @@
 
 #include "platform/system.h"
 #include "picture/picture.h"
+#include "store/thumbcache.h"
 
 // All decoded pictures of one list together may take at most this many
 // pixels (1 GiB); further entries get the placeholder, so a hostile cache
@@ -23,6 +24,10 @@ struct FileList {
     // streams of caches without a Catalog; -1 for folder files and catalog
     // names. Such entries have no catalog time and no file of their own.
     int32_t* source_slot;
+    // An Explorer cache file listed instead of a Thumbs.db (bytes owned),
+    // and the record each entry was listed from; -1 for other entries.
+    ThumbcacheFile thumbcache;
+    int32_t* thumbcache_entry;
     Picture placeholder;
 };
 
@@ -30,6 +35,10 @@ extern FileList file_list;
 
 inline const char* file_list_name(int32_t i) { return file_list.name_pool + file_list.name_offset[i]; }
 inline int32_t file_list_source_slot(int32_t i) { return file_list.source_slot ? file_list.source_slot[i] : -1; }
+inline int32_t file_list_thumbcache_entry(int32_t i)
+{
+    return file_list.thumbcache_entry ? file_list.thumbcache_entry[i] : -1;
+}
 inline bool file_list_has_thumbnail(int32_t i) { return file_list.pictures[i].pixels != file_list.placeholder.pixels; }
 
 // flags bit 0: the folder's own files; bit 1: the catalog's names, then the
@@ -39,25 +48,32 @@ inline bool file_list_has_thumbnail(int32_t i) { return file_list.pictures[i].pi
 int file_list_build(const char* folder, int32_t flags);
 
 // The same for a cache file of any name: folder becomes the current
-// directory and cache_file (relative to it, or absolute) is read.
+// directory and cache_file (relative to it, or absolute) is read. An
+// Explorer cache file (known by its content) lists its records in file
+// order under their identifiers, without times or folder files.
 int file_list_build_from(const char* folder, const char* cache_file, int32_t flags);
 
 // Gives entry i another name (the old one stays in the pool); 0 or -1.
 int file_list_rename(int32_t i, const char* name);
 
-// What a grid cell shows: for a thumbnail stream named from the search
-// index, the last component of its path; else the name itself.
+// What a grid cell shows: for an entry keyed by a ThumbnailCacheId (a
+// thumbnail stream, an Explorer record) named from the search index, the
+// last component of its path; else the name itself.
 inline const char* file_list_cell_name(int32_t i)
 {
     const char* name = file_list_name(i);
-    if (file_list_source_slot(i) < 0)
+    if (file_list_source_slot(i) < 0 && file_list_thumbcache_entry(i) < 0)
         return name;
     const char* leaf = name;
     for (const char* p = name; *p; ++p)
-        if (*p == '\\')
+        if (*p == '\\' && p[1])
             leaf = p + 1;
     return leaf;
 }
+
+// The name the grid shows for an Explorer record: its identifier narrowed
+// to 8 bits as catalog names are. The one place that decides it.
+void file_list_thumbcache_name(const ThumbcacheEntry& entry, char* out, int32_t out_size);
 
 // Frees everything, the placeholder included (program exit).
 void file_list_release();

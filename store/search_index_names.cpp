@@ -106,7 +106,10 @@ int32_t file_list_name_from_index(const SearchIndex* index)
     int32_t named = 0;
     for (int32_t i = 0; i < file_list.count; i++) {
         uint64_t hash;
-        if (file_list_source_slot(i) < 0 || search_index_stream_hash(file_list_name(i), &hash) != 0)
+        const int32_t record = file_list_thumbcache_entry(i);
+        if (record >= 0 && record < file_list.thumbcache.count)
+            hash = file_list.thumbcache.entries[record].hash;
+        else if (file_list_source_slot(i) < 0 || search_index_stream_hash(file_list_name(i), &hash) != 0)
             continue;
         if (const char* path = search_index_lookup(index, hash))
             named += file_list_rename(i, path) == 0;

@@ -129,7 +129,7 @@ void report_index(const std::string& path, ThumbcacheIndex* index, std::vector<R
         row.cache = path;
         row.kind = RowKind::thumbcache;
         row.record = s.slot;
-        row.stream = "-";
+        row.stream.assign(1, '-');  // assign(): mingw g++ 12 warns falsely (-Wrestrict) on = "-"
         row.name = hex16(s.hash);
         if (s.flags_decoded && !s.no_image) {
             row.width = int32_t(s.width);
@@ -168,7 +168,7 @@ int report_thumbcache(const std::string& path, std::vector<ReportRow>* rows)
         row.cache = path;
         row.kind = RowKind::thumbcache;
         row.record = i;
-        row.stream = "-";
+        row.stream.assign(1, '-');
         row.name = thumbcache_row_name(e);
         if (e.payload.length > 0) {
             describe_bytes(row, e.payload.data, int64_t(e.payload.length));
@@ -206,7 +206,7 @@ int report_thumbcache(const std::string& path, std::vector<ReportRow>* rows)
             ReportRow row;
             row.cache = path;
             row.kind = RowKind::thumbcache;
-            row.stream = "-";
+            row.stream.assign(1, '-');
             row.name = hex16(s.hash);
             ThumbcacheFacts& f = row.thumbcache;
             f.version = file->version;
@@ -232,6 +232,11 @@ std::string thumbcache_row_name(const ThumbcacheEntry& entry)
 }
 
 bool report_explorer_file(const std::string& path) { return file_kind(path) != THUMBCACHE_NEITHER; }
+
+const char* report_error_text(const std::string& path)
+{
+    return report_explorer_file(path) ? thumbcache_error : store_error_text(store_error);
+}
 
 void report_release()
 {

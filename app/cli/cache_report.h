@@ -75,6 +75,9 @@ std::vector<std::string> report_thumbcache_cells(const ReportRow& row);
 // Whether the file is an Explorer cache file or index, by its first bytes.
 bool report_explorer_file(const std::string& path);
 
+// Why report_cache failed for path, for the error line.
+const char* report_error_text(const std::string& path);
+
 // Frees the Explorer files the last report_cache calls kept.
 void report_release();
 

@@ -244,7 +244,7 @@ int extract_cache(CaseRun& run, const std::string& cache, bool progress)
     CaseCounts& n = run.manifest.counts;
     ++n.caches;
     if (report_cache(cache, &rows) != 0) {
-        cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), store_error_text(store_error));
+        cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), report_error_text(cache));
         ++n.caches_failed;
         return -1;
     }

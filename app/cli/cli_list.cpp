@@ -101,7 +101,7 @@ int add_catalog_rows(const std::string& cache, const CatalogFilter& filter, Tabl
 {
     std::vector<ReportRow> rows;
     if (report_cache(cache, &rows) != 0) {
-        cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), store_error_text(store_error));
+        cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), report_error_text(cache));
         return -1;
     }
     cli_index_name_rows(&rows);
@@ -223,7 +223,7 @@ int cli_list(int argc, char** argv)
             // Explorer's files have no times and no folder of originals.
             std::vector<ReportRow> rows;
             if (report_cache(cache, &rows) != 0) {
-                cli_error("%s: not a cache that can be read", cache.c_str());
+                cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), report_error_text(cache));
                 result = CLI_FAILED;
                 continue;
             }

@@ -207,6 +207,18 @@ TEST(CliExplorerCaches, FilesAreKnownByContentWhateverTheirName)
     ASSERT_EQ(run("list --recursive " + other.path(), &out), 1) << "no cache by name below it";
 }
 
+TEST(CliExplorerCaches, SheetDrawsTheRecordsOfACacheFile)
+{
+    ExplorerFolder f;
+    TempDir out;
+    ASSERT_EQ(run("sheet --width 400 " + f.dir.file("thumbcache_32.db") + " " + out.file("s.png")), 0);
+    Bytes png = read_file(out.file("s.png"));
+    ASSERT_GT(png.size(), 24u);
+    const uint32_t height = uint32_t(png[20]) << 24 | png[21] << 16 | png[22] << 8 | png[23];
+    EXPECT_EQ(height, 104u) << "three records: one row of three cells";
+    f.expect_untouched();
+}
+
 // Every record of every real cache file is extracted byte for byte as the
 // independent reader sees it.
 TEST(CliExplorerCaches, RealCachesExtractAsTheOracleReadsThem)

@@ -1,0 +1,80 @@
+// The viewer on an Explorer cache file: names, information lines, S and Enter.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/app_load.h"
+#include "app/app_main.h"
+#include "app/browser.h"
+#include "app/command_line.h"
+#include "host/headless/desktop_headless.h"
+#include "host/headless/host_headless.h"
+#include "store/file_list.h"
+#include "tests/app/viewer_fixture.h"
+#include "tests/support/test_support.h"
+#include "tools/fixture/thumbcache_writer.h"
+
+namespace {
+
+class ExplorerCache : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        start_viewer(330, 250);
+        path_buffer[0] = 0;
+        png = fixture::encode_png_rgba(fixture::make_test_image(40, 30, 1));
+        fixture::ThumbcacheSpec spec;
+        spec.cache_type = 4;
+        spec.records.resize(3);
+        spec.records[0].hash = 0xabc;
+        spec.records[0].identifier = "Caf\xC3\xA9";  // narrows to 0xE9
+        spec.records[0].identifier_from_hash = false;
+        spec.records[0].data = png;
+        spec.records[1].hash = 0x1234;  // a folder: no picture
+        spec.records[2].hash = 0x5678;
+        spec.records[2].data = {1, 2, 3};  // not a picture format we read
+        write_file(dir.file("any.name"), fixture::write_thumbcache(spec));
+        ASSERT_EQ(0, app_load(dir.file("any.name").c_str()));
+        ASSERT_EQ(3, file_list.count);
+    }
+    void TearDown() override { file_list_release(); }
+    TempDir dir;
+    std::vector<uint8_t> png;
+};
+
+} // namespace
+
+TEST_F(ExplorerCache, ListsIdentifiersNarrowedWithTheirPictures)
+{
+    EXPECT_STREQ("Caf\xE9", file_list_name(0));
+    EXPECT_STREQ("1234", file_list_name(1));
+    EXPECT_TRUE(file_list_has_thumbnail(0));
+    EXPECT_EQ(40, file_list.pictures[0].width);
+    EXPECT_FALSE(file_list_has_thumbnail(1));
+    EXPECT_EQ(0, file_list.pictures[2].width) << "unreadable bytes: an empty cell, as in Thumbs.db";
+    EXPECT_STREQ("256", file_list.thumbcache.bucket);
+}
+
+TEST_F(ExplorerCache, SaveWritesThePayloadAsStoredAndEnterBeeps)
+{
+    headless_answer_file(dir.file("copy.png"));
+    headless_move(10, 20);
+    headless_char('S');
+    headless_char(13);
+    headless_frame();
+    browser_run();
+    ASSERT_EQ(1u, headless_desktop.dialogs.size());
+    EXPECT_EQ("Caf\xE9", headless_desktop.dialogs[0].proposed_path);
+    EXPECT_EQ(png, read_file(dir.file("copy.png")));
+    EXPECT_TRUE(headless_desktop.opened.empty());
+    EXPECT_EQ(1, headless_desktop.beeps);
+}
+
+TEST_F(ExplorerCache, AThumbsDbLoadedAfterwardsForgetsTheRecords)
+{
+    write_file(dir.file("Thumbs.db"), fixture::write_compound({{"96_abc", fixture::hashed_stream(png)}}));
+    ASSERT_EQ(0, app_load(dir.path().c_str()));
+    EXPECT_EQ(1, file_list.count);
+    EXPECT_EQ(-1, file_list_thumbcache_entry(0));
+}
