@@ -138,3 +138,32 @@ TEST(SearchIndexView, OptionAndIndexOfTheMountedDisk)
     ASSERT_EQ(app_load((disk.path() + "/elsewhere").c_str()), 0);
     EXPECT_EQ(std::string(file_list_name(0)), "256_" + hex(known));
 }
+
+TEST(SearchIndexView, ExplorerRecordsOfTheRealWindows10PairShowTheirFileNames)
+{
+    Reset reset;
+    REQUIRE_CORPUS();
+    const std::string edb = corpus_dir() + "/search_index/win10-rathbunvm/Windows.edb";
+    if (!file_exists(edb))
+        GTEST_SKIP() << "the Windows 10 search index is not in the corpus; test skipped";
+    std::string cache;
+    for (auto& row : read_tsv(corpus_dir() + "/thumbcache/manifest.tsv", nullptr))
+        if (row.size() > 4 && row[4].find("Win10/RathbunVM/thumbcache_48.db") != std::string::npos)
+            cache = corpus_dir() + "/thumbcache/" + row[0];
+    ASSERT_FALSE(cache.empty());
+    TempDir disk;
+    const std::string index_dir = disk.path() + "/ProgramData/Microsoft/Search/Data/Applications/Windows";
+    const std::string explorer = disk.path() + "/" + EXPLORER;
+    ASSERT_EQ(run_command("mkdir -p '" + index_dir + "' '" + explorer + "'"), 0);
+    write_file(index_dir + "/Windows.edb", read_file(edb));
+    write_file(explorer + "/thumbcache_48.db", read_file(cache));
+
+    ASSERT_EQ(app_load((explorer + "/thumbcache_48.db").c_str()), 0);
+    std::vector<std::string> names, cells;
+    for (int32_t i = 0; i < file_list.count; i++)
+        if (std::strchr(file_list_name(i), '\\'))
+            names.push_back(file_list_name(i)), cells.push_back(file_list_cell_name(i));
+    EXPECT_EQ(names, (std::vector<std::string>{"C:\\Users\\AndrewRathbun\\Desktop\\Targets",
+                                               "C:\\Users\\AndrewRathbun\\Desktop\\Modules"}));
+    EXPECT_EQ(cells, (std::vector<std::string>{"Targets", "Modules"}));
+}
