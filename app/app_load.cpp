@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "app/app_index.h"
 #include "app/command_line.h"
 #include "picture/fit.h"
 #include "platform/system.h"
@@ -10,7 +11,7 @@
 
 char path_buffer[PATH_BUFFER_BYTES];
 
-int app_load(const char* path)
+static int load_list(const char* path)
 {
     if (!path)
         return -1;
@@ -41,4 +42,13 @@ int app_load(const char* path)
             return file_list_build_from(nullptr, found, start_display_flags);
     }
     return file_list_build(path, start_display_flags);
+}
+
+int app_load(const char* path)
+{
+    const int result = load_list(path);
+    // The list's folder is the current one now.
+    if (result == 0)
+        app_name_from_index(".");
+    return result;
 }

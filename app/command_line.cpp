@@ -12,6 +12,7 @@ int32_t start_height = 600;
 int32_t start_display_flags = 2;
 uint32_t start_background_colour = 0;
 const char* start_path = nullptr;
+const char* start_index_path = nullptr;
 
 namespace {
 
@@ -54,6 +55,7 @@ void reset_start_settings()
     start_display_flags = 2;
     start_background_colour = 0;
     start_path = nullptr;
+    start_index_path = nullptr;
 }
 
 int tokenize_command_line(char* line, char* table[COMMAND_LINE_MAX_TOKENS + 2])
@@ -107,6 +109,8 @@ CommandLineOutcome parse_options(char* const* tokens, int count)
         if (begins_nocase(text, "flags=")) {
             long v = std::atol(text + 6);
             start_display_flags = v <= 0 ? 0 : v >= 4 ? 4 : int32_t(v);
+        } else if (begins_nocase(text, "index=")) {
+            start_index_path = text + 6;
         } else if (begins_nocase(text, "backcol=")) {
             start_background_colour = uint32_t(std::strtol(text + 8, nullptr, 0));
         } else if (text[0] >= '0' && text[0] <= '9') {

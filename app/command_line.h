@@ -8,6 +8,7 @@ extern int32_t start_height;             // 600
 extern int32_t start_display_flags;      // 2: bit 0 folder files, bit 1 catalog names
 extern uint32_t start_background_colour; // 0x00RRGGBB
 extern const char* start_path;           // null when none was given
+extern const char* start_index_path;     // /index=FILE: a Windows Search index, or null
 
 constexpr int COMMAND_LINE_MAX_TOKENS = 128;
 

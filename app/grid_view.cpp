@@ -127,7 +127,7 @@ void draw_grid_by_rows(const Framebuffer& frame, int64_t first_row, int64_t end_
         fill_rect(frame, 0, top, right, top + GRID_PICTURE_TOP, start_background_colour);
         for (int64_t i = row_first; i < row_end; ++i)
             print_text(frame, int32_t((i - row_first) * GRID_CELL_PITCH), top, GRID_NAME_COLOUR, -1, "%.17s",
-                       file_list_name(int32_t(i)));
+                       file_list_cell_name(int32_t(i)));
         // Below the row's tallest picture the band is background alone.
         int32_t tallest = 0;
         for (int64_t i = row_first; i < row_end; ++i) {
@@ -175,7 +175,7 @@ void draw_highlight(const Framebuffer& frame, int32_t index)
     const int32_t y = saturate32(int64_t(index / browser.columns) * GRID_CELL_PITCH - browser.scroll_offset);
     const char* name = file_list_name(index);
     if (!browser.info_toggle) {
-        print_text(frame, x, y, GRID_HIGHLIGHT_TEXT, GRID_HIGHLIGHT_BACK, "%.17s", name);
+        print_text(frame, x, y, GRID_HIGHLIGHT_TEXT, GRID_HIGHLIGHT_BACK, "%.17s", file_list_cell_name(index));
         return;
     }
     print_text(frame, x, y, GRID_HIGHLIGHT_TEXT, GRID_HIGHLIGHT_BACK, "%s", name);
@@ -279,7 +279,7 @@ void browser_draw(const Framebuffer& frame)
             if (y >= frame.height)
                 break;
             const int32_t x = int32_t(i % browser.columns) * GRID_CELL_PITCH;
-            print_text(frame, x, int32_t(y), GRID_NAME_COLOUR, -1, "%.17s", file_list_name(int32_t(i)));
+            print_text(frame, x, int32_t(y), GRID_NAME_COLOUR, -1, "%.17s", file_list_cell_name(int32_t(i)));
             copy_picture(frame, file_list.pictures[i], x, int32_t(y) + GRID_PICTURE_TOP);
         }
     }

@@ -357,6 +357,23 @@ int file_list_build_from(const char* folder, const char* cache_file, int32_t fla
     return build(folder, cache_file, flags);
 }
 
+int file_list_rename(int32_t i, const char* name)
+{
+    if (i < 0 || i >= file_list.count)
+        return -1;
+    // append_name adds an entry: take its name and give the count back.
+    const int32_t count = file_list.count;
+    file_list.count = i;
+    const int32_t saved = file_list.name_offset[i];
+    if (!append_name(name)) {
+        file_list.name_offset[i] = saved;
+        file_list.count = count;
+        return -1;
+    }
+    file_list.count = count;
+    return 0;
+}
+
 void file_list_thumbcache_name(const ThumbcacheEntry& entry, char* out, int32_t out_size)
 {
     thumbcache_identifier_narrow(entry.identifier, out, out_size);

@@ -64,6 +64,24 @@ int file_list_build(const char* folder, int32_t flags);
 // order under their identifiers, without times or folder files.
 int file_list_build_from(const char* folder, const char* cache_file, int32_t flags);
 
+// Gives entry i another name (the old one stays in the pool); 0 or -1.
+int file_list_rename(int32_t i, const char* name);
+
+// What a grid cell shows: for an entry keyed by a ThumbnailCacheId (a
+// thumbnail stream, an Explorer record) named from the search index, the
+// last component of its path; else the name itself.
+inline const char* file_list_cell_name(int32_t i)
+{
+    const char* name = file_list_name(i);
+    if (file_list_source_slot(i) < 0 && file_list_thumbcache_entry(i) < 0)
+        return name;
+    const char* leaf = name;
+    for (const char* p = name; *p; ++p)
+        if (*p == '\\' && p[1])
+            leaf = p + 1;
+    return leaf;
+}
+
 // The name the grid shows for an Explorer record: its identifier narrowed
 // to 8 bits as catalog names are. The one place that decides it.
 void file_list_thumbcache_name(const ThumbcacheEntry& entry, char* out, int32_t out_size);

@@ -377,7 +377,7 @@ int report_cache(const std::string& path, std::vector<ReportRow>* rows)
 std::vector<std::string> report_columns()
 {
     return {"cache", "record", "stream", "slot", "name", "filetime", "utc", "header", "length", "format", "width",
-            "height", "sha256"};
+            "height", "sha256", "path", "name_source"};
 }
 
 std::vector<std::string> report_cells(const ReportRow& r)
@@ -396,7 +396,9 @@ std::vector<std::string> report_cells(const ReportRow& r)
             stored ? r.format : "-",
             number_or_dash(r.width, stored && r.width > 0),
             number_or_dash(r.height, stored && r.height > 0),
-            stored ? r.sha256 : "-"};
+            stored ? r.sha256 : "-",
+            r.path,
+            r.name_source};
 }
 
 std::vector<std::string> report_thumbcache_columns()

@@ -45,6 +45,8 @@ struct ReportRow {
     int32_t width = 0, height = 0;
     std::string sha256;      // of the stored bytes
     std::string file;        // the file extract wrote, if any
+    std::string path;        // the item's path from the Windows Search index, if known
+    std::string name_source; // "search-index", "identifier", or empty (a catalog name)
     const uint8_t* stored = nullptr;  // into the loaded pool: valid until the next load
     ThumbcacheFacts thumbcache;       // RowKind::thumbcache only
 };

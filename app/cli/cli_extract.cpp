@@ -14,6 +14,7 @@
 #include "app/cli/case_record.h"
 #include "app/cli/cli.h"
 #include "app/cli/cli_paths.h"
+#include "app/cli/cli_search_index.h"
 #include "app/cli/hashset.h"
 #include "app/cli/html_report.h"
 #include "app/cli/missing.h"
@@ -37,7 +38,9 @@ const char help[] =
     "  older catalogs: an uncompressed PNG of the decoded thumbnail;\n"
     "  caches without a Catalog: the stored picture, named after its stream.\n"
     "Files are named after the catalog name, made safe for the file system and\n"
-    "unique (_2, _3, ... on clashes). DIR/report.csv gets one row per record,\n"
+    "unique (_2, _3, ... on clashes); entries the search index knows are named\n"
+    "after the last component of their path, with the stored format's\n"
+    "extension unless the name has it. DIR/report.csv gets one row per record,\n"
     "with the columns of `list --catalog`, then md5, sha1 (of the stored\n"
     "bytes, as sha256), the file written, missing, hashset and same_as.\n"
     "DIR/manifest.json records the run: version, command line, times, the\n"
@@ -49,7 +52,9 @@ const char help[] =
     "\n"
     "  --force       overwrite existing files (never done otherwise)\n"
     "  --json        also write DIR/report.json\n"
-    "  --recursive   every Thumbs.db below each folder\n"
+    "  --recursive   every Thumbs.db below each folder, and the Windows Search\n"
+    "                index at its usual place below one (as --search-index)\n"
+    "  --search-index FILE  Windows.edb or Windows.db naming the entries by path\n"
     "  --timeline bodyfile|l2tcsv|jsonl   also write the timed entries as\n"
     "                DIR/timeline.body (mactime), timeline.l2tcsv.csv (plaso)\n"
     "                or timeline.jsonl (Timesketch); repeat for several\n"
@@ -96,6 +101,10 @@ const char* extension_of(const std::string& format)
 // stands, else its hash, with the extension of its format.
 std::string thumbcache_file_name(const ReportRow& row)
 {
+    if (!row.path.empty()) {
+        const std::string leaf = safe_file_name(search_index_leaf(row.path.c_str()));
+        return ends_with_nocase(leaf, extension_of(row.format)) ? leaf : leaf + extension_of(row.format);
+    }
     std::string name = safe_file_name(row.name);
     if (row.name.empty() || name != row.name) {
         char hash[17];
@@ -167,10 +176,10 @@ struct Extractor {
     {
         if (row.length < 0)
             return;  // no thumbnail for this record
-        std::string name = safe_file_name(row.name);
+        std::string name = safe_file_name(row.path.empty() ? row.name : search_index_leaf(row.path.c_str()));
         if (row.kind == RowKind::old && !ends_with_nocase(name, ".png"))
             name += ".png";
-        else if (row.kind == RowKind::hashed)
+        else if (row.kind == RowKind::hashed && !ends_with_nocase(name, extension_of(row.format)))
             name += extension_of(row.format);
         else if (row.kind == RowKind::thumbcache)
             name = thumbcache_file_name(row);
@@ -239,6 +248,7 @@ int extract_cache(CaseRun& run, const std::string& cache, bool progress)
         ++n.caches_failed;
         return -1;
     }
+    cli_index_name_rows(&rows);
     std::vector<CaseRow> cases(rows.size());
     if (run.from_folder.count(cache)) {
         std::string folder, file;
@@ -286,7 +296,7 @@ Table report_table(const CaseRun& run)
     table.columns = report_columns();
     table.kinds = {ColumnKind::text, ColumnKind::number, ColumnKind::text, ColumnKind::number, ColumnKind::text,
                    ColumnKind::number, ColumnKind::text, ColumnKind::text, ColumnKind::number, ColumnKind::text,
-                   ColumnKind::number, ColumnKind::number, ColumnKind::text};
+                   ColumnKind::number, ColumnKind::number, ColumnKind::text, ColumnKind::text, ColumnKind::text};
     for (const std::string& c : case_columns())
         table.columns.push_back(c);
     for (ColumnKind k : case_column_kinds())
@@ -360,6 +370,7 @@ int write_case(CaseRun& run, const CaseOutputs& o, const std::vector<std::string
 int cli_extract(int argc, char** argv)
 {
     bool recursive = false;
+    const char* index_path = nullptr;
     CaseRun run;
     CaseOutputs outputs;
     Extractor& x = run.x;
@@ -376,6 +387,7 @@ int cli_extract(int argc, char** argv)
         {"--recursive", "-r", CLI_SWITCH, &recursive, nullptr, 0, 0, nullptr},
         {"--html", nullptr, CLI_SWITCH, &outputs.html, nullptr, 0, 0, nullptr},
         {"--blur-flagged", nullptr, CLI_SWITCH, &outputs.blur_flagged, nullptr, 0, 0, nullptr},
+        {"--search-index", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &index_path},
     };
     static const char* const repeated[] = {"--timeline", "--hashset", "--hashset-mode"};
     std::vector<std::pair<std::string, std::string>> taken;
@@ -442,6 +454,8 @@ int cli_extract(int argc, char** argv)
         input_print(cache, &in.before);
         manifest.inputs.push_back(in);
     }
+    if (cli_index_open(index_path, arguments, recursive) != 0)
+        result = CLI_FAILED;
     run.from_folder = caches_opened_from_folders(arguments, recursive);
     bool progress = sys_stderr_is_terminal();
     for (const std::string& cache : caches)
@@ -449,6 +463,7 @@ int cli_extract(int argc, char** argv)
             result = CLI_FAILED;
     catalog_release();
     store_release();
+    cli_index_close();
     case_group_duplicates(run.rows, &run.cases);
     if (write_case(run, outputs, command) != 0)
         result = CLI_FAILED;

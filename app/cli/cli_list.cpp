@@ -11,6 +11,7 @@
 #include "app/cli/cli.h"
 #include "app/cli/case_record.h"
 #include "app/cli/cli_paths.h"
+#include "app/cli/cli_search_index.h"
 #include "app/cli/hashset.h"
 #include "app/cli/missing.h"
 #include "app/cli/table.h"
@@ -41,7 +42,9 @@ const char help[] =
     "With --catalog: every catalog record as it stands (duplicates and records\n"
     "without a thumbnail included) and every thumbnail stream of a cache\n"
     "without a Catalog: cache, record, stream, slot, name (UTF-8), filetime,\n"
-    "utc, header, length, format, width, height, sha256 of the stored bytes.\n"
+    "utc, header, length, format, width, height, sha256 of the stored bytes,\n"
+    "path (from the search index) and name_source (search-index, identifier,\n"
+    "or empty for a catalog name).\n"
     "Explorer's cache files add: version, bucket, offset, hash (16 hex\n"
     "digits), data_size, header_checksum (ok/bad), data_checksum ('unverified'\n"
     "and the stored value: its algorithm is not known), recovered (yes/no),\n"
@@ -54,7 +57,11 @@ const char help[] =
     "  --format tsv|csv|json output format (default tsv)\n"
     "  --catalog             list the records themselves\n"
     "  --recursive           every Thumbs.db, ehthumbs.db and Explorer cache\n"
-    "                        file below each folder\n"
+    "                        file below each folder; a Windows Search index at\n"
+    "                        its usual place below a folder (or below one of its\n"
+    "                        subfolders) is used as --search-index\n"
+    "  --search-index FILE   Windows.edb or Windows.db: entries whose\n"
+    "                        ThumbnailCacheId it knows are listed under their path\n"
     "  --missing             only the catalog records whose original file is\n"
     "                        no longer in the cache's folder (a cache named\n"
     "                        by its folder); implies --catalog\n"
@@ -68,6 +75,17 @@ const char help[] =
     "standard error and skipped), 2 usage error.\n";
 
 std::string dash_or(bool present, const std::string& text) { return present ? text : "-"; }
+
+// The entry's name, or the path the search index knows for a stream named
+// after a ThumbnailCacheId.
+std::string list_name(const std::string& cache, int32_t i)
+{
+    uint64_t hash;
+    const char* path = nullptr;
+    if (file_list_source_slot(i) >= 0 && search_index_stream_hash(file_list_name(i), &hash) == 0)
+        path = search_index_lookup(cli_index_for(cache), hash);
+    return path ? path : file_list_name(i);
+}
 
 // What --missing and --hashset make of the catalog listing.
 struct CatalogFilter {
@@ -86,6 +104,7 @@ int add_catalog_rows(const std::string& cache, const CatalogFilter& filter, Tabl
         cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), report_error_text(cache));
         return -1;
     }
+    cli_index_name_rows(&rows);
     std::vector<CaseRow> cases(rows.size());
     if (filter.missing_only && filter.from_folder.count(cache)) {
         std::set<std::string> names;
@@ -119,12 +138,14 @@ int cli_list(int argc, char** argv)
     long flags = 2;
     bool catalog = false, recursive = false, missing_only = false;
     const char* format_name = "tsv";
+    const char* index_path = nullptr;
     const CliOption options[] = {
         {"--flags", nullptr, CLI_NUMBER, nullptr, &flags, 0, 3, nullptr},
         {"--format", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &format_name},
         {"--catalog", nullptr, CLI_SWITCH, &catalog, nullptr, 0, 0, nullptr},
         {"--recursive", "-r", CLI_SWITCH, &recursive, nullptr, 0, 0, nullptr},
         {"--missing", nullptr, CLI_SWITCH, &missing_only, nullptr, 0, 0, nullptr},
+        {"--search-index", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &index_path},
     };
     static const char* const repeated[] = {"--hashset", "--hashset-mode"};
     std::vector<std::pair<std::string, std::string>> taken;
@@ -166,13 +187,16 @@ int cli_list(int argc, char** argv)
         result = CLI_FAILED;
     }
     bool several = caches.size() > 1 || recursive || paths.size() > 1;
+    if (cli_index_open(index_path, paths, recursive) != 0)
+        result = CLI_FAILED;
 
     Table table;
     if (catalog) {
         table.columns = report_columns();
         table.kinds = {ColumnKind::text, ColumnKind::number, ColumnKind::text, ColumnKind::number, ColumnKind::text,
                        ColumnKind::number, ColumnKind::text, ColumnKind::text, ColumnKind::number, ColumnKind::text,
-                       ColumnKind::number, ColumnKind::number, ColumnKind::text};
+                       ColumnKind::number, ColumnKind::number, ColumnKind::text, ColumnKind::text,
+                       ColumnKind::text};
         if (filter.flag_known)
             table.columns.push_back("hashset"), table.kinds.push_back(ColumnKind::text);
     } else {
@@ -204,13 +228,14 @@ int cli_list(int argc, char** argv)
                 continue;
             }
             loaded_any = true;
+            cli_index_name_rows(&rows);
             for (const ReportRow& r : rows) {
                 if (r.thumbcache.index.rfind("dangling", 0) == 0)
                     continue;
                 std::vector<std::string> cells;
                 if (several)
                     cells.push_back(cache);
-                cells.push_back(r.name);
+                cells.push_back(r.path.empty() ? r.name : r.path);
                 cells.push_back(dash_or(r.width > 0, std::to_string(r.width)));
                 cells.push_back(dash_or(r.height > 0, std::to_string(r.height)));
                 cells.push_back("-");
@@ -235,7 +260,7 @@ int cli_list(int argc, char** argv)
             std::vector<std::string> cells;
             if (several)
                 cells.push_back(cache);
-            cells.emplace_back(file_list_name(i));
+            cells.emplace_back(list_name(cache, i));
             bool thumbnail = file_list_has_thumbnail(i);
             bool timed = thumbnail && file_list_source_slot(i) < 0;
             const Picture& p = file_list.pictures[i];
@@ -262,5 +287,6 @@ int cli_list(int argc, char** argv)
     file_list_release();
     catalog_release();
     store_release();
+    cli_index_close();
     return result;
 }

@@ -9,6 +9,7 @@
 #include "app/cli/cache_report.h"
 #include "app/cli/cli.h"
 #include "app/cli/cli_paths.h"
+#include "app/cli/cli_search_index.h"
 #include "app/command_line.h"
 #include "app/grid_view.h"
 #include "picture/fit.h"
@@ -34,6 +35,8 @@ const char help[] =
     "  --page K       which page, from 1 (with --rows)\n"
     "  --flags N      1 = the folder's files, 2 = the catalog's names (default), 3 = both\n"
     "  --backcol C    background colour, 0xRRGGBB (default 0)\n"
+    "  --search-index FILE  Windows.edb or Windows.db: entries it knows show\n"
+    "                 their file name, and their full path with --info\n"
     "\n"
     "Exit codes: 0 written, 1 the cache could not be read or the picture not\n"
     "written, 2 usage error.\n";
@@ -47,6 +50,7 @@ int cli_sheet(int argc, char** argv)
 {
     long width = 800, rows_per_page = 0, page = 1, flags = 2, colour = 0;
     bool info = false;
+    const char* index_path = nullptr;
     const CliOption options[] = {
         {"--width", nullptr, CLI_NUMBER, nullptr, &width, 120, 20000, nullptr},
         {"--rows", nullptr, CLI_NUMBER, nullptr, &rows_per_page, 1, CLI_SHEET_MAX_ROWS, nullptr},
@@ -54,6 +58,7 @@ int cli_sheet(int argc, char** argv)
         {"--flags", nullptr, CLI_NUMBER, nullptr, &flags, 0, 3, nullptr},
         {"--backcol", nullptr, CLI_COLOUR, nullptr, &colour, 0, 0xFFFFFF, nullptr},
         {"--info", nullptr, CLI_SWITCH, &info, nullptr, 0, 0, nullptr},
+        {"--search-index", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &index_path},
     };
     std::vector<std::string> arguments;
     switch (cli_parse_options("sheet", argc, argv, options, int(std::size(options)), &arguments)) {
@@ -84,6 +89,10 @@ int cli_sheet(int argc, char** argv)
         file_list_release();
         return CLI_FAILED;
     }
+    // An unreadable index is reported; the sheet is drawn without names.
+    const bool index_failed = cli_index_open(index_path, {}, false) != 0;
+    file_list_name_from_index(cli_index_for(caches[0]));
+    cli_index_close();
     browser_reset();
     browser.columns = browser_columns_for(int32_t(width));
     browser.info_toggle = info;
@@ -134,5 +143,5 @@ int cli_sheet(int argc, char** argv)
         cli_error("sheet: writing %s failed", out.c_str());
         return CLI_FAILED;
     }
-    return CLI_OK;
+    return index_failed ? CLI_FAILED : CLI_OK;
 }

@@ -1,0 +1,117 @@
+#include "app/cli/cli_search_index.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/cli/cli.h"
+#include "platform/system.h"
+
+namespace {
+
+struct FoundIndex {
+    std::string root;  // the volume root it was found below; empty for --search-index
+    SearchIndex index;
+};
+
+std::vector<FoundIndex> g_indexes;
+
+std::string absolute(const std::string& path)
+{
+    char out[4096];
+    return sys_absolute_path(path.c_str(), out, sizeof out) == 0 ? std::string(out) : path;
+}
+
+int load(const std::string& root, const std::string& path)
+{
+    FoundIndex found{root, {}};
+    if (search_index_load(path.c_str(), &found.index) != 0) {
+        cli_error("%s: search index not read: %s", path.c_str(), search_index_error);
+        return -1;
+    }
+    const SearchIndex& x = found.index;
+    std::fprintf(stderr, "glimmerdex-cli: search index %s: %d items with a ThumbnailCacheId", path.c_str(), x.count);
+    if (x.bad_hashes)
+        std::fprintf(stderr, ", %d ids not 8 bytes skipped", x.bad_hashes);
+    if (x.long_paths)
+        std::fprintf(stderr, ", %d paths over %d characters skipped", x.long_paths, SEARCH_INDEX_MAX_PATH_UNITS);
+    if (x.truncated)
+        std::fprintf(stderr, ", more items than read (ceiling reached)");
+    std::fputc('\n', stderr);
+    g_indexes.push_back(found);
+    return 0;
+}
+
+} // namespace
+
+int cli_index_open(const char* option, const std::vector<std::string>& arguments, bool recursive)
+{
+    cli_index_close();
+    if (option)
+        return load("", option);
+    if (!recursive)
+        return 0;
+    int result = 0;
+    for (const std::string& argument : arguments) {
+        const std::string root = absolute(argument);
+        if (!sys_is_directory(root.c_str()))
+            continue;
+        // The root itself is a volume, or a collection of volumes one level down.
+        std::vector<std::string> roots{root};
+        SysFindData d;
+        SysFind* find = sys_find_first_file((root + "/*").c_str(), &d);
+        for (int more = find ? 1 : 0; more; more = sys_find_next_file(find, &d))
+            if ((d.attributes & SYS_ATTR_DIRECTORY) && std::strcmp(d.name, ".") != 0 && std::strcmp(d.name, "..") != 0)
+                roots.push_back(root + "/" + d.name);
+        sys_find_close(find);
+        for (const std::string& r : roots) {
+            char path[SYS_MAX_PATH];
+            if (search_index_path_below(r.c_str(), path, sizeof path) == 0 && load(r, path) != 0)
+                result = -1;
+        }
+    }
+    return result;
+}
+
+void cli_index_close()
+{
+    for (FoundIndex& f : g_indexes)
+        search_index_free(&f.index);
+    g_indexes.clear();
+}
+
+const SearchIndex* cli_index_for(const std::string& cache)
+{
+    const FoundIndex* best = nullptr;
+    for (const FoundIndex& f : g_indexes) {
+        const bool below = f.root.empty() || (cache.size() > f.root.size() &&
+                                              cache.compare(0, f.root.size(), f.root) == 0 &&
+                                              std::strchr(SYS_PATH_SEPARATORS, cache[f.root.size()]));
+        if (below && (!best || f.root.size() > best->root.size()))
+            best = &f;
+    }
+    return best ? &best->index : nullptr;
+}
+
+void cli_index_name_row(const SearchIndex* index, uint64_t hash, ReportRow* row)
+{
+    if (const char* path = search_index_lookup(index, hash)) {
+        row->path = path;
+        row->name_source = "search-index";
+    } else {
+        row->name_source = "identifier";
+    }
+}
+
+void cli_index_name_rows(std::vector<ReportRow>* rows)
+{
+    for (ReportRow& row : *rows) {
+        const SearchIndex* index = cli_index_for(row.cache);
+        uint64_t hash;
+        if (!index)
+            continue;
+        if (row.kind == RowKind::thumbcache)
+            cli_index_name_row(index, row.thumbcache.hash, &row);
+        else if (row.kind == RowKind::hashed && search_index_stream_hash(row.stream.c_str(), &hash) == 0)
+            cli_index_name_row(index, hash, &row);
+    }
+}
