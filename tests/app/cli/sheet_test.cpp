@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "picture/picture.h"
-#include "tests/support/bytes.h"
 #include "tests/support/test_support.h"
+#include "tools/fixture/thumbcache_writer.h"
 #include "tools/fixture/thumbsdb_writer.h"
 
 namespace {
@@ -101,19 +101,15 @@ TEST(CliSheet, StreamPicturesFitTheirCells)
 
 TEST(CliSheet, ClearPixelsShowTheSheetsBackground)
 {
-    // A 200 x 100 V5 bitmap stream: the left half clear, the right half opaque red.
-    ByteBuilder bmp;
-    bmp.text("BM").u32(0).u32(0).u32(14 + 124).u32(124).u32(200).u32(100).u16(1).u16(32).u32(3).fill(20, 0);
-    bmp.u32(0xFF0000).u32(0xFF00).u32(0xFF).u32(0xFF000000).fill(124 - 56, 0);
-    for (int y = 0; y < 100; ++y)
-        for (int x = 0; x < 200; ++x)
-            bmp.u32(x < 100 ? 0x0000FF00 : 0xFFFF0000);
+    // A 60 x 40 icon stream whose first column is clear, as Explorer writes them.
+    fixture::RgbImage image{60, 40, std::vector<uint32_t>(60 * 40, 0xFF0000u)};
     TempDir dir;
-    write_file(dir.file("Thumbs.db"), fixture::write_compound({{"256_a", fixture::hashed_stream(bmp.b)}}));
+    write_file(dir.file("Thumbs.db"),
+               fixture::write_compound({{"256_a", fixture::hashed_stream(fixture::encode_bmp32(image, true))}}));
     ASSERT_EQ(run_command(cli + " sheet --backcol 0x336699 " + dir.path() + " " + dir.file("s.png")), 0);
     int32_t w, h;
     std::vector<uint32_t> sheet = decode_png(dir.file("s.png"), &w, &h);
-    ASSERT_GT(w, 90);
-    EXPECT_EQ(sheet[size_t(8 + 10) * size_t(w) + 10] & 0xFFFFFF, 0x336699u) << "clear pixels over --backcol";
-    EXPECT_EQ(sheet[size_t(8 + 10) * size_t(w) + 90] & 0xFFFFFF, 0xFF0000u);
+    ASSERT_GT(w, 60);
+    EXPECT_EQ(sheet[size_t(8 + 10) * size_t(w)] & 0xFFFFFF, 0x336699u) << "clear pixels over --backcol";
+    EXPECT_EQ(sheet[size_t(8 + 10) * size_t(w) + 30] & 0xFFFFFF, 0xFF0000u);
 }
