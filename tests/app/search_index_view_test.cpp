@@ -13,27 +13,10 @@
 #include "store/file_list.h"
 #include "store/search_index.h"
 #include "tests/support/test_support.h"
-#include "tools/fixture/thumbsdb_writer.h"
 
 namespace {
 
 const char* EXPLORER = "Users/x/AppData/Local/Microsoft/Windows/Explorer";
-
-std::string hex(uint64_t v)
-{
-    char out[17];
-    std::snprintf(out, sizeof out, "%016llx", static_cast<unsigned long long>(v));
-    return out;
-}
-
-void write_hashed_cache(const std::string& path, const std::vector<uint64_t>& hashes)
-{
-    std::vector<fixture::CompoundEntry> streams;
-    const fixture::Bytes jpeg = fixture::encode_jpeg(fixture::make_test_image(20, 10, 1));
-    for (uint64_t h : hashes)
-        streams.push_back({"256_" + hex(h), fixture::hashed_stream(jpeg)});
-    write_file(path, fixture::write_compound(streams));
-}
 
 struct Reset {
     ~Reset()
@@ -121,14 +104,14 @@ TEST(SearchIndexView, OptionAndIndexOfTheMountedDisk)
     // (the information line), its last component in the cell.
     ASSERT_EQ(app_load(explorer.c_str()), 0);
     ASSERT_EQ(file_list.count, 2);
-    EXPECT_EQ(std::string(file_list_name(0)), "256_" + hex(unknown));
-    EXPECT_EQ(std::string(file_list_cell_name(0)), "256_" + hex(unknown));
+    EXPECT_EQ(std::string(file_list_name(0)), "256_" + hash_hex(unknown));
+    EXPECT_EQ(std::string(file_list_cell_name(0)), "256_" + hash_hex(unknown));
     EXPECT_EQ(std::string(file_list_name(1)), path);
     EXPECT_EQ(std::string(file_list_cell_name(1)), search_index_leaf(path.c_str()));
 
     // Elsewhere only with the option.
     ASSERT_EQ(app_load((disk.path() + "/elsewhere").c_str()), 0);
-    EXPECT_EQ(std::string(file_list_name(0)), "256_" + hex(known));
+    EXPECT_EQ(std::string(file_list_name(0)), "256_" + hash_hex(known));
     const std::string option = index_dir + "/Windows.db";
     start_index_path = option.c_str();
     ASSERT_EQ(app_load((disk.path() + "/elsewhere").c_str()), 0);
@@ -139,7 +122,7 @@ TEST(SearchIndexView, OptionAndIndexOfTheMountedDisk)
     const std::string broken = disk.file("broken.db");
     start_index_path = broken.c_str();
     ASSERT_EQ(app_load((disk.path() + "/elsewhere").c_str()), 0);
-    EXPECT_EQ(std::string(file_list_name(0)), "256_" + hex(known));
+    EXPECT_EQ(std::string(file_list_name(0)), "256_" + hash_hex(known));
 }
 
 TEST(SearchIndexView, ExplorerRecordsOfTheRealWindows10PairShowTheirFileNames)

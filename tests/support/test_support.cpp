@@ -16,6 +16,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "tools/fixture/thumbsdb_writer.h"
+
 #ifdef _WIN32
 namespace {
 // The drive the program started on (Wine's Z: for the Unix root), taken
@@ -175,4 +177,20 @@ int run_command(const std::string& command, std::string* output)
     int status = pclose(pipe);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 #endif
+}
+
+std::string hash_hex(uint64_t hash)
+{
+    char out[17];
+    std::snprintf(out, sizeof out, "%016llx", static_cast<unsigned long long>(hash));
+    return out;
+}
+
+void write_hashed_cache(const std::string& path, const std::vector<uint64_t>& hashes)
+{
+    std::vector<fixture::CompoundEntry> streams;
+    const fixture::Bytes jpeg = fixture::encode_jpeg(fixture::make_test_image(20, 10, 1));
+    for (uint64_t h : hashes)
+        streams.push_back({"256_" + hash_hex(h), fixture::hashed_stream(jpeg)});
+    write_file(path, fixture::write_compound(streams));
 }

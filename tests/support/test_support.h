@@ -54,3 +54,10 @@ int run_command(const std::string& command, std::string* output = nullptr);
 // The command that runs glimmerdex-cli: $GLIMMERDEX_CLI when set (for
 // example "wine .../glimmerdex-cli.exe"), else the tool of this build.
 std::string cli_command();
+
+// The 16 hex digits a ThumbnailCacheId is written with ("2a9845460850edaf").
+std::string hash_hex(uint64_t hash);
+
+// A cache without a Catalog whose "256_<hex>" streams (one small JPEG each)
+// are named after the hashes given.
+void write_hashed_cache(const std::string& path, const std::vector<uint64_t>& hashes);

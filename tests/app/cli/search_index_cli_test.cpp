@@ -7,7 +7,6 @@
 
 #include "store/search_index.h"
 #include "tests/support/test_support.h"
-#include "tools/fixture/thumbsdb_writer.h"
 
 namespace {
 
@@ -22,23 +21,6 @@ std::vector<std::string> lines_of(const std::string& text)
     for (std::string line; std::getline(ss, line);)
         lines.push_back(line);
     return lines;
-}
-
-std::string hex(uint64_t v)
-{
-    char out[17];
-    std::snprintf(out, sizeof out, "%016llx", static_cast<unsigned long long>(v));
-    return out;
-}
-
-// A cache without a Catalog whose streams are named after the hashes given.
-void write_hashed_cache(const std::string& path, const std::vector<uint64_t>& hashes)
-{
-    std::vector<fixture::CompoundEntry> streams;
-    const fixture::Bytes jpeg = fixture::encode_jpeg(fixture::make_test_image(20, 10, 1));
-    for (uint64_t h : hashes)
-        streams.push_back({"256_" + hex(h), fixture::hashed_stream(jpeg)});
-    write_file(path, fixture::write_compound(streams));
 }
 
 TEST(CliSearchIndex, AnUnreadableIndexIsReportedOnceAndTheListingGoesOn)
@@ -92,7 +74,7 @@ TEST(CliSearchIndex, RealWindows11IndexNamesStreamsInListCatalogAndExtract)
     auto rows = lines_of(out);
     ASSERT_EQ(rows.size(), 4u) << out;
     EXPECT_EQ(rows[1].substr(0, rows[1].find('\t', rows[1].find('\t') + 1)), cache + "\t" + paths[0]);
-    EXPECT_NE(rows[2].find("\t256_" + hex(unknown) + "\t"), std::string::npos);
+    EXPECT_NE(rows[2].find("\t256_" + hash_hex(unknown) + "\t"), std::string::npos);
     EXPECT_NE(rows[3].find("\t" + paths[1] + "\t"), std::string::npos);
     const std::vector<uint8_t> err = read_file(disk.file("err"));
     EXPECT_NE(std::string(err.begin(), err.end()).find("search index " + index_dir + "/Windows.db"), std::string::npos);
@@ -111,7 +93,7 @@ TEST(CliSearchIndex, RealWindows11IndexNamesStreamsInListCatalogAndExtract)
     rows = lines_of(out);
     ASSERT_EQ(rows.size(), 4u);
     EXPECT_EQ(rows[0].substr(rows[0].size() - 17), "\tpath\tname_source");
-    EXPECT_NE(rows[1].find("\t256_" + hex(known[0]) + "\t"), std::string::npos);
+    EXPECT_NE(rows[1].find("\t256_" + hash_hex(known[0]) + "\t"), std::string::npos);
     EXPECT_EQ(rows[1].substr(rows[1].size() - paths[0].size() - 14), "\t" + paths[0] + "\tsearch-index");
     EXPECT_EQ(rows[2].substr(rows[2].size() - 12), "\t\tidentifier");
 
@@ -122,7 +104,7 @@ TEST(CliSearchIndex, RealWindows11IndexNamesStreamsInListCatalogAndExtract)
               0);
     const std::string leaf_file = disk.file("out") + "/" + leaf + (leaf.size() > 4 && leaf.substr(leaf.size() - 4) == ".jpg" ? "" : ".jpg");
     EXPECT_TRUE(file_exists(leaf_file)) << leaf_file;
-    EXPECT_TRUE(file_exists(disk.file("out") + "/256_" + hex(unknown) + ".jpg"));
+    EXPECT_TRUE(file_exists(disk.file("out") + "/256_" + hash_hex(unknown) + ".jpg"));
     const std::vector<uint8_t> report = read_file(disk.file("out") + "/report.csv");
     EXPECT_NE(std::string(report.begin(), report.end()).find(paths[1]), std::string::npos);
 
