@@ -14,7 +14,6 @@
 #include "store/catalog.h"
 #include "store/compound_file.h"
 #include "store/file_list.h"
-#include "store/hashed_streams.h"
 
 namespace {
 
@@ -28,41 +27,7 @@ const DesktopFileFilter save_filters[1] = {{"All files", "*.*"}};
 // 0x00RRGGBB <-> COLORREF 0x00BBGGRR: the same swap both ways.
 uint32_t swap_red_blue(uint32_t c) { return (c & 0xFF) << 16 | (c & 0xFF00) | (c >> 16 & 0xFF); }
 
-ByteView slot_bytes(int32_t slot)
-{
-    if (slot < 0 || slot >= stream_table.count)
-        return ByteView{nullptr, 0};
-    return ByteView{stream_table.pool + stream_table.offset[slot], size_t(store_slot_length(slot))};
-}
-
 void couldnt_write() { desktop_message_box(true, "ERROR: Couldn't write file!", host_name); }
-
-// The stored JPEG of the entry's catalog record, written as it is stored.
-void save_jpeg_copy(int32_t entry, const char* path)
-{
-    const uint8_t* data = nullptr;
-    int64_t length = 0;
-    CatalogCursor cursor;
-    int16_t version = 0;
-    CatalogEntry record;
-    if (catalog_begin(&cursor, &version) == 0) {
-        while (catalog_next(&cursor, &record)) {
-            if (ascii_stricmp(record.name, file_list_name(entry)) != 0)
-                continue;
-            // Only the stream's own bytes are written, whatever length it claims.
-            ByteView stored;
-            if (store_slot_bytes(catalog_stream_slot(record.stream_number), &stored) == 0) {
-                data = stored.data;
-                length = int64_t(stored.length);
-            }
-            break;
-        }
-    }
-    // An entry without a record (or time) keeps the time of writing.
-    const FileTime time = file_list.times ? file_list.times[entry] : 0;
-    if (desktop_write_copy(path, data, length, time != 0, time) != 0)
-        couldnt_write();
-}
 
 void save_png(int32_t entry, const char* path)
 {
@@ -78,59 +43,36 @@ void save_png(int32_t entry, const char* path)
     }
 }
 
-// A thumbnail stream of a cache without a Catalog: its picture as stored;
-// there is no catalog time, so the file keeps the time of writing.
-void save_stored_picture(int32_t entry, const char* path)
-{
-    const uint8_t* data = nullptr;
-    int32_t length = 0;
-    if (hashed_stream_payload(file_list_source_slot(entry), &data, &length) != 0)
-        length = 0;
-    if (desktop_write_copy(path, data, length, false, 0) != 0)
-        couldnt_write();
-}
-
-// What S writes for an entry: the stored picture of a catalog-less stream,
-// the stored JPEG of a current catalog, a PNG of an old catalog's picture.
+// What S writes for an entry: the picture of an old catalog as PNG, else
+// the stored bytes as they are (nothing for a name without a record), with
+// the catalog time where the entry has one.
 void save_entry(int32_t entry, const char* path)
 {
-    if (int32_t record = file_list_thumbcache_entry(entry); record >= 0) {
-        // An Explorer record: its payload as stored, whatever its format.
-        ByteView payload = file_list_thumbcache_file(entry)->entries[record].payload;
-        if (desktop_write_copy(path, payload.data, int32_t(payload.length), false, 0) != 0)
-            couldnt_write();
-        return;
-    }
-    if (file_list_source_slot(entry) >= 0) {
-        save_stored_picture(entry, path);
-        return;
-    }
-    ByteView catalog = slot_bytes(stream_table.catalog_slot);
-    // A catalog too short to hold its version counts as an old one.
-    int16_t version = view_has(catalog, 2, 2) ? int16_t(read_le16(catalog.data + 2)) : 0;
-    if (version >= STORE_FILE_CATALOG_VERSION)
-        save_jpeg_copy(entry, path);
-    else
+    const StoreEntry& e = file_list_entry(entry);
+    if (e.kind == STORE_ENTRY_CATALOG_OLD || (e.kind == STORE_ENTRY_NONE && catalog_version() < STORE_FILE_CATALOG_VERSION)) {
         save_png(entry, path);
+        return;
+    }
+    // An entry without a catalog time keeps the time of writing.
+    const FileTime time = file_list.times ? file_list.times[entry] : 0;
+    if (desktop_write_copy(path, e.payload.data, int64_t(e.payload.length), time != 0, time) != 0)
+        couldnt_write();
 }
 
 }  // namespace
 
 void command_save(int32_t entry)
 {
-    // Without a catalog or a stream of its own an entry has nothing to save.
-    int32_t record = entry >= 0 ? file_list_thumbcache_entry(entry) : -1;
-    const char* extension = "jpg";
-    if (record >= 0) {
-        ThumbcacheFormat format = file_list_thumbcache_file(entry)->entries[record].format;
-        extension = format == THUMBCACHE_BMP ? "bmp" : format == THUMBCACHE_PNG ? "png"
-                    : format == THUMBCACHE_JPEG ? "jpg" : "bin";
-    }
-    bool stored = record >= 0 ? file_list_thumbcache_file(entry)->entries[record].payload.length > 0
-                              : entry >= 0 && (file_list_source_slot(entry) >= 0 || stream_table.catalog_slot >= 0);
+    // Catalog entries may be saved whenever a catalog is loaded (a name
+    // without a record gives an empty file); streams and Explorer records
+    // when they store bytes, under the extension of their format.
+    const StoreEntry* e = entry >= 0 ? &file_list_entry(entry) : nullptr;
+    const bool keyed = e && (e->kind == STORE_ENTRY_STREAM || e->kind == STORE_ENTRY_EXPLORER);
+    const bool stored = keyed ? e->payload.length > 0 : e && stream_table.catalog_slot >= 0;
     if (stored) {
         std::strncpy(path_buffer, file_list_name(entry), PATH_BUFFER_BYTES - 1);
         path_buffer[PATH_BUFFER_BYTES - 1] = 0;
+        const char* extension = keyed ? store_entry_extension(*e) : "jpg";
         if (desktop_save_dialog(true, "Save thumbnail as..", save_filters, 1, extension, path_buffer, PATH_BUFFER_BYTES))
             save_entry(entry, path_buffer);
     }
@@ -155,11 +97,9 @@ void command_open(int32_t entry)
 {
     if (entry < 0 || !host_input.app_active)
         return;
-    // A thumbnail stream of a cache without a Catalog is named by a hash:
-    // there is no file to open.
-    // Nor is there for a record of an Explorer cache file.
-    if (file_list_source_slot(entry) < 0 && file_list_thumbcache_entry(entry) < 0 &&
-        desktop_shell_open(file_list_name(entry)))
+    // A thumbnail stream of a cache without a Catalog, or an Explorer
+    // record, is named by a hash: there is no file to open.
+    if (!file_list_keyed(entry) && desktop_shell_open(file_list_name(entry)))
         host_input.mouse_buttons = 0;
     else
         desktop_beep();

@@ -9,7 +9,6 @@
 #include "host/text.h"
 #include "platform/system.h"
 #include "store/file_list.h"
-#include "store/hashed_streams.h"
 
 BrowserState browser;
 
@@ -153,15 +152,9 @@ void stored_size(int32_t index, int32_t* width, int32_t* height)
     const Picture& picture = file_list.pictures[index];
     *width = picture.width;
     *height = picture.height;
-    ByteView payload{nullptr, 0};
-    if (int32_t record = file_list_thumbcache_entry(index); record >= 0) {
-        payload = file_list_thumbcache_file(index)->entries[record].payload;
-    } else if (int32_t slot = file_list_source_slot(index); slot >= 0) {
-        const uint8_t* data;
-        int32_t length;
-        if (hashed_stream_payload(slot, &data, &length) == 0)
-            payload = ByteView{data, size_t(length)};
-    }
+    if (!file_list_keyed(index))
+        return;
+    const ByteView payload = file_list_entry(index).payload;
     int32_t w = 0, h = 0;
     if (payload.length > 0 && payload.length <= size_t(INT32_MAX))
         picture_probe(payload.data, int32_t(payload.length), &w, &h);
@@ -184,16 +177,16 @@ void draw_highlight(const Framebuffer& frame, int32_t index)
     int32_t width = 0, height = 0;
     stored_size(index, &width, &height);
     print_text(frame, x, y + 8, GRID_HIGHLIGHT_TEXT, GRID_HIGHLIGHT_BACK, "%dx%d", width, height);
-    if (int32_t record = file_list_thumbcache_entry(index); record >= 0) {
+    const StoreEntry& entry = file_list_entry(index);
+    if (entry.kind == STORE_ENTRY_EXPLORER) {
         // Explorer records have no date: their hash and size bucket instead.
-        const ThumbcacheFile* tc = file_list_thumbcache_file(index);
         char hash[17];
-        thumbcache_hash_text(tc->entries[record].hash, hash);
+        thumbcache_hash_text(entry.hash, hash);
         print_text(frame, x, y + 16, GRID_HIGHLIGHT_TEXT, GRID_HIGHLIGHT_BACK, "%s", hash);
-        print_text(frame, x, y + 24, GRID_HIGHLIGHT_TEXT, GRID_HIGHLIGHT_BACK, "bucket %s", tc->bucket);
+        print_text(frame, x, y + 24, GRID_HIGHLIGHT_TEXT, GRID_HIGHLIGHT_BACK, "bucket %s", entry.file->bucket);
         return;
     }
-    if (file_list_source_slot(index) >= 0)
+    if (entry.kind == STORE_ENTRY_STREAM)
         return;  // a stream of a cache without a Catalog has no date
     SystemTime t;
     file_time_to_system_time(file_list.times[index], &t);

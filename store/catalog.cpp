@@ -77,6 +77,14 @@ void build_slot_map()
 
 } // namespace
 
+int16_t catalog_version()
+{
+    int32_t slot = stream_table.catalog_slot;
+    if (slot < 0 || slot >= stream_table.count || store_slot_length(slot) < 4)
+        return 0;
+    return int16_t(read_le16(stream_table.pool + stream_table.offset[slot] + 2));
+}
+
 int catalog_begin(CatalogCursor* cursor, int16_t* version)
 {
     int32_t slot = stream_table.catalog_slot;

@@ -49,6 +49,10 @@ struct CatalogCursor {
     int32_t index;
 };
 
+// The version at byte 2 of the loaded catalog; 0 without a catalog or
+// when it is too short to hold one (it counts as an old one).
+int16_t catalog_version();
+
 // 0 and the cursor at the first record; -1 without a catalog or records.
 int catalog_begin(CatalogCursor* cursor, int16_t* version);
 // 1 with the next record, 0 at the end.

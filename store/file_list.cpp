@@ -103,6 +103,17 @@ void fit_into_cell(Picture* picture)
     *picture = fitted;
 }
 
+// The stored picture of a stream or Explorer record, decoded under the
+// ceilings and fitted to a cell; -1 without one.
+int decode_payload(const StoreEntry& entry, Picture* picture)
+{
+    const ByteView p = entry.payload;
+    if (p.length == 0 || p.length > size_t(INT32_MAX) || catalog_decode_bytes(p.data, int32_t(p.length), picture) != 0)
+        return -1;
+    fit_into_cell(picture);
+    return 0;
+}
+
 void make_placeholder()
 {
     if (file_list.placeholder.pixels)
@@ -162,6 +173,7 @@ bool explorer_cache_file(const char* path)
     return thumbcache_kind(ByteView{head, n}) == THUMBCACHE_CACHE;
 }
 
+// The per-entry arrays, sized to the names listed.
 bool grow_entry_arrays()
 {
     size_t n = size_t(file_list.count);
@@ -171,16 +183,10 @@ bool grow_entry_arrays()
     void* times = std::realloc(file_list.times, sizeof(FileTime) * n);
     if (times)
         file_list.times = static_cast<FileTime*>(times);
-    void* slots = std::realloc(file_list.source_slot, sizeof(int32_t) * n);
-    if (slots)
-        file_list.source_slot = static_cast<int32_t*>(slots);
-    void* records = std::realloc(file_list.thumbcache_entry, sizeof(int32_t) * n);
-    if (records)
-        file_list.thumbcache_entry = static_cast<int32_t*>(records);
-    void* files = std::realloc(file_list.thumbcache_file, sizeof(int32_t) * n);
-    if (files)
-        file_list.thumbcache_file = static_cast<int32_t*>(files);
-    return pictures && times && slots && records && files;
+    void* entries = std::realloc(file_list.entries, sizeof(StoreEntry) * n);
+    if (entries)
+        file_list.entries = static_cast<StoreEntry*>(entries);
+    return pictures && times && entries;
 }
 
 void release_explorer()
@@ -188,11 +194,8 @@ void release_explorer()
     for (int32_t k = 0; k < file_list.thumbcache_file_count; ++k)
         thumbcache_free(&file_list.thumbcache_files[k]);
     std::free(file_list.thumbcache_files);
-    std::free(file_list.thumbcache_entry);
-    std::free(file_list.thumbcache_file);
     file_list.thumbcache_files = nullptr;
     file_list.thumbcache_file_count = 0;
-    file_list.thumbcache_entry = file_list.thumbcache_file = nullptr;
 }
 
 // Lists the records of the files in the order given; files that cannot be
@@ -227,18 +230,12 @@ int build_explorer(const std::vector<std::string>& paths)
     for (int32_t i = 0; i < file_list.count; ++i, ++e) {
         while (e >= file_list.thumbcache_files[k].count)
             ++k, e = 0;
-        const ThumbcacheEntry& entry = file_list.thumbcache_files[k].entries[e];
+        const StoreEntry entry = store_entry_explorer(&file_list.thumbcache_files[k], e);
         file_list.times[i] = 0;
-        file_list.source_slot[i] = -1;
-        file_list.thumbcache_file[i] = k;
-        file_list.thumbcache_entry[i] = e;
+        file_list.entries[i] = entry;
         Picture& picture = file_list.pictures[i];
-        if (entry.payload.length > 0 && entry.payload.length <= size_t(INT32_MAX) &&
-            catalog_decode_bytes(entry.payload.data, int32_t(entry.payload.length), &picture) == 0) {
-            fit_into_cell(&picture);
-            continue;
-        }
-        picture = file_list.placeholder;
+        if (decode_payload(entry, &picture) != 0)
+            picture = file_list.placeholder;
     }
     catalog_pixel_budget = INT64_MAX;
     return 0;
@@ -295,20 +292,9 @@ int build(const char* folder, const char* cache_file, int32_t flags)
     }
 
     make_placeholder();
-    if (file_list.count > 0) {
-        void* pictures = std::realloc(file_list.pictures, sizeof(Picture) * size_t(file_list.count));
-        void* times = std::realloc(file_list.times, sizeof(FileTime) * size_t(file_list.count));
-        void* slots = std::realloc(file_list.source_slot, sizeof(int32_t) * size_t(file_list.count));
-        if (pictures)
-            file_list.pictures = static_cast<Picture*>(pictures);
-        if (times)
-            file_list.times = static_cast<FileTime*>(times);
-        if (slots)
-            file_list.source_slot = static_cast<int32_t*>(slots);
-        if (!pictures || !times || !slots) {
-            file_list.count = 0;
-            return 0;
-        }
+    if (file_list.count > 0 && !grow_entry_arrays()) {
+        file_list.count = 0;
+        return 0;
     }
 
     int16_t version = 0;
@@ -319,26 +305,21 @@ int build(const char* folder, const char* cache_file, int32_t flags)
     for (int32_t i = 0; i < file_list.count; ++i) {
         Picture& picture = file_list.pictures[i];
         file_list.times[i] = 0;
-        file_list.source_slot[i] = -1;
+        file_list.entries[i] = store_entry_none();
         if (i >= first_stream_entry) {
             // The entries from here on are the hashed streams, in slot order.
             while (next_slot == stream_table.catalog_slot || !hashed_stream_name(stream_table.slot_name[next_slot]))
                 ++next_slot;
-            int32_t slot = next_slot++;
-            file_list.source_slot[i] = slot;
-            const uint8_t* data;
-            int32_t length;
-            if (hashed_stream_payload(slot, &data, &length) == 0 && catalog_decode_bytes(data, length, &picture) == 0) {
-                fit_into_cell(&picture);
-                continue;
-            }
-            picture = file_list.placeholder;
+            file_list.entries[i] = store_entry_stream(next_slot++);
+            if (decode_payload(file_list.entries[i], &picture) != 0)
+                picture = file_list.placeholder;
             continue;
         }
         int32_t record = has_records ? name_index_find(&record_names, file_list_name(i), record_name, nullptr) : -1;
         CatalogEntry entry;
         if (record >= 0 && catalog_entry_at(records[record].position, &entry)) {
             file_list.times[i] = entry.time;
+            file_list.entries[i] = store_entry_catalog(entry, version);
             if (catalog_decode_entry(entry, version, &picture) == 0)
                 continue;
         }
@@ -389,7 +370,7 @@ void file_list_release()
     std::free(file_list.name_offset);
     std::free(file_list.pictures);
     std::free(file_list.times);
-    std::free(file_list.source_slot);
+    std::free(file_list.entries);
     std::free(file_list.placeholder.pixels);
     file_list = FileList{};
     std::free(records);

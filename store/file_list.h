@@ -4,6 +4,7 @@
 
 #include "platform/system.h"
 #include "picture/picture.h"
+#include "store/store_entry.h"
 #include "store/thumbcache.h"
 
 // All decoded pictures of one list together may take at most this many
@@ -20,33 +21,32 @@ struct FileList {
     int32_t count;
     Picture* pictures;
     FileTime* times;
-    // The slot of the stream an entry was listed from, for the thumbnail
-    // streams of caches without a Catalog; -1 for folder files and catalog
-    // names. Such entries have no catalog time and no file of their own.
-    int32_t* source_slot;
-    // Explorer cache files listed instead of a Thumbs.db (each owns its
-    // bytes), and the file and record each entry was listed from; -1 for
-    // other entries.
+    // What each entry was listed from and its stored bytes: a catalog
+    // record, a thumbnail stream of a cache without a Catalog, an Explorer
+    // record, or nothing (a folder file the catalog does not know).
+    StoreEntry* entries;
+    // Explorer cache files listed instead of a Thumbs.db; each owns its
+    // bytes, which their entries point into.
     ThumbcacheFile* thumbcache_files;
     int32_t thumbcache_file_count;
-    int32_t* thumbcache_file;
-    int32_t* thumbcache_entry;
     Picture placeholder;
 };
 
 extern FileList file_list;
 
 inline const char* file_list_name(int32_t i) { return file_list.name_pool + file_list.name_offset[i]; }
-inline int32_t file_list_source_slot(int32_t i) { return file_list.source_slot ? file_list.source_slot[i] : -1; }
-inline int32_t file_list_thumbcache_entry(int32_t i)
+// Lists put together without entries (by tests, say) hold folder files.
+inline const StoreEntry& file_list_entry(int32_t i)
 {
-    return file_list.thumbcache_entry ? file_list.thumbcache_entry[i] : -1;
+    static const StoreEntry none = store_entry_none();
+    return file_list.entries ? file_list.entries[i] : none;
 }
-// The Explorer file entry i was listed from, null for other entries.
-inline const ThumbcacheFile* file_list_thumbcache_file(int32_t i)
+// Entries keyed by a ThumbnailCacheId (thumbnail streams, Explorer records)
+// have no file of their own, and no catalog time.
+inline bool file_list_keyed(int32_t i)
 {
-    return file_list.thumbcache_file && file_list.thumbcache_file[i] >= 0
-               ? &file_list.thumbcache_files[file_list.thumbcache_file[i]] : nullptr;
+    const StoreEntryKind kind = file_list_entry(i).kind;
+    return kind == STORE_ENTRY_STREAM || kind == STORE_ENTRY_EXPLORER;
 }
 inline bool file_list_has_thumbnail(int32_t i) { return file_list.pictures[i].pixels != file_list.placeholder.pixels; }
 
@@ -73,7 +73,7 @@ int file_list_rename(int32_t i, const char* name);
 inline const char* file_list_cell_name(int32_t i)
 {
     const char* name = file_list_name(i);
-    if (file_list_source_slot(i) < 0 && file_list_thumbcache_entry(i) < 0)
+    if (!file_list_keyed(i))
         return name;
     const char* leaf = name;
     for (const char* p = name; *p; ++p)

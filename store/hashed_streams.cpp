@@ -1,6 +1,9 @@
 #include "store/hashed_streams.h"
 
+#include <cstring>
+
 #include "picture/bytes.h"
+#include "platform/system.h"
 #include "store/compound_file.h"
 
 bool hashed_stream_name(const char* name)
@@ -32,6 +35,25 @@ int hashed_stream_payload(int32_t slot, const uint8_t** data, int32_t* length)
         return -1;
     *data = s + HASHED_HEADER_BYTES;
     *length = int32_t(payload);
+    return 0;
+}
+
+int hashed_stream_hash(const char* stream_name, uint64_t* hash)
+{
+    const char* hex = std::strchr(stream_name, '_');
+    if (!hex || !hex[1] || std::strlen(hex + 1) > 16)
+        return -1;
+    uint64_t v = 0;
+    for (const char* p = hex + 1; *p; p++) {
+        const int c = ascii_lower(*p);
+        if (c >= '0' && c <= '9')
+            v = v << 4 | uint64_t(c - '0');
+        else if (c >= 'a' && c <= 'f')
+            v = v << 4 | uint64_t(c - 'a' + 10);
+        else
+            return -1;
+    }
+    *hash = v;
     return 0;
 }
 

@@ -11,6 +11,10 @@ constexpr int32_t HASHED_HEADER_BYTES = 24;
 // 1 to 16 hex digits).
 bool hashed_stream_name(const char* name);
 
+// The ThumbnailCacheId a stream is named after ("256_2a9845460850edaf");
+// 0, or -1 for other names.
+int hashed_stream_hash(const char* stream_name, uint64_t* hash);
+
 // The payload of the stream in slot, when its header fits the stream;
 // 0 with data and length set, -1 otherwise.
 int hashed_stream_payload(int32_t slot, const uint8_t** data, int32_t* length);

@@ -98,10 +98,6 @@ int search_index_load_sqlite(const char* path, SearchIndex* out);
 
 // Where the names go.
 
-// The ThumbnailCacheId a thumbnail stream of a cache without a Catalog is
-// named after ("256_2a9845460850edaf"); 0, or -1 for other names.
-int search_index_stream_hash(const char* stream_name, uint64_t* hash);
-
 // The index at its usual place below a volume root (folder names in any
 // letter case; Windows.db before Windows.edb, as an upgraded system may keep
 // the old one behind): 0 with its path in out, or -1.

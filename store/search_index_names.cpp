@@ -7,25 +7,6 @@
 #include "store/file_list.h"
 #include "store/search_index.h"
 
-int search_index_stream_hash(const char* stream_name, uint64_t* hash)
-{
-    const char* hex = std::strchr(stream_name, '_');
-    if (!hex || !hex[1] || std::strlen(hex + 1) > 16)
-        return -1;
-    uint64_t v = 0;
-    for (const char* p = hex + 1; *p; p++) {
-        const int c = ascii_lower(*p);
-        if (c >= '0' && c <= '9')
-            v = v << 4 | uint64_t(c - '0');
-        else if (c >= 'a' && c <= 'f')
-            v = v << 4 | uint64_t(c - 'a' + 10);
-        else
-            return -1;
-    }
-    *hash = v;
-    return 0;
-}
-
 // The entry of folder named name in any letter case, appended to folder.
 static int child_nocase(char* folder, int size, const char* name, bool want_folder)
 {
@@ -105,14 +86,10 @@ int32_t file_list_name_from_index(const SearchIndex* index)
 {
     int32_t named = 0;
     for (int32_t i = 0; i < file_list.count; i++) {
-        uint64_t hash;
-        const int32_t record = file_list_thumbcache_entry(i);
-        const ThumbcacheFile* file = file_list_thumbcache_file(i);
-        if (file && record >= 0 && record < file->count)
-            hash = file->entries[record].hash;
-        else if (file_list_source_slot(i) < 0 || search_index_stream_hash(file_list_name(i), &hash) != 0)
+        const StoreEntry& entry = file_list_entry(i);
+        if (!entry.has_hash)
             continue;
-        if (const char* path = search_index_lookup(index, hash))
+        if (const char* path = search_index_lookup(index, entry.hash))
             named += file_list_rename(i, path) == 0;
     }
     return named;

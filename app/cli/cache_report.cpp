@@ -17,9 +17,10 @@ namespace {
 
 void copy_stream_times(ReportRow& row)
 {
-    if (row.slot >= 0 && row.slot < stream_table.count && stream_table.slot_times) {
-        row.stream_times[0] = stream_table.slot_times[row.slot][0];
-        row.stream_times[1] = stream_table.slot_times[row.slot][1];
+    const int32_t slot = row.entry.slot;
+    if (slot >= 0 && slot < stream_table.count && stream_table.slot_times) {
+        row.stream_times[0] = stream_table.slot_times[slot][0];
+        row.stream_times[1] = stream_table.slot_times[slot][1];
     }
 }
 
@@ -34,9 +35,13 @@ std::string join_fields(const uint8_t* p, int count)
     return out;
 }
 
-void describe_bytes(ReportRow& row, const uint8_t* data, int64_t length)
+// The facts of the entry's stored bytes, where it has any.
+void describe_bytes(ReportRow& row)
 {
-    row.stored = data;
+    const uint8_t* data = row.entry.payload.data;
+    const int64_t length = int64_t(row.entry.payload.length);
+    if (length <= 0 || length > INT32_MAX)
+        return;
     row.length = length;
     char hex[65];
     sha256_hex(data, size_t(length), hex);
@@ -170,8 +175,9 @@ int report_thumbcache(const std::string& path, std::vector<ReportRow>* rows)
         row.record = i;
         row.stream.assign(1, '-');
         row.name = thumbcache_row_name(e);
+        row.entry = store_entry_explorer(file, i);
         if (e.payload.length > 0) {
-            describe_bytes(row, e.payload.data, int64_t(e.payload.length));
+            describe_bytes(row);
             if (row.width <= 0 && e.has_dimensions) {
                 row.width = int32_t(e.width);
                 row.height = int32_t(e.height);
@@ -325,15 +331,14 @@ int report_cache(const std::string& path, std::vector<ReportRow>* rows)
             row.name = utf16_to_utf8(entry.name_utf16, entry.name_full_chars);
             row.has_time = true;
             row.filetime = entry.time;
-            row.slot = catalog_stream_slot(entry.stream_number);
+            row.entry = store_entry_catalog(entry, version);
             copy_stream_times(row);
-            int32_t available = store_slot_length(row.slot);
-            ByteView stored;
-            if (store_slot_bytes(row.slot, &stored) == 0) {
-                const uint8_t* t = stored.data - STORE_STREAM_HEADER_BYTES;
+            int32_t available = store_slot_length(row.entry.slot);
+            if (row.entry.payload.length > 0) {
+                const uint8_t* t = row.entry.payload.data - STORE_STREAM_HEADER_BYTES;
                 bool sub_header = row.kind == RowKind::old && available >= 28;
                 row.header = join_fields(t, sub_header ? 7 : 3);
-                describe_bytes(row, stored.data, int64_t(stored.length));
+                describe_bytes(row);
                 if (row.kind == RowKind::old) {
                     // The stripped JPEG's frame header at stream byte 30 gives the size.
                     row.format = "jpeg-tableless";
@@ -355,7 +360,7 @@ int report_cache(const std::string& path, std::vector<ReportRow>* rows)
         row.kind = RowKind::hashed;
         row.stream = stream_table.slot_name[k];
         row.name = row.stream;
-        row.slot = k;
+        row.entry = store_entry_stream(k);
         copy_stream_times(row);
         int32_t available = store_slot_length(k);
         const uint8_t* s = stream_table.pool + stream_table.offset[k];
@@ -365,10 +370,7 @@ int report_cache(const std::string& path, std::vector<ReportRow>* rows)
                           s[15], s[16], s[17], s[18], s[19], s[20], s[21], s[22], s[23]);
             row.header = join_fields(s, 3) + tail;
         }
-        const uint8_t* data;
-        int32_t length;
-        if (hashed_stream_payload(k, &data, &length) == 0)
-            describe_bytes(row, data, length);
+        describe_bytes(row);
         rows->push_back(std::move(row));
     }
     return 0;
@@ -387,7 +389,7 @@ std::vector<std::string> report_cells(const ReportRow& r)
     return {r.cache,
             number_or_dash(r.record, r.record >= 0),
             r.stream,
-            number_or_dash(r.slot, r.slot >= 0),
+            number_or_dash(r.entry.slot, r.entry.slot >= 0),
             r.name,
             r.has_time ? std::to_string(r.filetime) : "-",
             r.has_time ? utc_text(r.filetime) : "-",

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "store/store_entry.h"
+
 enum class RowKind {
     current,  // catalog version 7 and above: the stored bytes are a picture file
     old,      // below 7: a stripped JPEG, decoded and written as PNG
@@ -33,7 +35,6 @@ struct ReportRow {
     RowKind kind = RowKind::current;
     int32_t record = -1;     // catalog record index, -1 for hashed streams
     std::string stream;      // the record's stream number, or the stream's name
-    int32_t slot = -1;       // -1: the record's stream is missing
     std::string name;        // the full name in UTF-8 (the stream name for hashed streams)
     bool has_time = false;
     uint64_t filetime = 0;
@@ -47,7 +48,10 @@ struct ReportRow {
     std::string file;        // the file extract wrote, if any
     std::string path;        // the item's path from the Windows Search index, if known
     std::string name_source; // "search-index", "identifier", or empty (a catalog name)
-    const uint8_t* stored = nullptr;  // into the loaded pool: valid until the next load
+    // The entry and its stored bytes (into the loaded pool or an Explorer
+    // file: valid until the next load or report_release); index slots have
+    // none.
+    StoreEntry entry = store_entry_none();
     ThumbcacheFacts thumbcache;       // RowKind::thumbcache only
 };
 

@@ -4,8 +4,8 @@
 
 void case_digest_payload(const ReportRow& row, CaseRow* c)
 {
-    if (row.stored && row.length >= 0)
-        digests_of(row.stored, size_t(row.length), &c->payload);
+    if (row.entry.payload.data && row.length >= 0)
+        digests_of(row.entry.payload.data, size_t(row.length), &c->payload);
 }
 
 void case_group_duplicates(const std::vector<ReportRow>& rows, std::vector<CaseRow>* cases)

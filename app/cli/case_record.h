@@ -22,7 +22,7 @@ struct CaseRow {
     std::string same_as;  // the group of rows with this payload, when more than one has it
 };
 
-// The digests of the stored bytes, while row.stored is still valid.
+// The digests of the stored bytes, while row.entry still points at them.
 void case_digest_payload(const ReportRow& row, CaseRow* c);
 
 // Numbers the groups of rows whose payloads are equal (by SHA-256) 1, 2, ...

@@ -86,15 +86,9 @@ bool ends_with_nocase(const std::string& s, const char* suffix)
     return s.size() >= n && ascii_stricmp(s.c_str() + s.size() - n, suffix) == 0;
 }
 
-const char* extension_of(const std::string& format)
+std::string extension_of(const std::string& format)
 {
-    if (format == "jpeg")
-        return ".jpg";
-    if (format == "unknown" || format == "-")
-        return ".bin";
-    static std::string e;
-    e = "." + format;
-    return e.c_str();
+    return std::string(".") + store_format_extension(format.c_str());
 }
 
 // An Explorer record's file: its identifier where that is a name as it
@@ -103,7 +97,7 @@ std::string thumbcache_file_name(const ReportRow& row)
 {
     if (!row.path.empty()) {
         const std::string leaf = safe_file_name(search_index_leaf(row.path.c_str()));
-        return ends_with_nocase(leaf, extension_of(row.format)) ? leaf : leaf + extension_of(row.format);
+        return ends_with_nocase(leaf, extension_of(row.format).c_str()) ? leaf : leaf + extension_of(row.format);
     }
     std::string name = safe_file_name(row.name);
     if (row.name.empty() || name != row.name) {
@@ -140,7 +134,7 @@ struct Extractor {
         FILE* f = create(path, force, exists);
         if (!f)
             return -1;
-        bool ok = std::fwrite(row.stored, 1, size_t(row.length), f) == size_t(row.length);
+        bool ok = std::fwrite(row.entry.payload.data, 1, size_t(row.length), f) == size_t(row.length);
         ok = std::fclose(f) == 0 && ok;
         if (ok && row.kind == RowKind::current)
             sys_set_file_time(path.c_str(), row.filetime);
@@ -179,7 +173,7 @@ struct Extractor {
         std::string name = safe_file_name(row.path.empty() ? row.name : search_index_leaf(row.path.c_str()));
         if (row.kind == RowKind::old && !ends_with_nocase(name, ".png"))
             name += ".png";
-        else if (row.kind == RowKind::hashed && !ends_with_nocase(name, extension_of(row.format)))
+        else if (row.kind == RowKind::hashed && !ends_with_nocase(name, extension_of(row.format).c_str()))
             name += extension_of(row.format);
         else if (row.kind == RowKind::thumbcache)
             name = thumbcache_file_name(row);
@@ -282,7 +276,7 @@ int extract_cache(CaseRun& run, const std::string& cache, bool progress)
     for (size_t i = 0; i < rows.size(); ++i) {
         if (cases[i].hidden)
             continue;  // known harmless: out of the case
-        rows[i].stored = nullptr;  // the pool goes with the next load
+        store_entry_forget_bytes(&rows[i].entry);  // the pool goes with the next load
         run.rows.push_back(std::move(rows[i]));
         run.cases.push_back(std::move(cases[i]));
     }

@@ -80,10 +80,8 @@ std::string dash_or(bool present, const std::string& text) { return present ? te
 // after a ThumbnailCacheId.
 std::string list_name(const std::string& cache, int32_t i)
 {
-    uint64_t hash;
-    const char* path = nullptr;
-    if (file_list_source_slot(i) >= 0 && search_index_stream_hash(file_list_name(i), &hash) == 0)
-        path = search_index_lookup(cli_index_for(cache), hash);
+    const StoreEntry& entry = file_list_entry(i);
+    const char* path = entry.has_hash ? search_index_lookup(cli_index_for(cache), entry.hash) : nullptr;
     return path ? path : file_list_name(i);
 }
 
@@ -262,7 +260,7 @@ int cli_list(int argc, char** argv)
                 cells.push_back(cache);
             cells.emplace_back(list_name(cache, i));
             bool thumbnail = file_list_has_thumbnail(i);
-            bool timed = thumbnail && file_list_source_slot(i) < 0;
+            bool timed = thumbnail && !file_list_keyed(i);
             const Picture& p = file_list.pictures[i];
             cells.push_back(dash_or(thumbnail, std::to_string(p.width)));
             cells.push_back(dash_or(thumbnail, std::to_string(p.height)));

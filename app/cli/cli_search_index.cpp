@@ -106,12 +106,12 @@ void cli_index_name_rows(std::vector<ReportRow>* rows)
 {
     for (ReportRow& row : *rows) {
         const SearchIndex* index = cli_index_for(row.cache);
-        uint64_t hash;
         if (!index)
             continue;
-        if (row.kind == RowKind::thumbcache)
+        // Index slots without a record keep their hash in the facts alone.
+        if (row.entry.has_hash)
+            cli_index_name_row(index, row.entry.hash, &row);
+        else if (row.kind == RowKind::thumbcache)
             cli_index_name_row(index, row.thumbcache.hash, &row);
-        else if (row.kind == RowKind::hashed && search_index_stream_hash(row.stream.c_str(), &hash) == 0)
-            cli_index_name_row(index, hash, &row);
     }
 }

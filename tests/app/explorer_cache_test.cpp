@@ -54,7 +54,7 @@ TEST_F(ExplorerCache, ListsIdentifiersNarrowedWithTheirPictures)
     EXPECT_EQ(40, file_list.pictures[0].width);
     EXPECT_FALSE(file_list_has_thumbnail(1));
     EXPECT_EQ(0, file_list.pictures[2].width) << "unreadable bytes: an empty cell, as in Thumbs.db";
-    EXPECT_STREQ("256", file_list_thumbcache_file(0)->bucket);
+    EXPECT_STREQ("256", file_list_entry(0).file->bucket);
 }
 
 TEST_F(ExplorerCache, SaveWritesThePayloadAsStoredAndEnterBeeps)
@@ -77,7 +77,7 @@ TEST_F(ExplorerCache, AThumbsDbLoadedAfterwardsForgetsTheRecords)
     write_file(dir.file("Thumbs.db"), fixture::write_compound({{"96_abc", fixture::hashed_stream(png)}}));
     ASSERT_EQ(0, app_load(dir.path().c_str()));
     EXPECT_EQ(1, file_list.count);
-    EXPECT_EQ(-1, file_list_thumbcache_entry(0));
+    EXPECT_NE(STORE_ENTRY_EXPLORER, file_list_entry(0).kind);
 }
 
 TEST(ExplorerFolderLoad, AFolderOpensEveryCacheFileInBucketOrder)
@@ -104,7 +104,7 @@ TEST(ExplorerFolderLoad, AFolderOpensEveryCacheFileInBucketOrder)
     EXPECT_STREQ("thumbcache_96", file_list_name(0));
     EXPECT_STREQ("thumbcache_1280", file_list_name(1));
     EXPECT_STREQ("iconcache_16", file_list_name(2));
-    EXPECT_STREQ("1280", file_list_thumbcache_file(1)->bucket);
+    EXPECT_STREQ("1280", file_list_entry(1).file->bucket);
     EXPECT_TRUE(file_list_has_thumbnail(2));
     file_list_release();
 }

@@ -56,17 +56,6 @@ TEST(SearchIndexView, VolumeRootAboveAProfileExplorerFolder)
     EXPECT_EQ(search_index_volume_root(cases[0].folder, tiny, sizeof tiny), -1) << "the root does not fit";
 }
 
-TEST(SearchIndexView, StreamNamesGiveTheirHash)
-{
-    uint64_t h = 0;
-    EXPECT_EQ(search_index_stream_hash("256_2a9845460850edaf", &h), 0);
-    EXPECT_EQ(h, 0x2a9845460850edafull);
-    EXPECT_EQ(search_index_stream_hash("96_ABC", &h), 0);
-    EXPECT_EQ(h, 0xabcull);
-    for (const char* bad : {"256_", "256", "256_2a9845460850edaf0", "256_xyz"})
-        EXPECT_EQ(search_index_stream_hash(bad, &h), -1) << bad;
-}
-
 TEST(SearchIndexView, OptionAndIndexOfTheMountedDisk)
 {
     Reset reset;

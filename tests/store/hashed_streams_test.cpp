@@ -78,15 +78,20 @@ TEST(HashedStreams, ListedInDirectoryOrderWithTheirPictures)
     EXPECT_EQ(names(), (std::vector<std::string>{"own.jpg", "Thumbs.db", "256_2a9845460850edaf", "96_abc", "256_1",
                                                  "256_2", "256_3"}));
     EXPECT_FALSE(file_list_has_thumbnail(0));
-    EXPECT_EQ(file_list_source_slot(0), -1);
+    EXPECT_EQ(file_list_entry(0).slot, -1);
     EXPECT_EQ(file_list.pictures[2].width, 40);
     EXPECT_EQ(file_list.pictures[2].height, 30);
-    EXPECT_EQ(file_list_source_slot(2), 0);
+    EXPECT_EQ(file_list_entry(2).slot, 0);
+    EXPECT_EQ(file_list_entry(2).kind, STORE_ENTRY_STREAM);
+    EXPECT_EQ(file_list_entry(2).hash, 0x2a9845460850edafu) << "the key the search index names it by";
+    EXPECT_EQ(Bytes(file_list_entry(2).payload.data, file_list_entry(2).payload.data + file_list_entry(2).payload.length),
+              jpeg) << "the stored bytes S and the tool write";
     EXPECT_EQ(file_list.pictures[3].width, 17) << "a PNG payload";
-    EXPECT_EQ(file_list_source_slot(3), 2);
+    EXPECT_EQ(file_list_entry(3).slot, 2);
     for (int i = 4; i < 7; ++i) {
         EXPECT_FALSE(file_list_has_thumbnail(i)) << "lengths that do not fit give the placeholder";
-        EXPECT_GE(file_list_source_slot(i), 0);
+        EXPECT_GE(file_list_entry(i).slot, 0);
+        EXPECT_EQ(file_list_entry(i).payload.length, 0u);
     }
     ASSERT_EQ(file_list_build(dir.path().c_str(), 1), 0);
     EXPECT_EQ(names(), (std::vector<std::string>{"own.jpg", "Thumbs.db"}));
@@ -183,4 +188,15 @@ TEST(HashedStreams, RealCachesWithoutACatalog)
         EXPECT_EQ(hashed_stream_name(file_list_name(i)), i >= 9) << file_list_name(i);
         EXPECT_TRUE(file_list_has_thumbnail(i));
     }
+}
+
+TEST(HashedStreams, NamesGiveTheirHash)
+{
+    uint64_t h = 0;
+    EXPECT_EQ(hashed_stream_hash("256_2a9845460850edaf", &h), 0);
+    EXPECT_EQ(h, 0x2a9845460850edafull);
+    EXPECT_EQ(hashed_stream_hash("96_ABC", &h), 0);
+    EXPECT_EQ(h, 0xabcull);
+    for (const char* bad : {"256_", "256", "256_2a9845460850edaf0", "256_xyz"})
+        EXPECT_EQ(hashed_stream_hash(bad, &h), -1) << bad;
 }
