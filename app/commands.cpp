@@ -10,6 +10,7 @@
 #include "platform/system.h"
 #include "host/window.h"
 #include "picture/bytes.h"
+#include "picture/fit.h"
 #include "pngout/png_writer.h"
 #include "store/catalog.h"
 #include "store/compound_file.h"
@@ -82,8 +83,12 @@ void command_save(int32_t entry)
 void command_colour()
 {
     uint32_t colour = swap_red_blue(start_background_colour);
-    if (desktop_choose_colour(true, &colour, custom_colours))
+    if (desktop_choose_colour(true, &colour, custom_colours) && swap_red_blue(colour) != start_background_colour) {
         start_background_colour = swap_red_blue(colour);
+        // Fitted pictures were composited over the old colour.
+        picture_fit_background = start_background_colour;
+        file_list_refit();
+    }
     host_input.mouse_buttons = 0;
 }
 

@@ -12,8 +12,8 @@ constexpr int32_t PICTURE_FIT_BOX_WIDTH = 100;
 constexpr int32_t PICTURE_FIT_BOX_HEIGHT = 96;
 
 // The colour (0x00RRGGBB) the file list composites the pictures it fits over;
-// the viewer sets it to its background before each load, so a colour chosen
-// later applies from the next load on.
+// the viewer sets it to its background before each load, and when a colour
+// is chosen refits the list over it.
 extern uint32_t picture_fit_background;
 
 // Pictures whose width times height exceeds this are refused: the exact

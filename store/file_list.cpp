@@ -338,6 +338,30 @@ int file_list_build_from(const char* folder, const char* cache_file, int32_t fla
     return build(folder, cache_file, flags);
 }
 
+void file_list_refit()
+{
+    // The budget the list leaves, plus what each refitted picture gives back.
+    int64_t kept = 0;
+    for (int32_t i = 0; i < file_list.count; ++i)
+        if (file_list_has_thumbnail(i))
+            kept += int64_t(file_list.pictures[i].width) * file_list.pictures[i].height;
+    catalog_pixel_budget = FILE_LIST_MAX_TOTAL_PIXELS - kept;
+    for (int32_t i = 0; i < file_list.count; ++i) {
+        if (!file_list_keyed(i) || !file_list_has_thumbnail(i))
+            continue;
+        Picture& old = file_list.pictures[i];
+        catalog_pixel_budget += int64_t(old.width) * old.height;
+        Picture picture;
+        if (decode_payload(file_list_entry(i), &picture) != 0) {
+            catalog_pixel_budget -= int64_t(old.width) * old.height;
+            continue;  // keeps the picture it has
+        }
+        std::free(old.pixels);
+        old = picture;
+    }
+    catalog_pixel_budget = INT64_MAX;
+}
+
 int file_list_rename(int32_t i, const char* name)
 {
     if (i < 0 || i >= file_list.count)

@@ -64,6 +64,11 @@ int file_list_build(const char* folder, int32_t flags);
 // order under their identifiers, without times or folder files.
 int file_list_build_from(const char* folder, const char* cache_file, int32_t flags);
 
+// Decodes and fits the pictures of streams and Explorer records again, over
+// the picture_fit_background of now (the viewer's colour command); a picture
+// that cannot be made again keeps the one it has.
+void file_list_refit();
+
 // Gives entry i another name (the old one stays in the pool); 0 or -1.
 int file_list_rename(int32_t i, const char* name);
 
