@@ -4,10 +4,12 @@
 #include "app/grid_view.h"
 
 #include <cstring>
+#include <string>
 
 #include "app/command_line.h"
 #include "host/text.h"
 #include "platform/system.h"
+#include "store/explorer_folder.h"
 #include "store/file_list.h"
 
 BrowserState browser;
@@ -183,7 +185,12 @@ void draw_highlight(const Framebuffer& frame, int32_t index)
         char hash[17];
         thumbcache_hash_text(entry.hash, hash);
         print_text(frame, x, y + 16, GRID_HIGHLIGHT_TEXT, GRID_HIGHLIGHT_BACK, "%s", hash);
-        print_text(frame, x, y + 24, GRID_HIGHLIGHT_TEXT, GRID_HIGHLIGHT_BACK, "bucket %s", entry.file->bucket);
+        // And the sizes the index beside the file knows the item in.
+        const int64_t sizes = file_list_index_buckets(index);
+        const std::string known = sizes >= 0 ? ", sizes " + explorer_bucket_list(entry.file->version, uint32_t(sizes))
+                                  : sizes == FILE_LIST_NOT_INDEXED ? ", not indexed" : "";
+        print_text(frame, x, y + 24, GRID_HIGHLIGHT_TEXT, GRID_HIGHLIGHT_BACK, "bucket %s%s", entry.file->bucket,
+                   known.c_str());
         return;
     }
     if (entry.kind == STORE_ENTRY_STREAM)

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/system.h"
+#include "store/thumbcache.h"
 
 namespace {
 
@@ -57,4 +58,47 @@ std::vector<std::string> explorer_cache_files(const std::string& folder)
     for (const auto& f : found)
         paths.push_back(folder + "/" + f.second);
     return paths;
+}
+
+// The index beside a cache file: "...thumbcache_idx.db" for
+// "...thumbcache_<bucket>.db", the same for iconcache (any letter case).
+// Empty when the name has no such form or none is there.
+std::string explorer_index_beside(const std::string& path)
+{
+    size_t cut = path.find_last_of(SYS_PATH_SEPARATORS);
+    std::string folder = cut == std::string::npos ? "." : path.substr(0, cut);
+    std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
+    std::string lower;
+    for (char c : name)
+        lower += char(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    size_t bar = std::string::npos;
+    for (const char* kind : {"thumbcache_", "iconcache_"})
+        if (size_t at = lower.rfind(kind); at != std::string::npos)
+            bar = at + std::strlen(kind) - 1;
+    if (bar == std::string::npos)
+        return {};
+    std::string want = name.substr(0, bar) + "_idx.db";
+    SysFindData d;
+    SysFind* find = sys_find_first_file((folder + "/*").c_str(), &d);
+    std::string found;
+    for (int more = find ? 1 : 0; more && found.empty(); more = sys_find_next_file(find, &d))
+        if (!(d.attributes & SYS_ATTR_DIRECTORY) && ascii_stricmp(d.name, want.c_str()) == 0)
+            found = folder + "/" + d.name;
+    sys_find_close(find);
+    return found;
+}
+
+// Bucket names of the cache types whose bit is set, '/'-separated.
+std::string explorer_bucket_list(uint32_t version, uint32_t types)
+{
+    std::string out;
+    for (uint32_t t = 0; t < uint32_t(THUMBCACHE_MAX_TYPES); ++t) {
+        if (!(types >> t & 1))
+            continue;
+        const char* name = thumbcache_bucket_name(version, t);
+        if (!out.empty())
+            out += '/';
+        out += name ? name : std::to_string(t);
+    }
+    return out;
 }

@@ -15,6 +15,7 @@
 #include "store/explorer_folder.h"
 #include "store/hashed_streams.h"
 #include "store/name_index.h"
+#include "store/thumbcache_index.h"
 
 FileList file_list;
 
@@ -186,7 +187,10 @@ bool grow_entry_arrays()
     void* entries = std::realloc(file_list.entries, sizeof(StoreEntry) * n);
     if (entries)
         file_list.entries = static_cast<StoreEntry*>(entries);
-    return pictures && times && entries;
+    void* buckets = std::realloc(file_list.index_buckets, sizeof(int64_t) * n);
+    if (buckets)
+        file_list.index_buckets = static_cast<int64_t*>(buckets);
+    return pictures && times && entries && buckets;
 }
 
 void release_explorer()
@@ -198,6 +202,52 @@ void release_explorer()
     file_list.thumbcache_file_count = 0;
 }
 
+// Links each listed file with the index beside it, one load per index for
+// all the files that share it: which sizes each item exists in.
+void link_indexes(const std::vector<std::string>& loaded)
+{
+    const int32_t files = file_list.thumbcache_file_count;
+    std::vector<int32_t> first(size_t(files), int32_t(-1));  // list position of each file's record 0
+    for (int32_t i = 0; i < file_list.count; ++i) {
+        file_list.index_buckets[i] = FILE_LIST_NO_INDEX;
+        const StoreEntry& e = file_list.entries[i];
+        if (e.kind == STORE_ENTRY_EXPLORER && e.record == 0)
+            first[size_t(e.file - file_list.thumbcache_files)] = i;
+    }
+    std::vector<std::string> index_path(static_cast<size_t>(files));
+    for (int32_t k = 0; k < files; ++k)
+        index_path[size_t(k)] = explorer_index_beside(loaded[size_t(k)]);
+    for (int32_t k = 0; k < files; ++k) {
+        const std::string path = index_path[size_t(k)];
+        if (path.empty())
+            continue;
+        std::vector<int32_t> group;
+        std::vector<const ThumbcacheFile*> linked;
+        for (int32_t j = k; j < files; ++j)
+            if (index_path[size_t(j)] == path) {
+                group.push_back(j);
+                linked.push_back(&file_list.thumbcache_files[j]);
+                index_path[size_t(j)].clear();
+            }
+        ThumbcacheIndex index{};
+        ThumbcacheLinks links{};
+        if (thumbcache_index_load(path.c_str(), &index) != 0)
+            continue;
+        if (thumbcache_link(&index, linked.data(), int32_t(linked.size()), &links) == 0) {
+            for (int32_t n = 0; n < links.entry_count; ++n) {
+                const ThumbcacheEntryLink& l = links.entries[n];
+                const int32_t start = first[size_t(group[size_t(l.file)])];
+                const int64_t i = int64_t(start) + l.entry;
+                if (start < 0 || i >= file_list.count || file_list.entries[i].record != l.entry)
+                    continue;  // beyond a list cut short
+                file_list.index_buckets[i] = l.slot < 0 ? FILE_LIST_NOT_INDEXED : int64_t(l.buckets);
+            }
+            thumbcache_links_free(&links);
+        }
+        thumbcache_index_free(&index);
+    }
+}
+
 // Lists the records of the files in the order given; files that cannot be
 // read are left out. 0 when at least one was read.
 int build_explorer(const std::vector<std::string>& paths)
@@ -205,9 +255,12 @@ int build_explorer(const std::vector<std::string>& paths)
     file_list.thumbcache_files = static_cast<ThumbcacheFile*>(std::calloc(paths.size() + 1, sizeof(ThumbcacheFile)));
     if (!file_list.thumbcache_files)
         return -1;
+    std::vector<std::string> loaded;
     for (const std::string& path : paths)
-        if (thumbcache_load(path.c_str(), &file_list.thumbcache_files[file_list.thumbcache_file_count]) == 0)
+        if (thumbcache_load(path.c_str(), &file_list.thumbcache_files[file_list.thumbcache_file_count]) == 0) {
             ++file_list.thumbcache_file_count;
+            loaded.push_back(path);
+        }
     if (file_list.thumbcache_file_count == 0)
         return -1;
     // Every record of every file, up to what the offsets can hold.
@@ -238,6 +291,7 @@ int build_explorer(const std::vector<std::string>& paths)
             picture = file_list.placeholder;
     }
     catalog_pixel_budget = INT64_MAX;
+    link_indexes(loaded);
     return 0;
 }
 
@@ -395,6 +449,7 @@ void file_list_release()
     std::free(file_list.pictures);
     std::free(file_list.times);
     std::free(file_list.entries);
+    std::free(file_list.index_buckets);
     std::free(file_list.placeholder.pixels);
     file_list = FileList{};
     std::free(records);

@@ -12,6 +12,11 @@
 // cannot exhaust memory through many large thumbnails.
 constexpr int64_t FILE_LIST_MAX_TOTAL_PIXELS = int64_t(256) << 20;
 
+// What file_list_index_buckets gives where the index beside the file does
+// not know the item, and where there is no index.
+constexpr int64_t FILE_LIST_NOT_INDEXED = -2;
+constexpr int64_t FILE_LIST_NO_INDEX = -1;
+
 struct FileList {
     char* name_pool;
     int32_t pool_used;
@@ -29,6 +34,10 @@ struct FileList {
     // bytes, which their entries point into.
     ThumbcacheFile* thumbcache_files;
     int32_t thumbcache_file_count;
+    // Explorer records with an index beside their file: bit t set when the
+    // index lists the item in cache type t (the sizes it exists in), or
+    // FILE_LIST_NOT_INDEXED; meaningful for Explorer records alone.
+    int64_t* index_buckets;
     Picture placeholder;
 };
 
@@ -48,6 +57,11 @@ inline bool file_list_keyed(int32_t i)
     const StoreEntryKind kind = file_list_entry(i).kind;
     return kind == STORE_ENTRY_STREAM || kind == STORE_ENTRY_EXPLORER;
 }
+inline int64_t file_list_index_buckets(int32_t i)
+{
+    return file_list_entry(i).kind == STORE_ENTRY_EXPLORER && file_list.index_buckets ? file_list.index_buckets[i]
+                                                                                       : FILE_LIST_NO_INDEX;
+}
 inline bool file_list_has_thumbnail(int32_t i) { return file_list.pictures[i].pixels != file_list.placeholder.pixels; }
 
 // flags bit 0: the folder's own files; bit 1: the catalog's names, then the
@@ -55,7 +69,8 @@ inline bool file_list_has_thumbnail(int32_t i) { return file_list.pictures[i].pi
 // directory order under their stream names). 0 when the folder's Thumbs.db was
 // loaded (with a Catalog or with such streams), -1 otherwise (the list is empty).
 // A folder without a Thumbs.db but with Explorer's cache files lists all of
-// them, thumbcache before iconcache, each in size-bucket order.
+// them, thumbcache before iconcache, each in size-bucket order, each file
+// linked with the index of its kind beside it.
 int file_list_build(const char* folder, int32_t flags);
 
 // The same for a cache file of any name: folder becomes the current

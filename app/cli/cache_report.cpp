@@ -9,6 +9,7 @@
 #include "picture/picture.h"
 #include "store/catalog.h"
 #include "store/compound_file.h"
+#include "store/explorer_folder.h"
 #include "store/hashed_streams.h"
 #include "store/thumbcache.h"
 #include "store/thumbcache_index.h"
@@ -74,49 +75,6 @@ ThumbcacheKind file_kind(const std::string& path)
     return thumbcache_kind(ByteView{head, n});
 }
 
-// The index beside a cache file: "...thumbcache_idx.db" for
-// "...thumbcache_<bucket>.db", the same for iconcache (any letter case).
-// Empty when the name has no such form or none is there.
-std::string index_beside(const std::string& path)
-{
-    size_t cut = path.find_last_of(SYS_PATH_SEPARATORS);
-    std::string folder = cut == std::string::npos ? "." : path.substr(0, cut);
-    std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
-    std::string lower;
-    for (char c : name)
-        lower += char(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    size_t bar = std::string::npos;
-    for (const char* kind : {"thumbcache_", "iconcache_"})
-        if (size_t at = lower.rfind(kind); at != std::string::npos)
-            bar = at + std::strlen(kind) - 1;
-    if (bar == std::string::npos)
-        return {};
-    std::string want = name.substr(0, bar) + "_idx.db";
-    SysFindData d;
-    SysFind* find = sys_find_first_file((folder + "/*").c_str(), &d);
-    std::string found;
-    for (int more = find ? 1 : 0; more && found.empty(); more = sys_find_next_file(find, &d))
-        if (!(d.attributes & SYS_ATTR_DIRECTORY) && ascii_stricmp(d.name, want.c_str()) == 0)
-            found = folder + "/" + d.name;
-    sys_find_close(find);
-    return found;
-}
-
-// Bucket names of the cache types whose bit is set, '/'-separated.
-std::string bucket_list(uint32_t version, uint32_t types)
-{
-    std::string out;
-    for (uint32_t t = 0; t < uint32_t(THUMBCACHE_MAX_TYPES); ++t) {
-        if (!(types >> t & 1))
-            continue;
-        const char* name = thumbcache_bucket_name(version, t);
-        if (!out.empty())
-            out += '/';
-        out += name ? name : std::to_string(t);
-    }
-    return out;
-}
-
 uint32_t slot_buckets(const ThumbcacheIndex& index, const ThumbcacheIndexSlot& s)
 {
     uint32_t types = 0;
@@ -145,7 +103,7 @@ void report_index(const std::string& path, ThumbcacheIndex* index, std::vector<R
         f.bucket = "index";
         f.hash = s.hash;
         f.index = "slot " + std::to_string(s.slot) + (s.no_image ? " no-image" : "");
-        f.index_buckets = bucket_list(index->version, slot_buckets(*index, s));
+        f.index_buckets = explorer_bucket_list(index->version, slot_buckets(*index, s));
         rows->push_back(std::move(row));
     }
 }
@@ -160,7 +118,7 @@ int report_thumbcache(const std::string& path, std::vector<ReportRow>* rows)
     kept_files.push_back(file);
     ThumbcacheIndex index{};
     ThumbcacheLinks links{};
-    std::string index_path = index_beside(path);
+    std::string index_path = explorer_index_beside(path);
     bool linked = !index_path.empty() && thumbcache_index_load(index_path.c_str(), &index) == 0;
     const ThumbcacheFile* files[] = {file};
     if (linked && thumbcache_link(&index, files, 1, &links) != 0) {
@@ -200,7 +158,7 @@ int report_thumbcache(const std::string& path, std::vector<ReportRow>* rows)
                 f.index = "slot " + std::to_string(index.slots[l.slot].slot);
                 if (!l.at_indexed_offset)
                     f.index += " elsewhere";
-                f.index_buckets = bucket_list(index.version, l.buckets);
+                f.index_buckets = explorer_bucket_list(index.version, l.buckets);
             }
         }
         rows->push_back(std::move(row));
@@ -221,7 +179,7 @@ int report_thumbcache(const std::string& path, std::vector<ReportRow>* rows)
             f.hash = s.hash;
             f.index = std::string("dangling slot ") + std::to_string(s.slot) +
                       (d.reason == THUMBCACHE_NOTHING_AT_OFFSET ? ": no record at offset" : ": another item at offset");
-            f.index_buckets = bucket_list(index.version, slot_buckets(index, s));
+            f.index_buckets = explorer_bucket_list(index.version, slot_buckets(index, s));
             rows->push_back(std::move(row));
         }
         thumbcache_links_free(&links);

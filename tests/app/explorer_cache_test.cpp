@@ -12,7 +12,9 @@
 #include "host/headless/desktop_headless.h"
 #include "host/headless/host_headless.h"
 #include "picture/fit.h"
+#include "store/explorer_folder.h"
 #include "store/file_list.h"
+#include "store/thumbcache_index.h"
 #include "tests/app/viewer_fixture.h"
 #include "tests/support/test_support.h"
 #include "tools/fixture/thumbcache_writer.h"
@@ -88,7 +90,7 @@ TEST(ExplorerFolderLoad, AFolderOpensEveryCacheFileInBucketOrder)
     const std::vector<uint8_t> png = fixture::encode_png_rgba(fixture::make_test_image(8, 8, 2));
     // Written in the wrong order on purpose: the listing order is the bucket's.
     const std::vector<std::pair<std::string, uint32_t>> files = {
-        {"iconcache_16.db", 0}, {"thumbcache_1280.db", 6}, {"thumbcache_96.db", 3}, {"thumbcache_idx.db", 0}};
+        {"iconcache_16.db", 0}, {"thumbcache_1280.db", 6}, {"thumbcache_96.db", 3}};
     for (const auto& [name, type] : files) {
         fixture::ThumbcacheSpec spec;
         spec.cache_type = type;
@@ -97,9 +99,16 @@ TEST(ExplorerFolderLoad, AFolderOpensEveryCacheFileInBucketOrder)
         spec.records[0].identifier = name.substr(0, name.find('.'));
         spec.records[0].identifier_from_hash = false;
         spec.records[0].data = png;
-        write_file(dir.file(name), name == "thumbcache_idx.db" ? fixture::write_thumbcache_index({})
-                                                               : fixture::write_thumbcache(spec));
+        write_file(dir.file(name), fixture::write_thumbcache(spec));
     }
+    // The index knows the 96 record's item, also in 256; not the 1280 one.
+    // There is no iconcache index.
+    fixture::ThumbcacheIndexItem item;
+    item.hash = 0x103;
+    item.offsets = {THUMBCACHE_NO_OFFSET, THUMBCACHE_NO_OFFSET, THUMBCACHE_NO_OFFSET, 24, 24};
+    fixture::ThumbcacheIndexSpec index;
+    index.items.push_back(item);
+    write_file(dir.file("thumbcache_idx.db"), fixture::write_thumbcache_index(index));
     ASSERT_EQ(0, app_load(dir.path().c_str()));
     ASSERT_EQ(3, file_list.count);
     EXPECT_STREQ("thumbcache_96", file_list_name(0));
@@ -107,6 +116,10 @@ TEST(ExplorerFolderLoad, AFolderOpensEveryCacheFileInBucketOrder)
     EXPECT_STREQ("iconcache_16", file_list_name(2));
     EXPECT_STREQ("1280", file_list_entry(1).file->bucket);
     EXPECT_TRUE(file_list_has_thumbnail(2));
+    EXPECT_EQ(int64_t(1 << 3 | 1 << 4), file_list_index_buckets(0)) << "96 and 256";
+    EXPECT_EQ(FILE_LIST_NOT_INDEXED, file_list_index_buckets(1));
+    EXPECT_EQ(FILE_LIST_NO_INDEX, file_list_index_buckets(2));
+    EXPECT_EQ("96/256", explorer_bucket_list(file_list_entry(0).file->version, uint32_t(file_list_index_buckets(0))));
     file_list_release();
 }
 
