@@ -134,7 +134,7 @@ int report_thumbcache(const std::string& path, std::vector<ReportRow>* rows)
         row.stream.assign(1, '-');
         row.name = thumbcache_row_name(e);
         row.entry = store_entry_explorer(file, i);
-        if (e.payload.length > 0) {
+        if (row.entry.payload.length > 0) {
             describe_bytes(row);
             if (row.width <= 0 && e.has_dimensions) {
                 row.width = int32_t(e.width);
