@@ -142,16 +142,19 @@ TEST(ExplorerCacheFit, LargePicturesAreFittedToTheCellAndOpaque)
     for (int32_t i = 0; i < p.width * p.height; ++i)
         ASSERT_EQ(0xFF000000u, p.pixels[i] & 0xFF000000u) << "composited over the background at " << i;
     const uint32_t first = file_list.pictures[0].pixels[0] & 0xFFFFFF;
-    // B: the clear column shows the colour chosen, the rest stays as it was.
+    // B: the picture is composited again over the colour chosen.
     headless_answer_colour(0x0000FF);  // COLORREF red
     command_colour();
     const Picture& q = file_list.pictures[0];
     ASSERT_EQ(p.width, q.width);
     EXPECT_NE(first, q.pixels[0] & 0xFFFFFF) << "the clear column was composited again";
-    const std::vector<uint32_t> refitted(q.pixels, q.pixels + q.width * q.height);
+    const int32_t pixels = q.width * q.height;
+    const std::vector<uint32_t> refitted(q.pixels, q.pixels + pixels);
     ASSERT_EQ(0xFF0000u, start_background_colour);
-    ASSERT_EQ(0, app_load(dir.path().c_str()));
-    EXPECT_EQ(std::vector<uint32_t>(file_list.pictures[0].pixels, file_list.pictures[0].pixels + q.width * q.height),
-              refitted) << "as a load over the new colour fits it";
+    ASSERT_EQ(0, app_load(dir.path().c_str()));  // p and q go with the old list
+    const Picture& loaded = file_list.pictures[0];
+    ASSERT_EQ(pixels, loaded.width * loaded.height);
+    EXPECT_EQ(std::vector<uint32_t>(loaded.pixels, loaded.pixels + pixels), refitted)
+        << "as a load over the new colour fits it";
     file_list_release();
 }
