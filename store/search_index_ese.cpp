@@ -12,6 +12,7 @@ int search_index_load_ese(const char*, SearchIndex*)
 #else
 
 #include <cstring>
+#include <string>
 
 // The file-handle layer of libesedb (libbfio) is not used, and its headers
 // are not always installed with libesedb's.
@@ -206,6 +207,14 @@ int search_index_load_ese(const char* path, SearchIndex* out)
     libesedb_file_t* file = nullptr;
     if (libesedb_file_initialize(&file, &error) != 1)
         return esedb_fail("libesedb", &error);
+#ifdef _WIN32
+    // libesedb opens "\\?\" + the full path, where '/' is no separator.
+    std::string native(path);
+    for (char& c : native)
+        if (c == '/')
+            c = '\\';
+    path = native.c_str();
+#endif
     // LIBESEDB_OPEN_READ: libesedb never writes, and replays no log.
     if (libesedb_file_open(file, path, LIBESEDB_OPEN_READ, &error) != 1) {
         libesedb_file_free(&file, nullptr);

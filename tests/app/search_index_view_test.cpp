@@ -77,9 +77,9 @@ TEST(SearchIndexView, OptionAndIndexOfTheMountedDisk)
     TempDir disk;
     const std::string index_dir = disk.path() + "/ProgramData/Microsoft/Search/Data/Applications/windows";
     const std::string explorer = disk.path() + "/" + EXPLORER;
-    ASSERT_EQ(run_command("mkdir -p '" + index_dir + "' '" + explorer + "' '" + disk.path() + "/elsewhere' && cp '" +
-                          win11 + "'/* '" + index_dir + "'/ && chmod u+w '" + index_dir + "'/*"),
-              0);
+    ASSERT_TRUE(make_folders(index_dir) && make_folders(explorer) && make_folders(disk.path() + "/elsewhere"));
+    for (const std::string& name : list_folder(win11))
+        write_file(index_dir + "/" + name, read_file(win11 + "/" + name));
     SearchIndex index;
     ASSERT_EQ(search_index_load((index_dir + "/Windows.db").c_str(), &index), 0) << search_index_error;
     const uint64_t known = index.items[index.count / 2].hash;
@@ -132,7 +132,7 @@ TEST(SearchIndexView, ExplorerRecordsOfTheRealWindows10PairShowTheirFileNames)
     TempDir disk;
     const std::string index_dir = disk.path() + "/ProgramData/Microsoft/Search/Data/Applications/Windows";
     const std::string explorer = disk.path() + "/" + EXPLORER;
-    ASSERT_EQ(run_command("mkdir -p '" + index_dir + "' '" + explorer + "'"), 0);
+    ASSERT_TRUE(make_folders(index_dir) && make_folders(explorer));
     write_file(index_dir + "/Windows.edb", read_file(edb));
     write_file(explorer + "/thumbcache_48.db", read_file(cache));
 

@@ -59,6 +59,13 @@ bool file_exists(const std::string& path)
     return stat(path.c_str(), &st) == 0;
 }
 
+bool make_folders(const std::string& path)
+{
+    std::error_code error;
+    std::filesystem::create_directories(path, error);
+    return std::filesystem::is_directory(path, error);
+}
+
 std::vector<std::string> list_folder(const std::string& path)
 {
     std::vector<std::string> names;

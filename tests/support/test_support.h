@@ -26,6 +26,8 @@ std::string corpus_dir();
 std::vector<uint8_t> read_file(const std::string& path);
 void write_file(const std::string& path, const std::vector<uint8_t>& bytes);
 bool file_exists(const std::string& path);
+// Makes the folder and those above it (as mkdir -p); true when it is there.
+bool make_folders(const std::string& path);
 // The names in a folder (no "." and ".."), sorted; empty when it cannot be read.
 std::vector<std::string> list_folder(const std::string& path);
 
