@@ -162,18 +162,6 @@ void index_records()
     }
 }
 
-// Whether the file starts as an Explorer cache file does.
-bool explorer_cache_file(const char* path)
-{
-    uint8_t head[64] = {};
-    std::FILE* f = sys_fopen(path, "rb");
-    if (!f)
-        return false;
-    size_t n = std::fread(head, 1, sizeof head, f);
-    std::fclose(f);
-    return thumbcache_kind(ByteView{head, n}) == THUMBCACHE_CACHE;
-}
-
 // The per-entry arrays, sized to the names listed.
 bool grow_entry_arrays()
 {
@@ -309,7 +297,7 @@ int build(const char* folder, const char* cache_file, int32_t flags)
             cache_file = found;
         else if ((explorer = explorer_cache_files(".")).empty())
             cache_file = "Thumbs.db";
-    } else if (explorer_cache_file(cache_file)) {
+    } else if (thumbcache_file_kind(cache_file) == THUMBCACHE_CACHE) {
         explorer.push_back(cache_file);
     }
     if (!explorer.empty()) {

@@ -244,6 +244,17 @@ ThumbcacheKind thumbcache_kind(ByteView bytes)
     return THUMBCACHE_NEITHER;
 }
 
+ThumbcacheKind thumbcache_file_kind(const char* path)
+{
+    uint8_t head[64] = {};
+    std::FILE* f = sys_fopen(path, "rb");
+    if (!f)
+        return THUMBCACHE_NEITHER;
+    const size_t n = std::fread(head, 1, sizeof head, f);
+    std::fclose(f);
+    return thumbcache_kind(ByteView{head, n});
+}
+
 const char* thumbcache_format_name(ThumbcacheFormat format)
 {
     switch (format) {

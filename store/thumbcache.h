@@ -31,6 +31,9 @@ enum ThumbcacheKind {
 
 // What the bytes are, by content alone.
 ThumbcacheKind thumbcache_kind(ByteView bytes);
+// The same for a file, from its first bytes; THUMBCACHE_NEITHER when it
+// cannot be read.
+ThumbcacheKind thumbcache_file_kind(const char* path);
 
 enum ThumbcacheFormat {
     THUMBCACHE_NO_DATA,  // data size 0

@@ -62,19 +62,6 @@ std::string hex16(uint64_t v)
     return text;
 }
 
-// The content kind of a file from its first bytes; THUMBCACHE_NEITHER when
-// it cannot be read.
-ThumbcacheKind file_kind(const std::string& path)
-{
-    uint8_t head[64] = {};
-    std::FILE* f = sys_fopen(path.c_str(), "rb");
-    if (!f)
-        return THUMBCACHE_NEITHER;
-    size_t n = std::fread(head, 1, sizeof head, f);
-    std::fclose(f);
-    return thumbcache_kind(ByteView{head, n});
-}
-
 uint32_t slot_buckets(const ThumbcacheIndex& index, const ThumbcacheIndexSlot& s)
 {
     uint32_t types = 0;
@@ -195,7 +182,10 @@ std::string thumbcache_row_name(const ThumbcacheEntry& entry)
     return utf16_to_utf8(entry.identifier.data, int32_t(entry.identifier.length / 2));
 }
 
-bool report_explorer_file(const std::string& path) { return file_kind(path) != THUMBCACHE_NEITHER; }
+bool report_explorer_file(const std::string& path)
+{
+    return thumbcache_file_kind(path.c_str()) != THUMBCACHE_NEITHER;
+}
 
 const char* report_error_text(const std::string& path)
 {
@@ -260,7 +250,7 @@ std::string utc_text(uint64_t filetime)
 
 int report_cache(const std::string& path, std::vector<ReportRow>* rows)
 {
-    switch (file_kind(path)) {
+    switch (thumbcache_file_kind(path.c_str())) {
     case THUMBCACHE_CACHE: return report_thumbcache(path, rows);
     case THUMBCACHE_INDEX: {
         ThumbcacheIndex* index = new ThumbcacheIndex{};
