@@ -63,14 +63,7 @@ const Corpus& corpus()
             command += " " + real + row[1];
         std::string out;
         run_command(command, &out);
-        std::istringstream lines(out);
-        std::string line;
-        while (std::getline(lines, line)) {
-            std::vector<std::string> f;
-            std::stringstream ss(line);
-            std::string cell;
-            while (std::getline(ss, cell, '\t'))
-                f.push_back(cell);
+        for (const std::vector<std::string>& f : tsv_lines(out)) {
             if (f.size() < 2)
                 continue;
             OracleFile& file = c.oracle[f[0]];
@@ -78,7 +71,7 @@ const Corpus& corpus()
                 file.readable = false;
             } else if (f[1] == "streams") {
                 std::stringstream list(f.size() > 2 ? f[2] : "");
-                while (std::getline(list, cell, ','))
+                for (std::string cell; std::getline(list, cell, ',');)
                     file.streams.insert(cell);
             } else if (f.size() >= 4) {
                 file.records.push_back({std::stoi(f[2]), std::stoull(f[3]), unhex(f.size() > 4 ? f[4] : "")});

@@ -92,21 +92,16 @@ TEST(SearchIndexReal, Windows10EseMatchesEsedbexportAndNamesTheCacheEntries)
     run_command("ls '" + out.path() + "'/x.export/*", &table_file);
     table_file.erase(table_file.find('\n'));
     const std::vector<uint8_t> exported = read_file(table_file);
-    std::stringstream table(std::string(exported.begin(), exported.end()));
-    std::string line;
-    std::getline(table, line);
-    std::vector<std::string> header;
-    for (std::stringstream h(line); std::getline(h, line, '\t');)
-        header.push_back(line);
+    const std::vector<std::vector<std::string>> table = tsv_lines(std::string(exported.begin(), exported.end()));
+    ASSERT_FALSE(table.empty());
+    const std::vector<std::string>& header = table.front();
     const auto column = [&](const char* name) { return std::find(header.begin(), header.end(), name) - header.begin(); };
     const size_t id_col = size_t(column("4678-System_ThumbnailCacheId"));
     const size_t path_col = size_t(column("4447-System_ItemPathDisplay"));
     ASSERT_LT(path_col, header.size());
     std::map<uint64_t, std::string> expected;
-    while (std::getline(table, line)) {
-        std::vector<std::string> cells;
-        for (std::stringstream c(line); std::getline(c, line, '\t');)
-            cells.push_back(line);
+    for (size_t r = 1; r < table.size(); ++r) {
+        const std::vector<std::string>& cells = table[r];
         if (cells.size() <= std::max(id_col, path_col) || cells[id_col].size() != 16 || cells[path_col].empty())
             continue;
         std::string path;  // esedbexport doubles backslashes

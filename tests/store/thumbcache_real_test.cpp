@@ -24,16 +24,6 @@ struct Corpus {
     std::string skip_reason;
 };
 
-std::vector<std::string> split(const std::string& line)
-{
-    std::vector<std::string> cells;
-    std::stringstream ss(line);
-    std::string cell;
-    while (std::getline(ss, cell, '\t'))
-        cells.push_back(cell);
-    return cells;
-}
-
 const Corpus& corpus()
 {
     static Corpus c = [] {
@@ -63,13 +53,9 @@ const Corpus& corpus()
             command += " " + dir + row.file;
         std::string out;
         run_command(command, &out);
-        std::istringstream lines(out);
-        std::string line;
-        while (std::getline(lines, line)) {
-            std::vector<std::string> f = split(line);
+        for (std::vector<std::string>& f : tsv_lines(out))
             if (f.size() >= 2)
-                c.oracle[f[0]].push_back(f);
-        }
+                c.oracle[f[0]].push_back(std::move(f));
         return c;
     }();
     return c;

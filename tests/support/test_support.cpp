@@ -76,28 +76,37 @@ std::vector<std::string> list_folder(const std::string& path)
     return names;
 }
 
+std::vector<std::string> tsv_cells(const std::string& line)
+{
+    std::vector<std::string> cells;
+    std::stringstream ss(line);
+    std::string cell;
+    while (std::getline(ss, cell, '\t'))
+        cells.push_back(cell);
+    if (!line.empty() && line.back() == '\t')
+        cells.emplace_back();
+    return cells;
+}
+
+std::vector<std::vector<std::string>> tsv_lines(const std::string& text)
+{
+    std::vector<std::vector<std::string>> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line))
+        lines.push_back(tsv_cells(line));
+    return lines;
+}
+
 std::vector<std::vector<std::string>> read_tsv(const std::string& path, std::vector<std::string>* header)
 {
-    std::vector<std::vector<std::string>> rows;
-    std::ifstream in(path, std::ios::binary);  // the same bytes as on Linux
-    std::string line;
-    bool first = true;
-    while (std::getline(in, line)) {
-        std::vector<std::string> cells;
-        std::stringstream ss(line);
-        std::string cell;
-        while (std::getline(ss, cell, '\t'))
-            cells.push_back(cell);
-        if (!line.empty() && line.back() == '\t')
-            cells.emplace_back();
-        if (first) {
-            if (header)
-                *header = cells;
-            first = false;
-        } else {
-            rows.push_back(cells);
-        }
-    }
+    const std::vector<uint8_t> bytes = read_file(path);  // the same bytes as on Linux
+    std::vector<std::vector<std::string>> rows = tsv_lines(std::string(bytes.begin(), bytes.end()));
+    if (rows.empty())
+        return rows;
+    if (header)
+        *header = rows.front();
+    rows.erase(rows.begin());
     return rows;
 }
 

@@ -31,6 +31,11 @@ bool make_folders(const std::string& path);
 // The names in a folder (no "." and ".."), sorted; empty when it cannot be read.
 std::vector<std::string> list_folder(const std::string& path);
 
+// The tab-separated cells of one line ("a\t" is two cells, the second empty).
+std::vector<std::string> tsv_cells(const std::string& line);
+// Every line of text as its cells.
+std::vector<std::vector<std::string>> tsv_lines(const std::string& text);
+
 // Rows of a tab-separated manifest with a header line, as column -> value.
 std::vector<std::vector<std::string>> read_tsv(const std::string& path, std::vector<std::string>* header);
 

@@ -32,22 +32,6 @@ ThumbcacheRecord record(uint64_t hash, const std::string& id, Bytes data)
     return r;
 }
 
-std::vector<std::vector<std::string>> lines_of(const std::string& text)
-{
-    std::vector<std::vector<std::string>> out;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        std::vector<std::string> cells;
-        std::istringstream fields(line);
-        std::string cell;
-        while (std::getline(fields, cell, '\t'))
-            cells.push_back(cell);
-        out.push_back(cells);
-    }
-    return out;
-}
-
 std::string sha256_of(const Bytes& b)
 {
     char hex[65];
@@ -106,7 +90,7 @@ TEST(CliExplorerCaches, ListsAFolderInBucketOrderUnderIdentifiers)
     ExplorerFolder f;
     std::string out;
     ASSERT_EQ(run("list " + f.dir.path(), &out), 0);
-    auto rows = lines_of(out);
+    auto rows = tsv_lines(out);
     ASSERT_EQ(rows.size(), 6u) << out;
     EXPECT_EQ(rows[0], (std::vector<std::string>{"cache", "name", "width", "height", "filetime", "utc"}));
     const std::vector<std::vector<std::string>> want = {
@@ -125,7 +109,7 @@ TEST(CliExplorerCaches, ListsAFolderInBucketOrderUnderIdentifiers)
     }
     out.clear();
     ASSERT_EQ(run("list " + f.dir.file("thumbcache_idx.db"), &out), 0);
-    EXPECT_EQ(lines_of(out).size(), 4u) << "one row per used slot: " << out;
+    EXPECT_EQ(tsv_lines(out).size(), 4u) << "one row per used slot: " << out;
     f.expect_untouched();
 }
 
@@ -134,7 +118,7 @@ TEST(CliExplorerCaches, CatalogColumnsCarryRecordChecksumAndIndexFacts)
     ExplorerFolder f;
     std::string out;
     ASSERT_EQ(run("list --catalog " + f.dir.path(), &out), 0);
-    auto rows = lines_of(out);
+    auto rows = tsv_lines(out);
     ASSERT_GE(rows.size(), 2u);
     std::map<std::string, size_t> col;
     for (size_t i = 0; i < rows[0].size(); ++i)
@@ -199,10 +183,10 @@ TEST(CliExplorerCaches, FilesAreKnownByContentWhateverTheirName)
     write_file(other.file("copy.bin"), f.files["thumbcache_32.db"]);
     std::string out;
     ASSERT_EQ(run("list " + other.file("thm523.tmp"), &out), 0);
-    EXPECT_EQ(lines_of(out).size(), 4u) << out;
+    EXPECT_EQ(tsv_lines(out).size(), 4u) << out;
     out.clear();
     ASSERT_EQ(run("list " + other.file("copy.bin"), &out), 0);
-    EXPECT_EQ(lines_of(out).size(), 4u) << out;
+    EXPECT_EQ(tsv_lines(out).size(), 4u) << out;
     out.clear();
     ASSERT_EQ(run("list --recursive " + other.path(), &out), 1) << "no cache by name below it";
 }
@@ -248,7 +232,7 @@ TEST(CliExplorerCaches, RealCachesExtractAsTheOracleReadsThem)
         run_command("/usr/bin/python3 " GLIMMERDEX_SOURCE_DIR "/tests/support/thumbcache_oracle.py " + dir + name,
                     &oracle);
         std::multiset<std::string> want;
-        for (auto& f : lines_of(oracle))
+        for (auto& f : tsv_lines(oracle))
             if (f.size() >= 8 && f[1] != "free" && f[5] != "0")
                 want.insert(f[6]);
         TempDir out;
