@@ -1,0 +1,66 @@
+#pragma once
+// Where evidence bytes come from. A source has a size and answers bounded
+// reads at an offset; it is made from a file (memory-mapped where the system
+// allows, positioned reads otherwise), from bytes already in memory, or from
+// a region of another source. The cache readers take a source, never a path:
+// a file inside a disk image or a stretch of unallocated space is one more
+// kind of source, and no reader changes for it.
+//
+// Sources only read. Nothing here opens a file for writing, so evidence
+// cannot be changed through one.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+struct Source;
+
+// What a kind of source does. read copies up to length bytes at offset
+// (offset + length lies inside the source) and returns the count copied,
+// -1 on a read error; close lets go of the kind's state.
+struct SourceKind {
+    int64_t (*read)(const Source* source, uint64_t offset, void* out, size_t length);
+    void (*close)(Source* source);
+};
+
+struct Source {
+    const SourceKind* kind;
+    uint64_t size;
+    // All of the source's bytes in memory (a mapped file, a memory source, or
+    // a region of either), else null: readers may then point into them
+    // instead of copying.
+    const uint8_t* mapped;
+    void* state;            // the kind's own
+    const Source* parent;   // a region's source, which must outlive it
+    uint64_t base;          // a region's offset in its parent
+};
+
+enum SourceAccess {
+    SOURCE_MAPPED_IF_POSSIBLE,
+    SOURCE_POSITIONED_READS,  // never mapped: the reads themselves go to the file
+};
+
+// A file opened for reading. 0, or -1 when it cannot be opened (or is a
+// folder).
+int source_open_file(const char* path, Source* out, SourceAccess access = SOURCE_MAPPED_IF_POSSIBLE);
+
+// Bytes the caller keeps alive for as long as the source is used.
+void source_from_memory(const uint8_t* data, size_t size, Source* out);
+
+// length bytes from offset of parent; -1 when they do not lie inside it.
+int source_region(const Source* parent, uint64_t offset, uint64_t length, Source* out);
+
+// Exactly length bytes at offset into out: 0, or -1 when any of them lies
+// beyond the source or cannot be read.
+int source_read(const Source& source, uint64_t offset, void* out, size_t length);
+
+// length bytes at offset, pointing into the source where it is mapped, else
+// read into scratch; null under source_read's conditions.
+const uint8_t* source_bytes(const Source& source, uint64_t offset, size_t length, std::vector<uint8_t>* scratch);
+
+// Lets go of the source (a region leaves its parent open). Safe on a source
+// that was never opened or is closed already.
+void source_close(Source* source);
+
+// Per system: the file behind a source_open_file, mapped or with positioned
+// reads. 0, or -1.
+int sys_source_open_file(const char* path, SourceAccess access, Source* out);

@@ -1,0 +1,74 @@
+// Files as sources on Windows: a read-only view of a file mapping, or reads
+// at a position where a file cannot be mapped (an empty file).
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <io.h>
+
+#include <cstdint>
+#include <cstdio>
+
+#include "platform/source.h"
+#include "platform/system.h"
+
+namespace {
+
+struct FileState {
+    std::FILE* file;
+    HANDLE mapping;
+    const void* view;
+};
+
+int64_t file_read(const Source* s, uint64_t offset, void* out, size_t length)
+{
+    const FileState* f = static_cast<const FileState*>(s->state);
+    HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f->file)));
+    OVERLAPPED at{};
+    at.Offset = DWORD(offset & 0xFFFFFFFFu);
+    at.OffsetHigh = DWORD(offset >> 32);
+    const DWORD ask = length > 0x40000000u ? 0x40000000u : DWORD(length);
+    DWORD got = 0;
+    if (!ReadFile(h, out, ask, &got, &at))
+        return -1;
+    return int64_t(got);
+}
+
+void file_close(Source* s)
+{
+    FileState* f = static_cast<FileState*>(s->state);
+    if (!f)
+        return;
+    if (f->view)
+        UnmapViewOfFile(f->view);
+    if (f->mapping)
+        CloseHandle(f->mapping);
+    std::fclose(f->file);
+    delete f;
+}
+
+constexpr SourceKind FILE_SOURCE = {file_read, file_close};
+
+} // namespace
+
+int sys_source_open_file(const char* path, SourceAccess access, Source* out)
+{
+    if (sys_is_directory(path))
+        return -1;
+    std::FILE* file = sys_fopen(path, "rb");
+    if (!file)
+        return -1;
+    const int64_t size = sys_stream_size(file);
+    if (size < 0) {
+        std::fclose(file);
+        return -1;
+    }
+    FileState* f = new FileState{file, nullptr, nullptr};
+    HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    if (access == SOURCE_MAPPED_IF_POSSIBLE && size > 0 && uint64_t(size) <= SIZE_MAX) {
+        f->mapping = CreateFileMappingA(h, nullptr, PAGE_READONLY, 0, 0, nullptr);
+        if (f->mapping)
+            f->view = MapViewOfFile(f->mapping, FILE_MAP_READ, 0, 0, 0);
+    }
+    *out = Source{&FILE_SOURCE, uint64_t(size), static_cast<const uint8_t*>(f->view), f, nullptr, 0};
+    return 0;
+}
