@@ -36,6 +36,20 @@ int sys_find_next_file(SysFind* find, SysFindData* out)
 
 void sys_find_close(SysFind* find) { delete find; }
 
+int sys_list_folder(const std::string& folder, std::vector<SysFindData>* entries)
+{
+    entries->clear();
+    SysFindData d;
+    SysFind* find = sys_find_first_file((folder + "/*").c_str(), &d);
+    if (!find)
+        return sys_is_directory(folder.c_str()) ? 0 : -1;
+    for (int more = 1; more; more = sys_find_next_file(find, &d))
+        if (std::strcmp(d.name, ".") != 0 && std::strcmp(d.name, "..") != 0)
+            entries->push_back(d);
+    sys_find_close(find);
+    return 0;
+}
+
 int sys_find_listed_nocase(const char* pattern, const char* name, char out[SYS_MAX_PATH])
 {
     SysFindData d;

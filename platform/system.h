@@ -4,6 +4,8 @@
 // platform layer includes a POSIX or Windows header.
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 // 100-nanosecond ticks since 1601-01-01 00:00 UTC, as Windows stamps files.
 using FileTime = uint64_t;
@@ -39,6 +41,10 @@ struct SysFind;  // an open folder listing
 SysFind* sys_find_first_file(const char* pattern, SysFindData* out);
 int sys_find_next_file(SysFind* find, SysFindData* out);  // 1, or 0 at the end
 void sys_find_close(SysFind* find);
+
+// The entries of a folder in the same order, "." and ".." left out: the one
+// listing every walk of folders uses. -1 when the folder cannot be listed.
+int sys_list_folder(const std::string& folder, std::vector<SysFindData>* entries);
 
 int sys_set_current_directory(const char* path);  // 0 or -1
 
