@@ -46,7 +46,7 @@ th{background:#eee;position:sticky;top:0}
 th a{color:inherit;text-decoration:none}
 th[aria-sort=ascending] a::after{content:" \25B2"}
 th[aria-sort=descending] a::after{content:" \25BC"}
-td.col-name,td.col-path,td.col-file{min-width:10em;max-width:24em;overflow-wrap:anywhere}
+td.col-name,td.col-path,td.col-file{min-width:12em;max-width:24em;overflow-wrap:anywhere}
 td.digest{font:11px monospace;word-break:break-all;min-width:9em;max-width:9em}
 td.col-header,td.col-hash,td.col-data_checksum{font:11px monospace}
 td.col-utc{white-space:nowrap}
