@@ -70,9 +70,11 @@ var sections=document.querySelectorAll('section.cache'),tables=document.querySel
 var filter=document.getElementById('filter'),shown=document.getElementById('shown');
 function key(row,i){var c=row.cells[i];return c.hasAttribute('data-key')?c.getAttribute('data-key'):c.textContent;}
 function heads(table){return table.tHead.rows[0].cells;}
-function columnOf(table,name){var i=-1;each.call(heads(table),function(h,k){if(h.getAttribute('data-column')===name)i=k;});return i;}
+function columnOf(table,name){
+  var i=-1;each.call(heads(table),function(h,k){if(h.getAttribute('data-column')===name)i=k;});return i;}
 function sortTable(table,i,down){
-  each.call(heads(table),function(h,k){if(k===i)h.setAttribute('aria-sort',down?'descending':'ascending');else h.removeAttribute('aria-sort');});
+  each.call(heads(table),function(h,k){
+    if(k===i)h.setAttribute('aria-sort',down?'descending':'ascending');else h.removeAttribute('aria-sort');});
   if(i<0)return;
   var body=table.tBodies[0];
   var rows=Array.prototype.slice.call(body.rows).map(function(r,n){return [r,key(r,i),n];});
@@ -299,8 +301,8 @@ void write_html_report(std::FILE* out, const Table& table, const std::vector<Rep
                      html_text(section.path).c_str());
         write_digests(out, section.rows.size(), section.print);
         if (section.rows.empty())
-            std::fputs("<p>No entries on this page: the cache could not be read, or every entry was left out as "
-                       "known (manifest.json has the warnings and counts).</p>\n",
+            std::fputs("<p>No entries to show: the cache holds none, could not be read, or every entry was left "
+                       "out as known (manifest.json has the warnings and counts).</p>\n",
                        out);
         else
             write_section_table(out, table, rows, cases, section.rows, options);
