@@ -111,8 +111,6 @@ std::string case_system_name()
 std::vector<std::string> case_summary(const CaseManifest& m)
 {
     std::vector<std::string> lines;
-    for (const CaseInput& in : m.inputs)
-        lines.push_back("Cache " + in.path + (in.before.read ? ", SHA-256 " + in.before.digests.sha256 : ""));
     for (const CaseHashset& h : m.hashsets)
         lines.push_back("Hash set " + h.path + " (" + h.kind + ", " + h.mode + ")");
     const CaseCounts& n = m.counts;

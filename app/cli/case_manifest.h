@@ -59,8 +59,8 @@ void input_print(const std::string& path, InputPrint* out);
 // system beyond reading files: distribution, kernel, machine.
 std::string case_system_name();
 
-// A few lines for a reader: the caches with their SHA-256, the hash sets,
-// the counts, and where the rest is.
+// A few lines for a reader of the page, which shows each cache with its
+// digests itself: the hash sets, the counts, and where the rest is.
 std::vector<std::string> case_summary(const CaseManifest& m);
 
 void write_manifest(std::FILE* out, const CaseManifest& m, const std::vector<std::string>& command);

@@ -338,8 +338,9 @@ int write_case(CaseRun& run, const CaseOutputs& o, const std::vector<std::string
         HtmlOptions page;
         page.blur_flagged = o.blur_flagged;
         page.summary = case_summary(run.manifest);
-        result |= write_case_file(x, "index.html",
-                                  [&](FILE* f) { write_html_report(f, table, run.rows, run.cases, page); });
+        result |= write_case_file(x, "index.html", [&](FILE* f) {
+            write_html_report(f, table, run.rows, run.cases, run.manifest.inputs, page);
+        });
     }
 
     // The evidence once more, now that the run is over.

@@ -3,11 +3,13 @@
 // (Python's csv/json/hashlib, hashdeep, mactime, Chromium). Linux only: the
 // readers are Linux programs.
 #include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "app/cli/html_report.h"
 #include "tests/support/test_support.h"
-#include "tools/fixture/thumbsdb_writer.h"
+#include "tools/fixture/thumbcache_writer.h"
 
 namespace {
 
@@ -108,10 +110,16 @@ TEST(CaseFolder, WarningsAndFailedCachesGoIntoTheManifest)
     write_file(c.dir.file("broken.db"), std::vector<uint8_t>(600, 7));
     EXPECT_EQ(run(sh(c.evidence) + " " + sh(c.dir.file("broken.db")) + " " + sh(c.out)), 2)
         << "no command";
-    EXPECT_EQ(run("extract " + sh(c.evidence) + " " + sh(c.dir.file("broken.db")) + " " + sh(c.out)), 1);
+    EXPECT_EQ(run("extract --html " + sh(c.evidence) + " " + sh(c.dir.file("broken.db")) + " " + sh(c.out)), 1);
     std::string manifest = text_of(c.out + "/manifest.json");
     EXPECT_NE(manifest.find("broken.db: Thumbs.db not found (not a thumbnail cache)"), std::string::npos) << manifest;
     EXPECT_NE(manifest.find("\"caches\": 2, \"caches_failed\": 1"), std::string::npos);
+    // The page still names the cache it could not read, with its digests.
+    std::string page = text_of(c.out + "/index.html");
+    size_t section = page.find("<h2>" + c.dir.file("broken.db") + "</h2>\n<p class=\"digests\"><span>0 entries</span> "
+                               "<span>600 bytes</span>");
+    EXPECT_NE(section, std::string::npos) << page;
+    EXPECT_NE(page.find("<p>No entries to show", section), std::string::npos);
 }
 
 TEST(CaseFolder, TheSameRunTwiceGivesTheSameReports)
@@ -274,11 +282,13 @@ TEST(CaseFolder, KnownPicturesAreFlaggedOrLeftOut)
 
 namespace {
 
-// Headless Chromium over a page: the DOM after its script ran, or a screenshot.
+// Headless Chromium over a page: the DOM after its script ran, or a
+// screenshot. The window is tall enough for every picture of the page the
+// tests write, so that the boxes the page reports lie inside the screenshot.
 std::string chromium(const std::string& url, const std::string& extra)
 {
     std::string out;
-    run_command("timeout 120 chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --window-size=1400,900 "
+    run_command("timeout 120 chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --window-size=1400,1800 "
                 "--run-all-compositor-stages-before-draw --virtual-time-budget=3000 " +
                     extra + " " + sh(url) + " 2>/dev/null",
                 &out);
@@ -295,8 +305,27 @@ std::vector<std::string> attribute_values(const std::string& dom, const std::str
     return out;
 }
 
+// The page's cache sections, each as its markup.
+std::vector<std::string> page_sections(const std::string& dom)
+{
+    std::vector<std::string> out;
+    for (size_t at = dom.find("<section"); at != std::string::npos; at = dom.find("<section", at + 1))
+        out.push_back(dom.substr(at, dom.find("</section>", at) - at));
+    return out;
+}
+
+std::string digest_of(const char* tool, const std::string& path)
+{
+    std::string out;
+    run_command(std::string(tool) + " < " + sh(path) + " | cut -d' ' -f1", &out);
+    return out.substr(0, out.find('\n'));
+}
+
 } // namespace
 
+// A Thumbs.db and an Explorer cache file in one case: one section each,
+// headed by the cache's path and digests, with only the columns that hold a
+// value there; sort and filter hold for both tables.
 TEST(CaseFolder, ThePageRendersInChromium)
 {
     if (!have("chromium"))
@@ -305,48 +334,118 @@ TEST(CaseFolder, ThePageRendersInChromium)
     fixture::CacheSpec spec = case_spec();
     write_file(c.dir.file("picture"), spec.entries[0].picture);
     ASSERT_EQ(run_command("md5sum < " + sh(c.dir.file("picture")) + " > " + sh(c.dir.file("known.txt"))), 0);
+    // Markup in the folder's name: the heading must show it as text.
+    const std::string explorer_dir = c.dir.file("profile <i>x</i> & co");
+    const std::string explorer = explorer_dir + "/thumbcache_256.db";
+    fixture::ThumbcacheSpec t256;
+    t256.cache_type = 4;
+    const fixture::Bytes explorer_pictures[] = {
+        fixture::encode_jpeg(fixture::make_test_image(64, 48, 7)),
+        fixture::encode_png_rgba(fixture::make_test_image(20, 30, 8)),
+        fixture::encode_bmp32(fixture::make_test_image(16, 12, 9), true), {}};
+    const char* identifiers[] = {"lost-too", "photo", "icon", "folder"};
+    for (int i = 0; i < 4; ++i) {
+        fixture::ThumbcacheRecord r;
+        r.hash = 0x1000u + unsigned(i);
+        r.identifier = identifiers[i];
+        r.identifier_from_hash = false;
+        r.data = explorer_pictures[i];
+        t256.records.push_back(r);
+    }
+    ASSERT_TRUE(make_folders(explorer_dir));
+    write_file(explorer, fixture::write_thumbcache(t256));
     ASSERT_EQ(run("extract --html --blur-flagged --hashset " + sh(c.dir.file("known.txt")) + " " + sh(c.evidence) +
-                  " " + sh(c.out)),
+                  " " + sh(explorer) + " " + sh(c.out)),
               0);
     const std::string page = "file://" + c.out + "/index.html";
 
     // Without JavaScript every row is there, and no filter box that would not work.
     std::string markup = text_of(c.out + "/index.html");
-    EXPECT_EQ(attribute_values(markup, "<tr class=\"entry").size(), 4u);
+    std::vector<std::string> sections = page_sections(markup);
+    ASSERT_EQ(sections.size(), 2u);
+    EXPECT_EQ(attribute_values(sections[0], "<tr class=\"entry").size(), 4u);
+    EXPECT_EQ(attribute_values(sections[1], "<tr class=\"entry").size(), 4u);
     EXPECT_NE(markup.find("<input id=\"filter\" type=\"search\" placeholder=\"Filter rows\" hidden>"), std::string::npos);
     EXPECT_EQ(attribute_values(markup, "http").size(), 1u) << "no address outside the folder but http-equiv";
     EXPECT_EQ(attribute_values(markup, "<label class=\"veil\"").size(), 1u) << "the flagged picture is veiled";
 
-    // Sorted by size, largest first, from the address; the row without a thumbnail last.
+    // Each cache once, as the heading of its section, with its digests.
+    const std::string caches[] = {c.evidence + "/Thumbs.db", explorer};
+    for (size_t s = 0; s < 2; ++s) {
+        SCOPED_TRACE(caches[s]);
+        EXPECT_NE(sections[s].find("<h2>" + html_text(caches[s]) + "</h2>"), std::string::npos)
+            << sections[s].substr(0, 400);
+        EXPECT_EQ(attribute_values(markup, html_text(caches[s])).size(), 2u) << "the heading and the contents only";
+        for (const char* tool : {"md5sum", "sha1sum", "sha256sum"})
+            EXPECT_NE(sections[s].find("<code>" + digest_of(tool, caches[s]) + "</code>"), std::string::npos) << tool;
+    }
+    // Only the columns with a value in the section's rows: no times for the
+    // Explorer file, no Explorer columns for the Thumbs.db, and never the cache.
+    auto columns = [](const std::string& section) {
+        std::vector<std::string> all = attribute_values(section, "data-column=\"");
+        return std::set<std::string>(all.begin(), all.end());
+    };
+    const std::set<std::string> old_columns = columns(sections[0]), explorer_columns = columns(sections[1]);
+    for (const char* name : {"name", "filetime", "utc", "stream", "missing", "hashset", "sha256"})
+        EXPECT_TRUE(old_columns.count(name)) << name;
+    for (const char* name : {"cache", "bucket", "data_checksum", "path", "name_source"})
+        EXPECT_FALSE(old_columns.count(name)) << name;
+    for (const char* name : {"name", "bucket", "hash", "data_checksum", "sha256"})
+        EXPECT_TRUE(explorer_columns.count(name)) << name;
+    for (const char* name : {"cache", "filetime", "utc", "stream", "missing", "hashset", "index_buckets"})
+        EXPECT_FALSE(explorer_columns.count(name)) << name;
+    EXPECT_EQ(attribute_values(sections[0], "data-column=\"")[1], "name") << "the name first after the thumbnail";
+
+    // Sorted by size, largest first, from the address: each table in that
+    // order, its entry without a thumbnail last.
     std::string dom = chromium(page + "#sort=-length", "--dump-dom");
     EXPECT_NE(dom.find("data-sorted=\"-length\""), std::string::npos) << dom;
-    std::vector<std::pair<size_t, std::string>> by_size;
-    for (int i : {0, 1, 2})
-        by_size.emplace_back(spec.entries[size_t(i)].picture.size(), spec.entries[size_t(i)].name);
-    std::stable_sort(by_size.begin(), by_size.end(), [](auto& a, auto& b) { return a.first > b.first; });
-    std::vector<std::string> expected;
-    for (auto& [size, name] : by_size)
-        expected.push_back(name);
-    expected.push_back("no stream.jpg");
-    EXPECT_EQ(attribute_values(dom, "class=\"col-name\">"), expected);
-    EXPECT_NE(dom.find("data-images-broken=\"0\" data-images=\"3\""), std::string::npos) << "no broken pictures";
-    EXPECT_NE(chromium(page + "#filter=LOST", "--dump-dom").find("data-shown=\"2\""), std::string::npos);
+    auto by_size = [](std::vector<std::pair<size_t, std::string>> entries, const std::string& last) {
+        std::stable_sort(entries.begin(), entries.end(), [](auto& a, auto& b) { return a.first > b.first; });
+        std::vector<std::string> names;
+        for (auto& [size, name] : entries)
+            names.push_back(name);
+        names.push_back(last);
+        return names;
+    };
+    std::vector<std::pair<size_t, std::string>> old_entries, explorer_entries;
+    for (size_t i : {0, 1, 2})
+        old_entries.emplace_back(spec.entries[i].picture.size(), spec.entries[i].name);
+    for (size_t i : {0, 1, 2})
+        explorer_entries.emplace_back(explorer_pictures[i].size(), identifiers[i]);
+    sections = page_sections(dom);
+    ASSERT_EQ(sections.size(), 2u);
+    EXPECT_EQ(attribute_values(sections[0], "class=\"col-name\">"), by_size(old_entries, "no stream.jpg"));
+    EXPECT_EQ(attribute_values(sections[1], "class=\"col-name\">"), by_size(explorer_entries, "folder"));
+    EXPECT_NE(dom.find("data-images-broken=\"0\" data-images=\"6\""), std::string::npos) << "no broken pictures";
+
+    // One filter over both tables; a section without a match is hidden.
+    dom = chromium(page + "#filter=LOST", "--dump-dom");
+    EXPECT_NE(dom.find("<body data-shown=\"3\""), std::string::npos) << dom;
+    EXPECT_NE(dom.find("id=\"cache-1\" data-shown=\"2\""), std::string::npos);
+    EXPECT_NE(dom.find("id=\"cache-2\" data-shown=\"1\""), std::string::npos);
+    EXPECT_NE(dom.find(">3 of 8 rows<"), std::string::npos);
+    dom = chromium(page + "#filter=photo", "--dump-dom");
+    EXPECT_NE(dom.find("id=\"cache-1\" hidden=\"\" data-shown=\"0\""), std::string::npos) << dom;
+    EXPECT_NE(dom.find("id=\"cache-2\" data-shown=\"1\""), std::string::npos);
 
     // The screenshot shows pictures where the page says they are.
     std::vector<std::string> boxes = attribute_values(chromium(page, "--dump-dom"), "data-box=\"");
-    ASSERT_EQ(boxes.size(), 3u);
+    ASSERT_EQ(boxes.size(), 6u);
     std::string shot = c.dir.file("shot.png");
     chromium(page, "--screenshot=" + sh(shot));
     ASSERT_TRUE(file_exists(shot));
-    std::string verdict;
+    std::string boxes_text, verdict;
+    for (const std::string& box : boxes)
+        boxes_text += " " + box;
     run_command("/usr/bin/python3 -c \"import sys\nfrom PIL import Image\nim=Image.open(sys.argv[1]).convert('RGB')\n"
                 "for box in sys.argv[2:]:\n"
                 "  x,y,w,h=map(int,box.split(','))\n"
                 "  inside=set(im.getpixel((x+dx*w//4,y+dy*h//4)) for dx in (1,2,3) for dy in (1,2,3))\n"
-                "  print('picture' if w>0 and h>0 and inside-{(255,255,255)} else 'blank')\" " +
-                    sh(shot) + " " + boxes[0] + " " + boxes[1] + " " + boxes[2],
+                "  print('picture' if w>0 and h>0 and y+h<=im.height and inside-{(255,255,255)} else 'blank')\" " +
+                    sh(shot) + boxes_text,
                 &verdict);
-    EXPECT_EQ(verdict, "picture\npicture\npicture\n");
+    EXPECT_EQ(verdict, "picture\npicture\npicture\npicture\npicture\npicture\n");
 }
 
 TEST(CaseFolder, HostileNamesSurviveEveryFormat)
