@@ -1,5 +1,6 @@
 // glimmerdex-cli list --catalog and extract, on fixtures and real caches.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -163,6 +164,26 @@ TEST(CliExtract, OldCatalogsGivePngsAndManyCachesOneReport)
     EXPECT_EQ(run("list --catalog --format json --recursive " + dir.path(), &listing), 0);
     EXPECT_NE(listing.find("\"format\": \"jpeg-tableless\""), std::string::npos);
     EXPECT_NE(listing.find("\"name\": \"Caf\xC3\xA9 \xE2\x98\x95.jpg\""), std::string::npos);
+}
+
+TEST(CliExtract, AnOldFormatPngIsCreatedAfreshNeverThroughWhatIsThere)
+{
+    // A link by the PNG's name that points nowhere yet: a check that the
+    // name is free finds nothing there, a later open would write through it.
+    TempDir dir;
+    fixture::CacheSpec old;
+    old.version = 5;
+    fixture::CacheEntry e;
+    e.name = "old.jpg";
+    e.image = fixture::make_test_image(24, 18, 3);
+    old.entries.push_back(e);
+    write_file(dir.file("Thumbs.db"), fixture::write_thumbs_db(old));
+    ASSERT_TRUE(make_folders(dir.file("out")));
+    ASSERT_EQ(symlink("../outside.png", dir.file("out/old.jpg.png").c_str()), 0);
+    std::string err;
+    EXPECT_EQ(run_command(cli + " extract " + dir.path() + " " + dir.file("out") + " 2>&1 >/dev/null", &err), 1);
+    EXPECT_NE(err.find("old.jpg.png exists (--force overwrites)"), std::string::npos) << err;
+    EXPECT_FALSE(file_exists(dir.file("outside.png"))) << "nothing is written outside the folder";
 }
 
 TEST(CliExtract, RealCachesExtractByteIdentically)
