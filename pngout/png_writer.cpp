@@ -84,10 +84,6 @@ int finish()
     return writer.failed ? -1 : 0;
 }
 
-} // namespace
-
-namespace {
-
 bool writable_size(int32_t width, int32_t height) { return width > 0 && height > 0 && width <= PNG_MAX_WIDTH; }
 
 } // namespace

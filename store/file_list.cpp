@@ -286,8 +286,8 @@ int build_explorer(const std::vector<std::string>& paths)
 int build(const char* folder, const char* cache_file, int32_t flags)
 {
     release_pictures();
-    // Names are taken in the folder; the current directory stays the
-    // caller's. A folder that is not one leaves the current directory.
+    // Names are taken in the folder, never by moving the current directory;
+    // a path that is no folder means the current one.
     if (!folder || !*folder || !sys_is_directory(folder))
         folder = ".";
 
