@@ -81,6 +81,18 @@ fixture::CacheSpec hostile_spec()
     return spec;
 }
 
+// A catalog of version 5 (old-format streams) holding old.jpg, 24 x 18.
+std::vector<uint8_t> old_cache()
+{
+    fixture::CacheSpec old;
+    old.version = 5;
+    fixture::CacheEntry e;
+    e.name = "old.jpg";
+    e.image = fixture::make_test_image(24, 18, 3);
+    old.entries.push_back(e);
+    return fixture::write_thumbs_db(old);
+}
+
 } // namespace
 
 TEST(CliExtract, HostileNamesAreWrittenSafelyAndTheReportMatches)
@@ -137,16 +149,10 @@ TEST(CliExtract, HostileNamesAreWrittenSafelyAndTheReportMatches)
 TEST(CliExtract, OldCatalogsGivePngsAndManyCachesOneReport)
 {
     TempDir dir;
-    fixture::CacheSpec old;
-    old.version = 5;
-    fixture::CacheEntry e;
-    e.name = "old.jpg";
-    e.image = fixture::make_test_image(24, 18, 3);
-    old.entries.push_back(e);
     mkdir(dir.file("a").c_str(), 0755);
     mkdir(dir.file("a/deep").c_str(), 0755);
     mkdir(dir.file("b").c_str(), 0755);
-    write_file(dir.file("a/deep/thumbs.DB"), fixture::write_thumbs_db(old));
+    write_file(dir.file("a/deep/thumbs.DB"), old_cache());
     write_file(dir.file("b/Thumbs.db"), fixture::write_thumbs_db(hostile_spec()));
     write_file(dir.file("b/broken.db"), std::vector<uint8_t>(1000, 0));
     std::string out = dir.file("out");
@@ -171,13 +177,7 @@ TEST(CliExtract, AnOldFormatPngIsCreatedAfreshNeverThroughWhatIsThere)
     // A link by the PNG's name that points nowhere yet: a check that the
     // name is free finds nothing there, a later open would write through it.
     TempDir dir;
-    fixture::CacheSpec old;
-    old.version = 5;
-    fixture::CacheEntry e;
-    e.name = "old.jpg";
-    e.image = fixture::make_test_image(24, 18, 3);
-    old.entries.push_back(e);
-    write_file(dir.file("Thumbs.db"), fixture::write_thumbs_db(old));
+    write_file(dir.file("Thumbs.db"), old_cache());
     ASSERT_TRUE(make_folders(dir.file("out")));
     ASSERT_EQ(symlink("../outside.png", dir.file("out/old.jpg.png").c_str()), 0);
     std::string err;
