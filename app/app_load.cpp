@@ -1,7 +1,7 @@
 // Loading a cache by a path that names its folder or the file itself.
 #include "app/app_load.h"
 
-#include <cstring>
+#include <string>
 
 #include "app/app_index.h"
 #include "app/command_line.h"
@@ -11,44 +11,48 @@
 
 char path_buffer[PATH_BUFFER_BYTES];
 
-static int load_list(const char* path)
+// Loads the list; *folder is the folder whose cache was read, empty when it
+// is the current one.
+static int load_list(const char* path, std::string* folder)
 {
     if (!path)
         return -1;
     picture_fit_background = start_background_colour;
     const char* slash = sys_last_separator(path);
-    // A path that names the cache file itself: its folder becomes current and
-    // the named file is read (the help's own example passes thumbs.db).
+    // A path that names the cache file itself: the named file is read, and
+    // its folder is the list's (the help's own example passes thumbs.db).
     if (!sys_is_directory(path) && slash && slash[1]) {
-        char folder[SYS_MAX_PATH];
-        size_t n = size_t(slash - path);
-        if (n == 0)
-            n = 1;  // the root folder keeps its slash
-        if (n >= sizeof folder)
-            return file_list_build(path, start_display_flags);
-        std::memcpy(folder, path, n);
-        folder[n] = 0;
-        if (sys_is_directory(folder)) {
+        *folder = std::string(path, slash == path ? 1 : size_t(slash - path));  // the root keeps its slash
+        if (sys_is_directory(folder->c_str())) {
             // "Thumbs.db" in any letter case: the store's own search finds it.
             if (ascii_stricmp(slash + 1, "Thumbs.db") == 0)
-                return file_list_build(folder, start_display_flags);
-            return file_list_build_from(folder, slash + 1, start_display_flags);
+                return file_list_build(folder->c_str(), start_display_flags);
+            return file_list_build_from(folder->c_str(), slash + 1, start_display_flags);
         }
     } else if (!sys_is_directory(path) && !slash && path[0]) {
+        folder->clear();
         if (ascii_stricmp(path, "Thumbs.db") == 0)
             return file_list_build(nullptr, start_display_flags);
         char found[SYS_MAX_PATH];
-        if (sys_find_name_nocase(path, found) == 0)
+        if (sys_find_name_nocase(nullptr, path, found) == 0)
             return file_list_build_from(nullptr, found, start_display_flags);
     }
+    // A folder; a path that is none reads Thumbs.db in the current one.
+    *folder = sys_is_directory(path) ? path : "";
     return file_list_build(path, start_display_flags);
 }
 
 int app_load(const char* path)
 {
-    const int result = load_list(path);
-    // The list's folder is the current one now.
-    if (result == 0)
-        app_name_from_index(".");
+    std::string folder;
+    const int result = load_list(path, &folder);
+    // The viewer's documented start-up and load leave the loaded cache's
+    // folder current: Enter opens a listed file by its name, and the save
+    // dialog proposes the name there.
+    if (result == 0) {
+        app_name_from_index(folder.empty() ? "." : folder.c_str());
+        if (!folder.empty())
+            sys_set_current_directory(folder.c_str());
+    }
     return result;
 }

@@ -7,6 +7,7 @@ constexpr int PATH_BUFFER_BYTES = 260;
 extern char path_buffer[PATH_BUFFER_BYTES];
 
 // Loads the cache a path names: a folder's Thumbs.db, or, for a path naming
-// a file, that file itself with its folder as the current directory.
-// 0 when it was loaded, -1 otherwise (the list is then empty).
+// a file, that file itself. The cache's folder is the current directory
+// afterwards, as the viewer's open and save rely on; nothing but the viewer
+// moves it. 0 when it was loaded, -1 otherwise (the list is then empty).
 int app_load(const char* path);

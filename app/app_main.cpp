@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/app_index.h"
 #include "app/browser.h"
 #include "app/command_line.h"
 #include "app/help.h"
@@ -20,6 +21,7 @@ const DesktopFileFilter start_filters[2] = {{"Thumbs.db", "Thumbs.db"}, {"All fi
 void release_all()
 {
     file_list_release();  // names, pictures, times, placeholder, stream table, rebuild buffer
+    app_index_release();
     host_destroy();
 }
 
@@ -59,6 +61,11 @@ static int app_run(CommandLineOutcome outcome)
     }
     browser_reset();
 
+    // /index= names a file from the folder the viewer started in; a load
+    // makes the cache's folder current.
+    static char index_path[4096];
+    if (start_index_path && sys_absolute_path(start_index_path, index_path, int(sizeof index_path)) == 0)
+        start_index_path = index_path;
     int loaded = start_path ? app_load(start_path) : -1;
     if (loaded != 0) {
         if (!desktop_open_dialog(true, "Select new Thumbs.db", start_filters, 2, "db", path_buffer,

@@ -46,12 +46,15 @@ void sys_find_close(SysFind* find);
 // listing every walk of folders uses. -1 when the folder cannot be listed.
 int sys_list_folder(const std::string& folder, std::vector<SysFindData>* entries);
 
+// Only the viewer moves the current directory (its documented start-up and
+// load do); everything else names files by their folder.
 int sys_set_current_directory(const char* path);  // 0 or -1
 
-// The name under which `name` exists in the current directory: the exact
-// name, else the first entry equal to it ignoring ASCII case (caches copied
-// from Windows are often "thumbs.db"). 0 with out filled, -1 when none exists.
-int sys_find_name_nocase(const char* name, char out[SYS_MAX_PATH]);
+// The name under which `name` exists in folder (null or empty: the current
+// directory): the exact name, else the first entry equal to it ignoring
+// ASCII case (caches copied from Windows are often "thumbs.db"). 0 with out
+// filled, -1 when none exists.
+int sys_find_name_nocase(const char* folder, const char* name, char out[SYS_MAX_PATH]);
 
 // Gives the file time as its modification and access time, and on Windows
 // as its creation time too (Linux keeps no creation time); 0 or -1. Paths as
@@ -101,15 +104,45 @@ constexpr const char* SYS_PATH_SEPARATORS = "/\\";
 constexpr const char* SYS_PATH_SEPARATORS = "/";
 #endif
 
+inline bool sys_is_separator(char c)
+{
+    for (const char* s = SYS_PATH_SEPARATORS; *s; ++s)
+        if (c == *s)
+            return true;
+    return false;
+}
+
 // The last separator in path, or null when it has none.
 inline const char* sys_last_separator(const char* path)
 {
     const char* last = nullptr;
     for (const char* p = path; *p; ++p)
-        for (const char* s = SYS_PATH_SEPARATORS; *s; ++s)
-            if (*p == *s)
-                last = p;
+        if (sys_is_separator(*p))
+            last = p;
     return last;
+}
+
+// 1 when path does not depend on the current directory: it begins with a
+// separator, or on Windows with a drive letter ("C:").
+inline int sys_path_is_absolute(const char* path)
+{
+#ifdef _WIN32
+    if (path[0] && path[1] == ':')
+        return 1;
+#endif
+    return path[0] && sys_is_separator(path[0]) ? 1 : 0;
+}
+
+// name in folder: name itself when it is absolute or folder is null or
+// empty, else folder and name with one separator between them.
+inline std::string sys_join_path(const char* folder, const char* name)
+{
+    if (!folder || !folder[0] || sys_path_is_absolute(name))
+        return name;
+    std::string joined = folder;
+    if (!sys_is_separator(joined.back()))
+        joined += '/';
+    return joined + name;
 }
 
 // ASCII-only case-insensitive compares, never locale-dependent.

@@ -54,17 +54,17 @@ int sys_set_current_directory(const char* path)
     return path && chdir(path) == 0 ? 0 : -1;
 }
 
-int sys_find_name_nocase(const char* name, char out[SYS_MAX_PATH])
+int sys_find_name_nocase(const char* folder, const char* name, char out[SYS_MAX_PATH])
 {
     size_t length = std::strlen(name);
-    if (length >= size_t(SYS_MAX_PATH))
+    if (length == 0 || length >= size_t(SYS_MAX_PATH) || std::strchr(name, '/'))
         return -1;
     struct stat st;
-    if (stat(name, &st) == 0 && !S_ISDIR(st.st_mode)) {
+    if (stat(sys_join_path(folder, name).c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
         std::memcpy(out, name, length + 1);
         return 0;
     }
-    return sys_find_listed_nocase("*", name, out);
+    return sys_find_listed_nocase(sys_join_path(folder, "*").c_str(), name, out);
 }
 
 int sys_is_directory(const char* path)

@@ -68,13 +68,13 @@ int sys_set_current_directory(const char* path)
     return path && SetCurrentDirectoryA(path) ? 0 : -1;
 }
 
-int sys_find_name_nocase(const char* name, char out[SYS_MAX_PATH])
+int sys_find_name_nocase(const char* folder, const char* name, char out[SYS_MAX_PATH])
 {
     size_t length = std::strlen(name);
     if (length == 0 || length >= size_t(SYS_MAX_PATH) || std::strpbrk(name, "*?/\\"))
         return -1;
     // Windows volumes ignore case already; the listing gives the stored spelling.
-    return sys_find_listed_nocase(name, name, out);
+    return sys_find_listed_nocase(sys_join_path(folder, name).c_str(), name, out);
 }
 
 int sys_is_directory(const char* path)

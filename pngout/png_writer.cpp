@@ -84,20 +84,31 @@ int finish()
     return writer.failed ? -1 : 0;
 }
 
+bool writable_size(int32_t width, int32_t height) { return width > 0 && height > 0 && width <= PNG_MAX_WIDTH; }
+
 } // namespace
 
 int png_begin(const char* path, int32_t width, int32_t height)
+{
+    if (!writable_size(width, height))
+        return -1;
+    FILE* file = sys_fopen(path, "wb");
+    return file ? png_begin_file(file, width, height) : -1;
+}
+
+int png_begin_file(FILE* file, int32_t width, int32_t height)
 {
     if (writer.file) {  // a file left incomplete by its caller
         std::fclose(writer.file);
         writer.file = nullptr;
     }
-    if (width <= 0 || height <= 0 || width > PNG_MAX_WIDTH)
-        return -1;
-    build_crc_table();
-    FILE* file = sys_fopen(path, "wb");
     if (!file)
         return -1;
+    if (!writable_size(width, height)) {
+        std::fclose(file);
+        return -1;
+    }
+    build_crc_table();
     writer = PngWriter{file, width, height, 0, 0, 0xFFFFFFFFu, 1, 0, false};
 
     uint8_t head[37] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13, 'I', 'H', 'D', 'R'};

@@ -3,6 +3,7 @@
 #include "store/dir_find.h"
 
 #include <cstring>
+#include <string>
 
 #include "platform/system.h"
 
@@ -11,6 +12,7 @@ namespace {
 enum class ListState { not_started, listing, finished };
 
 SysFind* search;
+std::string folder;
 char pattern[SYS_MAX_PATH];
 char prefix[SYS_MAX_PATH];
 ListState state = ListState::finished;
@@ -47,9 +49,10 @@ bool skipped(const SysFindData& d)
 
 } // namespace
 
-void dir_find_start(const char* new_pattern)
+void dir_find_start(const char* new_folder, const char* new_pattern)
 {
     close_search();
+    folder = new_folder ? new_folder : "";
     std::strncpy(pattern, new_pattern ? new_pattern : "", sizeof pattern - 1);
     pattern[sizeof pattern - 1] = 0;
     state = ListState::not_started;
@@ -72,7 +75,7 @@ int dir_find_next(char* buffer)
         size_t n = cut ? size_t(cut - pattern + 1) : 0;
         std::memcpy(prefix, pattern, n);
         prefix[n] = 0;
-        search = sys_find_first_file(pattern, &d);
+        search = sys_find_first_file(sys_join_path(folder.c_str(), pattern).c_str(), &d);
         if (!search) {
             state = ListState::finished;
             return 0;

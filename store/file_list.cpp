@@ -286,19 +286,24 @@ int build_explorer(const std::vector<std::string>& paths)
 int build(const char* folder, const char* cache_file, int32_t flags)
 {
     release_pictures();
-    if (folder && *folder)
-        sys_set_current_directory(folder);
+    // Names are taken in the folder, never by moving the current directory;
+    // a path that is no folder means the current one.
+    if (!folder || !*folder || !sys_is_directory(folder))
+        folder = ".";
 
     char found[SYS_MAX_PATH];
     release_explorer();
     std::vector<std::string> explorer;
+    std::string cache_path;
     if (!cache_file) {
-        if (sys_find_name_nocase("Thumbs.db", found) == 0)
-            cache_file = found;
-        else if ((explorer = explorer_cache_files(".")).empty())
-            cache_file = "Thumbs.db";
-    } else if (thumbcache_file_kind(cache_file) == THUMBCACHE_CACHE) {
-        explorer.push_back(cache_file);
+        if (sys_find_name_nocase(folder, "Thumbs.db", found) == 0)
+            cache_path = sys_join_path(folder, found);
+        else if ((explorer = explorer_cache_files(folder)).empty())
+            cache_path = sys_join_path(folder, "Thumbs.db");
+    } else {
+        cache_path = sys_join_path(folder, cache_file);
+        if (thumbcache_file_kind(cache_path.c_str()) == THUMBCACHE_CACHE)
+            explorer.push_back(cache_path);
     }
     if (!explorer.empty()) {
         store_release();
@@ -307,14 +312,14 @@ int build(const char* folder, const char* cache_file, int32_t flags)
         return build_explorer(explorer);
     }
     // Without a Catalog, a cache of hashed thumbnail streams still loads.
-    if (store_load(cache_file) != 0 && hashed_stream_count() == 0)
+    if (store_load(cache_path.c_str()) != 0 && hashed_stream_count() == 0)
         return -1;
 
     name_index_clear(&listed_names);
     index_records();
     if (flags & 1) {
         char name[SYS_MAX_PATH];
-        dir_find_start("*");
+        dir_find_start(folder, "*");
         while (dir_find_next(name)) {
             size_t n = std::strlen(name);
             if (n == 0 || name[n - 1] == '\\')

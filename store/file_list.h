@@ -64,6 +64,8 @@ inline int64_t file_list_index_buckets(int32_t i)
 }
 inline bool file_list_has_thumbnail(int32_t i) { return file_list.pictures[i].pixels != file_list.placeholder.pixels; }
 
+// The folder's files are named by the folder (one that is not a folder: the
+// current directory); the current directory is never changed.
 // flags bit 0: the folder's own files; bit 1: the catalog's names, then the
 // thumbnail streams of caches without a Catalog ("256_..." streams, listed in
 // directory order under their stream names). 0 when the folder's Thumbs.db was
@@ -73,8 +75,8 @@ inline bool file_list_has_thumbnail(int32_t i) { return file_list.pictures[i].pi
 // linked with the index of its kind beside it.
 int file_list_build(const char* folder, int32_t flags);
 
-// The same for a cache file of any name: folder becomes the current
-// directory and cache_file (relative to it, or absolute) is read. An
+// The same for a cache file of any name: cache_file (relative to folder, or
+// absolute) is read, and folder is the one whose files are listed. An
 // Explorer cache file (known by its content) lists its records in file
 // order under their identifiers, without times or folder files.
 int file_list_build_from(const char* folder, const char* cache_file, int32_t flags);

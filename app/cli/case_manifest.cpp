@@ -4,12 +4,10 @@
 
 #include "app/cli/table.h"
 #include "platform/system.h"
+#include "source_revision.h"  // GLIMMERDEX_REVISION, written at build time
 
 #ifndef GLIMMERDEX_VERSION
 #define GLIMMERDEX_VERSION "unknown"
-#endif
-#ifndef GLIMMERDEX_REVISION
-#define GLIMMERDEX_REVISION "unknown"
 #endif
 
 namespace {

@@ -144,19 +144,12 @@ struct Extractor {
     int write_png(const std::string& path, const ReportRow& row, bool* exists)
     {
         *exists = false;
-        if (!force) {
-            if (FILE* f = sys_fopen(path.c_str(), "rb")) {
-                std::fclose(f);
-                *exists = true;
-                return -1;
-            }
-        }
         CatalogEntry entry{};
         entry.stream_number = std::atoi(row.stream.c_str());
         Picture picture{};
         if (catalog_decode_entry(entry, 6, &picture) != 0 || !picture.pixels)
             return -1;
-        int result = png_begin(path.c_str(), picture.width, picture.height);
+        int result = png_begin_file(create(path, force, exists), picture.width, picture.height);
         for (int32_t y = 0; result == 0 && y < picture.height; ++y) {
             const uint32_t* line = picture.pixels + size_t(y) * size_t(picture.pitch / 4);
             for (int32_t x = 0; x < picture.width; ++x)

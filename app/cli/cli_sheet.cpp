@@ -1,5 +1,6 @@
 // glimmerdex-cli sheet: the viewer's grid for a whole list, drawn by the
 // browser's own drawing into one picture: a contact sheet.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -38,11 +39,18 @@ const char help[] =
     "  --search-index FILE  Windows.edb or Windows.db: entries it knows show\n"
     "                 their file name, and their full path with --info\n"
     "\n"
+    "A sheet has at most 2,000 rows and 134,217,728 (128 Mi) pixels; draw a\n"
+    "larger list a page at a time.\n"
+    "\n"
     "Exit codes: 0 written, 1 the cache could not be read or the picture not\n"
-    "written, 2 usage error.\n";
+    "written, 2 usage error or a sheet past those ceilings.\n";
 
 // The tallest sheet we draw: 2,000 rows of cells.
 constexpr long CLI_SHEET_MAX_ROWS = 2000;
+// The largest sheet: it is held whole in memory (4 bytes a pixel) and written
+// uncompressed (3), so 128 Mi pixels are 512 MiB and a 384 MiB file; larger
+// lists are drawn a page at a time.
+constexpr int64_t CLI_SHEET_MAX_PIXELS = int64_t(128) << 20;
 
 } // namespace
 
@@ -109,11 +117,14 @@ int cli_sheet(int argc, char** argv)
         rows = total_rows - first_row;
     if (rows <= 0)
         rows = 1;  // an empty list: one row of background
-    if (rows > CLI_SHEET_MAX_ROWS) {
-        cli_error("sheet: %lld rows are more than %lld; use --rows and --page", (long long)rows,
-                  (long long)CLI_SHEET_MAX_ROWS);
+    const int64_t sheet_width = columns * GRID_CELL_PITCH, sheet_height = rows * GRID_CELL_PITCH;
+    if (rows > CLI_SHEET_MAX_ROWS || sheet_width * sheet_height > CLI_SHEET_MAX_PIXELS) {
+        cli_error("sheet: %lld x %lld pixels (%lld rows) is past the ceiling of %ld rows and %lld pixels;"
+                  " use --rows and --page, or a smaller --width",
+                  (long long)sheet_width, (long long)sheet_height, (long long)rows, CLI_SHEET_MAX_ROWS,
+                  (long long)CLI_SHEET_MAX_PIXELS);
         file_list_release();
-        return CLI_FAILED;
+        return CLI_USAGE;
     }
     start_background_colour = uint32_t(colour);
     host_input_reset();
@@ -122,9 +133,8 @@ int cli_sheet(int argc, char** argv)
     browser.total_height = int32_t(total_rows * GRID_CELL_PITCH);
     browser.scroll_offset = int32_t(first_row * GRID_CELL_PITCH);
     browser.scroll_position = browser.scroll_offset;
-    std::vector<uint32_t> pixels(size_t(columns * GRID_CELL_PITCH) * size_t(rows * GRID_CELL_PITCH));
-    Framebuffer frame{pixels.data(), int32_t(columns * GRID_CELL_PITCH * 4), int32_t(columns * GRID_CELL_PITCH),
-                      int32_t(rows * GRID_CELL_PITCH)};
+    std::vector<uint32_t> pixels(size_t(sheet_width) * size_t(sheet_height));
+    Framebuffer frame{pixels.data(), int32_t(sheet_width * 4), int32_t(sheet_width), int32_t(sheet_height)};
     browser_draw(frame);
     if (info)
         for (int64_t i = first_row * columns; i < (first_row + rows) * columns && i < file_list.count; ++i)

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -171,6 +172,44 @@ TEST_F(AppMain, CommandLineAsOneStringWithBackslashes)
     ASSERT_EQ(1u, headless_desktop.dialogs.size());
     EXPECT_EQ(320, start_width);
 #endif
+}
+
+// Paths on the command line are the start folder's, though the load makes
+// the cache's folder current.
+TEST_F(AppMain, RelativeIndexIsReadFromTheStartFolder)
+{
+#ifndef GLIMMERDEX_HAVE_SQLITE
+    GTEST_SKIP() << "this build reads no Windows.db (no SQLite)";
+#endif
+    TempDir root;
+    ASSERT_TRUE(make_folders(root.file("evidence")) && make_folders(root.file("work/idx")));
+    uint64_t known = 0;
+    std::string path;
+    if (!copy_corpus_search_index(root.file("work/idx"), &known, &path))
+        GTEST_SKIP() << "the corpus's Windows 11 search index is absent; test skipped";
+    write_hashed_cache(root.file("evidence/Thumbs.db"), {known});
+    // The cache named on the command line, and chosen in the open dialog.
+    for (const bool from_dialog : {false, true}) {
+        SetUp();
+        ASSERT_EQ(0, chdir(root.file("work").c_str()));
+        std::string named, current;
+        headless_host.on_pump = [&](int pump) {
+            char cwd[4096];
+            if (pump == 1 && file_list.count == 1 && getcwd(cwd, sizeof cwd)) {
+                named = file_list_name(0);
+                current = cwd;
+            }
+        };
+        headless_frame();
+        if (from_dialog)
+            headless_answer_file(root.file("evidence/Thumbs.db"));
+        EXPECT_EQ(0, run_app(from_dialog ? std::vector<std::string>{"/index=idx/Windows.db"}
+                                         : std::vector<std::string>{"../evidence", "/index=idx/Windows.db"}));
+        EXPECT_EQ(path, named) << from_dialog;
+        std::error_code error;
+        EXPECT_TRUE(std::filesystem::equivalent(current, root.file("evidence"), error))
+            << current << ": the viewer's load leaves the cache's folder current";
+    }
 }
 
 TEST_F(AppMain, DialogAnswerIsLoadedFromTheChosenFolder)

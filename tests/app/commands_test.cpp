@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/app_load.h"
 #include "app/app_main.h"
 #include "app/browser.h"
 #include "app/command_line.h"
@@ -30,12 +31,13 @@ protected:
         path_buffer[0] = 0;
     }
     void TearDown() override { file_list_release(); }
-    // A v7 (or older) cache of a.jpg, b.jpg, c.jpg in dir, loaded.
+    // A v7 (or older) cache of a.jpg, b.jpg, c.jpg in dir, loaded as the
+    // viewer loads it (its folder current, where Enter opens a name).
     void load(int16_t version = 7, int32_t flags = 2)
     {
         write_cache(dir.path(), {"a.jpg", "b.jpg", "c.jpg"}, version);
         start_display_flags = flags;
-        ASSERT_EQ(0, file_list_build(dir.path().c_str(), flags));
+        ASSERT_EQ(0, app_load(dir.path().c_str()));
     }
     // Pointer over cell i, then the character, in one frame.
     void at_cell(int i, uint32_t c)

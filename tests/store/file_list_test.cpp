@@ -177,17 +177,23 @@ TEST(DirList, ListsWithPrefixMarksDirectoriesSkipsHiddenAndDot)
     write_file(dir.file("A.png"), {1});
     write_file(dir.file(".secret"), {1});
     mkdir(dir.file("pics").c_str(), 0755);
-    dir_find_start((dir.path() + "/*").c_str());
-    std::vector<std::string> got;
     char buffer[260];
-    while (dir_find_next(buffer))
-        got.emplace_back(buffer);
-    std::string p = dir.path() + "/";
-    EXPECT_EQ(got, (std::vector<std::string>{p + "..\\", p + "A.png", p + "b.jpg", p + "pics\\"}));
-    EXPECT_EQ(dir_find_next(buffer), 0) << "a call after the end returns 0";
-    EXPECT_STREQ(buffer, "");
-    dir_find_start("");
+    // The pattern's own prefix comes back with each name; the folder does not.
+    const std::string p = dir.path() + "/";
+    for (const std::string& prefix : {p, std::string()}) {
+        if (prefix.empty())
+            dir_find_start(dir.path().c_str(), "*");
+        else
+            dir_find_start(nullptr, (prefix + "*").c_str());
+        std::vector<std::string> got;
+        while (dir_find_next(buffer))
+            got.emplace_back(buffer);
+        EXPECT_EQ(got, (std::vector<std::string>{prefix + "..\\", prefix + "A.png", prefix + "b.jpg", prefix + "pics\\"}));
+        EXPECT_EQ(dir_find_next(buffer), 0) << "a call after the end returns 0";
+        EXPECT_STREQ(buffer, "");
+    }
+    dir_find_start(dir.path().c_str(), "");
     EXPECT_EQ(dir_find_next(buffer), 0);
-    dir_find_start((dir.path() + "/missing/*").c_str());
+    dir_find_start(dir.path().c_str(), "missing/*");
     EXPECT_EQ(dir_find_next(buffer), 0);
 }

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "store/search_index.h"
 #include "tools/fixture/thumbsdb_writer.h"
 
 #ifdef _WIN32
@@ -200,6 +201,26 @@ std::string hash_hex(uint64_t hash)
     char out[17];
     std::snprintf(out, sizeof out, "%016llx", static_cast<unsigned long long>(hash));
     return out;
+}
+
+bool copy_corpus_search_index(const std::string& folder, uint64_t* hash, std::string* path)
+{
+    const std::string from = corpus_dir() + "/search_index/win11-rathbunvm2-prebrowsing/Windows.db";
+    if (corpus_dir().empty() || !file_exists(from))
+        return false;
+    for (const char* suffix : {"", "-wal", "-shm"})
+        if (file_exists(from + suffix))
+            write_file(folder + "/Windows.db" + suffix, read_file(from + suffix));
+    SearchIndex index;
+    if (search_index_load((folder + "/Windows.db").c_str(), &index) != 0)
+        return false;
+    for (int32_t i = 0; i < index.count && path->empty(); i++)
+        if (index.text[index.items[i].path]) {
+            *hash = index.items[i].hash;
+            *path = index.text + index.items[i].path;
+        }
+    search_index_free(&index);
+    return !path->empty();
 }
 
 void write_hashed_cache(const std::string& path, const std::vector<uint64_t>& hashes)

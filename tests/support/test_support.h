@@ -65,6 +65,11 @@ std::string cli_command();
 // The 16 hex digits a ThumbnailCacheId is written with ("2a9845460850edaf").
 std::string hash_hex(uint64_t hash);
 
+// Copies the corpus's Windows 11 search index (Windows.db and its log) into
+// folder and gives the hash and path of an item it names; false where the
+// corpus lacks it or this build cannot read it (the test then skips).
+bool copy_corpus_search_index(const std::string& folder, uint64_t* hash, std::string* path);
+
 // A cache without a Catalog whose "256_<hex>" streams (one small JPEG each)
 // are named after the hashes given.
 void write_hashed_cache(const std::string& path, const std::vector<uint64_t>& hashes);

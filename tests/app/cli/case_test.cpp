@@ -122,6 +122,21 @@ TEST(CaseFolder, WarningsAndFailedCachesGoIntoTheManifest)
     EXPECT_NE(page.find("<p>No entries to show", section), std::string::npos);
 }
 
+TEST(CaseFolder, TheManifestNamesTheRevisionTheToolWasBuiltFrom)
+{
+    std::string revision;
+    if (!have("git") ||
+        run_command("git -C " + sh(GLIMMERDEX_SOURCE_DIR) + " describe --always --dirty 2>/dev/null", &revision) != 0 ||
+        revision.empty())
+        GTEST_SKIP() << "no git, or the sources are not a git work tree; test skipped";
+    revision.pop_back();  // the line break
+    CaseDir c;
+    ASSERT_EQ(run("extract " + sh(c.evidence) + " " + sh(c.out)), 0);
+    const std::string manifest = text_of(c.out + "/manifest.json");
+    EXPECT_NE(manifest.find("\"revision\": \"" + revision + "\","), std::string::npos)
+        << "built before the last commit or change? " << manifest.substr(0, 200);
+}
+
 TEST(CaseFolder, TheSameRunTwiceGivesTheSameReports)
 {
     CaseDir c;

@@ -1,5 +1,6 @@
 // glimmerdex-cli list --catalog and extract, on fixtures and real caches.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -80,6 +81,18 @@ fixture::CacheSpec hostile_spec()
     return spec;
 }
 
+// A catalog of version 5 (old-format streams) holding old.jpg, 24 x 18.
+std::vector<uint8_t> old_cache()
+{
+    fixture::CacheSpec old;
+    old.version = 5;
+    fixture::CacheEntry e;
+    e.name = "old.jpg";
+    e.image = fixture::make_test_image(24, 18, 3);
+    old.entries.push_back(e);
+    return fixture::write_thumbs_db(old);
+}
+
 } // namespace
 
 TEST(CliExtract, HostileNamesAreWrittenSafelyAndTheReportMatches)
@@ -136,16 +149,10 @@ TEST(CliExtract, HostileNamesAreWrittenSafelyAndTheReportMatches)
 TEST(CliExtract, OldCatalogsGivePngsAndManyCachesOneReport)
 {
     TempDir dir;
-    fixture::CacheSpec old;
-    old.version = 5;
-    fixture::CacheEntry e;
-    e.name = "old.jpg";
-    e.image = fixture::make_test_image(24, 18, 3);
-    old.entries.push_back(e);
     mkdir(dir.file("a").c_str(), 0755);
     mkdir(dir.file("a/deep").c_str(), 0755);
     mkdir(dir.file("b").c_str(), 0755);
-    write_file(dir.file("a/deep/thumbs.DB"), fixture::write_thumbs_db(old));
+    write_file(dir.file("a/deep/thumbs.DB"), old_cache());
     write_file(dir.file("b/Thumbs.db"), fixture::write_thumbs_db(hostile_spec()));
     write_file(dir.file("b/broken.db"), std::vector<uint8_t>(1000, 0));
     std::string out = dir.file("out");
@@ -163,6 +170,20 @@ TEST(CliExtract, OldCatalogsGivePngsAndManyCachesOneReport)
     EXPECT_EQ(run("list --catalog --format json --recursive " + dir.path(), &listing), 0);
     EXPECT_NE(listing.find("\"format\": \"jpeg-tableless\""), std::string::npos);
     EXPECT_NE(listing.find("\"name\": \"Caf\xC3\xA9 \xE2\x98\x95.jpg\""), std::string::npos);
+}
+
+TEST(CliExtract, AnOldFormatPngIsCreatedAfreshNeverThroughWhatIsThere)
+{
+    // A link by the PNG's name that points nowhere yet: a check that the
+    // name is free finds nothing there, a later open would write through it.
+    TempDir dir;
+    write_file(dir.file("Thumbs.db"), old_cache());
+    ASSERT_TRUE(make_folders(dir.file("out")));
+    ASSERT_EQ(symlink("../outside.png", dir.file("out/old.jpg.png").c_str()), 0);
+    std::string err;
+    EXPECT_EQ(run_command(cli + " extract " + dir.path() + " " + dir.file("out") + " 2>&1 >/dev/null", &err), 1);
+    EXPECT_NE(err.find("old.jpg.png exists (--force overwrites)"), std::string::npos) << err;
+    EXPECT_FALSE(file_exists(dir.file("outside.png"))) << "nothing is written outside the folder";
 }
 
 TEST(CliExtract, RealCachesExtractByteIdentically)

@@ -113,3 +113,29 @@ TEST(CliSheet, ClearPixelsShowTheSheetsBackground)
     EXPECT_EQ(sheet[size_t(8 + 10) * size_t(w)] & 0xFFFFFF, 0x336699u) << "clear pixels over --backcol";
     EXPECT_EQ(sheet[size_t(8 + 10) * size_t(w) + 30] & 0xFFFFFF, 0xFF0000u);
 }
+
+TEST(CliSheet, SheetsPastTheCeilingAreRefusedBeforeTheyAreDrawn)
+{
+    // 12,600 names at the widest columns (192 of 104 pixels): 66 rows of
+    // 19,968 x 104 pixels are 137 million, past the 128 Mi ceiling.
+    TempDir dir;
+    fixture::CacheSpec spec;
+    for (int i = 0; i < 12600; ++i) {
+        fixture::CacheEntry e;
+        e.name = std::to_string(i) + ".jpg";
+        e.has_stream = false;
+        spec.entries.push_back(e);
+    }
+    write_file(dir.file("Thumbs.db"), fixture::write_thumbs_db(spec));
+    const std::string sheet = cli + " sheet --width 20000 ";
+    std::string err;
+    EXPECT_EQ(run_command(sheet + dir.path() + " " + dir.file("all.png") + " 2>&1", &err), 2);
+    EXPECT_NE(err.find("19968 x 6864 pixels"), std::string::npos) << err;
+    EXPECT_NE(err.find("--rows and --page"), std::string::npos) << err;
+    EXPECT_FALSE(file_exists(dir.file("all.png")));
+    EXPECT_EQ(run_command(sheet + "--rows 1 --page 66 " + dir.path() + " " + dir.file("last.png")), 0);
+    int32_t w, h;
+    decode_png(dir.file("last.png"), &w, &h);
+    EXPECT_EQ(w, 19968);
+    EXPECT_EQ(h, 104);
+}
