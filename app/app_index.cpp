@@ -6,7 +6,7 @@
 #include "app/command_line.h"
 #include "platform/system.h"
 #include "store/file_list.h"
-#include "store/search_index.h"
+#include "store/search/search_index.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include "picture/bytes.h"
 #include "picture/fit.h"
 #include "pngout/png_writer.h"
-#include "store/catalog.h"
-#include "store/compound_file.h"
+#include "store/thumbsdb/catalog.h"
+#include "store/thumbsdb/compound_file.h"
 #include "store/file_list.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "app/command_line.h"
 #include "host/text.h"
 #include "platform/system.h"
-#include "store/explorer_folder.h"
+#include "store/explorer/explorer_folder.h"
 #include "store/file_list.h"
 
 BrowserState browser;

@@ -24,9 +24,9 @@
 
 #include "picture/bytes.h"
 #include "picture/picture.h"
-#include "store/catalog.h"
-#include "store/compound_file.h"
-#include "store/hashed_streams.h"
+#include "store/thumbsdb/catalog.h"
+#include "store/thumbsdb/compound_file.h"
+#include "store/thumbsdb/hashed_streams.h"
 
 // The shared corpus, as seen from the repository; GLIMMERDEX_CORPUS overrides it.
 #define GLIMMERDEX_BENCH_CORPUS "../shared/corpus"

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "store/catalog.h"
-#include "store/compound_file.h"
+#include "store/thumbsdb/catalog.h"
+#include "store/thumbsdb/compound_file.h"
 #include "tools/fixture/thumbsdb_writer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "store/thumbcache.h"
+#include "store/explorer/thumbcache.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "store/thumbcache.h"
-#include "store/thumbcache_index.h"
+#include "store/explorer/thumbcache.h"
+#include "store/explorer/thumbcache_index.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

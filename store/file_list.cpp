@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "picture/fit.h"
-#include "store/catalog.h"
-#include "store/compound_file.h"
-#include "store/dir_find.h"
-#include "store/explorer_folder.h"
-#include "store/hashed_streams.h"
+#include "store/thumbsdb/catalog.h"
+#include "store/thumbsdb/compound_file.h"
+#include "platform/dir_find.h"
+#include "store/explorer/explorer_folder.h"
+#include "store/thumbsdb/hashed_streams.h"
 #include "store/name_index.h"
-#include "store/thumbcache_index.h"
+#include "store/explorer/thumbcache_index.h"
 
 FileList file_list;
 

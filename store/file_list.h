@@ -5,7 +5,7 @@
 #include "platform/system.h"
 #include "picture/picture.h"
 #include "store/store_entry.h"
-#include "store/thumbcache.h"
+#include "store/explorer/thumbcache.h"
 
 // All decoded pictures of one list together may take at most this many
 // pixels (1 GiB); further entries get the placeholder, so a hostile cache

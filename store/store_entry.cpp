@@ -3,10 +3,10 @@
 #include <cstring>
 
 #include "picture/picture.h"
-#include "store/catalog.h"
-#include "store/compound_file.h"
-#include "store/hashed_streams.h"
-#include "store/thumbcache.h"
+#include "store/thumbsdb/catalog.h"
+#include "store/thumbsdb/compound_file.h"
+#include "store/thumbsdb/hashed_streams.h"
+#include "store/explorer/thumbcache.h"
 
 StoreEntry store_entry_none() { return StoreEntry{STORE_ENTRY_NONE, -1, -1, nullptr, ByteView{nullptr, 0}, 0, 0}; }
 

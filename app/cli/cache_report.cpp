@@ -3,16 +3,16 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/cli/sha256.h"
+#include "app/cli/digests/sha256.h"
 #include "platform/system.h"
 #include "picture/bytes.h"
 #include "picture/picture.h"
-#include "store/catalog.h"
-#include "store/compound_file.h"
-#include "store/explorer_folder.h"
-#include "store/hashed_streams.h"
-#include "store/thumbcache.h"
-#include "store/thumbcache_index.h"
+#include "store/thumbsdb/catalog.h"
+#include "store/thumbsdb/compound_file.h"
+#include "store/explorer/explorer_folder.h"
+#include "store/thumbsdb/hashed_streams.h"
+#include "store/explorer/thumbcache.h"
+#include "store/explorer/thumbcache_index.h"
 
 namespace {
 

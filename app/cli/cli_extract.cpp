@@ -10,22 +10,22 @@
 #include <vector>
 
 #include "app/cli/cache_report.h"
-#include "app/cli/case_manifest.h"
-#include "app/cli/case_record.h"
+#include "app/cli/case/case_manifest.h"
+#include "app/cli/case/case_record.h"
 #include "app/cli/cli.h"
 #include "app/cli/cli_paths.h"
 #include "app/cli/cli_search_index.h"
-#include "app/cli/hashset.h"
-#include "app/cli/html_report.h"
-#include "app/cli/missing.h"
-#include "app/cli/timeline.h"
+#include "app/cli/case/hashset.h"
+#include "app/cli/case/html_report.h"
+#include "app/cli/case/missing.h"
+#include "app/cli/case/timeline.h"
 #include "app/cli/safe_name.h"
-#include "store/thumbcache.h"
+#include "store/explorer/thumbcache.h"
 #include "app/cli/table.h"
 #include "platform/system.h"
 #include "pngout/png_writer.h"
-#include "store/catalog.h"
-#include "store/compound_file.h"
+#include "store/thumbsdb/catalog.h"
+#include "store/thumbsdb/compound_file.h"
 
 namespace {
 

@@ -9,14 +9,14 @@
 
 #include "app/cli/cache_report.h"
 #include "app/cli/cli.h"
-#include "app/cli/case_record.h"
+#include "app/cli/case/case_record.h"
 #include "app/cli/cli_paths.h"
 #include "app/cli/cli_search_index.h"
-#include "app/cli/hashset.h"
-#include "app/cli/missing.h"
+#include "app/cli/case/hashset.h"
+#include "app/cli/case/missing.h"
 #include "app/cli/table.h"
-#include "store/catalog.h"
-#include "store/compound_file.h"
+#include "store/thumbsdb/catalog.h"
+#include "store/thumbsdb/compound_file.h"
 #include "store/file_list.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "platform/system.h"
-#include "store/explorer_folder.h"
+#include "store/explorer/explorer_folder.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/cli/cache_report.h"
-#include "store/search_index.h"
+#include "store/search/search_index.h"
 
 // Loads the index named (option, may be null) or, with recursive, those
 // found below each folder argument (reported on standard error). 0 when

@@ -16,7 +16,7 @@
 #include "picture/fit.h"
 #include "platform/system.h"
 #include "pngout/png_writer.h"
-#include "store/compound_file.h"
+#include "store/thumbsdb/compound_file.h"
 #include "store/file_list.h"
 
 namespace {

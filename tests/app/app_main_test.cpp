@@ -15,7 +15,7 @@
 #include "host/headless/desktop_headless.h"
 #include "host/headless/host_headless.h"
 #include "platform/system.h"
-#include "store/compound_file.h"
+#include "store/thumbsdb/compound_file.h"
 #include "store/file_list.h"
 #include "tests/app/viewer_fixture.h"
 #include "tests/support/test_support.h"

@@ -11,7 +11,7 @@
 #include "app/app_load.h"
 #include "app/command_line.h"
 #include "store/file_list.h"
-#include "store/search_index.h"
+#include "store/search/search_index.h"
 #include "tests/support/test_support.h"
 
 namespace {

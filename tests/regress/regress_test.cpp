@@ -6,10 +6,10 @@
 #include <string>
 
 #include "picture/picture.h"
-#include "store/catalog.h"
-#include "store/compound_file.h"
-#include "store/thumbcache.h"
-#include "store/thumbcache_index.h"
+#include "store/thumbsdb/catalog.h"
+#include "store/thumbsdb/compound_file.h"
+#include "store/explorer/thumbcache.h"
+#include "store/explorer/thumbcache_index.h"
 #include "tests/support/guarded_window.h"
 #include "tests/support/test_support.h"
 #include "tools/fixture/thumbsdb_writer.h"

@@ -12,8 +12,8 @@
 #include <functional>
 #include <string>
 
-#include "store/catalog.h"
-#include "store/compound_file.h"
+#include "store/thumbsdb/catalog.h"
+#include "store/thumbsdb/compound_file.h"
 #include "store/file_list.h"
 #include "tests/support/bytes.h"
 #include "tests/support/test_support.h"

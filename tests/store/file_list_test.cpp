@@ -4,9 +4,9 @@
 #include <sys/stat.h>
 #include <vector>
 
-#include "store/catalog.h"
-#include "store/compound_file.h"
-#include "store/dir_find.h"
+#include "store/thumbsdb/catalog.h"
+#include "store/thumbsdb/compound_file.h"
+#include "platform/dir_find.h"
 #include "store/file_list.h"
 #include "tests/support/test_support.h"
 #include "tools/fixture/thumbsdb_writer.h"

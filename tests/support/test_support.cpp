@@ -16,7 +16,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "store/search_index.h"
+#include "store/search/search_index.h"
 #include "tools/fixture/thumbsdb_writer.h"
 
 #ifdef _WIN32

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/html_report.h"
+#include "app/cli/case/html_report.h"
 #include "tests/support/test_support.h"
 #include "tools/fixture/thumbcache_writer.h"
 

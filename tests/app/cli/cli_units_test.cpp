@@ -4,10 +4,10 @@
 #include <vector>
 
 #include "app/cli/cache_report.h"
-#include "app/cli/case_manifest.h"
+#include "app/cli/case/case_manifest.h"
 #include "app/cli/cli.h"
 #include "app/cli/safe_name.h"
-#include "app/cli/sha256.h"
+#include "app/cli/digests/sha256.h"
 #include "app/cli/table.h"
 #include "tests/support/test_support.h"
 

@@ -2,7 +2,7 @@
 // sha1sum / sha256sum over lengths around the block boundary.
 #include <string>
 
-#include "app/cli/digests.h"
+#include "app/cli/digests/digests.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "store/search_index.h"
+#include "store/search/search_index.h"
 #include "tests/support/test_support.h"
 
 namespace {

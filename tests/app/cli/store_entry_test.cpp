@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/cli/cache_report.h"
-#include "store/catalog.h"
+#include "store/thumbsdb/catalog.h"
 #include "store/file_list.h"
 #include "store/store_entry.h"
 #include "tests/support/test_support.h"

@@ -11,8 +11,8 @@
 
 #include "picture/bytes.h"
 #include "picture/jpeg/jpeg_internal.h"
-#include "store/catalog.h"
-#include "store/compound_file.h"
+#include "store/thumbsdb/catalog.h"
+#include "store/thumbsdb/compound_file.h"
 #include "tests/picture/jpeg/jpeg_test_util.h"
 #include "tests/support/test_support.h"
 

@@ -10,7 +10,7 @@
 #include <dirent.h>
 #endif
 
-#include "store/thumbcache.h"
+#include "store/explorer/thumbcache.h"
 #include "tests/support/guarded_window.h"
 #include "tests/support/test_support.h"
 

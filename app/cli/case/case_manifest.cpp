@@ -1,0 +1,169 @@
+#include "app/cli/case/case_manifest.h"
+
+#include <ctime>
+
+#include "app/cli/table.h"
+#include "platform/system.h"
+#include "source_revision.h"  // GLIMMERDEX_REVISION, written at build time
+
+#ifndef GLIMMERDEX_VERSION
+#define GLIMMERDEX_VERSION "unknown"
+#endif
+
+namespace {
+
+#ifndef _WIN32
+// The first line of a small text file, or "" (bounded: system files only).
+std::string first_line_of(const char* path, const char* key = nullptr)
+{
+    std::FILE* f = sys_fopen(path, "rb");
+    if (!f)
+        return "";
+    char line[512];
+    std::string found;
+    size_t key_length = key ? std::string(key).size() : 0;
+    while (std::fgets(line, sizeof line, f)) {
+        std::string s = line;
+        while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
+            s.pop_back();
+        if (!key) {
+            found = s;
+            break;
+        }
+        if (s.compare(0, key_length, key) == 0) {
+            found = s.substr(key_length);
+            if (found.size() >= 2 && found.front() == '"' && found.back() == '"')
+                found = found.substr(1, found.size() - 2);
+            break;
+        }
+    }
+    std::fclose(f);
+    return found;
+}
+#endif
+
+const char* machine_name()
+{
+#if defined(__x86_64__) || defined(_M_X64)
+    return "x86_64";
+#elif defined(__aarch64__) || defined(_M_ARM64)
+    return "aarch64";
+#elif defined(__i386__) || defined(_M_IX86)
+    return "i386";
+#else
+    return "unknown machine";
+#endif
+}
+
+void print_json(std::FILE* out, const InputPrint& p)
+{
+    if (!p.read) {
+        std::fputs("{\"read\": false}", out);
+        return;
+    }
+    std::fprintf(out, "{\"read\": true, \"size\": %lld, \"md5\": \"%s\", \"sha1\": \"%s\", \"sha256\": \"%s\"}",
+                 static_cast<long long>(p.size), p.digests.md5.c_str(), p.digests.sha1.c_str(),
+                 p.digests.sha256.c_str());
+}
+
+void print_strings(std::FILE* out, const std::vector<std::string>& list, const char* indent)
+{
+    std::fputs("[", out);
+    for (size_t i = 0; i < list.size(); ++i)
+        std::fprintf(out, "%s\n%s%s", i ? "," : "", indent, json_string(list[i]).c_str());
+    std::fprintf(out, "%s]", list.empty() ? "" : "\n  ");
+}
+
+} // namespace
+
+std::string case_tool_version() { return GLIMMERDEX_VERSION " (revision " GLIMMERDEX_REVISION ")"; }
+
+std::string utc_now()
+{
+    std::time_t now = std::time(nullptr);
+    char text[32] = "unknown";
+    if (const std::tm* t = std::gmtime(&now))
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", t);
+    return text;
+}
+
+void input_print(const std::string& path, InputPrint* out)
+{
+    out->read = digests_of_file(path, &out->digests, &out->size) == 0;
+}
+
+std::string case_system_name()
+{
+#ifdef _WIN32
+    return std::string("Windows; ") + machine_name();
+#else
+    std::string system = first_line_of("/etc/os-release", "PRETTY_NAME=");
+    std::string kernel = first_line_of("/proc/sys/kernel/osrelease");
+    std::string name = system.empty() ? "Linux" : system;
+    if (!kernel.empty())
+        name += "; kernel " + kernel;
+    return name + "; " + machine_name();
+#endif
+}
+
+std::vector<std::string> case_summary(const CaseManifest& m)
+{
+    std::vector<std::string> lines;
+    for (const CaseHashset& h : m.hashsets)
+        lines.push_back("Hash set " + h.path + " (" + h.kind + ", " + h.mode + ")");
+    const CaseCounts& n = m.counts;
+    lines.push_back(std::to_string(n.entries_read) + " entries read, " + std::to_string(n.recovered) +
+                    " with a thumbnail, " + std::to_string(n.written) + " files written, " + std::to_string(n.failed) +
+                    " failed, " + std::to_string(n.hidden) + " left out as known");
+    lines.push_back("Written by glimmerdex-cli " + case_tool_version() +
+                    "; times in UTC; run details in manifest.json, checksums in hashes.txt");
+    return lines;
+}
+
+void write_manifest(std::FILE* out, const CaseManifest& m, const std::vector<std::string>& command)
+{
+    std::fputs("{\n", out);
+    std::fprintf(out, "  \"tool\": \"glimmerdex-cli\",\n  \"version\": %s,\n  \"revision\": %s,\n",
+                 json_string(GLIMMERDEX_VERSION).c_str(), json_string(GLIMMERDEX_REVISION).c_str());
+    std::fputs("  \"command_line\": ", out);
+    print_strings(out, command, "    ");
+    std::fprintf(out, ",\n  \"started_utc\": \"%s\",\n  \"finished_utc\": \"%s\",\n  \"system\": %s,\n",
+                 m.started_utc.c_str(), m.finished_utc.c_str(), json_string(case_system_name()).c_str());
+    std::fputs("  \"inputs\": [", out);
+    for (size_t i = 0; i < m.inputs.size(); ++i) {
+        const CaseInput& in = m.inputs[i];
+        bool unchanged = in.before.read && in.after.read && in.before.size == in.after.size &&
+                         in.before.digests.md5 == in.after.digests.md5 &&
+                         in.before.digests.sha1 == in.after.digests.sha1 &&
+                         in.before.digests.sha256 == in.after.digests.sha256;
+        std::fprintf(out, "%s\n    {\"path\": %s,\n     \"before\": ", i ? "," : "", json_string(in.path).c_str());
+        print_json(out, in.before);
+        std::fputs(",\n     \"after\": ", out);
+        print_json(out, in.after);
+        std::fprintf(out, ",\n     \"unchanged\": %s}", unchanged ? "true" : "false");
+    }
+    std::fputs(m.inputs.empty() ? "],\n" : "\n  ],\n", out);
+    std::fputs("  \"hashsets\": [", out);
+    for (size_t i = 0; i < m.hashsets.size(); ++i) {
+        const CaseHashset& h = m.hashsets[i];
+        std::fprintf(out, "%s\n    {\"path\": %s, \"kind\": \"%s\", \"mode\": \"%s\", ", i ? "," : "",
+                     json_string(h.path).c_str(), h.kind.c_str(), h.mode.c_str());
+        if (h.entries >= 0)
+            std::fprintf(out, "\"entries\": %lld, ", static_cast<long long>(h.entries));
+        std::fprintf(out, "\"sha256\": \"%s\"}", h.digests.sha256.c_str());
+    }
+    std::fputs(m.hashsets.empty() ? "],\n" : "\n  ],\n", out);
+    const CaseCounts& c = m.counts;
+    std::fprintf(out,
+                 "  \"counts\": {\"caches\": %lld, \"caches_failed\": %lld, \"entries_read\": %lld, "
+                 "\"recovered\": %lld, \"written\": %lld, \"failed\": %lld, \"hidden\": %lld},\n",
+                 static_cast<long long>(c.caches), static_cast<long long>(c.caches_failed),
+                 static_cast<long long>(c.entries_read), static_cast<long long>(c.recovered),
+                 static_cast<long long>(c.written), static_cast<long long>(c.failed),
+                 static_cast<long long>(c.hidden));
+    std::fputs("  \"outputs\": ", out);
+    print_strings(out, m.outputs, "    ");
+    std::fputs(",\n  \"warnings\": ", out);
+    print_strings(out, m.warnings, "    ");
+    std::fputs("\n}\n", out);
+}

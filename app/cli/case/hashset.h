@@ -1,0 +1,60 @@
+#pragma once
+// Sets of known pictures, by digest: a hashdeep file, a plain list of MD5 /
+// SHA-1 / SHA-256 digests, or an NSRL RDSv3 database (SQLite), queried in
+// place. A set in "alert" mode flags its matches; in "ignore" mode (known
+// harmless pictures) its matches are left out of the case.
+#include <cstdint>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/cli/digests/digests.h"
+
+// Text sets are read whole and kept as a set of strings (some 100 bytes of
+// memory per digest): a larger file is refused rather than filling memory.
+constexpr int64_t HASHSET_MAX_TEXT_BYTES = int64_t(64) << 20;
+
+struct HashSet {
+    std::string path;
+    std::string label;  // the file's name, as the flags show it
+    bool ignore = false;
+    const char* kind = "";  // "hashdeep", "digests", "nsrl-rdsv3"
+    std::set<std::string> digests;  // lower-case hex, for the text sets
+    int64_t entries = 0;
+    void* database = nullptr;  // the open NSRL database
+};
+
+// 0, or -1 with the reason in *error.
+int hashset_load(const std::string& path, bool ignore, HashSet* set, std::string* error);
+void hashset_release(HashSet* set);
+
+// Whether the set holds any of the three digests.
+bool hashset_holds(const HashSet& set, const Digests& d);
+
+// The labels of the sets holding d, ';'-separated; *hidden when only sets in
+// ignore mode hold it (an alert set always wins).
+void hashset_match(const std::vector<HashSet>& sets, const Digests& d, std::string* labels, bool* hidden);
+
+// The sets of one command, released when it ends.
+struct HashSetList {
+    std::vector<HashSet> sets;
+    HashSetList() = default;
+    HashSetList(const HashSetList&) = delete;
+    HashSetList& operator=(const HashSetList&) = delete;
+    ~HashSetList()
+    {
+        for (HashSet& s : sets)
+            hashset_release(&s);
+    }
+};
+
+// The sets of "--hashset FILE" / "--hashset-mode alert|ignore" in the order
+// given: a mode applies to the sets named after it. 0, or -1 (reported).
+int hashsets_from_options(const char* command, const std::vector<std::pair<std::string, std::string>>& options,
+                          std::vector<HashSet>* sets);
+
+// The NSRL part (hashset_nsrl.cpp): -1 with a reason where SQLite is missing.
+int nsrl_open(const std::string& path, HashSet* set, std::string* error);
+bool nsrl_holds(void* database, const Digests& d);
+void nsrl_close(void* database);

@@ -1,0 +1,498 @@
+#include "store/explorer/thumbcache.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/system.h"
+#include "store/thumbsdb/compound_file.h"
+#include "store/explorer/crc64.h"
+
+const char* thumbcache_error = "";
+
+namespace {
+
+constexpr uint8_t CACHE_MAGIC[4] = {'C', 'M', 'M', 'M'};
+constexpr uint8_t INDEX_MAGIC[4] = {'I', 'M', 'M', 'M'};
+
+// File header, 24 bytes in every version.
+constexpr size_t CACHE_HEADER_BYTES = 24;
+constexpr size_t CACHE_VERSION_AT = 4;
+constexpr size_t CACHE_TYPE_AT = 8;
+// Versions 20 and 21.
+constexpr size_t OLD_FIRST_ENTRY_AT = 12;
+constexpr size_t OLD_FIRST_AVAILABLE_AT = 16;
+constexpr size_t OLD_COUNT_AT = 20;
+// Windows 8 and later put an unknown word at 12 and dropped the count.
+constexpr size_t NEW_FIRST_ENTRY_AT = 16;
+constexpr size_t NEW_FIRST_AVAILABLE_AT = 20;
+
+// Every record starts with the magic, its size and the hash.
+constexpr size_t ENTRY_SIZE_AT = 4;
+constexpr size_t ENTRY_HASH_AT = 8;
+
+struct EntryLayout {
+    uint32_t fixed;  // bytes before the identifier
+    uint32_t id_size_at, padding_at, data_size_at;
+    int32_t width_at, height_at;  // -1: no such field
+    uint32_t data_checksum_at, header_checksum_at;  // the header checksum covers the bytes before it
+};
+
+// Vista (20): a UTF-16 file extension at 16..23 moves the sizes back by 8.
+// No Vista file has been seen; this layout rests on the published
+// description alone.
+constexpr EntryLayout LAYOUT_V20 = {56, 24, 28, 32, -1, -1, 40, 48};
+// Windows 7 (21), checked against real files.
+constexpr EntryLayout LAYOUT_V21 = {48, 16, 20, 24, -1, -1, 32, 40};
+// Windows 8 and later. Width and height at 28 and 32 are checked on version
+// 32 files only; for 26 to 31 they rest on the documents.
+constexpr EntryLayout LAYOUT_V30 = {56, 16, 20, 24, 28, 32, 40, 48};
+
+constexpr const char* BUCKETS_V21[] = {"32", "96", "256", "1024", "sr"};
+// 26 and 28 are named only by one template: taken as the 8.0 family.
+constexpr const char* BUCKETS_V30[] = {"16", "32", "48", "96", "256", "1024", "sr", "wide", "exif"};
+constexpr const char* BUCKETS_V31[] = {"16", "32", "48", "96", "256", "1024", "1600", "sr", "wide", "exif", "wide_alternate"};
+// sr = 9 and wide = 10 as real files name them (one published pattern swaps them).
+constexpr const char* BUCKETS_V32[] = {"16", "32", "48", "96", "256", "768", "1280", "1920", "2560", "sr", "wide", "exif",
+                                       "wide_alternate", "custom_stream"};
+static_assert(sizeof BUCKETS_V32 / sizeof *BUCKETS_V32 == THUMBCACHE_MAX_TYPES, "index offsets follow the v32 table");
+
+bool is_old_version(uint32_t version) { return version == 20 || version == 21; }
+
+bool is_known_version(uint32_t version)
+{
+    // Any version from 30 on keeps the Windows 8 record layout so far.
+    return is_old_version(version) || version == 26 || version == 28 || version >= 30;
+}
+
+const EntryLayout& layout_for(uint32_t version)
+{
+    return version == 20 ? LAYOUT_V20 : version == 21 ? LAYOUT_V21 : LAYOUT_V30;
+}
+
+struct Walk {
+    ThumbcacheFile* file;
+    ByteView view;
+    const EntryLayout* layout;
+    int32_t capacity;
+};
+
+// One record as read at an offset: every field checked against the file
+// and against the record's own size before it is used.
+struct Record {
+    uint32_t size;
+    uint64_t hash;
+    uint32_t id_size, padding, data_size;
+    uint64_t checksum_stored, checksum_computed;
+};
+
+int read_record(const Walk& w, size_t at, Record* r)
+{
+    const EntryLayout& l = *w.layout;
+    if (!view_has(w.view, at, l.fixed))
+        return -1;
+    const uint8_t* p = w.view.data + at;
+    if (std::memcmp(p, CACHE_MAGIC, 4) != 0)
+        return -1;
+    r->size = read_le32(p + ENTRY_SIZE_AT);
+    if (r->size < l.fixed || !view_has(w.view, at, r->size))
+        return -1;
+    r->hash = read_le64(p + ENTRY_HASH_AT);
+    r->id_size = read_le32(p + l.id_size_at);
+    r->padding = read_le32(p + l.padding_at);
+    r->data_size = read_le32(p + l.data_size_at);
+    // 64-bit sum: three 32-bit sizes cannot wrap it.
+    if (uint64_t(r->id_size) + r->padding + r->data_size > r->size - l.fixed)
+        return -1;
+    r->checksum_stored = read_le64(p + l.header_checksum_at);
+    r->checksum_computed = crc64_ms(p, l.header_checksum_at);
+    return 0;
+}
+
+// The free-space record: no hash, no identifier, no data; its size runs to
+// the end of the file, so it must not be stepped over by its size.
+bool is_free_record(const Record& r) { return r.hash == 0 && r.id_size == 0 && r.padding == 0 && r.data_size == 0; }
+
+// The next offset in [from, stop) holding a well-formed record whose header
+// checksum verifies; stop when there is none.
+size_t next_verified(const Walk& w, size_t from, size_t stop)
+{
+    for (size_t at = from; at < stop && view_has(w.view, at, 4);) {
+        const void* hit = std::memchr(w.view.data + at, 'C', w.view.length - at);
+        if (!hit)
+            return stop;
+        at = size_t(static_cast<const uint8_t*>(hit) - w.view.data);
+        Record r;
+        if (at < stop && read_record(w, at, &r) == 0 && r.checksum_stored == r.checksum_computed)
+            return at;
+        ++at;
+    }
+    return stop;
+}
+
+ThumbcacheFormat format_of(ByteView data)
+{
+    static constexpr uint8_t JPEG_MAGIC[3] = {0xFF, 0xD8, 0xFF};
+    static constexpr uint8_t PNG_MAGIC[4] = {0x89, 'P', 'N', 'G'};
+    if (data.length == 0)
+        return THUMBCACHE_NO_DATA;
+    if (data.length >= 2 && data.data[0] == 'B' && data.data[1] == 'M')
+        return THUMBCACHE_BMP;
+    if (data.length >= 3 && std::memcmp(data.data, JPEG_MAGIC, 3) == 0)
+        return THUMBCACHE_JPEG;
+    if (data.length >= 4 && std::memcmp(data.data, PNG_MAGIC, 4) == 0)
+        return THUMBCACHE_PNG;
+    return THUMBCACHE_UNKNOWN;
+}
+
+int add_entry(Walk* w, size_t at, const Record& r, int recovered)
+{
+    ThumbcacheFile* f = w->file;
+    if (f->count >= THUMBCACHE_MAX_ENTRIES) {
+        f->entries_truncated = 1;
+        return -1;
+    }
+    if (f->count == w->capacity) {
+        int32_t grown = w->capacity ? w->capacity * 2 : 64;
+        if (grown > THUMBCACHE_MAX_ENTRIES)
+            grown = THUMBCACHE_MAX_ENTRIES;
+        void* p = std::realloc(f->entries, size_t(grown) * sizeof(ThumbcacheEntry));
+        if (!p) {
+            f->entries_truncated = 1;
+            return -1;
+        }
+        f->entries = static_cast<ThumbcacheEntry*>(p);
+        w->capacity = grown;
+    }
+    const EntryLayout& l = *w->layout;
+    const uint8_t* p = w->view.data + at;
+    ThumbcacheEntry& e = f->entries[f->count++];
+    e = ThumbcacheEntry{};
+    e.offset = at;
+    e.entry_size = r.size;
+    e.hash = r.hash;
+    e.identifier = ByteView{p + l.fixed, r.id_size};
+    e.padding_size = r.padding;
+    e.data_size = r.data_size;
+    // The data follows identifier and padding; the record may end in up to
+    // seven zero bytes after it, so it is never taken from the record's end.
+    ByteView data{p + l.fixed + r.id_size + r.padding, r.data_size};
+    if (r.data_size > THUMBCACHE_MAX_PAYLOAD_BYTES) {
+        e.format = THUMBCACHE_UNKNOWN;
+        e.payload = ByteView{data.data, 0};
+    } else {
+        e.format = format_of(data);
+        e.payload = data;
+    }
+    if (l.width_at >= 0) {
+        e.has_dimensions = 1;
+        e.width = read_le32(p + l.width_at);
+        e.height = read_le32(p + l.height_at);
+    }
+    e.data_checksum = read_le64(p + l.data_checksum_at);
+    e.header_checksum_stored = r.checksum_stored;
+    e.header_checksum_computed = r.checksum_computed;
+    e.header_checksum_ok = r.checksum_stored == r.checksum_computed;
+    e.recovered = recovered;
+    return 0;
+}
+
+// Walks [from, stop). On the chain each record leads to the next by its
+// size; once the chain fails (or off the chain from the start) only records
+// whose header checksum verifies are trusted as a new starting point, and
+// what follows them is recovered. Offsets only grow, so the walk ends.
+// Returns where it stopped.
+size_t walk(Walk* w, size_t at, size_t stop, bool on_chain)
+{
+    ThumbcacheFile* f = w->file;
+    bool intact = on_chain;
+    if (!on_chain)
+        at = next_verified(*w, at, stop);
+    while (at < stop) {
+        Record r;
+        if (read_record(*w, at, &r) == 0) {
+            if (is_free_record(r)) {
+                if (at == f->first_available_offset && f->free_record_offset < 0)
+                    f->free_record_offset = int64_t(at);
+                intact = false;
+                at = next_verified(*w, at + w->layout->fixed, stop);
+                continue;
+            }
+            if (add_entry(w, at, r, !intact) != 0)
+                return stop;
+            at += r.size;
+            continue;
+        }
+        if (intact && f->chain_break_offset < 0)
+            f->chain_break_offset = int64_t(at);
+        intact = false;
+        at = next_verified(*w, at + 1, stop);
+    }
+    return at;
+}
+
+} // namespace
+
+ThumbcacheKind thumbcache_kind(ByteView bytes)
+{
+    if (view_has(bytes, 0, CACHE_HEADER_BYTES) && std::memcmp(bytes.data, CACHE_MAGIC, 4) == 0)
+        return THUMBCACHE_CACHE;
+    // Windows 8 and later write the index signature at 4, older ones at 0.
+    if (view_has(bytes, 0, CACHE_HEADER_BYTES) &&
+        (std::memcmp(bytes.data, INDEX_MAGIC, 4) == 0 || std::memcmp(bytes.data + 4, INDEX_MAGIC, 4) == 0))
+        return THUMBCACHE_INDEX;
+    return THUMBCACHE_NEITHER;
+}
+
+ThumbcacheKind thumbcache_file_kind(const char* path)
+{
+    uint8_t head[64] = {};
+    std::FILE* f = sys_fopen(path, "rb");
+    if (!f)
+        return THUMBCACHE_NEITHER;
+    const size_t n = std::fread(head, 1, sizeof head, f);
+    std::fclose(f);
+    return thumbcache_kind(ByteView{head, n});
+}
+
+const char* thumbcache_format_name(ThumbcacheFormat format)
+{
+    switch (format) {
+    case THUMBCACHE_NO_DATA: return "none";
+    case THUMBCACHE_BMP: return "bmp";
+    case THUMBCACHE_JPEG: return "jpeg";
+    case THUMBCACHE_PNG: return "png";
+    case THUMBCACHE_UNKNOWN: break;
+    }
+    return "unknown";
+}
+
+const char* thumbcache_bucket_name(uint32_t version, uint32_t cache_type)
+{
+    const char* const* table = nullptr;
+    size_t count = 0;
+    auto use = [&](const auto& t) {
+        table = t;
+        count = sizeof t / sizeof *t;
+    };
+    if (is_old_version(version))
+        use(BUCKETS_V21);
+    else if (version == 26 || version == 28 || version == 30)
+        use(BUCKETS_V30);
+    else if (version == 31)
+        use(BUCKETS_V31);
+    else if (version == 32)
+        use(BUCKETS_V32);
+    return table && cache_type < count ? table[cache_type] : nullptr;
+}
+
+namespace {
+
+// 0 when the bytes start like a cache file this reader knows.
+int check_header(ByteView view)
+{
+    if (view.length > size_t(STORE_MAX_FILE_BYTES)) {
+        thumbcache_error = "larger than the ceiling on cache files";
+        return -1;
+    }
+    if (!view_has(view, 0, CACHE_HEADER_BYTES) || std::memcmp(view.data, CACHE_MAGIC, 4) != 0) {
+        thumbcache_error = "not a thumbnail cache (no CMMM header)";
+        return -1;
+    }
+    if (!is_known_version(read_le32(view.data + CACHE_VERSION_AT))) {
+        thumbcache_error = "unknown thumbnail cache version";
+        return -1;
+    }
+    return 0;
+}
+
+// Takes over image (checked by check_header) and walks it.
+void read_image(uint8_t* image, size_t size, ThumbcacheFile* out)
+{
+    out->bytes = image;
+    out->size = size;
+    const uint8_t* h = out->bytes;
+    const uint32_t version = read_le32(h + CACHE_VERSION_AT);
+    out->version = version;
+    out->cache_type = read_le32(h + CACHE_TYPE_AT);
+    const char* bucket = thumbcache_bucket_name(version, out->cache_type);
+    std::snprintf(out->bucket, sizeof out->bucket, "%s", bucket ? bucket : "?");
+    if (is_old_version(version)) {
+        out->first_entry_offset = read_le32(h + OLD_FIRST_ENTRY_AT);
+        out->first_available_offset = read_le32(h + OLD_FIRST_AVAILABLE_AT);
+        out->has_header_count = 1;
+        out->header_count = read_le32(h + OLD_COUNT_AT);
+    } else {
+        out->first_entry_offset = read_le32(h + NEW_FIRST_ENTRY_AT);
+        out->first_available_offset = read_le32(h + NEW_FIRST_AVAILABLE_AT);
+    }
+
+    Walk w{out, ByteView{out->bytes, out->size}, &layout_for(version), 0};
+    // The chain runs from the first entry to the first available offset. A
+    // first entry outside the file ("0 if not set") leaves no chain: every
+    // record is then found by scanning.
+    const size_t first = out->first_entry_offset;
+    size_t scan_from = CACHE_HEADER_BYTES;
+    if (first >= CACHE_HEADER_BYTES && first <= out->size) {
+        // Records before a first entry other than 24 are no longer on the chain.
+        walk(&w, CACHE_HEADER_BYTES, first, false);
+        size_t stop = out->first_available_offset;
+        if (stop > out->size)
+            stop = out->size;  // the chain runs to the end of the file
+        if (stop < first)
+            stop = first;  // no chain: everything is scanned
+        const size_t reached = walk(&w, first, stop, true);
+        scan_from = reached > stop ? reached : stop;
+    }
+    // The free-space record and everything after it: stale records there
+    // are listed as recovered.
+    if (!out->entries_truncated)
+        walk(&w, scan_from, out->size, false);
+}
+
+} // namespace
+
+int thumbcache_read(ByteView view, ThumbcacheFile* out)
+{
+    *out = ThumbcacheFile{};
+    out->free_record_offset = -1;
+    out->chain_break_offset = -1;
+    if (check_header(view) != 0)
+        return -1;
+    uint8_t* image = static_cast<uint8_t*>(std::malloc(view.length));
+    if (!image) {
+        thumbcache_error = "out of memory";
+        return -1;
+    }
+    std::memcpy(image, view.data, view.length);
+    read_image(image, view.length, out);
+    thumbcache_error = "";
+    return 0;
+}
+
+int thumbcache_read_file(const char* path, uint8_t** image_out, size_t* size_out)
+{
+    std::FILE* file = sys_fopen(path, "rb");
+    if (!file) {
+        thumbcache_error = "cannot open the file";
+        return -1;
+    }
+    const int64_t size = sys_stream_size(file);
+    if (size < 0 || size > STORE_MAX_FILE_BYTES) {
+        std::fclose(file);
+        thumbcache_error = size < 0 ? "cannot read the file" : "larger than the ceiling on cache files";
+        return -1;
+    }
+    uint8_t* image = static_cast<uint8_t*>(std::malloc(size_t(size) + 1));
+    if (!image) {
+        std::fclose(file);
+        thumbcache_error = "out of memory";
+        return -1;
+    }
+    const size_t got = std::fread(image, 1, size_t(size), file);
+    std::fclose(file);
+    if (got != size_t(size)) {
+        std::free(image);
+        thumbcache_error = "cannot read the file";
+        return -1;
+    }
+    *image_out = image;
+    *size_out = got;
+    return 0;
+}
+
+int thumbcache_load(const char* path, ThumbcacheFile* out)
+{
+    *out = ThumbcacheFile{};
+    out->free_record_offset = -1;
+    out->chain_break_offset = -1;
+    uint8_t* image = nullptr;
+    size_t got = 0;
+    if (thumbcache_read_file(path, &image, &got) != 0)
+        return -1;
+    if (check_header(ByteView{image, got}) != 0) {
+        std::free(image);
+        return -1;
+    }
+    read_image(image, got, out);
+    thumbcache_error = "";
+    return 0;
+}
+
+void thumbcache_free(ThumbcacheFile* file)
+{
+    std::free(file->bytes);
+    std::free(file->entries);
+    *file = ThumbcacheFile{};
+    file->free_record_offset = -1;
+    file->chain_break_offset = -1;
+}
+
+void thumbcache_hash_text(uint64_t hash, char out[17])
+{
+    static constexpr char HEX[] = "0123456789abcdef";
+    for (int i = 0; i < 16; ++i)
+        out[i] = HEX[hash >> (60 - 4 * i) & 0xF];
+    out[16] = 0;
+}
+
+int32_t thumbcache_identifier_narrow(ByteView identifier, char* out, int32_t out_size)
+{
+    if (out_size <= 0)
+        return 0;
+    int32_t n = 0;
+    for (size_t i = 0; i + 1 < identifier.length && n < out_size - 1; i += 2) {
+        if (identifier.data[i] == 0)
+            break;
+        out[n++] = char(identifier.data[i]);
+    }
+    out[n] = 0;
+    return n;
+}
+
+int32_t thumbcache_identifier_utf8(ByteView identifier, char* out, int32_t out_size)
+{
+    if (out_size <= 0)
+        return 0;
+    int32_t n = 0;
+    for (size_t i = 0; i + 1 < identifier.length;) {
+        uint32_t c = read_le16(identifier.data + i);
+        i += 2;
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < identifier.length) {
+            const uint32_t low = read_le16(identifier.data + i);
+            if (low >= 0xDC00 && low < 0xE000) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        if (c >= 0xD800 && c < 0xE000)
+            c = 0xFFFD;
+        uint8_t bytes[4];
+        int len;
+        if (c < 0x80) {
+            bytes[0] = uint8_t(c);
+            len = 1;
+        } else if (c < 0x800) {
+            bytes[0] = uint8_t(0xC0 | c >> 6);
+            bytes[1] = uint8_t(0x80 | (c & 0x3F));
+            len = 2;
+        } else if (c < 0x10000) {
+            bytes[0] = uint8_t(0xE0 | c >> 12);
+            bytes[1] = uint8_t(0x80 | (c >> 6 & 0x3F));
+            bytes[2] = uint8_t(0x80 | (c & 0x3F));
+            len = 3;
+        } else {
+            bytes[0] = uint8_t(0xF0 | c >> 18);
+            bytes[1] = uint8_t(0x80 | (c >> 12 & 0x3F));
+            bytes[2] = uint8_t(0x80 | (c >> 6 & 0x3F));
+            bytes[3] = uint8_t(0x80 | (c & 0x3F));
+            len = 4;
+        }
+        if (n + len > out_size - 1)
+            break;
+        std::memcpy(out + n, bytes, size_t(len));
+        n += len;
+    }
+    out[n] = 0;
+    return n;
+}

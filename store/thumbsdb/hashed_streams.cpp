@@ -1,0 +1,66 @@
+#include "store/thumbsdb/hashed_streams.h"
+
+#include <cstring>
+
+#include "picture/bytes.h"
+#include "platform/system.h"
+#include "store/thumbsdb/compound_file.h"
+
+bool hashed_stream_name(const char* name)
+{
+    int digits = 0;
+    for (; *name >= '0' && *name <= '9'; ++name)
+        ++digits;
+    if (digits == 0 || digits > 5 || *name != '_')
+        return false;
+    int hex = 0;
+    for (++name; *name; ++name, ++hex) {
+        char c = *name;
+        bool is_hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        if (!is_hex)
+            return false;
+    }
+    return hex >= 1 && hex <= 16;
+}
+
+int hashed_stream_payload(int32_t slot, const uint8_t** data, int32_t* length)
+{
+    int32_t available = store_slot_length(slot);
+    if (available < HASHED_HEADER_BYTES)
+        return -1;
+    const uint8_t* s = stream_table.pool + stream_table.offset[slot];
+    uint32_t header = read_le32(s);
+    uint32_t payload = read_le32(s + 8);
+    if (header != uint32_t(HASHED_HEADER_BYTES) || payload == 0 || payload > uint32_t(available - HASHED_HEADER_BYTES))
+        return -1;
+    *data = s + HASHED_HEADER_BYTES;
+    *length = int32_t(payload);
+    return 0;
+}
+
+int hashed_stream_hash(const char* stream_name, uint64_t* hash)
+{
+    const char* hex = std::strchr(stream_name, '_');
+    if (!hex || !hex[1] || std::strlen(hex + 1) > 16)
+        return -1;
+    uint64_t v = 0;
+    for (const char* p = hex + 1; *p; p++) {
+        const int c = ascii_lower(*p);
+        if (c >= '0' && c <= '9')
+            v = v << 4 | uint64_t(c - '0');
+        else if (c >= 'a' && c <= 'f')
+            v = v << 4 | uint64_t(c - 'a' + 10);
+        else
+            return -1;
+    }
+    *hash = v;
+    return 0;
+}
+
+int32_t hashed_stream_count()
+{
+    int32_t n = 0;
+    for (int32_t k = 0; k < stream_table.count; ++k)
+        n += k != stream_table.catalog_slot && hashed_stream_name(stream_table.slot_name[k]);
+    return n;
+}
