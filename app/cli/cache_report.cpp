@@ -187,9 +187,14 @@ bool report_explorer_file(const std::string& path)
     return thumbcache_file_kind(path.c_str()) != THUMBCACHE_NEITHER;
 }
 
-const char* report_error_text(const std::string& path)
+std::string report_failure(const std::string& path, ThumbcacheKind kind)
 {
-    return report_explorer_file(path) ? thumbcache_error : store_error_text(store_error);
+    switch (kind) {
+    case THUMBCACHE_CACHE: return path + ": Explorer cache file cannot be read (" + thumbcache_error + ")";
+    case THUMBCACHE_INDEX: return path + ": Explorer cache index cannot be read (" + thumbcache_error + ")";
+    case THUMBCACHE_NEITHER: break;
+    }
+    return path + ": Thumbs.db not found (" + store_error_text(store_error) + ")";
 }
 
 void report_release()
@@ -248,14 +253,20 @@ std::string utc_text(uint64_t filetime)
     return buf;
 }
 
-int report_cache(const std::string& path, std::vector<ReportRow>* rows)
+int report_cache(const std::string& path, std::vector<ReportRow>* rows, std::string* failure)
 {
-    switch (thumbcache_file_kind(path.c_str())) {
-    case THUMBCACHE_CACHE: return report_thumbcache(path, rows);
+    const ThumbcacheKind kind = thumbcache_file_kind(path.c_str());
+    switch (kind) {
+    case THUMBCACHE_CACHE:
+        if (report_thumbcache(path, rows) == 0)
+            return 0;
+        *failure = report_failure(path, kind);
+        return -1;
     case THUMBCACHE_INDEX: {
         ThumbcacheIndex* index = new ThumbcacheIndex{};
         if (thumbcache_index_load(path.c_str(), index) != 0) {
             delete index;
+            *failure = report_failure(path, kind);
             return -1;
         }
         kept_indexes.push_back(index);
@@ -264,8 +275,10 @@ int report_cache(const std::string& path, std::vector<ReportRow>* rows)
     }
     case THUMBCACHE_NEITHER: break;
     }
-    if (store_load(path.c_str()) != 0 && hashed_stream_count() == 0)
+    if (store_load(path.c_str()) != 0 && hashed_stream_count() == 0) {
+        *failure = report_failure(path, kind);
         return -1;
+    }
     CatalogCursor cursor;
     int16_t version = 0;
     CatalogEntry entry;

@@ -237,8 +237,9 @@ int extract_cache(CaseRun& run, const std::string& cache, bool progress)
     std::vector<ReportRow> rows;
     CaseCounts& n = run.manifest.counts;
     ++n.caches;
-    if (report_cache(cache, &rows) != 0) {
-        cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), report_error_text(cache));
+    std::string failure;
+    if (report_cache(cache, &rows, &failure) != 0) {
+        cli_error("%s", failure.c_str());
         ++n.caches_failed;
         return -1;
     }

@@ -98,8 +98,9 @@ int add_catalog_rows(const std::string& cache, const CatalogFilter& filter, Tabl
                      std::vector<std::vector<std::string>>* extras, bool* any_thumbcache)
 {
     std::vector<ReportRow> rows;
-    if (report_cache(cache, &rows) != 0) {
-        cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), report_error_text(cache));
+    std::string failure;
+    if (report_cache(cache, &rows, &failure) != 0) {
+        cli_error("%s", failure.c_str());
         return -1;
     }
     cli_index_name_rows(&rows);
@@ -220,8 +221,9 @@ int cli_list(int argc, char** argv)
         if (report_explorer_file(cache)) {
             // Explorer's files have no times and no folder of originals.
             std::vector<ReportRow> rows;
-            if (report_cache(cache, &rows) != 0) {
-                cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), report_error_text(cache));
+            std::string failure;
+            if (report_cache(cache, &rows, &failure) != 0) {
+                cli_error("%s", failure.c_str());
                 result = CLI_FAILED;
                 continue;
             }
@@ -246,10 +248,7 @@ int cli_list(int argc, char** argv)
         std::string folder, file;
         split_cache_path(cache, &folder, &file);
         if (file_list_build_from(folder.c_str(), file.c_str(), flags) != 0) {
-            if (several)
-                cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), store_error_text(store_error));
-            else
-                std::fprintf(stderr, "Thumbs.db not found (%s)\n", store_error_text(store_error));
+            cli_error("%s", report_failure(cache, THUMBCACHE_NEITHER).c_str());
             result = CLI_FAILED;
             continue;
         }

@@ -88,7 +88,8 @@ TEST(StoreEntries, TheViewerAndTheToolNameTheSameStoredBytes)
         write_file(cache, c.cache(jpeg, bmp));
 
         std::vector<ReportRow> rows;
-        ASSERT_EQ(0, report_cache(cache, &rows));
+        std::string failure;
+        ASSERT_EQ(0, report_cache(cache, &rows, &failure));
         ASSERT_EQ(1u, rows.size());
         const StoreEntry& tool = rows[0].entry;
         EXPECT_EQ(c.kind, tool.kind);
@@ -126,7 +127,8 @@ TEST(StoreEntries, ForgettingTheBytesKeepsTheFacts)
     const std::string cache = dir.file("cache.db");
     write_file(cache, explorer_file({}, fixture::encode_bmp32(fixture::make_test_image(8, 6, 2), false)));
     std::vector<ReportRow> rows;
-    ASSERT_EQ(0, report_cache(cache, &rows));
+    std::string failure;
+    ASSERT_EQ(0, report_cache(cache, &rows, &failure));
     ASSERT_EQ(1u, rows.size());
     StoreEntry e = rows[0].entry;
     ASSERT_NE(nullptr, store_entry_record(e));
