@@ -48,7 +48,7 @@ void describe_bytes(ReportRow& row)
     sha256_hex(data, size_t(length), hex);
     row.sha256 = hex;
     row.format = picture_format_name(data, int32_t(length));
-    picture_probe(data, int32_t(length), &row.width, &row.height);
+    store_entry_stored_size(row.entry, &row.width, &row.height);
 }
 
 // Explorer files whose bytes rows point into, until report_release.
@@ -121,13 +121,7 @@ int report_thumbcache(const std::string& path, std::vector<ReportRow>* rows)
         row.stream.assign(1, '-');
         row.name = thumbcache_row_name(e);
         row.entry = store_entry_explorer(file, i);
-        if (row.entry.payload.length > 0) {
-            describe_bytes(row);
-            if (row.width <= 0 && e.has_dimensions) {
-                row.width = int32_t(e.width);
-                row.height = int32_t(e.height);
-            }
-        }
+        describe_bytes(row);
         ThumbcacheFacts& f = row.thumbcache;
         f.version = file->version;
         f.bucket = file->bucket;
@@ -300,15 +294,8 @@ int report_cache(const std::string& path, std::vector<ReportRow>* rows, std::str
                 bool sub_header = row.kind == RowKind::old && available >= 28;
                 row.header = join_fields(t, sub_header ? 7 : 3);
                 describe_bytes(row);
-                if (row.kind == RowKind::old) {
-                    // The stripped JPEG's frame header at stream byte 30 gives the size.
+                if (row.kind == RowKind::old)
                     row.format = "jpeg-tableless";
-                    row.width = row.height = 0;
-                    if (available >= 39 && t[30] == 0xFF && t[31] == 0xC0) {
-                        row.height = read_be16(t + 35);
-                        row.width = read_be16(t + 37);
-                    }
-                }
             }
             rows->push_back(std::move(row));
         }

@@ -32,7 +32,8 @@ const char help[] =
     "\n"
     "Without --catalog: the list exactly as the viewer builds it, with the\n"
     "columns name, width, height, filetime, utc (and cache first when several\n"
-    "caches are listed). Names are the viewer's 8-bit names, bytes unchanged.\n"
+    "caches are listed). Names are the viewer's 8-bit names, bytes unchanged;\n"
+    "width and height are the stored picture's, not the size the viewer draws.\n"
     "Entries without a thumbnail print '-' in the last four columns; the\n"
     "thumbnail streams of caches without a Catalog are listed under their\n"
     "stream names, with '-' for the time. Records of Explorer's cache files\n"
@@ -260,9 +261,11 @@ int cli_list(int argc, char** argv)
             cells.emplace_back(list_name(cache, i));
             bool thumbnail = file_list_has_thumbnail(i);
             bool timed = thumbnail && !file_list_keyed(i);
-            const Picture& p = file_list.pictures[i];
-            cells.push_back(dash_or(thumbnail, std::to_string(p.width)));
-            cells.push_back(dash_or(thumbnail, std::to_string(p.height)));
+            // The size as stored, not as fitted into the viewer's cell.
+            int32_t width = file_list.pictures[i].width, height = file_list.pictures[i].height;
+            store_entry_stored_size(file_list_entry(i), &width, &height);
+            cells.push_back(dash_or(thumbnail, std::to_string(width)));
+            cells.push_back(dash_or(thumbnail, std::to_string(height)));
             cells.push_back(dash_or(timed, std::to_string(file_list.times[i])));
             cells.push_back(dash_or(timed, utc_text(file_list.times[i])));
             table.rows.push_back(std::move(cells));

@@ -1,4 +1,7 @@
 // glimmerdex-cli as a user runs it.
+#include <cstdio>
+#include <map>
+#include <set>
 #include <string>
 
 #include "tests/support/test_support.h"
@@ -40,6 +43,116 @@ TEST(CliList, PrintsTheViewersListAsTabSeparatedLines)
     ASSERT_EQ(run("list --flags 3 " + dir.file("Thumbs.db"), &out), 0);
     EXPECT_NE(out.find("\nown.txt\t-\t-\t-\t-\n"), std::string::npos) << out;
     EXPECT_NE(out.find("\nThumbs.db\t-"), std::string::npos);
+}
+
+// Pictures larger than the viewer's cell are drawn fitted; the list gives
+// the size stored, as Explorer's records and catalog entries always had it.
+TEST(CliList, PrintsTheStoredSizeNotTheFittedOne)
+{
+    TempDir dir;
+    const fixture::Bytes jpeg = fixture::encode_jpeg(fixture::make_test_image(254, 256, 1));
+    write_file(dir.file("Thumbs.db"), fixture::write_compound({{"256_45698f4f5b765581", fixture::hashed_stream(jpeg)}}));
+    std::string out;
+    ASSERT_EQ(run("list " + dir.path(), &out), 0);
+    EXPECT_EQ(out, "name\twidth\theight\tfiletime\tutc\n"
+                   "256_45698f4f5b765581\t254\t256\t-\t-\n");
+}
+
+// Every row of list and list --catalog over the real caches against the
+// size Pillow reads from the stored picture (olefile finds it).
+TEST(CliList, RealCachesListTheStoredSizes)
+{
+    REQUIRE_CORPUS();
+    std::string paths;
+    for (const auto& row : read_tsv(corpus_dir() + "/real/manifest.tsv", nullptr))
+        if (row.size() > 14 && row[7] == "yes" && row[14] != "0")  // olefile reads it, it has streams
+            paths += " " + corpus_dir() + "/real/" + row[1];
+    std::string oracle;
+    if (run_command("/usr/bin/python3 " GLIMMERDEX_SOURCE_DIR "/tests/support/stored_size_oracle.py" + paths + " 2>&1",
+                    &oracle) != 0)
+        GTEST_SKIP() << "python3 with olefile and Pillow is needed: " << oracle.substr(0, 200);
+    struct Stored {
+        std::string name;  // 8-bit, as the viewer lists it
+        std::vector<std::string> size;  // width, height
+    };
+    struct Cache {
+        std::vector<Stored> records;  // in catalog order
+        std::map<std::string, std::vector<std::string>> streams;
+    };
+    std::map<std::string, Cache> want;  // by file name
+    for (const auto& f : tsv_lines(oracle)) {
+        ASSERT_EQ(f.size(), 6u) << "oracle line";
+        std::string name;
+        for (size_t i = 0; i + 1 < f[3].size(); i += 2)
+            name.push_back(char(std::stoi(f[3].substr(i, 2), nullptr, 16)));
+        if (f[1] == "record")
+            want[f[0]].records.push_back({name, {f[4], f[5]}});
+        else
+            want[f[0]].streams[name] = {f[4], f[5]};
+    }
+    auto leaf = [](const std::string& path) { return path.substr(path.find_last_of("/\\") + 1); };
+    auto cache_of = [&](const std::string& path) -> const Cache& { return want[leaf(path)]; };
+    auto lower = [](std::string s) {
+        for (char& c : s)
+            c = c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+        return s;
+    };
+    // Rows with their header's names.
+    auto table = [](const std::string& out) {
+        std::vector<std::map<std::string, std::string>> rows;
+        const auto lines = tsv_lines(out);
+        for (size_t i = 1; i < lines.size(); ++i) {
+            rows.emplace_back();
+            for (size_t k = 0; k < lines[0].size() && k < lines[i].size(); ++k)
+                rows.back()[lines[0][k]] = lines[i][k];
+        }
+        return rows;
+    };
+
+    std::string out;
+    ASSERT_EQ(run("list" + paths, &out), 0);
+    std::set<std::string> wrong;  // caches with a row that is not the stored size
+    for (auto& r : table(out)) {
+        const Cache& c = cache_of(r["cache"]);
+        // The list names each catalog name once (its first record, ASCII case
+        // ignored), then the streams under their names.
+        std::vector<std::string> expected;
+        for (const Stored& s : c.records)
+            if (lower(s.name) == lower(r["name"])) {
+                expected = s.size;
+                break;
+            }
+        if (expected.empty() && c.streams.count(r["name"]))
+            expected = c.streams.at(r["name"]);
+        const std::vector<std::string> got = {r["width"], r["height"]};
+        EXPECT_EQ(expected, got) << r["cache"] << " " << r["name"];
+        if (got != expected)
+            wrong.insert(leaf(r["cache"]));
+    }
+    int catalog_less = 0, all_stored = 0;
+    for (const auto& [name, c] : want)
+        if (c.records.empty()) {
+            ++catalog_less;
+            all_stored += !wrong.count(name);
+        }
+    EXPECT_EQ(catalog_less, 175);
+    EXPECT_EQ(all_stored, catalog_less);
+    std::printf("list: %d of %d real caches without a Catalog list every stored size\n", all_stored, catalog_less);
+
+    out.clear();
+    ASSERT_EQ(run("list --catalog" + paths, &out), 0);
+    size_t rows = 0;
+    for (auto& r : table(out)) {
+        const Cache& c = cache_of(r["cache"]);
+        std::vector<std::string> expected;
+        if (r["record"] != "-" && std::stoul(r["record"]) < c.records.size())
+            expected = c.records[std::stoul(r["record"])].size;
+        else if (c.streams.count(r["stream"]))
+            expected = c.streams.at(r["stream"]);
+        EXPECT_EQ(expected, (std::vector<std::string>{r["width"], r["height"]})) << r["cache"] << " " << r["record"];
+        ++rows;
+    }
+    EXPECT_GT(rows, 16000u);
 }
 
 TEST(CliList, ExitCodes)

@@ -143,3 +143,39 @@ TEST(StoreEntries, ForgettingTheBytesKeepsTheFacts)
     EXPECT_STREQ("bin", store_format_extension("unknown"));
     EXPECT_STREQ("png", store_format_extension("png"));
 }
+
+// Every list and report gives the stored picture's size, for every kind of
+// cache; the viewer draws streams and Explorer records fitted to its cell,
+// and that size stays its own. (The tool's list: tests/app/cli/cli_test.cpp.)
+TEST(StoreEntries, TheStoredSizeIsThePicturesNotTheFittedOne)
+{
+    const Bytes jpeg = fixture::encode_jpeg(fixture::make_test_image(254, 256, 1));
+    const Bytes bmp = fixture::encode_bmp32(fixture::make_test_image(200, 120, 2), true);
+    const int32_t sizes[][2] = {{254, 256}, {24, 16}, {254, 256}, {200, 120}};
+    static_assert(std::size(sizes) == std::size(kinds));
+    for (size_t k = 0; k < std::size(kinds); ++k) {
+        const KindCase& c = kinds[k];
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const std::string cache = dir.file("cache.db");
+        write_file(cache, c.cache(jpeg, bmp));
+
+        std::vector<ReportRow> rows;
+        std::string failure;
+        ASSERT_EQ(0, report_cache(cache, &rows, &failure));
+        ASSERT_EQ(1u, rows.size());
+        EXPECT_EQ(sizes[k][0], rows[0].width) << "the report's and list --catalog's";
+        EXPECT_EQ(sizes[k][1], rows[0].height);
+        report_release();
+
+        ASSERT_EQ(0, file_list_build_from(dir.path().c_str(), "cache.db", 2));
+        int32_t width = 0, height = 0;
+        ASSERT_EQ(0, store_entry_stored_size(file_list_entry(0), &width, &height));
+        EXPECT_EQ(sizes[k][0], width) << "the viewer's information line's and list's";
+        EXPECT_EQ(sizes[k][1], height);
+        if (c.has_hash) {
+            EXPECT_NE(sizes[k][0], file_list.pictures[0].width) << "drawn fitted";
+        }
+    }
+    file_list_release();
+}

@@ -1,0 +1,59 @@
+#!/usr/bin/python3
+"""The size of every stored thumbnail of Thumbs.db caches, read with olefile and Pillow.
+
+For every cache file given, one line per catalog record and per "<size>_<hex>" stream:
+    file <TAB> record <TAB> record index <TAB> hex of the 8-bit name <TAB> width <TAB> height
+    file <TAB> stream <TAB> stream name <TAB> hex of the stream name <TAB> width <TAB> height
+width and height are those Pillow reads from the stored picture (offset 12 in
+catalog version 7 and above, 28 below it, the header length for the streams),
+"-" where the record has no stream or Pillow reads no picture. Files olefile
+cannot open print "file <TAB> unreadable".
+"""
+import io
+import re
+import struct
+import sys
+
+import olefile
+from PIL import Image
+
+from catalog_oracle import catalog_records
+
+HASHED = re.compile(r'^[0-9]{1,5}_[0-9A-Fa-f]{1,16}$')
+
+
+def size_of(data, offset):
+    try:
+        return '%d\t%d' % Image.open(io.BytesIO(data[offset:])).size
+    except Exception:
+        return '-\t-'
+
+
+def main(paths):
+    for path in paths:
+        name = path.rsplit('/', 1)[-1]
+        try:
+            ole = olefile.OleFileIO(path)
+        except Exception:
+            print(f"{name}\tunreadable")
+            continue
+        if ole.exists('Catalog'):
+            version, records = catalog_records(ole.openstream('Catalog').read())
+            for index, number, _, text in records:
+                # The stream of number 12 is named "21": the digits reversed.
+                stream = str(number)[::-1]
+                size = '-\t-'
+                if number >= 0 and ole.exists(stream):
+                    size = size_of(ole.openstream(stream).read(), 12 if version >= 7 else 28)
+                print(f"{name}\trecord\t{index}\t{text.hex()}\t{size}")
+        for entry in ole.listdir(streams=True, storages=False):
+            stream = '/'.join(entry)
+            if len(entry) != 1 or not HASHED.match(stream):
+                continue
+            data = ole.openstream(entry).read()
+            size = size_of(data, struct.unpack_from('<I', data, 0)[0]) if len(data) >= 24 else '-\t-'
+            print(f"{name}\tstream\t{stream}\t{stream.encode().hex()}\t{size}")
+
+
+if __name__ == '__main__':
+    main(sys.argv[1:])
