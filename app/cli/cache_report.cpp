@@ -130,6 +130,7 @@ int report_thumbcache(const std::string& path, std::vector<ReportRow>* rows)
         f.data_size = e.data_size;
         f.header_checksum_ok = e.header_checksum_ok != 0;
         f.data_checksum = e.data_checksum;
+        f.data_check = e.data_check;
         f.recovered = e.recovered != 0;
         if (linked) {
             const ThumbcacheEntryLink& l = links.entries[i];
@@ -369,7 +370,7 @@ std::vector<std::string> report_thumbcache_cells(const ReportRow& r)
             hex16(f.hash),
             f.data_size >= 0 ? std::to_string(f.data_size) : "-",
             record ? (f.header_checksum_ok ? "ok" : "bad") : "-",
-            record ? "unverified " + hex16(f.data_checksum) : "-",
+            record ? thumbcache_check_name(f.data_check) + (" " + hex16(f.data_checksum)) : "-",
             record ? (f.recovered ? "yes" : "no") : "-",
             f.index,
             f.index_buckets.empty() ? "-" : f.index_buckets};

@@ -23,7 +23,8 @@ struct ThumbcacheFacts {
     uint64_t hash = 0;
     int64_t data_size = -1;    // as stored
     bool header_checksum_ok = false;
-    uint64_t data_checksum = 0;  // as stored; its algorithm is not known, so never verified
+    uint64_t data_checksum = 0;  // as stored
+    ThumbcacheCheck data_check = THUMBCACHE_CHECK_UNVERIFIED;
     bool recovered = false;
     // The index beside the file: "slot N", "unknown" (not in the index),
     // "dangling: ..." (an index slot that finds no record), "-" without an index.

@@ -139,7 +139,9 @@ TEST(CliExplorerCaches, CatalogColumnsCarryRecordChecksumAndIndexFacts)
             continue;
         EXPECT_EQ(r[col["header_checksum"]], "ok");
         EXPECT_EQ(r[col["recovered"]], "no");
-        EXPECT_EQ(r[col["data_checksum"]].rfind("unverified ", 0), 0u);
+        const std::string check = r[col["data_checksum"]];
+        EXPECT_EQ(check.rfind("ok ", 0), 0u) << "the verdict and the stored value: " << check;
+        EXPECT_EQ(check.size(), 3u + 16u);
         if (r[col["data_size"]] == "0")
             continue;
         ASSERT_LT(payload, f.payloads.size());
@@ -207,6 +209,35 @@ TEST(CliExplorerCaches, SheetDrawsTheRecordsOfACacheFileOrAFolder)
     const uint32_t all = uint32_t(png[20]) << 24 | png[21] << 16 | png[22] << 8 | png[23];
     EXPECT_EQ(all, 208u) << "the folder: five records of three files, two rows";
     f.expect_untouched();
+}
+
+// A record whose data does not match its checksum: the report says so
+// beside the stored value, and the manifest warns once for its cache.
+TEST(CliExplorerCaches, BadDataChecksumsAreReportedAndCountedInTheManifest)
+{
+    TempDir dir, out;
+    const Bytes png = fixture::encode_png_rgba(fixture::make_test_image(30, 20, 1));
+    fixture::ThumbcacheSpec spec;
+    spec.records = {record(0x1111, "fine", png), record(0x2222, "damaged", png), record(0x3333, "also", png)};
+    spec.records[1].bad_data_checksum = spec.records[2].bad_data_checksum = true;
+    write_file(dir.file("thumbcache_32.db"), fixture::write_thumbcache(spec));
+    ASSERT_EQ(run("extract " + dir.file("thumbcache_32.db") + " " + out.file("case")), 0) << "a finding, not a failure";
+    const Bytes csv = read_file(out.file("case/report.csv"));
+    std::vector<std::string> lines;
+    std::stringstream text(std::string(csv.begin(), csv.end()));
+    for (std::string line; std::getline(text, line);)
+        lines.push_back(line);
+    ASSERT_EQ(lines.size(), 4u);
+    const std::string ok = "ok " + hash_hex(fixture::data_checksum_bitwise(png));
+    const std::string bad = "bad " + hash_hex(fixture::data_checksum_bitwise(png) ^ 1);
+    EXPECT_NE(lines[1].find("," + ok + ","), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find("," + bad + ","), std::string::npos) << lines[2];
+    EXPECT_NE(lines[3].find("," + bad + ","), std::string::npos) << lines[3];
+    const Bytes manifest = read_file(out.file("case/manifest.json"));
+    const std::string m(manifest.begin(), manifest.end());
+    const std::string warning = "thumbcache_32.db: 2 of 3 records fail their data checksum";
+    EXPECT_NE(m.find(warning), std::string::npos) << m;
+    EXPECT_EQ(m.find(warning), m.rfind(warning)) << "one line for the cache";
 }
 
 // Each cache that cannot be read is reported under its own path, as what it
