@@ -41,14 +41,18 @@ def catalog_records(data):
     return version, records
 
 
-def main(paths):
+def open_caches(paths):
+    """(file name, OleFileIO) of each path olefile opens; the others print "file <TAB> unreadable"."""
     for path in paths:
         name = path.rsplit('/', 1)[-1]
         try:
-            ole = olefile.OleFileIO(path)
+            yield name, olefile.OleFileIO(path)
         except Exception:
             print(f"{name}\tunreadable")
-            continue
+
+
+def main(paths):
+    for name, ole in open_caches(paths):
         streams = []
         for entry in ole.listdir(streams=True, storages=False):
             streams.append(f"{'/'.join(entry)}:{ole.get_size(entry)}")

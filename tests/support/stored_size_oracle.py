@@ -14,10 +14,9 @@ import re
 import struct
 import sys
 
-import olefile
 from PIL import Image
 
-from catalog_oracle import catalog_records
+from catalog_oracle import catalog_records, open_caches
 
 HASHED = re.compile(r'^[0-9]{1,5}_[0-9A-Fa-f]{1,16}$')
 
@@ -30,13 +29,7 @@ def size_of(data, offset):
 
 
 def main(paths):
-    for path in paths:
-        name = path.rsplit('/', 1)[-1]
-        try:
-            ole = olefile.OleFileIO(path)
-        except Exception:
-            print(f"{name}\tunreadable")
-            continue
+    for name, ole in open_caches(paths):
         if ole.exists('Catalog'):
             version, records = catalog_records(ole.openstream('Catalog').read())
             for index, number, _, text in records:
