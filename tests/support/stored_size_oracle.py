@@ -1,13 +1,15 @@
 #!/usr/bin/python3
 """The size of every stored thumbnail of Thumbs.db caches, read with olefile and Pillow.
 
-For every cache file given, one line per catalog record and per "<size>_<hex>" stream:
-    file <TAB> record <TAB> record index <TAB> hex of the 8-bit name <TAB> width <TAB> height
-    file <TAB> stream <TAB> stream name <TAB> hex of the stream name <TAB> width <TAB> height
-width and height are those Pillow reads from the stored picture (offset 12 in
-catalog version 7 and above, 28 below it, the header length for the streams),
-"-" where the record has no stream or Pillow reads no picture. Files olefile
-cannot open print "file <TAB> unreadable".
+For every cache file given, one line per row a listing of it has:
+    file <TAB> key <TAB> width <TAB> height
+with the keys "record N" (catalog record N, as list --catalog lists it),
+"name HEX" (the first record of each 8-bit name, HEX of the name with ASCII
+letters in lower case, as the viewer's list names it once) and "stream NAME"
+(a "<size>_<hex>" stream). width and height are those Pillow reads from the
+stored picture (offset 12 in catalog version 7 and above, 28 below it, the
+header length for the streams), "-" where the record has no stream or Pillow
+reads no picture. Files olefile cannot open print "file <TAB> unreadable".
 """
 import io
 import re
@@ -32,20 +34,24 @@ def main(paths):
     for name, ole in open_caches(paths):
         if ole.exists('Catalog'):
             version, records = catalog_records(ole.openstream('Catalog').read())
+            named = set()
             for index, number, _, text in records:
                 # The stream of number 12 is named "21": the digits reversed.
                 stream = str(number)[::-1]
                 size = '-\t-'
                 if number >= 0 and ole.exists(stream):
                     size = size_of(ole.openstream(stream).read(), 12 if version >= 7 else 28)
-                print(f"{name}\trecord\t{index}\t{text.hex()}\t{size}")
+                print(f"{name}\trecord {index}\t{size}")
+                if text.lower() not in named:
+                    named.add(text.lower())
+                    print(f"{name}\tname {text.lower().hex()}\t{size}")
         for entry in ole.listdir(streams=True, storages=False):
             stream = '/'.join(entry)
             if len(entry) != 1 or not HASHED.match(stream):
                 continue
             data = ole.openstream(entry).read()
             size = size_of(data, struct.unpack_from('<I', data, 0)[0]) if len(data) >= 24 else '-\t-'
-            print(f"{name}\tstream\t{stream}\t{stream.encode().hex()}\t{size}")
+            print(f"{name}\tstream {stream}\t{size}")
 
 
 if __name__ == '__main__':
