@@ -147,23 +147,6 @@ void draw_grid_by_rows(const Framebuffer& frame, int64_t first_row, int64_t end_
         fill_rect(frame, 0, int32_t(grid_bottom > 0 ? grid_bottom : 0), right, frame.height, start_background_colour);
 }
 
-// The size of the picture as stored: pictures of caches without a catalog
-// are drawn fitted to the cell, and the lines tell what the cache holds.
-void stored_size(int32_t index, int32_t* width, int32_t* height)
-{
-    const Picture& picture = file_list.pictures[index];
-    *width = picture.width;
-    *height = picture.height;
-    if (!file_list_keyed(index))
-        return;
-    const ByteView payload = file_list_entry(index).payload;
-    int32_t w = 0, h = 0;
-    if (payload.length > 0 && payload.length <= size_t(INT32_MAX))
-        picture_probe(payload.data, int32_t(payload.length), &w, &h);
-    if (w > 0 && h > 0)
-        *width = w, *height = h;
-}
-
 void draw_highlight(const Framebuffer& frame, int32_t index)
 {
     const int32_t x = index % browser.columns * GRID_CELL_PITCH;
@@ -176,8 +159,10 @@ void draw_highlight(const Framebuffer& frame, int32_t index)
     print_text(frame, x, y, GRID_HIGHLIGHT_TEXT, GRID_HIGHLIGHT_BACK, "%s", name);
     if (!file_list_has_thumbnail(index))
         return;
-    int32_t width = 0, height = 0;
-    stored_size(index, &width, &height);
+    // The size as stored: pictures of caches without a catalog are drawn
+    // fitted to the cell, and the lines tell what the cache holds.
+    int32_t width = file_list.pictures[index].width, height = file_list.pictures[index].height;
+    store_entry_stored_size(file_list_entry(index), &width, &height);
     print_text(frame, x, y + 8, GRID_HIGHLIGHT_TEXT, GRID_HIGHLIGHT_BACK, "%dx%d", width, height);
     const StoreEntry& entry = file_list_entry(index);
     if (entry.kind == STORE_ENTRY_EXPLORER) {
@@ -191,6 +176,9 @@ void draw_highlight(const Framebuffer& frame, int32_t index)
                                   : sizes == FILE_LIST_NOT_INDEXED ? ", not indexed" : "";
         print_text(frame, x, y + 24, GRID_HIGHLIGHT_TEXT, GRID_HIGHLIGHT_BACK, "bucket %s%s", entry.file->bucket,
                    known.c_str());
+        if (const ThumbcacheEntry* record = store_entry_record(entry))
+            print_text(frame, x, y + 32, GRID_HIGHLIGHT_TEXT, GRID_HIGHLIGHT_BACK, "data checksum %s",
+                       thumbcache_check_name(record->data_check));
         return;
     }
     if (entry.kind == STORE_ENTRY_STREAM)

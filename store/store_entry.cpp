@@ -60,6 +60,36 @@ const ThumbcacheEntry* store_entry_record(const StoreEntry& entry)
     return entry.kind == STORE_ENTRY_EXPLORER && entry.file ? &entry.file->entries[entry.record] : nullptr;
 }
 
+int store_entry_stored_size(const StoreEntry& entry, int32_t* width, int32_t* height)
+{
+    const ByteView p = entry.payload;
+    int32_t w = 0, h = 0;
+    if (entry.kind == STORE_ENTRY_CATALOG_OLD) {
+        // Stream byte 30: SOF0, its length, the precision, then height and width.
+        const int32_t available = store_slot_length(entry.slot);
+        const uint8_t* s = available > 0 ? stream_table.pool + stream_table.offset[entry.slot] : nullptr;
+        if (p.length > 0 && available >= 39 && s[30] == 0xFF && s[31] == 0xC0) {
+            h = read_be16(s + 35);
+            w = read_be16(s + 37);
+        }
+    } else if (p.length > 0 && p.length <= size_t(INT32_MAX)) {
+        picture_probe(p.data, int32_t(p.length), &w, &h);
+        if (h < 0 && h != INT32_MIN)
+            h = -h;  // a top-down BMP
+    }
+    const ThumbcacheEntry* record = store_entry_record(entry);
+    if ((w <= 0 || h <= 0) && record && record->has_dimensions && record->width <= uint32_t(INT32_MAX) &&
+        record->height <= uint32_t(INT32_MAX)) {
+        w = int32_t(record->width);
+        h = int32_t(record->height);
+    }
+    if (w <= 0 || h <= 0)
+        return -1;
+    *width = w;
+    *height = h;
+    return 0;
+}
+
 const char* store_format_extension(const char* format_name)
 {
     if (std::strcmp(format_name, "jpeg") == 0)

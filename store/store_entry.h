@@ -47,6 +47,13 @@ void store_entry_forget_bytes(StoreEntry* entry);
 // The Explorer record of an entry, null for other kinds and forgotten bytes.
 const ThumbcacheEntry* store_entry_record(const StoreEntry& entry);
 
+// The width and height of the stored picture, from its own header: the
+// stripped JPEG's frame header for old catalogs, the picture file's header
+// otherwise, an Explorer record's fields where its bytes give none. What a
+// list or report prints, whatever size the viewer draws it at. 0, or -1
+// (width and height left as they are) when the bytes say nothing.
+int store_entry_stored_size(const StoreEntry& entry, int32_t* width, int32_t* height);
+
 // The extension (without the dot) a picture of this format name is saved
 // under: "jpg" for "jpeg", "bin" for "unknown", else the name itself.
 const char* store_format_extension(const char* format_name);

@@ -48,7 +48,7 @@ void describe_bytes(ReportRow& row)
     sha256_hex(data, size_t(length), hex);
     row.sha256 = hex;
     row.format = picture_format_name(data, int32_t(length));
-    picture_probe(data, int32_t(length), &row.width, &row.height);
+    store_entry_stored_size(row.entry, &row.width, &row.height);
 }
 
 // Explorer files whose bytes rows point into, until report_release.
@@ -121,13 +121,7 @@ int report_thumbcache(const std::string& path, std::vector<ReportRow>* rows)
         row.stream.assign(1, '-');
         row.name = thumbcache_row_name(e);
         row.entry = store_entry_explorer(file, i);
-        if (row.entry.payload.length > 0) {
-            describe_bytes(row);
-            if (row.width <= 0 && e.has_dimensions) {
-                row.width = int32_t(e.width);
-                row.height = int32_t(e.height);
-            }
-        }
+        describe_bytes(row);
         ThumbcacheFacts& f = row.thumbcache;
         f.version = file->version;
         f.bucket = file->bucket;
@@ -136,6 +130,7 @@ int report_thumbcache(const std::string& path, std::vector<ReportRow>* rows)
         f.data_size = e.data_size;
         f.header_checksum_ok = e.header_checksum_ok != 0;
         f.data_checksum = e.data_checksum;
+        f.data_check = e.data_check;
         f.recovered = e.recovered != 0;
         if (linked) {
             const ThumbcacheEntryLink& l = links.entries[i];
@@ -187,9 +182,14 @@ bool report_explorer_file(const std::string& path)
     return thumbcache_file_kind(path.c_str()) != THUMBCACHE_NEITHER;
 }
 
-const char* report_error_text(const std::string& path)
+std::string report_failure(const std::string& path, ThumbcacheKind kind)
 {
-    return report_explorer_file(path) ? thumbcache_error : store_error_text(store_error);
+    switch (kind) {
+    case THUMBCACHE_CACHE: return path + ": Explorer cache file cannot be read (" + thumbcache_error + ")";
+    case THUMBCACHE_INDEX: return path + ": Explorer cache index cannot be read (" + thumbcache_error + ")";
+    case THUMBCACHE_NEITHER: break;
+    }
+    return path + ": Thumbs.db not found (" + store_error_text(store_error) + ")";
 }
 
 void report_release()
@@ -248,14 +248,20 @@ std::string utc_text(uint64_t filetime)
     return buf;
 }
 
-int report_cache(const std::string& path, std::vector<ReportRow>* rows)
+int report_cache(const std::string& path, std::vector<ReportRow>* rows, std::string* failure)
 {
-    switch (thumbcache_file_kind(path.c_str())) {
-    case THUMBCACHE_CACHE: return report_thumbcache(path, rows);
+    const ThumbcacheKind kind = thumbcache_file_kind(path.c_str());
+    switch (kind) {
+    case THUMBCACHE_CACHE:
+        if (report_thumbcache(path, rows) == 0)
+            return 0;
+        *failure = report_failure(path, kind);
+        return -1;
     case THUMBCACHE_INDEX: {
         ThumbcacheIndex* index = new ThumbcacheIndex{};
         if (thumbcache_index_load(path.c_str(), index) != 0) {
             delete index;
+            *failure = report_failure(path, kind);
             return -1;
         }
         kept_indexes.push_back(index);
@@ -264,8 +270,10 @@ int report_cache(const std::string& path, std::vector<ReportRow>* rows)
     }
     case THUMBCACHE_NEITHER: break;
     }
-    if (store_load(path.c_str()) != 0 && hashed_stream_count() == 0)
+    if (store_load(path.c_str()) != 0 && hashed_stream_count() == 0) {
+        *failure = report_failure(path, kind);
         return -1;
+    }
     CatalogCursor cursor;
     int16_t version = 0;
     CatalogEntry entry;
@@ -287,15 +295,8 @@ int report_cache(const std::string& path, std::vector<ReportRow>* rows)
                 bool sub_header = row.kind == RowKind::old && available >= 28;
                 row.header = join_fields(t, sub_header ? 7 : 3);
                 describe_bytes(row);
-                if (row.kind == RowKind::old) {
-                    // The stripped JPEG's frame header at stream byte 30 gives the size.
+                if (row.kind == RowKind::old)
                     row.format = "jpeg-tableless";
-                    row.width = row.height = 0;
-                    if (available >= 39 && t[30] == 0xFF && t[31] == 0xC0) {
-                        row.height = read_be16(t + 35);
-                        row.width = read_be16(t + 37);
-                    }
-                }
             }
             rows->push_back(std::move(row));
         }
@@ -369,7 +370,7 @@ std::vector<std::string> report_thumbcache_cells(const ReportRow& r)
             hex16(f.hash),
             f.data_size >= 0 ? std::to_string(f.data_size) : "-",
             record ? (f.header_checksum_ok ? "ok" : "bad") : "-",
-            record ? "unverified " + hex16(f.data_checksum) : "-",
+            record ? thumbcache_check_name(f.data_check) + (" " + hex16(f.data_checksum)) : "-",
             record ? (f.recovered ? "yes" : "no") : "-",
             f.index,
             f.index_buckets.empty() ? "-" : f.index_buckets};

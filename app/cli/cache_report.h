@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "store/store_entry.h"
+#include "store/thumbcache.h"
 
 enum class RowKind {
     current,  // catalog version 7 and above: the stored bytes are a picture file
@@ -22,7 +23,8 @@ struct ThumbcacheFacts {
     uint64_t hash = 0;
     int64_t data_size = -1;    // as stored
     bool header_checksum_ok = false;
-    uint64_t data_checksum = 0;  // as stored; its algorithm is not known, so never verified
+    uint64_t data_checksum = 0;  // as stored
+    ThumbcacheCheck data_check = THUMBCACHE_CHECK_UNVERIFIED;
     bool recovered = false;
     // The index beside the file: "slot N", "unknown" (not in the index),
     // "dangling: ..." (an index slot that finds no record), "-" without an index.
@@ -55,8 +57,6 @@ struct ReportRow {
     ThumbcacheFacts thumbcache;       // RowKind::thumbcache only
 };
 
-struct ThumbcacheEntry;
-
 // The name a thumbcache row is shown under: its identifier as UTF-8. The one
 // place that decides it, so a name found elsewhere is one change here.
 std::string thumbcache_row_name(const ThumbcacheEntry& entry);
@@ -66,8 +66,8 @@ std::string thumbcache_row_name(const ThumbcacheEntry& entry);
 // Explorer cache file every record, linked with the index beside it, and for
 // an index every used slot. Rows of Explorer files point into bytes kept
 // until report_release. 0 when the cache was read, -1 when it is not a cache
-// we can read.
-int report_cache(const std::string& path, std::vector<ReportRow>* rows);
+// we can read, with *failure set to its error line (report_failure).
+int report_cache(const std::string& path, std::vector<ReportRow>* rows, std::string* failure);
 
 // The columns of `list --catalog` (and of the extract report, without "file").
 std::vector<std::string> report_columns();
@@ -79,8 +79,12 @@ std::vector<std::string> report_thumbcache_cells(const ReportRow& row);
 // Whether the file is an Explorer cache file or index, by its first bytes.
 bool report_explorer_file(const std::string& path);
 
-// Why report_cache failed for path, for the error line.
-const char* report_error_text(const std::string& path);
+// The error line of a cache whose load has just failed: the file, what it
+// was read as ("Thumbs.db not found", "Explorer cache file cannot be read",
+// "Explorer cache index cannot be read", by kind) and the reason that load
+// gave. Only the failed load itself sets the reason, so take the line before
+// anything else is loaded.
+std::string report_failure(const std::string& path, ThumbcacheKind kind);
 
 // Frees the Explorer files the last report_cache calls kept.
 void report_release();

@@ -224,18 +224,35 @@ struct CaseRun {
     std::vector<CaseRow> cases;
 };
 
+// One warning per Explorer cache whose records fail their data checksum:
+// the report's data_checksum column says which.
+void warn_bad_data_checksums(const std::string& cache, const std::vector<ReportRow>& rows)
+{
+    int64_t records = 0, bad = 0;
+    for (const ReportRow& r : rows)
+        if (r.entry.kind == STORE_ENTRY_EXPLORER) {
+            ++records;
+            bad += r.thumbcache.data_check == THUMBCACHE_CHECK_BAD;
+        }
+    if (bad)
+        cli_error("%s: %lld of %lld records fail their data checksum ('bad' in the report's data_checksum column)",
+                  cache.c_str(), (long long)bad, (long long)records);
+}
+
 // Reads one cache, writes its thumbnails and keeps its rows; 0 or -1.
 int extract_cache(CaseRun& run, const std::string& cache, bool progress)
 {
     std::vector<ReportRow> rows;
     CaseCounts& n = run.manifest.counts;
     ++n.caches;
-    if (report_cache(cache, &rows) != 0) {
-        cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), report_error_text(cache));
+    std::string failure;
+    if (report_cache(cache, &rows, &failure) != 0) {
+        cli_error("%s", failure.c_str());
         ++n.caches_failed;
         return -1;
     }
     cli_index_name_rows(&rows);
+    warn_bad_data_checksums(cache, rows);
     std::vector<CaseRow> cases(rows.size());
     if (run.from_folder.count(cache)) {
         std::string folder, file;

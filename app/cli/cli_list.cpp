@@ -32,7 +32,8 @@ const char help[] =
     "\n"
     "Without --catalog: the list exactly as the viewer builds it, with the\n"
     "columns name, width, height, filetime, utc (and cache first when several\n"
-    "caches are listed). Names are the viewer's 8-bit names, bytes unchanged.\n"
+    "caches are listed). Names are the viewer's 8-bit names, bytes unchanged;\n"
+    "width and height are the stored picture's, not the size the viewer draws.\n"
     "Entries without a thumbnail print '-' in the last four columns; the\n"
     "thumbnail streams of caches without a Catalog are listed under their\n"
     "stream names, with '-' for the time. Records of Explorer's cache files\n"
@@ -46,11 +47,14 @@ const char help[] =
     "path (from the search index) and name_source (search-index, identifier,\n"
     "or empty for a catalog name).\n"
     "Explorer's cache files add: version, bucket, offset, hash (16 hex\n"
-    "digits), data_size, header_checksum (ok/bad), data_checksum ('unverified'\n"
-    "and the stored value: its algorithm is not known), recovered (yes/no),\n"
-    "index (the slot of the index beside the file, 'unknown' when the index\n"
-    "does not list the entry, 'dangling ...' rows for index slots that find\n"
-    "no record) and index_buckets (the sizes the index lists for the item).\n"
+    "digits), data_size, header_checksum (ok/bad), data_checksum (ok, bad or\n"
+    "unverified, then the stored value: a CRC-64 of the data's first KiB and of\n"
+    "one word every 400 bytes after it; unverified where the last such word is\n"
+    "cut short by the end of the data, a case no real file shows), recovered\n"
+    "(yes/no), index (the slot of the index beside the file, 'unknown' when\n"
+    "the index does not list the entry, 'dangling ...' rows for index slots\n"
+    "that find no record) and index_buckets (the sizes the index lists for\n"
+    "the item).\n"
     "\n"
     "  --flags N             1 = the folder's files, 2 = the catalog's names\n"
     "                        (default), 3 = both (without --catalog)\n"
@@ -98,8 +102,9 @@ int add_catalog_rows(const std::string& cache, const CatalogFilter& filter, Tabl
                      std::vector<std::vector<std::string>>* extras, bool* any_thumbcache)
 {
     std::vector<ReportRow> rows;
-    if (report_cache(cache, &rows) != 0) {
-        cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), report_error_text(cache));
+    std::string failure;
+    if (report_cache(cache, &rows, &failure) != 0) {
+        cli_error("%s", failure.c_str());
         return -1;
     }
     cli_index_name_rows(&rows);
@@ -220,8 +225,9 @@ int cli_list(int argc, char** argv)
         if (report_explorer_file(cache)) {
             // Explorer's files have no times and no folder of originals.
             std::vector<ReportRow> rows;
-            if (report_cache(cache, &rows) != 0) {
-                cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), report_error_text(cache));
+            std::string failure;
+            if (report_cache(cache, &rows, &failure) != 0) {
+                cli_error("%s", failure.c_str());
                 result = CLI_FAILED;
                 continue;
             }
@@ -246,10 +252,7 @@ int cli_list(int argc, char** argv)
         std::string folder, file;
         split_cache_path(cache, &folder, &file);
         if (file_list_build_from(folder.c_str(), file.c_str(), flags) != 0) {
-            if (several)
-                cli_error("%s: Thumbs.db not found (%s)", cache.c_str(), store_error_text(store_error));
-            else
-                std::fprintf(stderr, "Thumbs.db not found (%s)\n", store_error_text(store_error));
+            cli_error("%s", report_failure(cache, THUMBCACHE_NEITHER).c_str());
             result = CLI_FAILED;
             continue;
         }
@@ -261,9 +264,11 @@ int cli_list(int argc, char** argv)
             cells.emplace_back(list_name(cache, i));
             bool thumbnail = file_list_has_thumbnail(i);
             bool timed = thumbnail && !file_list_keyed(i);
-            const Picture& p = file_list.pictures[i];
-            cells.push_back(dash_or(thumbnail, std::to_string(p.width)));
-            cells.push_back(dash_or(thumbnail, std::to_string(p.height)));
+            // The size as stored, not as fitted into the viewer's cell.
+            int32_t width = file_list.pictures[i].width, height = file_list.pictures[i].height;
+            store_entry_stored_size(file_list_entry(i), &width, &height);
+            cells.push_back(dash_or(thumbnail, std::to_string(width)));
+            cells.push_back(dash_or(thumbnail, std::to_string(height)));
             cells.push_back(dash_or(timed, std::to_string(file_list.times[i])));
             cells.push_back(dash_or(timed, utc_text(file_list.times[i])));
             table.rows.push_back(std::move(cells));

@@ -89,11 +89,21 @@ int cli_sheet(int argc, char** argv)
     // Pictures with alpha are composited while the list is built.
     picture_fit_background = uint32_t(colour);
     // A folder of Explorer's cache files is drawn whole, as the viewer shows it.
-    const bool explorer_folder = sys_is_directory(arguments[0].c_str()) && report_explorer_file(caches[0]);
+    const ThumbcacheKind kind = thumbcache_file_kind(caches[0].c_str());
+    const bool explorer_folder = sys_is_directory(arguments[0].c_str()) && kind != THUMBCACHE_NEITHER;
+    if (kind == THUMBCACHE_INDEX && !explorer_folder) {
+        cli_error("%s: an Explorer cache index holds no thumbnails (name its cache files or their folder)",
+                  caches[0].c_str());
+        return CLI_FAILED;
+    }
     int built = explorer_folder ? file_list_build(arguments[0].c_str(), int32_t(flags))
                                 : file_list_build_from(folder.c_str(), file.c_str(), int32_t(flags));
     if (built != 0) {
-        cli_error("%s: Thumbs.db not found (%s)", caches[0].c_str(), store_error_text(store_error));
+        // A folder fails when none of its cache files can be read: the reason is the last one's.
+        if (explorer_folder)
+            cli_error("%s", report_failure(arguments[0], THUMBCACHE_CACHE).c_str());
+        else
+            cli_error("%s", report_failure(caches[0], kind).c_str());
         file_list_release();
         return CLI_FAILED;
     }

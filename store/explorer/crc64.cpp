@@ -22,9 +22,9 @@ constexpr std::array<uint64_t, 256> CRC64_MS_TABLE = make_table();
 
 } // namespace
 
-uint64_t crc64_ms(const uint8_t* data, size_t length)
+uint64_t crc64_ms(const uint8_t* data, size_t length, uint64_t initial)
 {
-    uint64_t crc = ~uint64_t(0);
+    uint64_t crc = initial;
     for (size_t i = 0; i < length; ++i)
         crc = CRC64_MS_TABLE[(crc ^ data[i]) & 0xFF] ^ crc >> 8;
     return crc;

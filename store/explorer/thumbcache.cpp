@@ -105,7 +105,7 @@ int read_record(const Walk& w, size_t at, Record* r)
     if (uint64_t(r->id_size) + r->padding + r->data_size > r->size - l.fixed)
         return -1;
     r->checksum_stored = read_le64(p + l.header_checksum_at);
-    r->checksum_computed = crc64_ms(p, l.header_checksum_at);
+    r->checksum_computed = crc64_ms(p, l.header_checksum_at, CRC64_MS_HEADER_INIT);
     return 0;
 }
 
@@ -190,6 +190,7 @@ int add_entry(Walk* w, size_t at, const Record& r, int recovered)
         e.height = read_le32(p + l.height_at);
     }
     e.data_checksum = read_le64(p + l.data_checksum_at);
+    e.data_check = thumbcache_data_check(data, e.data_checksum);
     e.header_checksum_stored = r.checksum_stored;
     e.header_checksum_computed = r.checksum_computed;
     e.header_checksum_ok = r.checksum_stored == r.checksum_computed;
@@ -253,6 +254,35 @@ ThumbcacheKind thumbcache_file_kind(const char* path)
     const size_t n = std::fread(head, 1, sizeof head, f);
     std::fclose(f);
     return thumbcache_kind(ByteView{head, n});
+}
+
+uint64_t thumbcache_data_checksum(ByteView data)
+{
+    const size_t head = data.length < THUMBCACHE_DATA_HEAD_BYTES ? data.length : THUMBCACHE_DATA_HEAD_BYTES;
+    uint64_t sampled = 0;
+    for (size_t at = THUMBCACHE_DATA_HEAD_BYTES; view_has(data, at, 4); at += THUMBCACHE_DATA_SAMPLE_STEP)
+        sampled = crc64_ms(data.data + at, 4, sampled);
+    return crc64_ms(data.data, head, 0) ^ sampled;
+}
+
+ThumbcacheCheck thumbcache_data_check(ByteView data, uint64_t stored)
+{
+    if (data.length > THUMBCACHE_DATA_HEAD_BYTES) {
+        const size_t cut = (data.length - THUMBCACHE_DATA_HEAD_BYTES) % THUMBCACHE_DATA_SAMPLE_STEP;
+        if (cut >= 1 && cut <= 3)
+            return THUMBCACHE_CHECK_UNVERIFIED;
+    }
+    return thumbcache_data_checksum(data) == stored ? THUMBCACHE_CHECK_OK : THUMBCACHE_CHECK_BAD;
+}
+
+const char* thumbcache_check_name(ThumbcacheCheck check)
+{
+    switch (check) {
+    case THUMBCACHE_CHECK_OK: return "ok";
+    case THUMBCACHE_CHECK_BAD: return "bad";
+    case THUMBCACHE_CHECK_UNVERIFIED: break;
+    }
+    return "unverified";
 }
 
 const char* thumbcache_format_name(ThumbcacheFormat format)

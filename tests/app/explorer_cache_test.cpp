@@ -158,3 +158,48 @@ TEST(ExplorerCacheFit, LargePicturesAreFittedToTheCellAndOpaque)
         << "as a load over the new colour fits it";
     file_list_release();
 }
+
+// Space over an Explorer record: below its bucket, whether its data checksum holds.
+TEST(ExplorerCacheInfo, SpaceShowsTheDataChecksumVerdict)
+{
+    start_viewer(330, 250);
+    TempDir dir;
+    fixture::ThumbcacheSpec spec;
+    spec.cache_type = 4;
+    spec.records.resize(2);
+    spec.records[0].hash = 0xabc;
+    spec.records[0].data = fixture::encode_png_rgba(fixture::make_test_image(40, 30, 1));
+    spec.records[1] = spec.records[0];
+    spec.records[1].hash = 0xdef;
+    spec.records[1].bad_data_checksum = true;
+    write_file(dir.file("thumbcache_256.db"), fixture::write_thumbcache(spec));
+    ASSERT_EQ(0, app_load(dir.file("thumbcache_256.db").c_str()));
+    ASSERT_EQ(2, file_list.count);
+    // The line's glyphs on the highlight's black, as drawn at (x, y).
+    auto shows = [](int32_t x, int32_t y, const std::string& line) {
+        ExpectedFrame want(330, 250, 0);
+        want.text(x, y, line, 0xFFFFFF, 0);
+        for (int32_t py = y; py < y + 8; ++py)
+            for (int32_t px = x; px < x + 6 * int32_t(line.size()); ++px)
+                if (headless_pixel(px, py) != want.px[size_t(py) * 330 + size_t(px)])
+                    return false;
+        return true;
+    };
+    headless_char(' ');
+    headless_move(3, 3);
+    headless_frame();
+    headless_move(104 + 3, 3);
+    headless_frame();
+    bool first_seen = false;
+    headless_host.on_pump = [&](int pump) {
+        if (pump != 1)
+            return;
+        first_seen = true;
+        EXPECT_TRUE(shows(0, 24, "bucket 256"));
+        EXPECT_TRUE(shows(0, 32, "data checksum ok"));
+    };
+    browser_run();
+    EXPECT_TRUE(first_seen);
+    EXPECT_TRUE(shows(104, 32, "data checksum bad"));
+    file_list_release();
+}

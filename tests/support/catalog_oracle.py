@@ -22,35 +22,45 @@ def narrow(utf16):
     return bytes(out)
 
 
-def main(paths):
+def catalog_records(data):
+    """(version, [(index, stream number, filetime, 8-bit name), ...]) of a Catalog stream."""
+    header, version, count = struct.unpack_from('<HHi', data, 0)
+    pos = header if header in (8, 16) else 16
+    records = []
+    for index in range(max(count, 0)):
+        if pos + 16 > len(data):
+            break
+        number, time = struct.unpack_from('<iQ', data, pos + 4)
+        end = pos + 16
+        while end + 1 < len(data) and data[end] != 0:
+            end += 2
+        if end + 1 >= len(data):
+            break
+        records.append((index, number, time, narrow(data[pos + 16:end])))
+        pos = end + 4
+    return version, records
+
+
+def open_caches(paths):
+    """(file name, OleFileIO) of each path olefile opens; the others print "file <TAB> unreadable"."""
     for path in paths:
         name = path.rsplit('/', 1)[-1]
         try:
-            ole = olefile.OleFileIO(path)
+            yield name, olefile.OleFileIO(path)
         except Exception:
             print(f"{name}\tunreadable")
-            continue
+
+
+def main(paths):
+    for name, ole in open_caches(paths):
         streams = []
         for entry in ole.listdir(streams=True, storages=False):
             streams.append(f"{'/'.join(entry)}:{ole.get_size(entry)}")
         print(f"{name}\tstreams\t{','.join(streams)}")
         if not ole.exists('Catalog'):
             continue
-        data = ole.openstream('Catalog').read()
-        header, version, count = struct.unpack_from('<HHi', data, 0)
-        pos = header if header in (8, 16) else 16
-        for index in range(max(count, 0)):
-            if pos + 16 > len(data):
-                break
-            number, time = struct.unpack_from('<iQ', data, pos + 4)
-            end = pos + 16
-            while end + 1 < len(data) and data[end] != 0:
-                end += 2
-            if end + 1 >= len(data):
-                break
-            text = narrow(data[pos + 16:end])
+        for index, number, time, text in catalog_records(ole.openstream('Catalog').read())[1]:
             print(f"{name}\t{index}\t{number}\t{time}\t{text.hex()}")
-            pos = end + 4
 
 
 if __name__ == '__main__':

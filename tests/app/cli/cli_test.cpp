@@ -1,4 +1,7 @@
 // glimmerdex-cli as a user runs it.
+#include <cstdio>
+#include <map>
+#include <set>
 #include <string>
 
 #include "tests/support/test_support.h"
@@ -40,6 +43,96 @@ TEST(CliList, PrintsTheViewersListAsTabSeparatedLines)
     ASSERT_EQ(run("list --flags 3 " + dir.file("Thumbs.db"), &out), 0);
     EXPECT_NE(out.find("\nown.txt\t-\t-\t-\t-\n"), std::string::npos) << out;
     EXPECT_NE(out.find("\nThumbs.db\t-"), std::string::npos);
+}
+
+// Pictures larger than the viewer's cell are drawn fitted; the list gives
+// the size stored, as Explorer's records and catalog entries always had it.
+TEST(CliList, PrintsTheStoredSizeNotTheFittedOne)
+{
+    TempDir dir;
+    const fixture::Bytes jpeg = fixture::encode_jpeg(fixture::make_test_image(254, 256, 1));
+    write_file(dir.file("Thumbs.db"), fixture::write_compound({{"256_45698f4f5b765581", fixture::hashed_stream(jpeg)}}));
+    std::string out;
+    ASSERT_EQ(run("list " + dir.path(), &out), 0);
+    EXPECT_EQ(out, "name\twidth\theight\tfiletime\tutc\n"
+                   "256_45698f4f5b765581\t254\t256\t-\t-\n");
+}
+
+// Every row of list and list --catalog over the real caches against the
+// size Pillow reads from the stored picture (olefile finds it).
+TEST(CliList, RealCachesListTheStoredSizes)
+{
+    REQUIRE_CORPUS();
+    std::string paths;
+    for (const auto& row : read_tsv(corpus_dir() + "/real/manifest.tsv", nullptr))
+        if (row.size() > 14 && row[7] == "yes" && row[14] != "0")  // olefile reads it, it has streams
+            paths += " " + corpus_dir() + "/real/" + row[1];
+    std::string oracle;
+    if (run_command("/usr/bin/python3 " GLIMMERDEX_SOURCE_DIR "/tests/support/stored_size_oracle.py" + paths + " 2>&1",
+                    &oracle) != 0)
+        GTEST_SKIP() << "python3 with olefile and Pillow is needed: " << oracle.substr(0, 200);
+    std::map<std::string, std::string> want;  // "file key" -> "width height"
+    std::set<std::string> with_catalog, catalog_less;
+    for (const auto& f : tsv_lines(oracle)) {
+        ASSERT_EQ(f.size(), 4u) << "oracle line";
+        want[f[0] + " " + f[1]] = f[2] + " " + f[3];
+        (f[1].rfind("stream ", 0) == 0 ? catalog_less : with_catalog).insert(f[0]);
+    }
+    for (const std::string& c : with_catalog)
+        catalog_less.erase(c);
+    // The 8-bit name as the oracle keys it: hex, ASCII letters in lower case.
+    auto name_key = [](const std::string& name) {
+        std::string hex;
+        for (char c : name) {
+            char digits[3];
+            std::snprintf(digits, sizeof digits, "%02x", uint8_t(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c));
+            hex += digits;
+        }
+        return "name " + hex;
+    };
+    size_t rows = 0;
+    std::vector<std::string> differ;  // "file key: width height"
+    std::set<std::string> wrong;      // files with such a row
+    // Each listing's rows by its header, against the oracle's row of the key.
+    auto compare = [&](const std::string& listing, auto key_of) {
+        const auto lines = tsv_lines(listing);
+        ASSERT_FALSE(lines.empty());
+        for (size_t i = 1; i < lines.size(); ++i) {
+            std::map<std::string, std::string> r;
+            for (size_t k = 0; k < lines[0].size() && k < lines[i].size(); ++k)
+                r[lines[0][k]] = lines[i][k];
+            const std::string file = r["cache"].substr(r["cache"].find_last_of("/\\") + 1);
+            const std::string key = file + " " + key_of(file, r);
+            ++rows;
+            if (want.count(key) && want[key] == r["width"] + " " + r["height"])
+                continue;
+            differ.push_back(key + ": " + r["width"] + " " + r["height"]);
+            wrong.insert(file);
+        }
+    };
+
+    std::string out;
+    ASSERT_EQ(run("list" + paths, &out), 0);
+    // The viewer's list names each catalog name once, then the streams.
+    compare(out, [&](const std::string& file, auto& r) {
+        return want.count(file + " stream " + r["name"]) ? "stream " + r["name"] : name_key(r["name"]);
+    });
+    size_t all_stored = 0;
+    for (const std::string& c : catalog_less)
+        all_stored += !wrong.count(c);
+    std::printf("list: %zu of %zu real caches without a Catalog list every stored size\n", all_stored,
+                catalog_less.size());
+    EXPECT_EQ(catalog_less.size(), 175u);
+    EXPECT_EQ(all_stored, catalog_less.size());
+
+    out.clear();
+    ASSERT_EQ(run("list --catalog" + paths, &out), 0);
+    compare(out, [](const std::string&, auto& r) {
+        return r["record"] != "-" ? "record " + r["record"] : "stream " + r["stream"];
+    });
+    EXPECT_TRUE(differ.empty()) << differ.size() << " rows with another size than the stored one, the first: "
+                                << differ[0];
+    EXPECT_GT(rows, 32000u) << "the rows of both listings";
 }
 
 TEST(CliList, ExitCodes)

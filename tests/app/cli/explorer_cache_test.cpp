@@ -1,5 +1,6 @@
 // glimmerdex-cli on Explorer's cache files: a folder of several buckets with
 // its index, files under other names, and the real caches of the corpus.
+#include <filesystem>
 #include <map>
 #include <set>
 #include <sstream>
@@ -138,7 +139,9 @@ TEST(CliExplorerCaches, CatalogColumnsCarryRecordChecksumAndIndexFacts)
             continue;
         EXPECT_EQ(r[col["header_checksum"]], "ok");
         EXPECT_EQ(r[col["recovered"]], "no");
-        EXPECT_EQ(r[col["data_checksum"]].rfind("unverified ", 0), 0u);
+        const std::string check = r[col["data_checksum"]];
+        EXPECT_EQ(check.rfind("ok ", 0), 0u) << "the verdict and the stored value: " << check;
+        EXPECT_EQ(check.size(), 3u + 16u);
         if (r[col["data_size"]] == "0")
             continue;
         ASSERT_LT(payload, f.payloads.size());
@@ -206,6 +209,104 @@ TEST(CliExplorerCaches, SheetDrawsTheRecordsOfACacheFileOrAFolder)
     const uint32_t all = uint32_t(png[20]) << 24 | png[21] << 16 | png[22] << 8 | png[23];
     EXPECT_EQ(all, 208u) << "the folder: five records of three files, two rows";
     f.expect_untouched();
+}
+
+// A record whose data does not match its checksum: the report says so
+// beside the stored value, and the manifest warns once for its cache.
+TEST(CliExplorerCaches, BadDataChecksumsAreReportedAndCountedInTheManifest)
+{
+    TempDir dir, out;
+    const Bytes png = fixture::encode_png_rgba(fixture::make_test_image(30, 20, 1));
+    fixture::ThumbcacheSpec spec;
+    spec.records = {record(0x1111, "fine", png), record(0x2222, "damaged", png), record(0x3333, "also", png)};
+    spec.records[1].bad_data_checksum = spec.records[2].bad_data_checksum = true;
+    write_file(dir.file("thumbcache_32.db"), fixture::write_thumbcache(spec));
+    ASSERT_EQ(run("extract " + dir.file("thumbcache_32.db") + " " + out.file("case")), 0) << "a finding, not a failure";
+    const Bytes csv = read_file(out.file("case/report.csv"));
+    std::vector<std::string> lines;
+    std::stringstream text(std::string(csv.begin(), csv.end()));
+    for (std::string line; std::getline(text, line);)
+        lines.push_back(line);
+    ASSERT_EQ(lines.size(), 4u);
+    const std::string ok = "ok " + hash_hex(fixture::data_checksum_bitwise(png));
+    const std::string bad = "bad " + hash_hex(fixture::data_checksum_bitwise(png) ^ 1);
+    EXPECT_NE(lines[1].find("," + ok + ","), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find("," + bad + ","), std::string::npos) << lines[2];
+    EXPECT_NE(lines[3].find("," + bad + ","), std::string::npos) << lines[3];
+    const Bytes manifest = read_file(out.file("case/manifest.json"));
+    const std::string m(manifest.begin(), manifest.end());
+    const std::string warning = "thumbcache_32.db: 2 of 3 records fail their data checksum";
+    EXPECT_NE(m.find(warning), std::string::npos) << m;
+    EXPECT_EQ(m.find(warning), m.rfind(warning)) << "one line for the cache";
+}
+
+// Each cache that cannot be read is reported under its own path, as what it
+// was read as, with the reason its own load gave: also after one that was
+// read, whose load leaves reasons of its own behind.
+TEST(CliExplorerCaches, ErrorsNameTheFileAndTheReasonOfItsOwnLoad)
+{
+    TempDir dir, out;
+    write_hashed_cache(dir.file("good.db"), {0x2a9845460850edafu});
+    fixture::ThumbcacheSpec spec;
+    spec.records = {record(0x1111, "photo", fixture::encode_png_rgba(fixture::make_test_image(8, 8, 1)))};
+    Bytes cache = fixture::write_thumbcache(spec);
+    write_file(dir.file("good-cache.db"), cache);
+    cache[4] = 25;  // a version no Windows wrote
+    write_file(dir.file("bad-cache.db"), cache);
+    Bytes index = fixture::write_thumbcache_index({});
+    index[8] = 99;
+    write_file(dir.file("bad-index.db"), index);
+    // Past the ceiling on cache files, without the bytes: a sparse file
+    // (extract would hash all of it for the manifest, so list and sheet only).
+    write_file(dir.file("huge-cache.db"), Bytes(cache.begin(), cache.begin() + 24));
+    std::filesystem::resize_file(dir.file("huge-cache.db"), (uint64_t(512) << 20) + 1);
+    write_file(dir.file("not-a-cache.db"), Bytes(4096, 0x55));
+
+    struct Case {
+        const char* command;  // before the files
+        const char* read;     // a cache read first, or empty
+        const char* failed;
+        const char* says;
+    };
+    const char* cache_version = ": Explorer cache file cannot be read (unknown thumbnail cache version)";
+    const char* ceiling = ": Explorer cache file cannot be read (larger than the ceiling on cache files)";
+    const Case cases[] = {
+        {"list", "good.db", "bad-cache.db", cache_version},
+        {"list --catalog", "good.db", "bad-cache.db", cache_version},
+        {"extract", "good.db", "bad-cache.db", cache_version},
+        {"sheet", "", "bad-cache.db", cache_version},
+        {"list", "good.db", "huge-cache.db", ceiling},
+        {"sheet", "", "huge-cache.db", ceiling},
+        {"list", "good.db", "bad-index.db",
+         ": Explorer cache index cannot be read (unknown thumbnail cache index version)"},
+        {"list --catalog", "good-cache.db", "bad-index.db",
+         ": Explorer cache index cannot be read (unknown thumbnail cache index version)"},
+        {"sheet", "", "bad-index.db", ": an Explorer cache index holds no thumbnails"},
+        {"list", "good-cache.db", "not-a-cache.db", ": Thumbs.db not found (not a thumbnail cache)"},
+        {"extract", "good-cache.db", "not-a-cache.db", ": Thumbs.db not found (not a thumbnail cache)"},
+        {"sheet", "", "not-a-cache.db", ": Thumbs.db not found (not a thumbnail cache)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.command) + " " + c.read + " " + c.failed);
+        std::string args = std::string(c.command) + " ";
+        if (*c.read)
+            args += dir.file(c.read) + " ";
+        args += dir.file(c.failed);
+        const std::string command = c.command;
+        if (command == "extract")
+            args += " " + out.file("case-" + std::to_string(&c - cases));
+        else if (command == "sheet")
+            args += " " + out.file("sheet.png");
+        std::string err;
+        EXPECT_EQ(run_command(cli + " " + args + " 2>&1 >/dev/null", &err), 1);
+        EXPECT_NE(err.find(std::string(c.failed) + c.says), std::string::npos) << err;
+        if (std::string(c.says).find("Thumbs.db") == std::string::npos) {
+            EXPECT_EQ(err.find("Thumbs.db"), std::string::npos) << err;
+        }
+        if (*c.read) {
+            EXPECT_EQ(err.find(c.read), std::string::npos) << "the cache read is not mentioned: " << err;
+        }
+    }
 }
 
 // Every record of every real cache file is extracted byte for byte as the

@@ -1,6 +1,6 @@
 // The viewer's list and the tool's rows take an entry's kind, key and stored
 // bytes from the one store record: for every kind of cache both must name
-// the same bytes, and S must write exactly them.
+// the same bytes and the same stored size, and S must write exactly them.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -27,6 +27,7 @@ struct KindCase {
     uint64_t hash;
     bool stored_is_jpeg;     // else the BMP, or (old catalog) a stripped JPEG
     const char* extension;   // what S proposes for streams and records
+    int32_t width, height;   // of the stored picture
 };
 
 Bytes current_catalog(const Bytes& jpeg, const Bytes&)
@@ -68,19 +69,21 @@ Bytes explorer_file(const Bytes&, const Bytes& bmp)
     return fixture::write_thumbcache(spec);
 }
 
+// Pictures larger than the viewer's cell, as the JPEG and BMP below.
 const KindCase kinds[] = {
-    {"catalog of version 7", current_catalog, STORE_ENTRY_CATALOG, false, 0, true, "jpg"},
-    {"catalog of version 5", old_catalog, STORE_ENTRY_CATALOG_OLD, false, 0, false, "jpg"},
-    {"stream of a cache without a Catalog", hashed_cache, STORE_ENTRY_STREAM, true, 0x2a9845460850edafu, true, "jpg"},
-    {"Explorer record", explorer_file, STORE_ENTRY_EXPLORER, true, 0x14689f01a6e63900u, false, "bmp"},
+    {"catalog of version 7", current_catalog, STORE_ENTRY_CATALOG, false, 0, true, "jpg", 254, 256},
+    {"catalog of version 5", old_catalog, STORE_ENTRY_CATALOG_OLD, false, 0, false, "jpg", 24, 16},
+    {"stream of a cache without a Catalog", hashed_cache, STORE_ENTRY_STREAM, true, 0x2a9845460850edafu, true, "jpg",
+     254, 256},
+    {"Explorer record", explorer_file, STORE_ENTRY_EXPLORER, true, 0x14689f01a6e63900u, false, "bmp", 200, 120},
 };
 
 } // namespace
 
-TEST(StoreEntries, TheViewerAndTheToolNameTheSameStoredBytes)
+TEST(StoreEntries, TheViewerAndTheToolNameTheSameStoredBytesAndSize)
 {
-    const Bytes jpeg = fixture::encode_jpeg(fixture::make_test_image(40, 30, 1));
-    const Bytes bmp = fixture::encode_bmp32(fixture::make_test_image(8, 6, 2), true);
+    const Bytes jpeg = fixture::encode_jpeg(fixture::make_test_image(254, 256, 1));
+    const Bytes bmp = fixture::encode_bmp32(fixture::make_test_image(200, 120, 2), true);
     for (const KindCase& c : kinds) {
         SCOPED_TRACE(c.what);
         TempDir dir;
@@ -88,7 +91,8 @@ TEST(StoreEntries, TheViewerAndTheToolNameTheSameStoredBytes)
         write_file(cache, c.cache(jpeg, bmp));
 
         std::vector<ReportRow> rows;
-        ASSERT_EQ(0, report_cache(cache, &rows));
+        std::string failure;
+        ASSERT_EQ(0, report_cache(cache, &rows, &failure));
         ASSERT_EQ(1u, rows.size());
         const StoreEntry& tool = rows[0].entry;
         EXPECT_EQ(c.kind, tool.kind);
@@ -101,6 +105,9 @@ TEST(StoreEntries, TheViewerAndTheToolNameTheSameStoredBytes)
             EXPECT_EQ(c.stored_is_jpeg ? jpeg : bmp, tool_bytes);
             EXPECT_EQ(int64_t(tool_bytes.size()), rows[0].length);
         }
+        // The report's and list --catalog's size.
+        EXPECT_EQ(c.width, rows[0].width);
+        EXPECT_EQ(c.height, rows[0].height);
 
         ASSERT_EQ(0, file_list_build_from(dir.path().c_str(), "cache.db", 2));
         ASSERT_EQ(1, file_list.count);
@@ -112,6 +119,13 @@ TEST(StoreEntries, TheViewerAndTheToolNameTheSameStoredBytes)
         EXPECT_EQ(tool_bytes, bytes_of(viewer));
         EXPECT_TRUE(file_list_has_thumbnail(0));
         EXPECT_EQ(c.has_hash, file_list_keyed(0));
+        // The list's and the information line's size: the stored one, also
+        // where the picture is drawn fitted to the cell.
+        int32_t width = 0, height = 0;
+        ASSERT_EQ(0, store_entry_stored_size(viewer, &width, &height));
+        EXPECT_EQ(c.width, width);
+        EXPECT_EQ(c.height, height);
+        EXPECT_EQ(c.has_hash, file_list.pictures[0].width != c.width) << "drawn fitted";
         if (c.has_hash) {
             EXPECT_STREQ(c.extension, store_entry_extension(viewer));
         }
@@ -126,7 +140,8 @@ TEST(StoreEntries, ForgettingTheBytesKeepsTheFacts)
     const std::string cache = dir.file("cache.db");
     write_file(cache, explorer_file({}, fixture::encode_bmp32(fixture::make_test_image(8, 6, 2), false)));
     std::vector<ReportRow> rows;
-    ASSERT_EQ(0, report_cache(cache, &rows));
+    std::string failure;
+    ASSERT_EQ(0, report_cache(cache, &rows, &failure));
     ASSERT_EQ(1u, rows.size());
     StoreEntry e = rows[0].entry;
     ASSERT_NE(nullptr, store_entry_record(e));

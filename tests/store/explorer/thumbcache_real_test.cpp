@@ -89,7 +89,7 @@ std::string hex64(uint64_t v)
 TEST(RealThumbcaches, EveryCacheWalksLikeTheOracleAndTheManifest)
 {
     REQUIRE_THUMBCACHE_CORPUS();
-    int files = 0, entries = 0, verified = 0, recovered = 0, frees = 0;
+    int files = 0, entries = 0, verified = 0, recovered = 0, frees = 0, with_data = 0, data_verified = 0;
     for (const Row& row : corpus().rows) {
         if (row.signature != "CMMM")
             continue;
@@ -102,7 +102,7 @@ TEST(RealThumbcaches, EveryCacheWalksLikeTheOracleAndTheManifest)
         auto found = corpus().oracle.find(row.file);
         if (found != corpus().oracle.end())
             for (auto& line : found->second) {
-                if (line[1] == "entry" && line.size() >= 8)
+                if (line[1] == "entry" && line.size() >= 9)
                     expected.push_back(line);
                 else if (line[1] == "free")
                     free_at = std::stoll(line[2]);
@@ -128,6 +128,11 @@ TEST(RealThumbcaches, EveryCacheWalksLikeTheOracleAndTheManifest)
             EXPECT_EQ(e.header_checksum_ok, 1);
             EXPECT_EQ(o[7], "1");
             EXPECT_EQ(e.data_size == 0, e.data_checksum == 0);
+            // Every record's data checksum verifies, here and in the oracle's own reckoning.
+            EXPECT_EQ(e.data_check, THUMBCACHE_CHECK_OK);
+            EXPECT_EQ(o[8], "1");
+            with_data += e.data_size > 0;
+            data_verified += e.data_size > 0 && e.data_check == THUMBCACHE_CHECK_OK;
             verified += e.header_checksum_ok;
             recovered += e.recovered;
         }
@@ -138,8 +143,11 @@ TEST(RealThumbcaches, EveryCacheWalksLikeTheOracleAndTheManifest)
     EXPECT_EQ(entries, 505);
     EXPECT_EQ(verified, entries);
     EXPECT_EQ(recovered, 0);
+    EXPECT_EQ(with_data, 261);
+    EXPECT_EQ(data_verified, with_data);
     std::printf("thumbcache corpus: %d cache files, %d entries, %d header checksums verified, %d recovered, "
-                "%d free-space records\n", files, entries, verified, recovered, frees);
+                "%d free-space records, %d of %d records with data verify their data checksum\n", files, entries,
+                verified, recovered, frees, data_verified, with_data);
 }
 
 TEST(RealThumbcaches, StoredSizesEqualThePictures)

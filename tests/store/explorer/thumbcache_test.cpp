@@ -44,7 +44,6 @@ std::vector<ThumbcacheRecord> typical_records(uint32_t version)
     r[0].data = fixture::encode_bmp32(small, version >= 26);
     r[0].width = 20, r[0].height = 16;
     r[0].padding = 2;
-    r[0].data_checksum = 0x1122334455667788ull;
     r[1].hash = 0x00f1e2d3c4b5a697ull;
     r[1].data = fixture::encode_jpeg(wide);
     r[1].width = 64, r[1].height = 40;
@@ -61,16 +60,84 @@ constexpr uint32_t ALL_VERSIONS[] = {20, 21, 26, 28, 30, 31, 32};
 
 } // namespace
 
-TEST(Crc64, CatalogueCheckValueAndBitwiseAgreement)
+TEST(Crc64, CheckValuesOfTheHeaderAndDataChecksums)
 {
-    const char* check = "123456789";
-    EXPECT_EQ(crc64_ms(reinterpret_cast<const uint8_t*>(check), 9), 0x75D4B74F024ECEEAull);
-    EXPECT_EQ(fixture::crc64_ms_bitwise(reinterpret_cast<const uint8_t*>(check), 9), 0x75D4B74F024ECEEAull);
+    const Bytes digits = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    EXPECT_EQ(crc64_ms(digits.data(), digits.size(), CRC64_MS_HEADER_INIT), 0x75D4B74F024ECEEAull);
+    EXPECT_EQ(fixture::crc64_ms_bitwise(digits.data(), digits.size()), 0x75D4B74F024ECEEAull);
+    Bytes ramp;
+    for (int k = 0; k < 8; ++k)
+        for (int b = 0; b < 256; ++b)
+            ramp.push_back(uint8_t(b));
+    struct Case {
+        const char* what;
+        Bytes data;
+        uint64_t checksum;
+    };
+    const Case cases[] = {
+        {"no data", {}, 0},
+        {"123456789", digits, 0x6CAEADE7CBA7E80Eull},
+        {"0..255 eight times", ramp, 0x66AA2247C888BA06ull},
+        {"5000 bytes of 0xAB", Bytes(5000, 0xAB), 0xE8D0C0F16CE7C927ull},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(thumbcache_data_checksum(ByteView{c.data.data(), c.data.size()}), c.checksum) << c.what;
+        EXPECT_EQ(fixture::data_checksum_bitwise(c.data), c.checksum) << c.what;
+    }
     Bytes noise(300);
     for (size_t i = 0; i < noise.size(); ++i)
         noise[i] = uint8_t(i * 37 + (i >> 3));
     for (size_t n : {size_t(0), size_t(1), size_t(47), size_t(300)})
-        EXPECT_EQ(crc64_ms(noise.data(), n), fixture::crc64_ms_bitwise(noise.data(), n)) << n;
+        EXPECT_EQ(crc64_ms(noise.data(), n, CRC64_MS_HEADER_INIT), fixture::crc64_ms_bitwise(noise.data(), n)) << n;
+}
+
+// Records written with the right data checksum, then their data changed in
+// the file: the checksum covers the first KiB and a word every 400 bytes
+// after it, and says nothing where the last word is cut short.
+TEST(ThumbcacheDataChecksum, VerdictsFollowTheRule)
+{
+    struct Case {
+        const char* what;
+        size_t length;
+        int64_t changed_at;  // the data byte flipped, -1 none
+        bool bad_stored;     // written with a wrong checksum
+        ThumbcacheCheck check;
+    };
+    const Case cases[] = {
+        {"as written", 3000, -1, false, THUMBCACHE_CHECK_OK},
+        {"a byte of the first KiB changed", 3000, 700, false, THUMBCACHE_CHECK_BAD},
+        {"a sampled word changed", 3000, 1424 + 3, false, THUMBCACHE_CHECK_BAD},
+        {"a byte between sampled words changed", 3000, 1300, false, THUMBCACHE_CHECK_OK},
+        {"the last byte of exactly 1 KiB changed", 1024, 1023, false, THUMBCACHE_CHECK_BAD},
+        {"a last word whole", 1024 + 400 + 4, -1, false, THUMBCACHE_CHECK_OK},
+        {"a last word cut short", 1024 + 400 + 2, -1, false, THUMBCACHE_CHECK_UNVERIFIED},
+        {"a last word cut short, the first KiB changed", 1024 + 3, 5, false, THUMBCACHE_CHECK_UNVERIFIED},
+        {"no data", 0, -1, false, THUMBCACHE_CHECK_OK},
+        {"no data with a checksum", 0, -1, true, THUMBCACHE_CHECK_BAD},
+        {"a wrong checksum", 3000, -1, true, THUMBCACHE_CHECK_BAD},
+    };
+    for (uint32_t version : {21u, 32u})
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + ", version " + std::to_string(version));
+            ThumbcacheSpec spec;
+            spec.version = version;
+            spec.records.resize(1);
+            spec.records[0].hash = 0x5eed;
+            spec.records[0].bad_data_checksum = c.bad_stored;
+            for (size_t i = 0; i < c.length; ++i)
+                spec.records[0].data.push_back(uint8_t(i * 131 + (i >> 5)));
+            Bytes file = fixture::write_thumbcache(spec);
+            if (c.changed_at >= 0) {
+                Read written(file);
+                ASSERT_EQ(written.f.count, 1);
+                file[size_t(written.f.entries[0].payload.data - written.f.bytes) + size_t(c.changed_at)] ^= 0x10;
+            }
+            Read r(file);
+            ASSERT_EQ(r.f.count, 1);
+            EXPECT_EQ(r.f.entries[0].data_check, c.check);
+            EXPECT_TRUE(r.f.entries[0].header_checksum_ok) << "the data is not part of the header";
+        }
+    EXPECT_STREQ(thumbcache_check_name(THUMBCACHE_CHECK_UNVERIFIED), "unverified");
 }
 
 TEST(ThumbcacheFixtures, EveryVersionReadsEveryRecord)
@@ -110,7 +177,8 @@ TEST(ThumbcacheFixtures, EveryVersionReadsEveryRecord)
             EXPECT_EQ(e.padding_size, w.padding);
             EXPECT_EQ(bytes_of(e.payload), w.data);
             EXPECT_EQ(e.format, formats[i]);
-            EXPECT_EQ(e.data_checksum, w.data_checksum);
+            EXPECT_EQ(e.data_checksum, fixture::data_checksum_bitwise(w.data));
+            EXPECT_EQ(e.data_check, THUMBCACHE_CHECK_OK);
             EXPECT_TRUE(e.header_checksum_ok);
             EXPECT_EQ(e.recovered, 0);
             EXPECT_EQ(e.has_dimensions, version >= 26);
