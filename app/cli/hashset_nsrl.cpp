@@ -90,7 +90,8 @@ int nsrl_open(const std::string& path, HashSet* set, std::string* error)
     // immutable: never a journal, lock or -wal file beside the set.
     std::string uri = file_uri(path) + "?immutable=1";
     if (sqlite3_open_v2(uri.c_str(), &nsrl->db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) != SQLITE_OK) {
-        *error = std::string("not a readable SQLite database: ") + (nsrl->db ? sqlite3_errmsg(nsrl->db) : "out of memory");
+        *error = std::string("not a readable SQLite database: ") +
+                 (nsrl->db ? sqlite3_errmsg(nsrl->db) : "out of memory");
         release(nsrl);
         return -1;
     }
@@ -156,7 +157,8 @@ std::string nsrl_query_plan(void* database)
         std::string sql = std::string("EXPLAIN QUERY PLAN ") + sqlite3_sql(set->lookup[c]);
         if (sqlite3_prepare_v2(set->db, sql.c_str(), -1, &q, nullptr) == SQLITE_OK)
             while (sqlite3_step(q) == SQLITE_ROW)
-                plan += std::string(NSRL_COLUMNS[c]) + ": " + reinterpret_cast<const char*>(sqlite3_column_text(q, 3)) + "\n";
+                plan += std::string(NSRL_COLUMNS[c]) + ": " +
+                        reinterpret_cast<const char*>(sqlite3_column_text(q, 3)) + "\n";
         sqlite3_finalize(q);
     }
     return plan;
