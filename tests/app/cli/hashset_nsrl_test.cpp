@@ -40,7 +40,8 @@ std::string mixed(std::string s)
 void exec(sqlite3* db, const std::string& sql)
 {
     char* message = nullptr;
-    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message), SQLITE_OK) << sql << ": " << message;
+    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message), SQLITE_OK)
+        << sql << ": " << (message ? message : "");
 }
 
 // sha256, sha1, md5 of each row (crc32, name, size and package are filler).
