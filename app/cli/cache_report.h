@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "store/store_entry.h"
-#include "store/thumbcache.h"
+#include "store/explorer/thumbcache.h"
 
 enum class RowKind {
     current,  // catalog version 7 and above: the stored bytes are a picture file

@@ -55,6 +55,10 @@ int hashsets_from_options(const char* command, const std::vector<std::pair<std::
                           std::vector<HashSet>* sets);
 
 // The NSRL part (hashset_nsrl.cpp): -1 with a reason where SQLite is missing.
+// A look-up that fails is said once per set (cli_error) and counts as no match.
 int nsrl_open(const std::string& path, HashSet* set, std::string* error);
 bool nsrl_holds(void* database, const Digests& d);
 void nsrl_close(void* database);
+// SQLite's plan of each look-up the open set prepared, one "column: detail"
+// line each, in the order they run.
+std::string nsrl_query_plan(void* database);
