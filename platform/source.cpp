@@ -1,6 +1,8 @@
 // The parts of a source every system shares: memory, regions, bounded reads.
 #include "platform/source.h"
 
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -82,6 +84,63 @@ const uint8_t* source_bytes(const Source& source, uint64_t offset, size_t length
         return source.mapped + offset;
     scratch->resize(length);
     return source_read(source, offset, scratch->data(), length) == 0 ? scratch->data() : nullptr;
+}
+
+SourceWholeResult source_whole(const Source& source, uint64_t ceiling, SourceBytes* out)
+{
+    *out = SourceBytes{};
+    if (!source.kind)
+        return SOURCE_WHOLE_CANNOT_OPEN;
+    if (source.size > ceiling || source.size > SIZE_MAX - 1)
+        return SOURCE_WHOLE_TOO_LARGE;
+    out->size = size_t(source.size);
+    if (source.mapped) {
+        out->data = source.mapped;
+        return SOURCE_WHOLE_OK;
+    }
+    // One spare byte: readers may take a view one past the end of empty bytes.
+    out->copy = static_cast<uint8_t*>(std::malloc(out->size + 1));
+    if (!out->copy)
+        return SOURCE_WHOLE_NO_MEMORY;
+    if (source_read(source, 0, out->copy, out->size) != 0) {
+        source_whole_free(out);
+        return SOURCE_WHOLE_CANNOT_READ;
+    }
+    out->data = out->copy;
+    return SOURCE_WHOLE_OK;
+}
+
+SourceWholeResult source_whole_file(const char* path, uint64_t ceiling, SourceBytes* out)
+{
+    *out = SourceBytes{};
+    Source file;
+    if (source_open_file(path, &file) != 0)
+        return SOURCE_WHOLE_CANNOT_OPEN;
+    const SourceWholeResult result = source_whole(file, ceiling, out);
+    if (result != SOURCE_WHOLE_OK)
+        source_close(&file);
+    else
+        out->own = file;
+    return result;
+}
+
+const char* source_whole_text(SourceWholeResult result)
+{
+    switch (result) {
+    case SOURCE_WHOLE_OK: return "";
+    case SOURCE_WHOLE_CANNOT_OPEN: return "cannot open the file";
+    case SOURCE_WHOLE_CANNOT_READ: return "cannot read the file";
+    case SOURCE_WHOLE_TOO_LARGE: return "larger than the ceiling on cache files";
+    case SOURCE_WHOLE_NO_MEMORY: return "out of memory";
+    }
+    return "cannot read the file";
+}
+
+void source_whole_free(SourceBytes* bytes)
+{
+    std::free(bytes->copy);
+    source_close(&bytes->own);
+    *bytes = SourceBytes{};
 }
 
 void source_close(Source* source)

@@ -57,6 +57,30 @@ int source_read(const Source& source, uint64_t offset, void* out, size_t length)
 // read into scratch; null under source_read's conditions.
 const uint8_t* source_bytes(const Source& source, uint64_t offset, size_t length, std::vector<uint8_t>* scratch);
 
+// All of a source's bytes at hand: its mapping where it has one (the source
+// must then stay open while they are used; source_whole_file keeps its own
+// open), else a copy.
+struct SourceBytes {
+    const uint8_t* data;
+    size_t size;
+    uint8_t* copy;  // owned where the bytes were read
+    Source own;     // the file source_whole_file opened, open until freed
+};
+
+enum SourceWholeResult {
+    SOURCE_WHOLE_OK = 0,
+    SOURCE_WHOLE_CANNOT_OPEN = -1,
+    SOURCE_WHOLE_CANNOT_READ = -2,
+    SOURCE_WHOLE_TOO_LARGE = -3,  // more than the ceiling the caller gave
+    SOURCE_WHOLE_NO_MEMORY = -4,
+};
+
+SourceWholeResult source_whole(const Source& source, uint64_t ceiling, SourceBytes* out);
+SourceWholeResult source_whole_file(const char* path, uint64_t ceiling, SourceBytes* out);
+// "cannot open the file", "larger than the ceiling on cache files", ...
+const char* source_whole_text(SourceWholeResult result);
+void source_whole_free(SourceBytes* bytes);
+
 // Lets go of the source (a region leaves its parent open). Safe on a source
 // that was never opened or is closed already.
 void source_close(Source* source);

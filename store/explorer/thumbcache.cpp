@@ -245,15 +245,23 @@ ThumbcacheKind thumbcache_kind(ByteView bytes)
     return THUMBCACHE_NEITHER;
 }
 
-ThumbcacheKind thumbcache_file_kind(const char* path)
+ThumbcacheKind thumbcache_source_kind(const Source& source)
 {
     uint8_t head[64] = {};
-    std::FILE* f = sys_fopen(path, "rb");
-    if (!f)
+    const size_t n = source.size < sizeof head ? size_t(source.size) : sizeof head;
+    if (source_read(source, 0, head, n) != 0)
         return THUMBCACHE_NEITHER;
-    const size_t n = std::fread(head, 1, sizeof head, f);
-    std::fclose(f);
     return thumbcache_kind(ByteView{head, n});
+}
+
+ThumbcacheKind thumbcache_file_kind(const char* path)
+{
+    Source file;
+    if (source_open_file(path, &file) != 0)
+        return THUMBCACHE_NEITHER;
+    const ThumbcacheKind kind = thumbcache_source_kind(file);
+    source_close(&file);
+    return kind;
 }
 
 uint64_t thumbcache_data_checksum(ByteView data)
@@ -336,11 +344,12 @@ int check_header(ByteView view)
     return 0;
 }
 
-// Takes over image (checked by check_header) and walks it.
-void read_image(uint8_t* image, size_t size, ThumbcacheFile* out)
+// Takes over the bytes (checked by check_header) and walks them.
+void read_image(const SourceBytes& held, ThumbcacheFile* out)
 {
-    out->bytes = image;
-    out->size = size;
+    out->held = held;
+    out->bytes = held.data;
+    out->size = held.size;
     const uint8_t* h = out->bytes;
     const uint32_t version = read_le32(h + CACHE_VERSION_AT);
     out->version = version;
@@ -382,76 +391,68 @@ void read_image(uint8_t* image, size_t size, ThumbcacheFile* out)
 
 } // namespace
 
-int thumbcache_read(ByteView view, ThumbcacheFile* out)
+namespace {
+
+// Checks the header and walks the bytes, which the file takes over; they
+// are freed here when they are no cache.
+int read_held(SourceBytes* held, ThumbcacheFile* out)
 {
     *out = ThumbcacheFile{};
     out->free_record_offset = -1;
     out->chain_break_offset = -1;
-    if (check_header(view) != 0)
-        return -1;
-    uint8_t* image = static_cast<uint8_t*>(std::malloc(view.length));
-    if (!image) {
-        thumbcache_error = "out of memory";
+    if (check_header(ByteView{held->data, held->size}) != 0) {
+        source_whole_free(held);
         return -1;
     }
-    std::memcpy(image, view.data, view.length);
-    read_image(image, view.length, out);
+    read_image(*held, out);
     thumbcache_error = "";
     return 0;
 }
 
-int thumbcache_read_file(const char* path, uint8_t** image_out, size_t* size_out)
+int held_or_error(SourceWholeResult result, SourceBytes* held, ThumbcacheFile* out)
 {
-    std::FILE* file = sys_fopen(path, "rb");
-    if (!file) {
-        thumbcache_error = "cannot open the file";
-        return -1;
-    }
-    const int64_t size = sys_stream_size(file);
-    if (size < 0 || size > STORE_MAX_FILE_BYTES) {
-        std::fclose(file);
-        thumbcache_error = size < 0 ? "cannot read the file" : "larger than the ceiling on cache files";
-        return -1;
-    }
-    uint8_t* image = static_cast<uint8_t*>(std::malloc(size_t(size) + 1));
-    if (!image) {
-        std::fclose(file);
-        thumbcache_error = "out of memory";
-        return -1;
-    }
-    const size_t got = std::fread(image, 1, size_t(size), file);
-    std::fclose(file);
-    if (got != size_t(size)) {
-        std::free(image);
-        thumbcache_error = "cannot read the file";
-        return -1;
-    }
-    *image_out = image;
-    *size_out = got;
-    return 0;
+    if (result == SOURCE_WHOLE_OK)
+        return read_held(held, out);
+    *out = ThumbcacheFile{};
+    out->free_record_offset = -1;
+    out->chain_break_offset = -1;
+    thumbcache_error = source_whole_text(result);
+    return -1;
+}
+
+} // namespace
+
+int thumbcache_read(ByteView view, ThumbcacheFile* out)
+{
+    // A copy: the caller's bytes may go before the file does.
+    SourceBytes held{};
+    if (view.length > size_t(STORE_MAX_FILE_BYTES))
+        return held_or_error(SOURCE_WHOLE_TOO_LARGE, &held, out);
+    held.copy = static_cast<uint8_t*>(std::malloc(view.length + 1));
+    if (!held.copy)
+        return held_or_error(SOURCE_WHOLE_NO_MEMORY, &held, out);
+    if (view.length)
+        std::memcpy(held.copy, view.data, view.length);
+    held.data = held.copy;
+    held.size = view.length;
+    return read_held(&held, out);
+}
+
+int thumbcache_read_source(const Source& source, ThumbcacheFile* out)
+{
+    SourceBytes held;
+    return held_or_error(source_whole(source, uint64_t(STORE_MAX_FILE_BYTES), &held), &held, out);
 }
 
 int thumbcache_load(const char* path, ThumbcacheFile* out)
 {
-    *out = ThumbcacheFile{};
-    out->free_record_offset = -1;
-    out->chain_break_offset = -1;
-    uint8_t* image = nullptr;
-    size_t got = 0;
-    if (thumbcache_read_file(path, &image, &got) != 0)
-        return -1;
-    if (check_header(ByteView{image, got}) != 0) {
-        std::free(image);
-        return -1;
-    }
-    read_image(image, got, out);
-    thumbcache_error = "";
-    return 0;
+    SourceBytes held;
+    return held_or_error(source_whole_file(path, uint64_t(STORE_MAX_FILE_BYTES), &held), &held, out);
 }
 
 void thumbcache_free(ThumbcacheFile* file)
 {
-    std::free(file->bytes);
+    source_whole_free(&file->held);
     std::free(file->entries);
     *file = ThumbcacheFile{};
     file->free_record_offset = -1;

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "picture/bytes.h"
+#include "platform/source.h"
 
 // Records we list per file. A 512 MiB file of the smallest records would
 // hold 11 million; real caches hold a few thousand.
@@ -31,8 +32,9 @@ enum ThumbcacheKind {
 
 // What the bytes are, by content alone.
 ThumbcacheKind thumbcache_kind(ByteView bytes);
-// The same for a file, from its first bytes; THUMBCACHE_NEITHER when it
-// cannot be read.
+// The same for a source or a file, from its first bytes; THUMBCACHE_NEITHER
+// when they cannot be read.
+ThumbcacheKind thumbcache_source_kind(const Source& source);
 ThumbcacheKind thumbcache_file_kind(const char* path);
 
 enum ThumbcacheFormat {
@@ -89,8 +91,9 @@ struct ThumbcacheEntry {
 };
 
 struct ThumbcacheFile {
-    uint8_t* bytes;  // the whole file, owned
+    const uint8_t* bytes;  // the whole file: held (mapped or copied) until thumbcache_free
     size_t size;
+    SourceBytes held;
     uint32_t version;
     uint32_t cache_type;
     char bucket[THUMBCACHE_BUCKET_NAME_BYTES];  // "32", "256", "sr", ...; "?" beyond the table
@@ -108,13 +111,14 @@ struct ThumbcacheFile {
 // Why the last thumbcache_read or thumbcache_load returned -1.
 extern const char* thumbcache_error;
 
-// Copies the file image and walks it; 0, or -1 with thumbcache_error. Any
-// file with a known header reads: damaged records are skipped, and the
-// records behind them are found again.
+// Walks a cache file of at most STORE_MAX_FILE_BYTES; 0, or -1 with
+// thumbcache_error. Any file with a known header reads: damaged records are
+// skipped, and the records behind them are found again. A mapped source's
+// bytes are used where they lie (keep the source open while the file is);
+// others are read into a copy, as thumbcache_read copies its bytes and
+// thumbcache_load keeps the file it opens.
+int thumbcache_read_source(const Source& source, ThumbcacheFile* out);
 int thumbcache_read(ByteView file, ThumbcacheFile* out);
-// Reads a whole file of at most STORE_MAX_FILE_BYTES into newly allocated
-// bytes (one spare byte after them); -1 with thumbcache_error set.
-int thumbcache_read_file(const char* path, uint8_t** image, size_t* size);
 int thumbcache_load(const char* path, ThumbcacheFile* out);
 void thumbcache_free(ThumbcacheFile* file);
 

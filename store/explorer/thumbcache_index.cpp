@@ -132,12 +132,13 @@ int read_header(ThumbcacheIndex* x, const SlotLayout** layout)
 
 namespace {
 
-// Takes over image and reads the index in it; -1 (image freed) when it is
-// no index this reader knows.
-int read_index_image(uint8_t* image, size_t size, ThumbcacheIndex* out)
+// Takes over the bytes and reads the index in them; -1 (bytes freed) when
+// they are no index this reader knows.
+int read_index_image(const SourceBytes& held, ThumbcacheIndex* out)
 {
-    out->bytes = image;
-    out->size = size;
+    out->held = held;
+    out->bytes = held.data;
+    out->size = held.size;
     const SlotLayout* layout = nullptr;
     if (read_header(out, &layout) != 0) {
         thumbcache_index_free(out);
@@ -182,36 +183,53 @@ int read_index_image(uint8_t* image, size_t size, ThumbcacheIndex* out)
 
 } // namespace
 
-int thumbcache_index_read(ByteView view, ThumbcacheIndex* out)
+namespace {
+
+int index_or_error(SourceWholeResult result, const SourceBytes& held, ThumbcacheIndex* out)
 {
     *out = ThumbcacheIndex{};
-    if (view.length > size_t(STORE_MAX_FILE_BYTES)) {
-        thumbcache_error = "larger than the ceiling on cache files";
+    if (result != SOURCE_WHOLE_OK) {
+        thumbcache_error = source_whole_text(result);
         return -1;
     }
-    uint8_t* image = static_cast<uint8_t*>(std::malloc(view.length ? view.length : 1));
-    if (!image) {
-        thumbcache_error = "out of memory";
-        return -1;
-    }
+    return read_index_image(held, out);
+}
+
+} // namespace
+
+int thumbcache_index_read(ByteView view, ThumbcacheIndex* out)
+{
+    // A copy: the caller's bytes may go before the index does.
+    SourceBytes held{};
+    if (view.length > size_t(STORE_MAX_FILE_BYTES))
+        return index_or_error(SOURCE_WHOLE_TOO_LARGE, held, out);
+    held.copy = static_cast<uint8_t*>(std::malloc(view.length ? view.length : 1));
+    if (!held.copy)
+        return index_or_error(SOURCE_WHOLE_NO_MEMORY, held, out);
     if (view.length)
-        std::memcpy(image, view.data, view.length);
-    return read_index_image(image, view.length, out);
+        std::memcpy(held.copy, view.data, view.length);
+    held.data = held.copy;
+    held.size = view.length;
+    return index_or_error(SOURCE_WHOLE_OK, held, out);
+}
+
+int thumbcache_index_read_source(const Source& source, ThumbcacheIndex* out)
+{
+    SourceBytes held;
+    const SourceWholeResult result = source_whole(source, uint64_t(STORE_MAX_FILE_BYTES), &held);
+    return index_or_error(result, held, out);
 }
 
 int thumbcache_index_load(const char* path, ThumbcacheIndex* out)
 {
-    *out = ThumbcacheIndex{};
-    uint8_t* image = nullptr;
-    size_t got = 0;
-    if (thumbcache_read_file(path, &image, &got) != 0)
-        return -1;
-    return read_index_image(image, got, out);
+    SourceBytes held;
+    const SourceWholeResult result = source_whole_file(path, uint64_t(STORE_MAX_FILE_BYTES), &held);
+    return index_or_error(result, held, out);
 }
 
 void thumbcache_index_free(ThumbcacheIndex* index)
 {
-    std::free(index->bytes);
+    source_whole_free(&index->held);
     std::free(index->slots);
     *index = ThumbcacheIndex{};
 }

@@ -29,8 +29,9 @@ struct ThumbcacheIndexSlot {
 };
 
 struct ThumbcacheIndex {
-    uint8_t* bytes;  // the whole file, owned
+    const uint8_t* bytes;  // the whole file: held (mapped or copied) until thumbcache_index_free
     size_t size;
+    SourceBytes held;
     uint32_t signature_offset;  // 0 (versions 20, 21) or 4
     uint32_t version;
     uint32_t header_bytes;
@@ -48,7 +49,10 @@ struct ThumbcacheIndex {
     int32_t count;
 };
 
-// Copies and reads an index; 0, or -1 with thumbcache_error.
+// Reads an index as thumbcache_read_source reads a cache file (a mapped
+// source's bytes used where they lie, others read or copied); 0, or -1 with
+// thumbcache_error.
+int thumbcache_index_read_source(const Source& source, ThumbcacheIndex* out);
 int thumbcache_index_read(ByteView file, ThumbcacheIndex* out);
 int thumbcache_index_load(const char* path, ThumbcacheIndex* out);
 void thumbcache_index_free(ThumbcacheIndex* index);
