@@ -57,12 +57,11 @@ int cli_index_open(const char* option, const std::vector<std::string>& arguments
             continue;
         // The root itself is a volume, or a collection of volumes one level down.
         std::vector<std::string> roots{root};
-        SysFindData d;
-        SysFind* find = sys_find_first_file((root + "/*").c_str(), &d);
-        for (int more = find ? 1 : 0; more; more = sys_find_next_file(find, &d))
-            if ((d.attributes & SYS_ATTR_DIRECTORY) && std::strcmp(d.name, ".") != 0 && std::strcmp(d.name, "..") != 0)
+        std::vector<SysFindData> entries;
+        sys_list_folder(root, &entries);
+        for (const SysFindData& d : entries)
+            if (d.attributes & SYS_ATTR_DIRECTORY)
                 roots.push_back(root + "/" + d.name);
-        sys_find_close(find);
         for (const std::string& r : roots) {
             char path[SYS_MAX_PATH];
             if (search_index_path_below(r.c_str(), path, sizeof path) == 0 && load(r, path) != 0)

@@ -46,13 +46,12 @@ int explorer_cache_rank(const char* name)
 std::vector<std::string> explorer_cache_files(const std::string& folder)
 {
     std::vector<std::pair<int, std::string>> found;
-    SysFindData d;
-    SysFind* find = sys_find_first_file((folder + "/*").c_str(), &d);
-    for (int more = find ? 1 : 0; more; more = sys_find_next_file(find, &d))
+    std::vector<SysFindData> entries;
+    sys_list_folder(folder, &entries);
+    for (const SysFindData& d : entries)
         if (!(d.attributes & SYS_ATTR_DIRECTORY))
             if (int rank = explorer_cache_rank(d.name); rank >= 0)
                 found.emplace_back(rank, d.name);
-    sys_find_close(find);
     std::sort(found.begin(), found.end());
     std::vector<std::string> paths;
     for (const auto& f : found)
@@ -78,14 +77,12 @@ std::string explorer_index_beside(const std::string& path)
     if (bar == std::string::npos)
         return {};
     std::string want = name.substr(0, bar) + "_idx.db";
-    SysFindData d;
-    SysFind* find = sys_find_first_file((folder + "/*").c_str(), &d);
-    std::string found;
-    for (int more = find ? 1 : 0; more && found.empty(); more = sys_find_next_file(find, &d))
+    std::vector<SysFindData> entries;
+    sys_list_folder(folder, &entries);
+    for (const SysFindData& d : entries)
         if (!(d.attributes & SYS_ATTR_DIRECTORY) && ascii_stricmp(d.name, want.c_str()) == 0)
-            found = folder + "/" + d.name;
-    sys_find_close(find);
-    return found;
+            return folder + "/" + d.name;
+    return {};
 }
 
 // Bucket names of the cache types whose bit is set, '/'-separated.

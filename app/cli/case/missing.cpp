@@ -17,15 +17,12 @@ std::string ascii_lowered(const std::string& s)
 
 int folder_file_names(const std::string& folder, std::set<std::string>* names)
 {
-    SysFindData found;
-    SysFind* find = sys_find_first_file((folder + "/*").c_str(), &found);
-    if (!find)
+    std::vector<SysFindData> entries;
+    if (sys_list_folder(folder, &entries) != 0)
         return -1;
-    do {
-        if (!(found.attributes & SYS_ATTR_DIRECTORY))
-            names->insert(ascii_lowered(found.name));
-    } while (sys_find_next_file(find, &found));
-    sys_find_close(find);
+    for (const SysFindData& d : entries)
+        if (!(d.attributes & SYS_ATTR_DIRECTORY))
+            names->insert(ascii_lowered(d.name));
     return 0;
 }
 
