@@ -34,7 +34,7 @@ int app_name_from_index(const char* folder)
         else
             std::fprintf(stderr, "%s: search index not read: %s\n", path, search_index_error);
     }
-    return g_loaded ? file_list_name_from_index(&g_index) : -1;
+    return g_loaded ? file_list_name_keyed(search_index_name_of, &g_index) : -1;
 }
 
 void app_index_release()

@@ -89,6 +89,13 @@ void file_list_refit();
 // Gives entry i another name (the old one stays in the pool); 0 or -1.
 int file_list_rename(int32_t i, const char* name);
 
+// A look-up of names by ThumbnailCacheId: the path it knows, or null.
+using FileListNameLookup = const char* (*)(const void* context, uint64_t hash);
+
+// Renames the entries keyed by a ThumbnailCacheId (Explorer records,
+// thumbnail streams) that the look-up knows to their path; returns how many.
+int32_t file_list_name_keyed(FileListNameLookup lookup, const void* context);
+
 // What a grid cell shows: for an entry keyed by a ThumbnailCacheId (a
 // thumbnail stream, an Explorer record) named from the search index, the
 // last component of its path; else the name itself.

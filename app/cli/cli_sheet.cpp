@@ -109,7 +109,7 @@ int cli_sheet(int argc, char** argv)
     }
     // An unreadable index is reported; the sheet is drawn without names.
     const bool index_failed = cli_index_open(index_path, {}, false) != 0;
-    file_list_name_from_index(cli_index_for(caches[0]));
+    file_list_name_keyed(search_index_name_of, cli_index_for(caches[0]));
     cli_index_close();
     browser_reset();
     browser.columns = browser_columns_for(int32_t(width));

@@ -108,7 +108,8 @@ int search_index_path_below(const char* root, char* out, int out_size);
 // case): 0 with the root in out, or -1 for other folders.
 int search_index_volume_root(const char* folder, char* out, int out_size);
 
-// Renames the entries of the file list the index knows (Explorer records,
-// thumbnail streams named after a ThumbnailCacheId) to their path; returns
-// how many.
-int32_t file_list_name_from_index(const SearchIndex* index);
+// search_index_lookup in the shape of a name look-up the file list is given.
+inline const char* search_index_name_of(const void* index, uint64_t hash)
+{
+    return search_index_lookup(static_cast<const SearchIndex*>(index), hash);
+}

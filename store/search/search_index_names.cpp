@@ -4,28 +4,22 @@
 #include <cstring>
 
 #include "platform/system.h"
-#include "store/file_list.h"
 #include "store/search/search_index.h"
 
 // The entry of folder named name in any letter case, appended to folder.
 static int child_nocase(char* folder, int size, const char* name, bool want_folder)
 {
-    char pattern[SYS_MAX_PATH];
-    if (std::snprintf(pattern, sizeof pattern, "%s/*", folder) >= int(sizeof pattern))
-        return -1;
-    SysFindData d;
-    SysFind* find = sys_find_first_file(pattern, &d);
-    int found = -1;
-    for (int more = find ? 1 : 0; more && found != 0; more = sys_find_next_file(find, &d))
+    std::vector<SysFindData> entries;
+    sys_list_folder(folder, &entries);
+    for (const SysFindData& d : entries)
         if (ascii_stricmp(d.name, name) == 0 && bool(d.attributes & SYS_ATTR_DIRECTORY) == want_folder) {
             const size_t used = std::strlen(folder);
-            if (used + 1 + std::strlen(d.name) < size_t(size)) {
-                std::snprintf(folder + used, size_t(size) - used, "/%s", d.name);
-                found = 0;
-            }
+            if (used + 1 + std::strlen(d.name) >= size_t(size))
+                return -1;
+            std::snprintf(folder + used, size_t(size) - used, "/%s", d.name);
+            return 0;
         }
-    sys_find_close(find);
-    return found;
+    return -1;
 }
 
 int search_index_path_below(const char* root, char* out, int out_size)
@@ -80,17 +74,4 @@ int search_index_volume_root(const char* folder, char* out, int out_size)
     std::memcpy(out, folder, end);
     out[end] = 0;
     return 0;
-}
-
-int32_t file_list_name_from_index(const SearchIndex* index)
-{
-    int32_t named = 0;
-    for (int32_t i = 0; i < file_list.count; i++) {
-        const StoreEntry& entry = file_list_entry(i);
-        if (!entry.has_hash)
-            continue;
-        if (const char* path = search_index_lookup(index, entry.hash))
-            named += file_list_rename(i, path) == 0;
-    }
-    return named;
 }
