@@ -15,6 +15,7 @@
 #include "store/explorer/explorer_folder.h"
 #include "store/thumbsdb/hashed_streams.h"
 #include "store/name_index.h"
+#include "store/resolve.h"
 #include "store/explorer/thumbcache_index.h"
 
 FileList file_list;
@@ -291,15 +292,20 @@ int build(const char* folder, const char* cache_file, int32_t flags)
     if (!folder || !*folder || !sys_is_directory(folder))
         folder = ".";
 
-    char found[SYS_MAX_PATH];
     release_explorer();
     std::vector<std::string> explorer;
     std::string cache_path;
     if (!cache_file) {
-        if (sys_find_name_nocase(folder, "Thumbs.db", found) == 0)
-            cache_path = sys_join_path(folder, found);
-        else if ((explorer = explorer_cache_files(folder)).empty())
-            cache_path = sys_join_path(folder, "Thumbs.db");
+        ResolvedCaches resolved;
+        store_resolve(folder, false, &resolved);
+        const std::vector<ResolvedCache> chosen = store_resolved_for_viewer(resolved);
+        if (chosen.empty())
+            cache_path = sys_join_path(folder, "Thumbs.db");  // read, and reported as not found
+        else if (chosen[0].family != CACHE_EXPLORER)
+            cache_path = chosen[0].path;
+        for (const ResolvedCache& c : chosen)
+            if (c.family == CACHE_EXPLORER)
+                explorer.push_back(c.path);
     } else {
         cache_path = sys_join_path(folder, cache_file);
         if (thumbcache_file_kind(cache_path.c_str()) == THUMBCACHE_CACHE)
@@ -424,6 +430,19 @@ int file_list_rename(int32_t i, const char* name)
     }
     file_list.count = count;
     return 0;
+}
+
+int32_t file_list_name_keyed(FileListNameLookup lookup, const void* context)
+{
+    int32_t named = 0;
+    for (int32_t i = 0; i < file_list.count; i++) {
+        const StoreEntry& entry = file_list_entry(i);
+        if (!entry.has_hash)
+            continue;
+        if (const char* path = lookup(context, entry.hash))
+            named += file_list_rename(i, path) == 0;
+    }
+    return named;
 }
 
 void file_list_thumbcache_name(const ThumbcacheEntry& entry, char* out, int32_t out_size)

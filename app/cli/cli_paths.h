@@ -3,9 +3,8 @@
 #include <string>
 #include <vector>
 
-// Each argument: a cache file as it is; a folder: its Thumbs.db (any letter
-// case), or with recursive every Thumbs.db below it. Paths come back
-// absolute. Folders without a cache are reported in missing.
+// The caches each argument names (store_resolve, in the tool's reading
+// order), as absolute paths. Folders without a cache are reported in missing.
 void find_caches(const std::vector<std::string>& arguments, bool recursive, std::vector<std::string>* caches,
                  std::vector<std::string>* missing);
 
