@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/cli/sha256.h"
+#include "app/cli/digests.h"
 #include "platform/system.h"
 #include "picture/bytes.h"
 #include "picture/picture.h"

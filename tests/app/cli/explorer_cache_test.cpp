@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/sha256.h"
+#include "app/cli/digests.h"
 #include "tests/support/test_support.h"
 #include "tools/fixture/thumbcache_writer.h"
 

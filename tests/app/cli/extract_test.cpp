@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/sha256.h"
+#include "app/cli/digests.h"
 #include "tests/support/test_support.h"
 #include "tools/fixture/thumbsdb_writer.h"
 
