@@ -1,13 +1,17 @@
 // MD5, SHA-1 and SHA-256 from the system's library (OpenSSL on Linux, CNG on
 // Windows): the published vectors fed whole, in odd pieces and from files;
-// md5sum / sha1sum / sha256sum on files; a library that fails.
+// md5sum / sha1sum / sha256sum on files and on what extract writes; a
+// library that fails.
 #include <cstdlib>
+#include <map>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/cli/digests.h"
 #include "tests/support/test_support.h"
+#include "tools/fixture/thumbsdb_writer.h"
 
 namespace {
 
@@ -61,6 +65,30 @@ Digests in_pieces(const std::string& s, unsigned which)
     return d;
 }
 
+// The digest a coreutils tool (md5sum, ...) gives for a file.
+std::string tool_digest(const char* tool, const std::string& path)
+{
+    std::string out;
+    run_command(std::string(tool) + " < '" + path + "' | cut -d' ' -f1", &out);
+    return out.substr(0, out.find('\n'));
+}
+
+const char* const COREUTILS[DIGEST_KINDS] = {"md5sum", "sha1sum", "sha256sum"};
+
+bool have_coreutils()
+{
+    return run_command("{ md5sum --version && sha1sum --version && sha256sum --version; } >/dev/null 2>&1") == 0;
+}
+
+std::vector<std::string> split(const std::string& line, char separator)
+{
+    std::vector<std::string> cells;
+    std::istringstream in(line);
+    for (std::string cell; std::getline(in, cell, separator);)
+        cells.push_back(cell);
+    return cells;
+}
+
 void expect_digests(const Digests& d, const Vector& v, const char* how)
 {
     EXPECT_EQ(d.md5, v.md5) << how;
@@ -104,13 +132,8 @@ TEST(Digests, FilesAgreeWithCoreutils)
 #ifdef _WIN32
     GTEST_SKIP() << "md5sum, sha1sum and sha256sum are Linux tools; the Linux suite compares with them";
 #endif
-    if (run_command("{ md5sum --version && sha1sum --version && sha256sum --version; } >/dev/null 2>&1") != 0)
+    if (!have_coreutils())
         GTEST_SKIP() << "md5sum/sha1sum/sha256sum not installed; test skipped";
-    struct Tool {
-        const char* name;
-        std::string Digests::*digest;
-    };
-    const Tool tools[] = {{"md5sum", &Digests::md5}, {"sha1sum", &Digests::sha1}, {"sha256sum", &Digests::sha256}};
     TempDir dir;
     // Around the 64-byte block and its padding, and across several slices.
     for (size_t n : {size_t(0), size_t(55), size_t(56), size_t(57), size_t(63), size_t(64), size_t(65), size_t(119),
@@ -125,12 +148,74 @@ TEST(Digests, FilesAgreeWithCoreutils)
         int64_t size = -1;
         ASSERT_EQ(digests_of_file(path, &d, &size), 0);
         EXPECT_EQ(size, int64_t(n));
-        for (const Tool& t : tools) {
-            std::string expected;
-            run_command(std::string(t.name) + " < '" + path + "' | cut -d' ' -f1", &expected);
-            EXPECT_EQ(d.*t.digest + "\n", expected) << t.name;
-        }
+        const std::string* got[DIGEST_KINDS] = {&d.md5, &d.sha1, &d.sha256};
+        for (int k = 0; k < DIGEST_KINDS; ++k)
+            EXPECT_EQ(*got[k], tool_digest(COREUTILS[k], path)) << COREUTILS[k];
     }
+}
+
+// Every digest extract writes, by the glimmerdex-cli under test (wine.cli_tests
+// runs this with the Windows one, whose digests come from CNG): the stored
+// bytes' in report.csv, the folder's in hashes.txt, the evidence's in the
+// manifest.
+TEST(CliExtract, DigestsAgreeWithCoreutils)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "md5sum, sha1sum and sha256sum are Linux tools; the Linux suite compares with them";
+#endif
+    if (!have_coreutils())
+        GTEST_SKIP() << "md5sum/sha1sum/sha256sum not installed; test skipped";
+    TempDir dir;
+    fixture::CacheSpec spec;
+    for (int i = 0; i < 3; ++i) {
+        fixture::CacheEntry e;
+        e.name = "p" + std::to_string(i) + ".jpg";
+        e.time = 128980119090000000ull;
+        e.picture = fixture::encode_jpeg(fixture::make_test_image(20 + 400 * i, 15 + 300 * i, uint32_t(i)), 100);
+        spec.entries.push_back(e);
+    }
+    ASSERT_GT(spec.entries[2].picture.size(), DIGEST_SLICE) << "one picture spans slices";
+    const std::string cache = dir.file("Thumbs.db"), out = dir.file("case");
+    write_file(cache, fixture::write_thumbs_db(spec));
+    ASSERT_EQ(run_command(cli_command() + " extract '" + cache + "' '" + out + "' >/dev/null 2>&1"), 0);
+
+    // No field of this report holds a comma or a quote.
+    std::vector<uint8_t> report = read_file(out + "/report.csv");
+    std::istringstream lines(std::string(report.begin(), report.end()));
+    std::string line;
+    std::getline(lines, line);
+    std::map<std::string, size_t> col;
+    for (const std::string& name : split(line.substr(0, line.find('\r')), ','))
+        col.emplace(name, col.size());
+    const char* columns[DIGEST_KINDS] = {"md5", "sha1", "sha256"};
+    int rows = 0;
+    for (; std::getline(lines, line); ++rows) {
+        std::vector<std::string> cells = split(line.substr(0, line.find('\r')), ',');
+        ASSERT_EQ(cells.size(), col.size()) << line;
+        const std::string file = out + "/" + cells[col["file"]];
+        for (int k = 0; k < DIGEST_KINDS; ++k)
+            EXPECT_EQ(cells[col[columns[k]]], tool_digest(COREUTILS[k], file)) << file << " " << columns[k];
+    }
+    EXPECT_EQ(rows, 3);
+
+    // size,md5,sha256,filename
+    std::vector<uint8_t> hashes = read_file(out + "/hashes.txt");
+    std::istringstream hash_lines(std::string(hashes.begin(), hashes.end()));
+    int files = 0;
+    while (std::getline(hash_lines, line))
+        if (!line.empty() && line[0] != '%' && line[0] != '#') {
+            std::vector<std::string> cells = split(line.substr(0, line.find('\r')), ',');
+            ASSERT_EQ(cells.size(), 4u) << line;
+            EXPECT_EQ(cells[1], tool_digest("md5sum", out + "/" + cells[3])) << cells[3];
+            EXPECT_EQ(cells[2], tool_digest("sha256sum", out + "/" + cells[3])) << cells[3];
+            ++files;
+        }
+    EXPECT_GE(files, 4) << "the pictures and the report";
+
+    std::vector<uint8_t> manifest = read_file(out + "/manifest.json");
+    const std::string evidence = "\"md5\": \"" + tool_digest("md5sum", cache) + "\", \"sha1\": \"" +
+                                 tool_digest("sha1sum", cache) + "\", \"sha256\": \"" + tool_digest("sha256sum", cache) + "\"";
+    EXPECT_NE(std::string(manifest.begin(), manifest.end()).find(evidence), std::string::npos) << evidence;
 }
 
 // A library that cannot compute a digest (here OpenSSL left with only its
