@@ -36,18 +36,20 @@ int digest_add(DigestRun* run, const uint8_t* data, size_t length)
 
 int digest_end(DigestRun* run, Digests* out)
 {
-    *out = Digests();
-    std::string* field[DIGEST_KINDS] = {&out->md5, &out->sha1, &out->sha256};
+    Digests done;
+    std::string* field[DIGEST_KINDS] = {&done.md5, &done.sha1, &done.sha256};
     uint8_t digest[32];
     char hex[65];
     for (int k = 0; k < DIGEST_KINDS && !run->failed; ++k)
         if (run->context[k]) {
-            run->failed = digest_context_end(run->context[k], DigestKind(k), digest) != 0;
+            if (digest_context_end(run->context[k], DigestKind(k), digest) != 0) {
+                run->failed = true;
+                break;
+            }
             hex_digits(digest, DIGEST_BYTES[k], hex);
             *field[k] = hex;
         }
-    if (run->failed)
-        *out = Digests();
+    *out = run->failed ? Digests() : done;
     return run->failed ? -1 : 0;
 }
 
