@@ -2,7 +2,9 @@
 // Windows): the published vectors fed whole, in odd pieces and from files;
 // md5sum / sha1sum / sha256sum on files and on what extract writes; a
 // library that fails.
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <map>
 #include <regex>
 #include <sstream>
