@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/cli/digests/sha256.h"
+#include "app/cli/digests/digests.h"
 #include "platform/system.h"
 #include "picture/bytes.h"
 #include "picture/picture.h"

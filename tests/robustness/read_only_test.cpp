@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/digests/sha256.h"
+#include "app/cli/digests/digests.h"
 #include "store/file_list.h"
 #include "tests/support/test_support.h"
 

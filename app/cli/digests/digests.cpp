@@ -3,51 +3,55 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/cli/digests/md5.h"
-#include "app/cli/digests/sha1.h"
-#include "app/cli/digests/sha256.h"
 #include "platform/system.h"
 
-namespace {
-
-constexpr size_t DIGESTS_SLICE = size_t(1) << 16;
-
-struct DigestRun {
-    Md5 md5;
-    Sha1 sha1;
-    Sha256 sha256;
-};
-
-void run_begin(DigestRun* r)
+DigestRun::~DigestRun()
 {
-    md5_begin(&r->md5);
-    sha1_begin(&r->sha1);
-    sha256_begin(&r->sha256);
+    for (void* c : context)
+        if (c)
+            digest_context_free(c);
 }
 
-void run_add(DigestRun* r, const uint8_t* data, size_t length)
+int digest_begin(DigestRun* run, unsigned which)
 {
-    md5_add(&r->md5, data, length);
-    sha1_add(&r->sha1, data, length);
-    sha256_add(&r->sha256, data, length);
+    for (int k = 0; k < DIGEST_KINDS && !run->failed; ++k)
+        if (which >> k & 1) {
+            run->context[k] = digest_context_new(DigestKind(k));
+            run->failed = !run->context[k];
+        }
+    return run->failed ? -1 : 0;
 }
 
-void run_end(DigestRun* r, Digests* out)
+int digest_add(DigestRun* run, const uint8_t* data, size_t length)
 {
+    while (length > 0 && !run->failed) {
+        size_t n = length < DIGEST_SLICE ? length : DIGEST_SLICE;
+        for (int k = 0; k < DIGEST_KINDS && !run->failed; ++k)
+            if (run->context[k])
+                run->failed = digest_context_add(run->context[k], DigestKind(k), data, n) != 0;
+        data += n, length -= n;
+    }
+    return run->failed ? -1 : 0;
+}
+
+int digest_end(DigestRun* run, Digests* out)
+{
+    Digests done;
+    std::string* field[DIGEST_KINDS] = {&done.md5, &done.sha1, &done.sha256};
     uint8_t digest[32];
     char hex[65];
-    md5_end(&r->md5, digest);
-    hex_digits(digest, 16, hex);
-    out->md5 = hex;
-    sha1_end(&r->sha1, digest);
-    hex_digits(digest, 20, hex);
-    out->sha1 = hex;
-    sha256_end(&r->sha256, digest);
-    hex_digits(digest, 32, hex);
-    out->sha256 = hex;
+    for (int k = 0; k < DIGEST_KINDS && !run->failed; ++k)
+        if (run->context[k]) {
+            if (digest_context_end(run->context[k], DigestKind(k), digest) != 0) {
+                run->failed = true;
+                break;
+            }
+            hex_digits(digest, DIGEST_BYTES[k], hex);
+            *field[k] = hex;
+        }
+    *out = run->failed ? Digests() : done;
+    return run->failed ? -1 : 0;
 }
-
-} // namespace
 
 void hex_digits(const uint8_t* bytes, size_t length, char* out)
 {
@@ -59,12 +63,20 @@ void hex_digits(const uint8_t* bytes, size_t length, char* out)
     out[2 * length] = 0;
 }
 
-void digests_of(const uint8_t* data, size_t length, Digests* out)
+int digests_of(const uint8_t* data, size_t length, Digests* out, unsigned which)
 {
-    DigestRun r;
-    run_begin(&r);
-    run_add(&r, data, length);
-    run_end(&r, out);
+    DigestRun run;
+    digest_begin(&run, which);
+    digest_add(&run, data, length);
+    return digest_end(&run, out);
+}
+
+int sha256_hex(const uint8_t* data, size_t length, char out[65])
+{
+    Digests d;
+    int result = digests_of(data, length, &d, 1u << DIGEST_SHA256);
+    std::snprintf(out, 65, "%s", d.sha256.c_str());
+    return result;
 }
 
 int digests_of_file(const std::string& path, Digests* out, int64_t* size)
@@ -72,20 +84,21 @@ int digests_of_file(const std::string& path, Digests* out, int64_t* size)
     std::FILE* f = sys_fopen(path.c_str(), "rb");
     if (!f)
         return -1;
-    DigestRun r;
-    run_begin(&r);
-    std::vector<uint8_t> slice(DIGESTS_SLICE);
+    DigestRun run;
+    digest_begin(&run, DIGEST_ALL);
+    std::vector<uint8_t> slice(DIGEST_SLICE);
     int64_t total = 0;
     size_t n;
-    while ((n = std::fread(slice.data(), 1, slice.size(), f)) > 0) {
-        run_add(&r, slice.data(), n);
+    while (!run.failed && (n = std::fread(slice.data(), 1, slice.size(), f)) > 0) {
+        digest_add(&run, slice.data(), n);
         total += int64_t(n);
     }
     bool failed = std::ferror(f) != 0;
     std::fclose(f);
-    if (failed)
+    if (digest_end(&run, out) != 0 || failed) {
+        *out = Digests();  // the digests of part of a file would pass for the file's
         return -1;
-    run_end(&r, out);
+    }
     *size = total;
     return 0;
 }

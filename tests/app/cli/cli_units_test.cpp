@@ -1,4 +1,4 @@
-// The command-line tool's pieces: SHA-256, safe names, UTF-16, tables.
+// The command-line tool's pieces: safe names, UTF-16, tables.
 #include <set>
 #include <string>
 #include <vector>
@@ -7,43 +7,8 @@
 #include "app/cli/case/case_manifest.h"
 #include "app/cli/cli.h"
 #include "app/cli/safe_name.h"
-#include "app/cli/digests/sha256.h"
 #include "app/cli/table.h"
 #include "tests/support/test_support.h"
-
-namespace {
-
-std::string sha(const std::string& s)
-{
-    char hex[65];
-    sha256_hex(reinterpret_cast<const uint8_t*>(s.data()), s.size(), hex);
-    return hex;
-}
-
-} // namespace
-
-TEST(Sha256, KnownVectorsAndPython)
-{
-    EXPECT_EQ(sha(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-    EXPECT_EQ(sha("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    EXPECT_EQ(sha("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
-              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-    std::string million(1000000, 'a');
-    EXPECT_EQ(sha(million), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
-#ifdef _WIN32
-    GTEST_SKIP() << "the hashlib oracle is a Linux python3; the Linux suite compares with it";
-#endif
-    // Lengths around the block boundary, against Python's hashlib.
-    std::string data, expected, got;
-    for (int n : {55, 56, 63, 64, 65, 119, 120, 1000}) {
-        std::string s(size_t(n), char('a' + n % 26));
-        got += sha(s) + "\n";
-    }
-    ASSERT_EQ(run_command("/usr/bin/python3 -c \"import hashlib\n"
-                          "for n in (55,56,63,64,65,119,120,1000): print(hashlib.sha256(bytes([97+n%26])*n).hexdigest())\"",
-                          &expected), 0);
-    EXPECT_EQ(got, expected);
-}
 
 TEST(SafeNames, HostileNamesStayInsideTheFolder)
 {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/digests/sha256.h"
+#include "app/cli/digests/digests.h"
 #include "tests/support/test_support.h"
 #include "tools/fixture/thumbsdb_writer.h"
 
