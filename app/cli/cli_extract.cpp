@@ -357,6 +357,11 @@ int write_case(CaseRun& run, const CaseOutputs& o, const std::vector<std::string
     CaseManifest& m = run.manifest;
     for (CaseInput& in : m.inputs)
         input_print(in.path, &in.after);
+    for (size_t i = 0; i < m.hashsets.size() && i < run.known.sets.size(); ++i) {
+        int64_t size;
+        if (hashset_file_digests(&run.known.sets[i], &m.hashsets[i].digests, &size) != 0)
+            cli_error("%s: the hash set's digests cannot be taken", m.hashsets[i].path.c_str());
+    }
     for (const HashedFile& f : x.written)
         m.outputs.push_back(f.name);
     m.outputs.push_back("manifest.json");
@@ -440,10 +445,9 @@ int cli_extract(int argc, char** argv)
         h.mode = s.ignore ? "ignore" : "alert";
         h.kind = s.kind;
         h.entries = s.database ? -1 : s.entries;
-        int64_t size;
-        digests_of_file(s.path, &h.digests, &size);
         manifest.hashsets.push_back(h);
     }
+    hashsets_digest_in_background(&run.known.sets);
 
     std::vector<std::string> caches, missing;
     find_caches(arguments, recursive, &caches, &missing);

@@ -161,8 +161,38 @@ int hashset_load(const std::string& path, bool ignore, HashSet* set, std::string
     return load_digests(lines, set, error);
 }
 
+namespace {
+
+void digest_set_file(void* argument)
+{
+    HashSet* set = static_cast<HashSet*>(argument);
+    set->file_read = digests_of_file(set->path, &set->file_digests, &set->file_size);
+}
+
+} // namespace
+
+void hashsets_digest_in_background(std::vector<HashSet>* sets)
+{
+    for (HashSet& s : *sets)
+        if (!s.digesting && s.file_read < 0)
+            s.digesting = sys_thread_start(digest_set_file, &s);
+}
+
+int hashset_file_digests(HashSet* set, Digests* digests, int64_t* size)
+{
+    sys_thread_join(set->digesting);
+    if (!set->digesting && set->file_read < 0)
+        digest_set_file(set);  // no thread could be started, or none was asked for
+    set->digesting = nullptr;
+    *digests = set->file_digests;
+    *size = set->file_size;
+    return set->file_read;
+}
+
 void hashset_release(HashSet* set)
 {
+    sys_thread_join(set->digesting);
+    set->digesting = nullptr;
     if (set->database)
         nsrl_close(set->database);
     set->database = nullptr;

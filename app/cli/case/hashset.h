@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/cli/digests/digests.h"
+#include "platform/thread.h"
 
 // Text sets are read whole and kept as a set of strings (some 100 bytes of
 // memory per digest): a larger file is refused rather than filling memory.
@@ -23,6 +24,12 @@ struct HashSet {
     std::set<std::string> digests;  // lower-case hex, for the text sets
     int64_t entries = 0;
     void* database = nullptr;  // the open NSRL database
+    // The digests of the set's file for the case manifest, taken on a thread
+    // of their own while the caches are read (a full NSRL set is gigabytes).
+    SysThread* digesting = nullptr;
+    Digests file_digests;
+    int64_t file_size = -1;
+    int file_read = -1;  // what digests_of_file returned
 };
 
 // 0, or -1 with the reason in *error.
@@ -35,6 +42,12 @@ bool hashset_holds(const HashSet& set, const Digests& d);
 // The labels of the sets holding d, ';'-separated; *hidden when only sets in
 // ignore mode hold it (an alert set always wins).
 void hashset_match(const std::vector<HashSet>& sets, const Digests& d, std::string* labels, bool* hidden);
+
+// Starts taking the digests of every set's file (hashset_file_digests waits
+// for them); the sets must not move until they are released.
+void hashsets_digest_in_background(std::vector<HashSet>* sets);
+// The digests and size of the set's file: 0, or -1 where it could not be read.
+int hashset_file_digests(HashSet* set, Digests* digests, int64_t* size);
 
 // The sets of one command, released when it ends.
 struct HashSetList {
