@@ -136,7 +136,7 @@ struct Extractor {
             return -1;
         bool ok = std::fwrite(row.entry.payload.data, 1, size_t(row.length), f) == size_t(row.length);
         ok = std::fclose(f) == 0 && ok;
-        if (ok && row.kind == RowKind::current)
+        if (ok && row.entry.kind == STORE_ENTRY_CATALOG)
             sys_set_file_time(path.c_str(), row.filetime);
         return ok ? 0 : -1;
     }
@@ -164,16 +164,17 @@ struct Extractor {
         if (row.length < 0)
             return;  // no thumbnail for this record
         std::string name = safe_file_name(row.path.empty() ? row.name : search_index_leaf(row.path.c_str()));
-        if (row.kind == RowKind::old && !ends_with_nocase(name, ".png"))
+        if (row.entry.kind == STORE_ENTRY_CATALOG_OLD && !ends_with_nocase(name, ".png"))
             name += ".png";
-        else if (row.kind == RowKind::hashed && !ends_with_nocase(name, extension_of(row.format).c_str()))
+        else if (row.entry.kind == STORE_ENTRY_STREAM && !ends_with_nocase(name, extension_of(row.format).c_str()))
             name += extension_of(row.format);
-        else if (row.kind == RowKind::thumbcache)
+        else if (report_row_explorer(row))
             name = thumbcache_file_name(row);
         name = unique_file_name(name, &used);
         std::string path = dir + "/" + name;
         bool exists = false;
-        int result = row.kind == RowKind::old ? write_png(path, row, &exists) : write_bytes(path, row, &exists);
+        int result = row.entry.kind == STORE_ENTRY_CATALOG_OLD ? write_png(path, row, &exists)
+                                                               : write_bytes(path, row, &exists);
         if (result == 0) {
             row.file = name;
             note_written(name);
@@ -307,7 +308,7 @@ Table report_table(const CaseRun& run)
         table.kinds.push_back(k);
     bool explorer = false;
     for (const ReportRow& r : run.rows)
-        explorer = explorer || r.kind == RowKind::thumbcache;
+        explorer = explorer || report_row_explorer(r);
     if (explorer) {
         for (const std::string& c : report_thumbcache_columns())
             table.columns.push_back(c), table.kinds.push_back(ColumnKind::text);

@@ -129,7 +129,7 @@ int add_catalog_rows(const std::string& cache, const CatalogFilter& filter, Tabl
         }
         table->rows.push_back(std::move(cells));
         extras->push_back(report_thumbcache_cells(rows[i]));
-        *any_thumbcache = *any_thumbcache || rows[i].kind == RowKind::thumbcache;
+        *any_thumbcache = *any_thumbcache || report_row_explorer(rows[i]);
     }
     return 0;
 }
