@@ -77,7 +77,6 @@ void report_index(const std::string& path, ThumbcacheIndex* index, std::vector<R
         const ThumbcacheIndexSlot& s = index->slots[i];
         ReportRow row;
         row.cache = path;
-        row.kind = RowKind::thumbcache;
         row.record = s.slot;
         row.stream.assign(1, '-');  // assign(): mingw g++ 12 warns falsely (-Wrestrict) on = "-"
         row.name = hex16(s.hash);
@@ -116,7 +115,6 @@ int report_thumbcache(const std::string& path, std::vector<ReportRow>* rows)
         const ThumbcacheEntry& e = file->entries[i];
         ReportRow row;
         row.cache = path;
-        row.kind = RowKind::thumbcache;
         row.record = i;
         row.stream.assign(1, '-');
         row.name = thumbcache_row_name(e);
@@ -151,8 +149,7 @@ int report_thumbcache(const std::string& path, std::vector<ReportRow>* rows)
             const ThumbcacheIndexSlot& s = index.slots[d.slot];
             ReportRow row;
             row.cache = path;
-            row.kind = RowKind::thumbcache;
-            row.stream.assign(1, '-');
+                row.stream.assign(1, '-');
             row.name = hex16(s.hash);
             ThumbcacheFacts& f = row.thumbcache;
             f.version = file->version;
@@ -175,6 +172,11 @@ int report_thumbcache(const std::string& path, std::vector<ReportRow>* rows)
 std::string thumbcache_row_name(const ThumbcacheEntry& entry)
 {
     return utf16_to_utf8(entry.identifier.data, int32_t(entry.identifier.length / 2));
+}
+
+bool report_row_explorer(const ReportRow& row)
+{
+    return row.entry.kind == STORE_ENTRY_EXPLORER || !row.thumbcache.bucket.empty();
 }
 
 bool report_explorer_file(const std::string& path)
@@ -281,7 +283,6 @@ int report_cache(const std::string& path, std::vector<ReportRow>* rows, std::str
         while (catalog_next(&cursor, &entry)) {
             ReportRow row;
             row.cache = path;
-            row.kind = version >= STORE_FILE_CATALOG_VERSION ? RowKind::current : RowKind::old;
             row.record = entry.record_index;
             row.stream = std::to_string(entry.stream_number);
             row.name = utf16_to_utf8(entry.name_utf16, entry.name_full_chars);
@@ -292,10 +293,11 @@ int report_cache(const std::string& path, std::vector<ReportRow>* rows, std::str
             int32_t available = store_slot_length(row.entry.slot);
             if (row.entry.payload.length > 0) {
                 const uint8_t* t = row.entry.payload.data - STORE_STREAM_HEADER_BYTES;
-                bool sub_header = row.kind == RowKind::old && available >= 28;
+                const bool old = row.entry.kind == STORE_ENTRY_CATALOG_OLD;
+                bool sub_header = old && available >= 28;
                 row.header = join_fields(t, sub_header ? 7 : 3);
                 describe_bytes(row);
-                if (row.kind == RowKind::old)
+                if (old)
                     row.format = "jpeg-tableless";
             }
             rows->push_back(std::move(row));
@@ -306,7 +308,6 @@ int report_cache(const std::string& path, std::vector<ReportRow>* rows, std::str
             continue;
         ReportRow row;
         row.cache = path;
-        row.kind = RowKind::hashed;
         row.stream = stream_table.slot_name[k];
         row.name = row.stream;
         row.entry = store_entry_stream(k);
@@ -360,7 +361,7 @@ std::vector<std::string> report_thumbcache_columns()
 
 std::vector<std::string> report_thumbcache_cells(const ReportRow& r)
 {
-    if (r.kind != RowKind::thumbcache)
+    if (!report_row_explorer(r))
         return std::vector<std::string>(report_thumbcache_columns().size(), "-");
     const ThumbcacheFacts& f = r.thumbcache;
     bool record = f.bucket != "index" && f.index.rfind("dangling", 0) != 0;

@@ -7,18 +7,11 @@
 #include "store/store_entry.h"
 #include "store/explorer/thumbcache.h"
 
-enum class RowKind {
-    current,  // catalog version 7 and above: the stored bytes are a picture file
-    old,      // below 7: a stripped JPEG, decoded and written as PNG
-    hashed,   // a "<size>_<hex>" stream of a cache without a Catalog
-    thumbcache,  // a record of an Explorer cache file, or a slot of its index
-};
-
 // What only Explorer's cache files have. Plain values, so that every output
 // written from rows can carry them.
 struct ThumbcacheFacts {
     uint32_t version = 0;
-    std::string bucket;        // "32", "256", "sr", ...; "index" for index slots
+    std::string bucket;        // "32", "256", "sr", ...; "index" for index slots; never empty
     uint64_t offset = 0;       // of the record in its file
     uint64_t hash = 0;
     int64_t data_size = -1;    // as stored
@@ -34,7 +27,6 @@ struct ThumbcacheFacts {
 
 struct ReportRow {
     std::string cache;
-    RowKind kind = RowKind::current;
     int32_t record = -1;     // catalog record index, -1 for hashed streams
     std::string stream;      // the record's stream number, or the stream's name
     std::string name;        // the full name in UTF-8 (the stream name for hashed streams)
@@ -51,11 +43,16 @@ struct ReportRow {
     std::string path;        // the item's path from the Windows Search index, if known
     std::string name_source; // "search-index", "identifier", or empty (a catalog name)
     // The entry and its stored bytes (into the loaded pool or an Explorer
-    // file: valid until the next load or report_release); index slots have
-    // none.
+    // file: valid until the next load or report_release); its kind says what
+    // the row is. Index slots and dangling slots have no entry of their own
+    // (STORE_ENTRY_NONE): report_row_explorer tells them.
     StoreEntry entry = store_entry_none();
-    ThumbcacheFacts thumbcache;       // RowKind::thumbcache only
+    ThumbcacheFacts thumbcache;       // rows of Explorer files only
 };
+
+// Whether the row comes from an Explorer cache file or index: a record, an
+// index slot or a dangling slot.
+bool report_row_explorer(const ReportRow& row);
 
 // The name a thumbcache row is shown under: its identifier as UTF-8. The one
 // place that decides it, so a name found elsewhere is one change here.

@@ -1,5 +1,6 @@
 #pragma once
 // glimmerdex-cli: the store and the decoders without a window.
+#include <cstdint>
 #include <iterator>
 #include <string>
 #include <utility>
@@ -22,6 +23,11 @@ extern std::vector<std::string>* cli_warnings;
 
 // The command line as main received it, for the case manifest.
 extern std::vector<std::string> cli_invocation;
+
+// Writes width x height pixels (0x..RRGGBB) as a PNG at path; 0, or -1 with
+// the failure reported, prefixed by command.
+int cli_write_png(const char* command, const std::string& path, const std::vector<uint32_t>& pixels, int32_t width,
+                  int32_t height);
 
 // One option of a command. A switch sets *on; a number is read in base 10
 // (a colour also as 0x and hex digits) into *number within [min, max]; a

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/cli/cli.h"
+#include "pngout/png_writer.h"
 
 std::vector<std::string>* cli_warnings = nullptr;
 std::vector<std::string> cli_invocation;
@@ -141,4 +142,21 @@ CliParse cli_take_repeated(const char* command, int argc, char** argv, const cha
         }
     }
     return CLI_PARSED;
+}
+
+int cli_write_png(const char* command, const std::string& path, const std::vector<uint32_t>& pixels, int32_t width,
+                  int32_t height)
+{
+    if (png_begin(path.c_str(), width, height) != 0) {
+        cli_error("%s: cannot write %s", command, path.c_str());
+        return -1;
+    }
+    int result = 0;
+    for (uint32_t p : pixels)
+        result |= png_put_pixel(p & 0x00FFFFFF);
+    if (result != 0) {
+        cli_error("%s: writing %s failed", command, path.c_str());
+        return -1;
+    }
+    return 0;
 }

@@ -2,12 +2,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "app/cli/cli.h"
 #include "platform/system.h"
 #include "picture/picture.h"
-#include "pngout/png_writer.h"
 
 namespace {
 
@@ -38,96 +38,134 @@ void put_le32(FILE* f, uint32_t v)
     std::fwrite(b, 1, 4, f);
 }
 
-} // namespace
+// What the command line asks of `decode`.
+struct DecodeOptions {
+    std::string in, out;
+    bool as_png = false;  // else raw words
+};
 
-int cli_decode(int argc, char** argv)
+// Fills *o from the arguments: 0 to run, -1 with *exit_code to stop (help
+// printed, or a usage error reported).
+int decode_parse(int argc, char** argv, DecodeOptions* o, int* exit_code)
 {
     std::vector<std::string> args;
+    *exit_code = CLI_USAGE;
     switch (cli_parse_options("decode", argc, argv, nullptr, 0, &args)) {
-    case CLI_HELP_ASKED: std::fputs(help, stdout); return CLI_OK;
-    case CLI_BAD_OPTION: return CLI_USAGE;
+    case CLI_HELP_ASKED: std::fputs(help, stdout); *exit_code = CLI_OK; return -1;
+    case CLI_BAD_OPTION: return -1;
     case CLI_PARSED: break;
     }
     if (args.size() > 2) {
         cli_error("decode: too many arguments");
-        return CLI_USAGE;
+        return -1;
     }
     if (args.size() != 2) {
         std::fputs(help, stderr);
-        return CLI_USAGE;
+        return -1;
     }
-    const char* in_path = args[0].c_str();
-    const char* out_path = args[1].c_str();
-    bool as_png = ends_with(out_path, ".png");
-    if (!as_png && !ends_with(out_path, ".raw")) {
+    o->in = args[0];
+    o->out = args[1];
+    o->as_png = ends_with(o->out.c_str(), ".png");
+    if (!o->as_png && !ends_with(o->out.c_str(), ".raw")) {
         cli_error("decode: OUT must end in .png or .raw");
-        return CLI_USAGE;
+        return -1;
     }
+    return 0;
+}
 
+// The whole file (its storage never null, even when it is empty); 0, or -1
+// (reported).
+int read_picture_file(const char* in_path, std::vector<uint8_t>* data)
+{
     FILE* in = sys_fopen(in_path, "rb");
     if (!in) {
         cli_error("decode: cannot open %s", in_path);
-        return CLI_FAILED;
+        return -1;
     }
     const int64_t size = sys_stream_size(in);
     if (size < 0 || size > CLI_DECODE_MAX_FILE_BYTES) {
         std::fclose(in);
         cli_error("decode: %s cannot be read (or is larger than %ld bytes)", in_path, CLI_DECODE_MAX_FILE_BYTES);
-        return CLI_FAILED;
+        return -1;
     }
-    std::vector<uint8_t> data(size_t(size) + 1);
-    size_t got = std::fread(data.data(), 1, size_t(size), in);
+    data->assign(size_t(size) + 1, 0);
+    size_t got = std::fread(data->data(), 1, size_t(size), in);
     std::fclose(in);
     if (got != size_t(size)) {
         cli_error("decode: cannot read %s", in_path);
-        return CLI_FAILED;
+        return -1;
     }
+    data->pop_back();
+    return 0;
+}
 
-    int32_t width, height;
-    picture_probe(data.data(), int32_t(size), &width, &height);
-    if (height < 0 && height != INT32_MIN)
-        height = -height;  // a top-down BMP
-    if (width <= 0 || height <= 0) {
+// Decodes the file's bytes into *pixels: 0 with *decoded set to what
+// picture_decode says (the pixels as far as it got), or -1 when the file has
+// no size we decode (reported).
+int decode_picture(const char* in_path, const std::vector<uint8_t>& data, std::vector<uint32_t>* pixels,
+                   int32_t* width, int32_t* height, int* decoded)
+{
+    const int32_t size = int32_t(data.size());
+    picture_probe(data.data(), size, width, height);
+    if (*height < 0 && *height != INT32_MIN)
+        *height = -*height;  // a top-down BMP
+    if (*width <= 0 || *height <= 0) {
         cli_error("decode: %s: no picture size found", in_path);
-        return CLI_FAILED;
+        return -1;
     }
-    if (int64_t(width) * height > CLI_DECODE_MAX_PIXELS) {
-        cli_error("decode: %s: %dx%d is larger than we decode", in_path, width, height);
-        return CLI_FAILED;
+    if (int64_t(*width) * *height > CLI_DECODE_MAX_PIXELS) {
+        cli_error("decode: %s: %dx%d is larger than we decode", in_path, *width, *height);
+        return -1;
     }
-    std::vector<uint32_t> pixels(size_t(width) * size_t(height), 0);
-    int result = picture_decode(data.data(), int32_t(size), reinterpret_cast<uint8_t*>(pixels.data()), width * 4,
-                                width, height, 0, 0);
+    pixels->assign(size_t(*width) * size_t(*height), 0);
+    *decoded = picture_decode(data.data(), size, reinterpret_cast<uint8_t*>(pixels->data()), *width * 4, *width,
+                              *height, 0, 0);
+    return 0;
+}
 
-    if (as_png) {
-        if (png_begin(out_path, width, height) != 0) {
-            cli_error("decode: cannot write %s", out_path);
-            return CLI_FAILED;
-        }
-        int written = 0;
-        for (uint32_t p : pixels)
-            written |= png_put_pixel(p & 0x00FFFFFF);
-        if (written != 0) {
-            cli_error("decode: writing %s failed", out_path);
-            return CLI_FAILED;
-        }
-    } else {
-        FILE* out = sys_fopen(out_path, "wb");
-        if (!out) {
-            cli_error("decode: cannot write %s", out_path);
-            return CLI_FAILED;
-        }
-        put_le32(out, uint32_t(width));
-        put_le32(out, uint32_t(height));
-        for (uint32_t p : pixels)
-            put_le32(out, p);
-        if (std::fclose(out) != 0) {
-            cli_error("decode: writing %s failed", out_path);
-            return CLI_FAILED;
-        }
+// The width and height, then the pixel words, all 32-bit little-endian; 0,
+// or -1 (reported).
+int write_raw(const std::string& out_path, const std::vector<uint32_t>& pixels, int32_t width, int32_t height)
+{
+    FILE* out = sys_fopen(out_path.c_str(), "wb");
+    if (!out) {
+        cli_error("decode: cannot write %s", out_path.c_str());
+        return -1;
     }
-    if (result != 0) {
-        cli_error("decode: %s could not be decoded: %s", in_path, picture_error);
+    put_le32(out, uint32_t(width));
+    put_le32(out, uint32_t(height));
+    for (uint32_t p : pixels)
+        put_le32(out, p);
+    if (std::fclose(out) != 0) {
+        cli_error("decode: writing %s failed", out_path.c_str());
+        return -1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int cli_decode(int argc, char** argv)
+{
+    DecodeOptions options;
+    int result;
+    if (decode_parse(argc, argv, &options, &result) != 0)
+        return result;
+    std::vector<uint8_t> data;
+    if (read_picture_file(options.in.c_str(), &data) != 0)
+        return CLI_FAILED;
+    std::vector<uint32_t> pixels;
+    int32_t width, height;
+    int decoded;
+    if (decode_picture(options.in.c_str(), data, &pixels, &width, &height, &decoded) != 0)
+        return CLI_FAILED;
+    // A picture that fails part way is still written as far as it was decoded.
+    const int written = options.as_png ? cli_write_png("decode", options.out, pixels, width, height)
+                                       : write_raw(options.out, pixels, width, height);
+    if (written != 0)
+        return CLI_FAILED;
+    if (decoded != 0) {
+        cli_error("decode: %s could not be decoded: %s", options.in.c_str(), picture_error);
         return CLI_FAILED;
     }
     return CLI_OK;

@@ -136,7 +136,7 @@ struct Extractor {
             return -1;
         bool ok = std::fwrite(row.entry.payload.data, 1, size_t(row.length), f) == size_t(row.length);
         ok = std::fclose(f) == 0 && ok;
-        if (ok && row.kind == RowKind::current)
+        if (ok && row.entry.kind == STORE_ENTRY_CATALOG)
             sys_set_file_time(path.c_str(), row.filetime);
         return ok ? 0 : -1;
     }
@@ -164,16 +164,17 @@ struct Extractor {
         if (row.length < 0)
             return;  // no thumbnail for this record
         std::string name = safe_file_name(row.path.empty() ? row.name : search_index_leaf(row.path.c_str()));
-        if (row.kind == RowKind::old && !ends_with_nocase(name, ".png"))
+        if (row.entry.kind == STORE_ENTRY_CATALOG_OLD && !ends_with_nocase(name, ".png"))
             name += ".png";
-        else if (row.kind == RowKind::hashed && !ends_with_nocase(name, extension_of(row.format).c_str()))
+        else if (row.entry.kind == STORE_ENTRY_STREAM && !ends_with_nocase(name, extension_of(row.format).c_str()))
             name += extension_of(row.format);
-        else if (row.kind == RowKind::thumbcache)
+        else if (report_row_explorer(row))
             name = thumbcache_file_name(row);
         name = unique_file_name(name, &used);
         std::string path = dir + "/" + name;
         bool exists = false;
-        int result = row.kind == RowKind::old ? write_png(path, row, &exists) : write_bytes(path, row, &exists);
+        int result = row.entry.kind == STORE_ENTRY_CATALOG_OLD ? write_png(path, row, &exists)
+                                                               : write_bytes(path, row, &exists);
         if (result == 0) {
             row.file = name;
             note_written(name);
@@ -307,7 +308,7 @@ Table report_table(const CaseRun& run)
         table.kinds.push_back(k);
     bool explorer = false;
     for (const ReportRow& r : run.rows)
-        explorer = explorer || r.kind == RowKind::thumbcache;
+        explorer = explorer || report_row_explorer(r);
     if (explorer) {
         for (const std::string& c : report_thumbcache_columns())
             table.columns.push_back(c), table.kinds.push_back(ColumnKind::text);
@@ -375,82 +376,103 @@ int write_case(CaseRun& run, const CaseOutputs& o, const std::vector<std::string
     return result ? -1 : 0;
 }
 
-} // namespace
-
-int cli_extract(int argc, char** argv)
-{
-    bool recursive = false;
+// What the command line asks of `extract`.
+struct ExtractOptions {
+    bool force = false, recursive = false;
     const char* index_path = nullptr;
-    CaseRun run;
     CaseOutputs outputs;
-    Extractor& x = run.x;
-    CaseManifest& manifest = run.manifest;
-    manifest.started_utc = utc_now();
-    std::vector<std::string> command = cli_invocation;
-    if (command.empty()) {  // called as a function (tests): the words it was given
-        command = {"glimmerdex-cli", "extract"};
-        command.insert(command.end(), argv, argv + argc);
-    }
+    std::vector<std::pair<std::string, std::string>> hashsets;  // --hashset, --hashset-mode
+    std::vector<std::string> paths;
+    std::string dir;  // the case folder
+};
+
+// Fills *o from the arguments: 0 to run, -1 with *exit_code to stop (help
+// printed, or a usage error reported).
+int extract_parse(int argc, char** argv, ExtractOptions* o, int* exit_code)
+{
+    CaseOutputs& outputs = o->outputs;
     const CliOption options[] = {
-        {"--force", "-f", CLI_SWITCH, &x.force, nullptr, 0, 0, nullptr},
+        {"--force", "-f", CLI_SWITCH, &o->force, nullptr, 0, 0, nullptr},
         {"--json", nullptr, CLI_SWITCH, &outputs.json, nullptr, 0, 0, nullptr},
-        {"--recursive", "-r", CLI_SWITCH, &recursive, nullptr, 0, 0, nullptr},
+        {"--recursive", "-r", CLI_SWITCH, &o->recursive, nullptr, 0, 0, nullptr},
         {"--html", nullptr, CLI_SWITCH, &outputs.html, nullptr, 0, 0, nullptr},
         {"--blur-flagged", nullptr, CLI_SWITCH, &outputs.blur_flagged, nullptr, 0, 0, nullptr},
-        {"--search-index", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &index_path},
+        {"--search-index", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &o->index_path},
     };
     static const char* const repeated[] = {"--timeline", "--hashset", "--hashset-mode"};
     std::vector<std::pair<std::string, std::string>> taken;
     std::vector<char*> rest;
-    std::vector<std::string> arguments;
+    *exit_code = CLI_USAGE;
     if (cli_take_repeated("extract", argc, argv, repeated, int(std::size(repeated)), &taken, &rest) != CLI_PARSED)
-        return CLI_USAGE;
-    switch (cli_parse_options("extract", int(rest.size()), rest.data(), options, int(std::size(options)), &arguments)) {
-    case CLI_HELP_ASKED: std::fputs(help, stdout); return CLI_OK;
-    case CLI_BAD_OPTION: return CLI_USAGE;
+        return -1;
+    switch (cli_parse_options("extract", int(rest.size()), rest.data(), options, int(std::size(options)), &o->paths)) {
+    case CLI_HELP_ASKED: std::fputs(help, stdout); *exit_code = CLI_OK; return -1;
+    case CLI_BAD_OPTION: return -1;
     case CLI_PARSED: break;
     }
     for (const auto& [name, value] : taken) {
         TimelineFormat t;
-        if (name != "--timeline")
+        if (name != "--timeline") {
+            o->hashsets.emplace_back(name, value);
             continue;
+        }
         if (parse_timeline_format(value.c_str(), &t) != 0) {
             cli_error("extract: --timeline takes bodyfile, l2tcsv or jsonl, not '%s'", value.c_str());
-            return CLI_USAGE;
+            return -1;
         }
         if (std::find(outputs.timelines.begin(), outputs.timelines.end(), t) == outputs.timelines.end())
             outputs.timelines.push_back(t);
     }
-    if (arguments.size() < 2) {
+    if (o->paths.size() < 2) {
         std::fputs(help, stderr);
-        return CLI_USAGE;
+        return -1;
     }
+    o->dir = o->paths.back();
+    o->paths.pop_back();
+    return 0;
+}
+
+// The hash sets and the case folder, before anything is read: 0, or -1 with
+// *exit_code (reported).
+int extract_prepare(const ExtractOptions& o, CaseRun* run, int* exit_code)
+{
     // A set that cannot be read stops the run before anything is written.
-    if (hashsets_from_options("extract", taken, &run.known.sets) != 0)
-        return CLI_USAGE;
-    x.dir = arguments.back();
-    arguments.pop_back();
-    if (sys_make_directory(x.dir.c_str()) != 0) {
-        cli_error("extract: cannot make the folder %s", x.dir.c_str());
-        return CLI_FAILED;
+    if (hashsets_from_options("extract", o.hashsets, &run->known.sets) != 0) {
+        *exit_code = CLI_USAGE;
+        return -1;
     }
-    // From here every warning also goes into the manifest.
-    struct WarningsHook {
-        explicit WarningsHook(std::vector<std::string>* w) { cli_warnings = w; }
-        ~WarningsHook() { cli_warnings = nullptr; }
-    } hook(&manifest.warnings);
-    for (const HashSet& s : run.known.sets) {
+    run->x.dir = o.dir;
+    run->x.force = o.force;
+    if (sys_make_directory(o.dir.c_str()) != 0) {
+        cli_error("extract: cannot make the folder %s", o.dir.c_str());
+        *exit_code = CLI_FAILED;
+        return -1;
+    }
+    return 0;
+}
+
+// The sets in the manifest; their files' digests are taken meanwhile and
+// filled in when the case is written.
+void record_hashsets(HashSetList* known, CaseManifest* manifest)
+{
+    for (const HashSet& s : known->sets) {
         CaseHashset h;
         h.path = s.path;
         h.mode = s.ignore ? "ignore" : "alert";
         h.kind = s.kind;
         h.entries = s.database ? -1 : s.entries;
-        manifest.hashsets.push_back(h);
+        manifest->hashsets.push_back(h);
     }
-    hashsets_digest_in_background(&run.known.sets);
+    hashsets_digest_in_background(&known->sets);
+}
 
+// Reads every cache the paths name and writes its thumbnails into the case
+// folder, keeping the rows for the case files. The exit code so far.
+int extract_run(const ExtractOptions& o, CaseRun& run)
+{
+    record_hashsets(&run.known, &run.manifest);
     std::vector<std::string> caches, missing;
-    find_caches(arguments, recursive, &caches, &missing);
+    find_caches(o.paths, o.recursive, &caches, &missing);
     int result = CLI_OK;
     for (const std::string& m : missing) {
         cli_error("%s: Thumbs.db not found", m.c_str());
@@ -461,11 +483,11 @@ int cli_extract(int argc, char** argv)
         CaseInput in;
         in.path = cache;
         input_print(cache, &in.before);
-        manifest.inputs.push_back(in);
+        run.manifest.inputs.push_back(in);
     }
-    if (cli_index_open(index_path, arguments, recursive) != 0)
+    if (cli_index_open(o.index_path, o.paths, o.recursive) != 0)
         result = CLI_FAILED;
-    run.from_folder = caches_opened_from_folders(arguments, recursive);
+    run.from_folder = caches_opened_from_folders(o.paths, o.recursive);
     bool progress = sys_stderr_is_terminal();
     for (const std::string& cache : caches)
         if (extract_cache(run, cache, progress) != 0)
@@ -474,7 +496,33 @@ int cli_extract(int argc, char** argv)
     store_release();
     cli_index_close();
     case_group_duplicates(run.rows, &run.cases);
-    if (write_case(run, outputs, command) != 0)
+    return result;
+}
+
+// Every warning goes into the manifest while this lives.
+struct WarningsHook {
+    explicit WarningsHook(std::vector<std::string>* w) { cli_warnings = w; }
+    ~WarningsHook() { cli_warnings = nullptr; }
+};
+
+} // namespace
+
+int cli_extract(int argc, char** argv)
+{
+    CaseRun run;
+    run.manifest.started_utc = utc_now();
+    std::vector<std::string> command = cli_invocation;
+    if (command.empty()) {  // called as a function (tests): the words it was given
+        command = {"glimmerdex-cli", "extract"};
+        command.insert(command.end(), argv, argv + argc);
+    }
+    ExtractOptions options;
+    int result;
+    if (extract_parse(argc, argv, &options, &result) != 0 || extract_prepare(options, &run, &result) != 0)
+        return result;
+    WarningsHook hook(&run.manifest.warnings);
+    result = extract_run(options, run);
+    if (write_case(run, options.outputs, command) != 0)
         result = CLI_FAILED;
-    return x.failures ? CLI_FAILED : result;
+    return run.x.failures ? CLI_FAILED : result;
 }

@@ -89,6 +89,19 @@ std::string list_name(const std::string& cache, int32_t i)
     return path ? path : file_list_name(i);
 }
 
+// The report's rows of one cache, named from the search index; 0, or -1
+// when it cannot be read (reported).
+int read_rows(const std::string& cache, std::vector<ReportRow>* rows)
+{
+    std::string failure;
+    if (report_cache(cache, rows, &failure) != 0) {
+        cli_error("%s", failure.c_str());
+        return -1;
+    }
+    cli_index_name_rows(rows);
+    return 0;
+}
+
 // What --missing and --hashset make of the catalog listing.
 struct CatalogFilter {
     bool missing_only = false;
@@ -102,12 +115,8 @@ int add_catalog_rows(const std::string& cache, const CatalogFilter& filter, Tabl
                      std::vector<std::vector<std::string>>* extras, bool* any_thumbcache)
 {
     std::vector<ReportRow> rows;
-    std::string failure;
-    if (report_cache(cache, &rows, &failure) != 0) {
-        cli_error("%s", failure.c_str());
+    if (read_rows(cache, &rows) != 0)
         return -1;
-    }
-    cli_index_name_rows(&rows);
     std::vector<CaseRow> cases(rows.size());
     if (filter.missing_only && filter.from_folder.count(cache)) {
         std::set<std::string> names;
@@ -129,163 +138,203 @@ int add_catalog_rows(const std::string& cache, const CatalogFilter& filter, Tabl
         }
         table->rows.push_back(std::move(cells));
         extras->push_back(report_thumbcache_cells(rows[i]));
-        *any_thumbcache = *any_thumbcache || rows[i].kind == RowKind::thumbcache;
+        *any_thumbcache = *any_thumbcache || report_row_explorer(rows[i]);
     }
     return 0;
+}
+
+// What the command line asks of `list`.
+struct ListOptions {
+    long flags = 2;
+    bool catalog = false, recursive = false, missing_only = false;
+    TableFormat format = TableFormat::tsv;
+    const char* index_path = nullptr;
+    std::vector<std::string> paths;
+    HashSetList known;  // --hashset
+    bool flag_known = false;
+};
+
+// Fills *o from the arguments: 0 to run, -1 with *exit_code to stop (help
+// printed, or a usage error reported).
+int list_parse(int argc, char** argv, ListOptions* o, int* exit_code)
+{
+    const char* format_name = "tsv";
+    const CliOption options[] = {
+        {"--flags", nullptr, CLI_NUMBER, nullptr, &o->flags, 0, 3, nullptr},
+        {"--format", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &format_name},
+        {"--catalog", nullptr, CLI_SWITCH, &o->catalog, nullptr, 0, 0, nullptr},
+        {"--recursive", "-r", CLI_SWITCH, &o->recursive, nullptr, 0, 0, nullptr},
+        {"--missing", nullptr, CLI_SWITCH, &o->missing_only, nullptr, 0, 0, nullptr},
+        {"--search-index", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &o->index_path},
+    };
+    static const char* const repeated[] = {"--hashset", "--hashset-mode"};
+    std::vector<std::pair<std::string, std::string>> taken;
+    std::vector<char*> rest;
+    *exit_code = CLI_USAGE;
+    if (cli_take_repeated("list", argc, argv, repeated, int(std::size(repeated)), &taken, &rest) != CLI_PARSED)
+        return -1;
+    switch (cli_parse_options("list", int(rest.size()), rest.data(), options, int(std::size(options)), &o->paths)) {
+    case CLI_HELP_ASKED: std::fputs(help, stdout); *exit_code = CLI_OK; return -1;
+    case CLI_BAD_OPTION: return -1;
+    case CLI_PARSED: break;
+    }
+    if (parse_table_format(format_name, &o->format) != 0) {
+        cli_error("list: --format takes tsv, csv or json");
+        return -1;
+    }
+    if (o->paths.empty()) {
+        std::fputs(help, stderr);
+        return -1;
+    }
+    if (hashsets_from_options("list", taken, &o->known.sets) != 0)
+        return -1;
+    o->flag_known = !taken.empty();
+    o->catalog = o->catalog || o->missing_only || o->flag_known;
+    return 0;
+}
+
+// The columns before any cache is read; those of Explorer files come after.
+void list_columns(const ListOptions& o, bool several, Table* table)
+{
+    if (o.catalog) {
+        table->columns = report_columns();
+        table->kinds = {ColumnKind::text, ColumnKind::number, ColumnKind::text, ColumnKind::number, ColumnKind::text,
+                        ColumnKind::number, ColumnKind::text, ColumnKind::text, ColumnKind::number, ColumnKind::text,
+                        ColumnKind::number, ColumnKind::number, ColumnKind::text, ColumnKind::text,
+                        ColumnKind::text};
+        if (o.flag_known)
+            table->columns.push_back("hashset"), table->kinds.push_back(ColumnKind::text);
+        return;
+    }
+    if (several)
+        table->columns.push_back("cache"), table->kinds.push_back(ColumnKind::text);
+    for (const char* c : {"name", "width", "height", "filetime", "utc"})
+        table->columns.emplace_back(c);
+    for (ColumnKind k : {ColumnKind::bytes, ColumnKind::number, ColumnKind::number, ColumnKind::number,
+                         ColumnKind::text})
+        table->kinds.push_back(k);
+}
+
+// The rows of an Explorer file without --catalog: no times and no folder of
+// originals. 0, or -1 when it cannot be read (reported).
+int add_explorer_rows(const std::string& cache, bool several, Table* table)
+{
+    std::vector<ReportRow> rows;
+    if (read_rows(cache, &rows) != 0)
+        return -1;
+    for (const ReportRow& r : rows) {
+        if (r.thumbcache.index.rfind("dangling", 0) == 0)
+            continue;
+        std::vector<std::string> cells;
+        if (several)
+            cells.push_back(cache);
+        cells.push_back(r.path.empty() ? r.name : r.path);
+        cells.push_back(dash_or(r.width > 0, std::to_string(r.width)));
+        cells.push_back(dash_or(r.height > 0, std::to_string(r.height)));
+        cells.push_back("-");
+        cells.push_back("-");
+        table->rows.push_back(std::move(cells));
+    }
+    report_release();
+    return 0;
+}
+
+// The rows of the viewer's list of a Thumbs.db; 0, or -1 when it cannot be
+// read (reported).
+int add_file_list_rows(const std::string& cache, long flags, bool several, Table* table)
+{
+    std::string folder, file;
+    split_cache_path(cache, &folder, &file);
+    if (file_list_build_from(folder.c_str(), file.c_str(), flags) != 0) {
+        cli_error("%s", report_failure(cache, THUMBCACHE_NEITHER).c_str());
+        return -1;
+    }
+    for (int32_t i = 0; i < file_list.count; ++i) {
+        std::vector<std::string> cells;
+        if (several)
+            cells.push_back(cache);
+        cells.emplace_back(list_name(cache, i));
+        bool thumbnail = file_list_has_thumbnail(i);
+        bool timed = thumbnail && !file_list_keyed(i);
+        // The size as stored, not as fitted into the viewer's cell.
+        int32_t width = file_list.pictures[i].width, height = file_list.pictures[i].height;
+        store_entry_stored_size(file_list_entry(i), &width, &height);
+        cells.push_back(dash_or(thumbnail, std::to_string(width)));
+        cells.push_back(dash_or(thumbnail, std::to_string(height)));
+        cells.push_back(dash_or(timed, std::to_string(file_list.times[i])));
+        cells.push_back(dash_or(timed, utc_text(file_list.times[i])));
+        table->rows.push_back(std::move(cells));
+    }
+    return 0;
+}
+
+void add_thumbcache_columns(const std::vector<std::vector<std::string>>& extras, Table* table)
+{
+    for (const std::string& c : report_thumbcache_columns())
+        table->columns.push_back(c);
+    for (ColumnKind k : {ColumnKind::number, ColumnKind::text, ColumnKind::number, ColumnKind::text,
+                         ColumnKind::number, ColumnKind::text, ColumnKind::text, ColumnKind::text, ColumnKind::text,
+                         ColumnKind::text})
+        table->kinds.push_back(k);
+    for (size_t i = 0; i < table->rows.size(); ++i)
+        table->rows[i].insert(table->rows[i].end(), extras[i].begin(), extras[i].end());
+}
+
+// Reads every cache the paths name into *table; *loaded_any when one could
+// be read. The exit code.
+int list_run(const ListOptions& o, Table* table, bool* loaded_any)
+{
+    CatalogFilter filter;
+    filter.missing_only = o.missing_only;
+    filter.flag_known = o.flag_known;
+    filter.sets = &o.known.sets;
+    std::vector<std::string> caches, missing;
+    find_caches(o.paths, o.recursive, &caches, &missing);
+    if (o.missing_only)
+        filter.from_folder = caches_opened_from_folders(o.paths, o.recursive);
+    int result = CLI_OK;
+    for (const std::string& m : missing) {
+        cli_error("%s: Thumbs.db not found", m.c_str());
+        result = CLI_FAILED;
+    }
+    bool several = caches.size() > 1 || o.recursive || o.paths.size() > 1;
+    if (cli_index_open(o.index_path, o.paths, o.recursive) != 0)
+        result = CLI_FAILED;
+    list_columns(o, several, table);
+
+    bool any_thumbcache = false;
+    std::vector<std::vector<std::string>> extras;  // per catalog row
+    for (const std::string& cache : caches) {
+        int read;
+        if (o.catalog)
+            read = add_catalog_rows(cache, filter, table, &extras, &any_thumbcache);
+        else if (report_explorer_file(cache))
+            read = add_explorer_rows(cache, several, table);
+        else
+            read = add_file_list_rows(cache, o.flags, several, table);
+        if (read != 0)
+            result = CLI_FAILED;
+        else
+            *loaded_any = true;
+    }
+    if (any_thumbcache)
+        add_thumbcache_columns(extras, table);
+    return result;
 }
 
 } // namespace
 
 int cli_list(int argc, char** argv)
 {
-    long flags = 2;
-    bool catalog = false, recursive = false, missing_only = false;
-    const char* format_name = "tsv";
-    const char* index_path = nullptr;
-    const CliOption options[] = {
-        {"--flags", nullptr, CLI_NUMBER, nullptr, &flags, 0, 3, nullptr},
-        {"--format", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &format_name},
-        {"--catalog", nullptr, CLI_SWITCH, &catalog, nullptr, 0, 0, nullptr},
-        {"--recursive", "-r", CLI_SWITCH, &recursive, nullptr, 0, 0, nullptr},
-        {"--missing", nullptr, CLI_SWITCH, &missing_only, nullptr, 0, 0, nullptr},
-        {"--search-index", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &index_path},
-    };
-    static const char* const repeated[] = {"--hashset", "--hashset-mode"};
-    std::vector<std::pair<std::string, std::string>> taken;
-    std::vector<char*> rest;
-    std::vector<std::string> paths;
-    if (cli_take_repeated("list", argc, argv, repeated, int(std::size(repeated)), &taken, &rest) != CLI_PARSED)
-        return CLI_USAGE;
-    switch (cli_parse_options("list", int(rest.size()), rest.data(), options, int(std::size(options)), &paths)) {
-    case CLI_HELP_ASKED: std::fputs(help, stdout); return CLI_OK;
-    case CLI_BAD_OPTION: return CLI_USAGE;
-    case CLI_PARSED: break;
-    }
-    TableFormat format = TableFormat::tsv;
-    if (parse_table_format(format_name, &format) != 0) {
-        cli_error("list: --format takes tsv, csv or json");
-        return CLI_USAGE;
-    }
-    if (paths.empty()) {
-        std::fputs(help, stderr);
-        return CLI_USAGE;
-    }
-
-    HashSetList known;
-    if (hashsets_from_options("list", taken, &known.sets) != 0)
-        return CLI_USAGE;
-    CatalogFilter filter;
-    filter.missing_only = missing_only;
-    filter.flag_known = !taken.empty();
-    filter.sets = &known.sets;
-    catalog = catalog || missing_only || filter.flag_known;
-
-    std::vector<std::string> caches, missing;
-    find_caches(paths, recursive, &caches, &missing);
-    if (missing_only)
-        filter.from_folder = caches_opened_from_folders(paths, recursive);
-    int result = CLI_OK;
-    for (const std::string& m : missing) {
-        cli_error("%s: Thumbs.db not found", m.c_str());
-        result = CLI_FAILED;
-    }
-    bool several = caches.size() > 1 || recursive || paths.size() > 1;
-    if (cli_index_open(index_path, paths, recursive) != 0)
-        result = CLI_FAILED;
-
+    ListOptions options;
+    int result;
+    if (list_parse(argc, argv, &options, &result) != 0)
+        return result;
     Table table;
-    if (catalog) {
-        table.columns = report_columns();
-        table.kinds = {ColumnKind::text, ColumnKind::number, ColumnKind::text, ColumnKind::number, ColumnKind::text,
-                       ColumnKind::number, ColumnKind::text, ColumnKind::text, ColumnKind::number, ColumnKind::text,
-                       ColumnKind::number, ColumnKind::number, ColumnKind::text, ColumnKind::text,
-                       ColumnKind::text};
-        if (filter.flag_known)
-            table.columns.push_back("hashset"), table.kinds.push_back(ColumnKind::text);
-    } else {
-        if (several)
-            table.columns.push_back("cache"), table.kinds.push_back(ColumnKind::text);
-        for (const char* c : {"name", "width", "height", "filetime", "utc"})
-            table.columns.emplace_back(c);
-        for (ColumnKind k : {ColumnKind::bytes, ColumnKind::number, ColumnKind::number, ColumnKind::number,
-                             ColumnKind::text})
-            table.kinds.push_back(k);
-    }
-
-    bool loaded_any = false, any_thumbcache = false;
-    std::vector<std::vector<std::string>> extras;  // per catalog row
-    for (const std::string& cache : caches) {
-        if (catalog) {
-            if (add_catalog_rows(cache, filter, &table, &extras, &any_thumbcache) != 0)
-                result = CLI_FAILED;
-            else
-                loaded_any = true;
-            continue;
-        }
-        if (report_explorer_file(cache)) {
-            // Explorer's files have no times and no folder of originals.
-            std::vector<ReportRow> rows;
-            std::string failure;
-            if (report_cache(cache, &rows, &failure) != 0) {
-                cli_error("%s", failure.c_str());
-                result = CLI_FAILED;
-                continue;
-            }
-            loaded_any = true;
-            cli_index_name_rows(&rows);
-            for (const ReportRow& r : rows) {
-                if (r.thumbcache.index.rfind("dangling", 0) == 0)
-                    continue;
-                std::vector<std::string> cells;
-                if (several)
-                    cells.push_back(cache);
-                cells.push_back(r.path.empty() ? r.name : r.path);
-                cells.push_back(dash_or(r.width > 0, std::to_string(r.width)));
-                cells.push_back(dash_or(r.height > 0, std::to_string(r.height)));
-                cells.push_back("-");
-                cells.push_back("-");
-                table.rows.push_back(std::move(cells));
-            }
-            report_release();
-            continue;
-        }
-        std::string folder, file;
-        split_cache_path(cache, &folder, &file);
-        if (file_list_build_from(folder.c_str(), file.c_str(), flags) != 0) {
-            cli_error("%s", report_failure(cache, THUMBCACHE_NEITHER).c_str());
-            result = CLI_FAILED;
-            continue;
-        }
-        loaded_any = true;
-        for (int32_t i = 0; i < file_list.count; ++i) {
-            std::vector<std::string> cells;
-            if (several)
-                cells.push_back(cache);
-            cells.emplace_back(list_name(cache, i));
-            bool thumbnail = file_list_has_thumbnail(i);
-            bool timed = thumbnail && !file_list_keyed(i);
-            // The size as stored, not as fitted into the viewer's cell.
-            int32_t width = file_list.pictures[i].width, height = file_list.pictures[i].height;
-            store_entry_stored_size(file_list_entry(i), &width, &height);
-            cells.push_back(dash_or(thumbnail, std::to_string(width)));
-            cells.push_back(dash_or(thumbnail, std::to_string(height)));
-            cells.push_back(dash_or(timed, std::to_string(file_list.times[i])));
-            cells.push_back(dash_or(timed, utc_text(file_list.times[i])));
-            table.rows.push_back(std::move(cells));
-        }
-    }
-    if (any_thumbcache) {
-        for (const std::string& c : report_thumbcache_columns())
-            table.columns.push_back(c);
-        for (ColumnKind k : {ColumnKind::number, ColumnKind::text, ColumnKind::number, ColumnKind::text,
-                             ColumnKind::number, ColumnKind::text, ColumnKind::text, ColumnKind::text,
-                             ColumnKind::text, ColumnKind::text})
-            table.kinds.push_back(k);
-        for (size_t i = 0; i < table.rows.size(); ++i)
-            table.rows[i].insert(table.rows[i].end(), extras[i].begin(), extras[i].end());
-    }
+    bool loaded_any = false;
+    result = list_run(options, &table, &loaded_any);
     if (loaded_any)
-        write_table(stdout, table, format);
+        write_table(stdout, table, options.format);
     report_release();
     file_list_release();
     catalog_release();

@@ -110,7 +110,7 @@ void cli_index_name_rows(std::vector<ReportRow>* rows)
         // Index slots without a record keep their hash in the facts alone.
         if (row.entry.has_hash)
             cli_index_name_row(index, row.entry.hash, &row);
-        else if (row.kind == RowKind::thumbcache)
+        else if (report_row_explorer(row))
             cli_index_name_row(index, row.thumbcache.hash, &row);
     }
 }

@@ -15,7 +15,6 @@
 #include "app/grid_view.h"
 #include "picture/fit.h"
 #include "platform/system.h"
-#include "pngout/png_writer.h"
 #include "store/thumbsdb/compound_file.h"
 #include "store/file_list.h"
 
@@ -52,116 +51,157 @@ constexpr long CLI_SHEET_MAX_ROWS = 2000;
 // lists are drawn a page at a time.
 constexpr int64_t CLI_SHEET_MAX_PIXELS = int64_t(128) << 20;
 
+// What the command line asks of `sheet`.
+struct SheetOptions {
+    long width = 800, rows_per_page = 0, page = 1, flags = 2, colour = 0;
+    bool info = false;
+    const char* index_path = nullptr;
+    std::vector<std::string> paths;  // the cache or folder, then the picture written
+};
+
+// Fills *o from the arguments: 0 to run, -1 with *exit_code to stop (help
+// printed, or a usage error reported).
+int sheet_parse(int argc, char** argv, SheetOptions* o, int* exit_code)
+{
+    const CliOption options[] = {
+        {"--width", nullptr, CLI_NUMBER, nullptr, &o->width, 120, 20000, nullptr},
+        {"--rows", nullptr, CLI_NUMBER, nullptr, &o->rows_per_page, 1, CLI_SHEET_MAX_ROWS, nullptr},
+        {"--page", nullptr, CLI_NUMBER, nullptr, &o->page, 1, 1000000, nullptr},
+        {"--flags", nullptr, CLI_NUMBER, nullptr, &o->flags, 0, 3, nullptr},
+        {"--backcol", nullptr, CLI_COLOUR, nullptr, &o->colour, 0, 0xFFFFFF, nullptr},
+        {"--info", nullptr, CLI_SWITCH, &o->info, nullptr, 0, 0, nullptr},
+        {"--search-index", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &o->index_path},
+    };
+    *exit_code = CLI_USAGE;
+    switch (cli_parse_options("sheet", argc, argv, options, int(std::size(options)), &o->paths)) {
+    case CLI_HELP_ASKED: std::fputs(help, stdout); *exit_code = CLI_OK; return -1;
+    case CLI_BAD_OPTION: return -1;
+    case CLI_PARSED: break;
+    }
+    if (o->paths.size() != 2) {
+        std::fputs(help, stderr);
+        return -1;
+    }
+    return 0;
+}
+
+// Builds the file list of the cache or folder named, with the names the
+// search index knows. 0, or -1 when it cannot be read (reported);
+// *index_failed when the index could not be read (the list is built without).
+int sheet_build_list(const SheetOptions& o, bool* index_failed)
+{
+    const std::string& input = o.paths[0];
+    std::vector<std::string> caches, missing;
+    find_caches({input}, false, &caches, &missing);
+    std::string folder, file;
+    if (caches.empty()) {
+        cli_error("%s: Thumbs.db not found", input.c_str());
+        return -1;
+    }
+    split_cache_path(caches[0], &folder, &file);
+    // Pictures with alpha are composited while the list is built.
+    picture_fit_background = uint32_t(o.colour);
+    // A folder of Explorer's cache files is drawn whole, as the viewer shows it.
+    const ThumbcacheKind kind = thumbcache_file_kind(caches[0].c_str());
+    const bool explorer_folder = sys_is_directory(input.c_str()) && kind != THUMBCACHE_NEITHER;
+    if (kind == THUMBCACHE_INDEX && !explorer_folder) {
+        cli_error("%s: an Explorer cache index holds no thumbnails (name its cache files or their folder)",
+                  caches[0].c_str());
+        return -1;
+    }
+    int built = explorer_folder ? file_list_build(input.c_str(), int32_t(o.flags))
+                                : file_list_build_from(folder.c_str(), file.c_str(), int32_t(o.flags));
+    if (built != 0) {
+        // A folder fails when none of its cache files can be read: the reason is the last one's.
+        if (explorer_folder)
+            cli_error("%s", report_failure(input, THUMBCACHE_CACHE).c_str());
+        else
+            cli_error("%s", report_failure(caches[0], kind).c_str());
+        file_list_release();
+        return -1;
+    }
+    // An unreadable index is reported; the sheet is drawn without names.
+    *index_failed = cli_index_open(o.index_path, {}, false) != 0;
+    file_list_name_keyed(search_index_name_of, cli_index_for(caches[0]));
+    cli_index_close();
+    return 0;
+}
+
+// The rows of the list a sheet draws, and its size in pixels.
+struct SheetPage {
+    int64_t columns = 1, total_rows = 0, first_row = 0, rows = 1;
+    int64_t width = 0, height = 0;
+};
+
+// The page asked for of the built list; 0, or -1 when it is past the list's
+// end or the sheet's ceilings (reported).
+int sheet_page_of(const SheetOptions& o, SheetPage* p)
+{
+    p->columns = browser_columns_for(int32_t(o.width));
+    p->total_rows = (int64_t(file_list.count) + p->columns - 1) / p->columns;
+    p->first_row = o.rows_per_page ? (o.page - 1) * o.rows_per_page : 0;
+    p->rows = o.rows_per_page ? o.rows_per_page : p->total_rows;
+    if (p->first_row >= p->total_rows && p->total_rows > 0) {
+        cli_error("sheet: page %ld is past the last of the list", o.page);
+        return -1;
+    }
+    if (p->rows > p->total_rows - p->first_row)
+        p->rows = p->total_rows - p->first_row;
+    if (p->rows <= 0)
+        p->rows = 1;  // an empty list: one row of background
+    p->width = p->columns * GRID_CELL_PITCH;
+    p->height = p->rows * GRID_CELL_PITCH;
+    if (p->rows > CLI_SHEET_MAX_ROWS || p->width * p->height > CLI_SHEET_MAX_PIXELS) {
+        cli_error("sheet: %lld x %lld pixels (%lld rows) is past the ceiling of %ld rows and %lld pixels;"
+                  " use --rows and --page, or a smaller --width",
+                  (long long)p->width, (long long)p->height, (long long)p->rows, CLI_SHEET_MAX_ROWS,
+                  (long long)CLI_SHEET_MAX_PIXELS);
+        return -1;
+    }
+    return 0;
+}
+
+// Draws the page of the built list with the viewer's own drawing.
+std::vector<uint32_t> sheet_draw(const SheetOptions& o, const SheetPage& p)
+{
+    browser_reset();
+    browser.columns = int32_t(p.columns);
+    browser.info_toggle = o.info;
+    start_background_colour = uint32_t(o.colour);
+    host_input_reset();
+    host_input.mouse_x = -1;  // no hovered cell
+    browser.rows = int32_t(p.total_rows);
+    browser.total_height = int32_t(p.total_rows * GRID_CELL_PITCH);
+    browser.scroll_offset = int32_t(p.first_row * GRID_CELL_PITCH);
+    browser.scroll_position = browser.scroll_offset;
+    std::vector<uint32_t> pixels(size_t(p.width) * size_t(p.height));
+    Framebuffer frame{pixels.data(), int32_t(p.width * 4), int32_t(p.width), int32_t(p.height)};
+    browser_draw(frame);
+    if (o.info)
+        for (int64_t i = p.first_row * p.columns; i < (p.first_row + p.rows) * p.columns && i < file_list.count; ++i)
+            browser_draw_highlight(frame, int32_t(i));
+    return pixels;
+}
+
 } // namespace
 
 int cli_sheet(int argc, char** argv)
 {
-    long width = 800, rows_per_page = 0, page = 1, flags = 2, colour = 0;
-    bool info = false;
-    const char* index_path = nullptr;
-    const CliOption options[] = {
-        {"--width", nullptr, CLI_NUMBER, nullptr, &width, 120, 20000, nullptr},
-        {"--rows", nullptr, CLI_NUMBER, nullptr, &rows_per_page, 1, CLI_SHEET_MAX_ROWS, nullptr},
-        {"--page", nullptr, CLI_NUMBER, nullptr, &page, 1, 1000000, nullptr},
-        {"--flags", nullptr, CLI_NUMBER, nullptr, &flags, 0, 3, nullptr},
-        {"--backcol", nullptr, CLI_COLOUR, nullptr, &colour, 0, 0xFFFFFF, nullptr},
-        {"--info", nullptr, CLI_SWITCH, &info, nullptr, 0, 0, nullptr},
-        {"--search-index", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &index_path},
-    };
-    std::vector<std::string> arguments;
-    switch (cli_parse_options("sheet", argc, argv, options, int(std::size(options)), &arguments)) {
-    case CLI_HELP_ASKED: std::fputs(help, stdout); return CLI_OK;
-    case CLI_BAD_OPTION: return CLI_USAGE;
-    case CLI_PARSED: break;
-    }
-    if (arguments.size() != 2) {
-        std::fputs(help, stderr);
-        return CLI_USAGE;
-    }
-    std::vector<std::string> caches, missing;
-    find_caches({arguments[0]}, false, &caches, &missing);
-    std::string folder, file;
-    if (caches.empty()) {
-        cli_error("%s: Thumbs.db not found", arguments[0].c_str());
+    SheetOptions options;
+    int result;
+    if (sheet_parse(argc, argv, &options, &result) != 0)
+        return result;
+    bool index_failed = false;
+    if (sheet_build_list(options, &index_failed) != 0)
         return CLI_FAILED;
-    }
-    split_cache_path(caches[0], &folder, &file);
-    // Pictures with alpha are composited while the list is built.
-    picture_fit_background = uint32_t(colour);
-    // A folder of Explorer's cache files is drawn whole, as the viewer shows it.
-    const ThumbcacheKind kind = thumbcache_file_kind(caches[0].c_str());
-    const bool explorer_folder = sys_is_directory(arguments[0].c_str()) && kind != THUMBCACHE_NEITHER;
-    if (kind == THUMBCACHE_INDEX && !explorer_folder) {
-        cli_error("%s: an Explorer cache index holds no thumbnails (name its cache files or their folder)",
-                  caches[0].c_str());
-        return CLI_FAILED;
-    }
-    int built = explorer_folder ? file_list_build(arguments[0].c_str(), int32_t(flags))
-                                : file_list_build_from(folder.c_str(), file.c_str(), int32_t(flags));
-    if (built != 0) {
-        // A folder fails when none of its cache files can be read: the reason is the last one's.
-        if (explorer_folder)
-            cli_error("%s", report_failure(arguments[0], THUMBCACHE_CACHE).c_str());
-        else
-            cli_error("%s", report_failure(caches[0], kind).c_str());
-        file_list_release();
-        return CLI_FAILED;
-    }
-    // An unreadable index is reported; the sheet is drawn without names.
-    const bool index_failed = cli_index_open(index_path, {}, false) != 0;
-    file_list_name_keyed(search_index_name_of, cli_index_for(caches[0]));
-    cli_index_close();
-    browser_reset();
-    browser.columns = browser_columns_for(int32_t(width));
-    browser.info_toggle = info;
-    const int64_t columns = browser.columns;
-    const int64_t total_rows = (int64_t(file_list.count) + columns - 1) / columns;
-    int64_t first_row = rows_per_page ? (page - 1) * rows_per_page : 0;
-    int64_t rows = rows_per_page ? rows_per_page : total_rows;
-    if (first_row >= total_rows && total_rows > 0) {
-        cli_error("sheet: page %ld is past the last of the list", page);
+    SheetPage page;
+    if (sheet_page_of(options, &page) != 0) {
         file_list_release();
         return CLI_USAGE;
     }
-    if (rows > total_rows - first_row)
-        rows = total_rows - first_row;
-    if (rows <= 0)
-        rows = 1;  // an empty list: one row of background
-    const int64_t sheet_width = columns * GRID_CELL_PITCH, sheet_height = rows * GRID_CELL_PITCH;
-    if (rows > CLI_SHEET_MAX_ROWS || sheet_width * sheet_height > CLI_SHEET_MAX_PIXELS) {
-        cli_error("sheet: %lld x %lld pixels (%lld rows) is past the ceiling of %ld rows and %lld pixels;"
-                  " use --rows and --page, or a smaller --width",
-                  (long long)sheet_width, (long long)sheet_height, (long long)rows, CLI_SHEET_MAX_ROWS,
-                  (long long)CLI_SHEET_MAX_PIXELS);
-        file_list_release();
-        return CLI_USAGE;
-    }
-    start_background_colour = uint32_t(colour);
-    host_input_reset();
-    host_input.mouse_x = -1;  // no hovered cell
-    browser.rows = int32_t(total_rows);
-    browser.total_height = int32_t(total_rows * GRID_CELL_PITCH);
-    browser.scroll_offset = int32_t(first_row * GRID_CELL_PITCH);
-    browser.scroll_position = browser.scroll_offset;
-    std::vector<uint32_t> pixels(size_t(sheet_width) * size_t(sheet_height));
-    Framebuffer frame{pixels.data(), int32_t(sheet_width * 4), int32_t(sheet_width), int32_t(sheet_height)};
-    browser_draw(frame);
-    if (info)
-        for (int64_t i = first_row * columns; i < (first_row + rows) * columns && i < file_list.count; ++i)
-            browser_draw_highlight(frame, int32_t(i));
+    std::vector<uint32_t> pixels = sheet_draw(options, page);
     file_list_release();
-
-    const std::string& out = arguments[1];
-    if (png_begin(out.c_str(), frame.width, frame.height) != 0) {
-        cli_error("sheet: cannot write %s", out.c_str());
+    if (cli_write_png("sheet", options.paths[1], pixels, int32_t(page.width), int32_t(page.height)) != 0)
         return CLI_FAILED;
-    }
-    int result = 0;
-    for (uint32_t p : pixels)
-        result |= png_put_pixel(p & 0x00FFFFFF);
-    if (result != 0) {
-        cli_error("sheet: writing %s failed", out.c_str());
-        return CLI_FAILED;
-    }
     return index_failed ? CLI_FAILED : CLI_OK;
 }

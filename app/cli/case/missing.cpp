@@ -52,7 +52,7 @@ void mark_missing(const std::set<std::string>& names, const std::vector<ReportRo
 {
     for (size_t i = 0; i < rows.size() && i < cases->size(); ++i) {
         const ReportRow& r = rows[i];
-        if (r.kind != RowKind::current && r.kind != RowKind::old)
+        if (r.entry.kind != STORE_ENTRY_CATALOG && r.entry.kind != STORE_ENTRY_CATALOG_OLD)
             continue;
         bool present = names.count(ascii_lowered(narrowed_name(r.name))) || names.count(ascii_lowered(r.name));
         (*cases)[i].missing = present ? "no" : "yes";
