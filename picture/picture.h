@@ -37,11 +37,22 @@ inline void window_put(const OutputWindow& w, int32_t i, int32_t j, uint32_t pix
 extern uint32_t decoder_palette[256];
 extern int32_t palette_count;
 
-// The JPEG decoder hands every decoded MCU to this routine. The MCU sample
-// buffer holds up to 10 blocks of 64 int32 samples, (level - 128) << 22.
+// The JPEG decoder hands every decoded MCU, its top-left pixel at picture
+// (x, y), to a block-output routine that writes it into the call's window.
+// The MCU sample buffer holds up to 10 blocks of 64 int32 samples,
+// (level - 128) << 22, block after block in the frame's component order.
 using JpegBlockOutput = void (*)(int32_t x, int32_t y, int32_t* samples);
-extern JpegBlockOutput jpeg_block_output;
+// YCbCr or grey to 0xFFRRGGBB, chroma upsampled: what a picture file means.
 void ycbcr_block_output(int32_t x, int32_t y, int32_t* samples);
+// Components 0, 1 and 2 taken as blue, green and red, one 8 x 8 block each,
+// with no colour transform and 0 in the top byte: the stripped JPEGs of old
+// thumbnail caches, whose frames are three components sampled 1 x 1.
+void bgr_block_output(int32_t x, int32_t y, int32_t* samples);
+
+// Settings of one JPEG decode, handed to the call.
+struct JpegOptions {
+    JpegBlockOutput block_output;  // ycbcr_block_output for picture files
+};
 
 // The format picture_decode would choose for these bytes: "png", "jpeg",
 // "gif", "cel", "bmp", "pcx", "dds", "tga", or "unknown".
@@ -63,6 +74,8 @@ __attribute__((format(printf, 1, 2)))
 #endif
 int picture_fail(const char* format, ...);
 
-// The JPEG decoder's own entry, with picture_decode's arguments and result.
+// The JPEG decoder's own entry, with picture_decode's arguments and result
+// and the options of this decode.
 int jpeg_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch,
-                int32_t clip_width, int32_t clip_height, int32_t x_offset, int32_t y_offset);
+                int32_t clip_width, int32_t clip_height, int32_t x_offset, int32_t y_offset,
+                const JpegOptions& options);

@@ -50,14 +50,6 @@ constexpr int32_t rebuild_floor = 8192;
 uint8_t* rebuild_buffer;
 int32_t rebuild_capacity;
 
-struct OldFormatDestination {
-    uint8_t* last_row;
-    int32_t row_step;
-    int32_t width;
-    int32_t height;
-};
-OldFormatDestination old_destination;
-
 void ensure_rebuild_capacity(int32_t needed)
 {
     if (needed <= rebuild_capacity)
@@ -94,12 +86,9 @@ int decode_thumbnail(const uint8_t* data, int32_t length, bool old_format, Pictu
         picture_decode(data, length, bytes, pitch, width, height, 0, 0);
         return 0;
     }
+    // The stripped JPEG's first row is the picture's last.
     uint8_t* last_row = bytes + int64_t(height - 1) * pitch;
-    old_destination = OldFormatDestination{last_row, -pitch, width, height};
-    JpegBlockOutput saved = jpeg_block_output;
-    jpeg_block_output = old_format_block_output;
-    picture_decode(data, length, last_row, -pitch, width, height, 0, 0);
-    jpeg_block_output = saved;
+    jpeg_decode(data, length, last_row, -pitch, width, height, 0, 0, JpegOptions{bgr_block_output});
     return 0;
 }
 
@@ -141,25 +130,6 @@ int catalog_decode_entry(const CatalogEntry& entry, int16_t version, Picture* pi
     std::memcpy(rebuild_buffer + 327, t + 52, size_t(piece));
     std::memset(rebuild_buffer + 327 + piece, 0, size_t(needed - 327 - piece));
     return decode_thumbnail(rebuild_buffer, needed, true, picture);
-}
-
-void old_format_block_output(int32_t x, int32_t y, int32_t* samples)
-{
-    const OldFormatDestination& d = old_destination;
-    int32_t columns = std::min(8, d.width - x);
-    int32_t rows = std::min(8, d.height - y);
-    if (rows <= 0 || columns <= 0 || x < 0 || y < 0)
-        return;
-    for (int32_t r = 0; r < rows; ++r) {
-        uint32_t* out = reinterpret_cast<uint32_t*>(d.last_row + int64_t(y + r) * d.row_step) + x;
-        for (int32_t c = 0; c < columns; ++c) {
-            int32_t i = r * 8 + c;
-            int32_t b = std::clamp((samples[i] >> 22) + 128, 0, 255);
-            int32_t g = std::clamp((samples[64 + i] >> 22) + 128, 0, 255);
-            int32_t red = std::clamp((samples[128 + i] >> 22) + 128, 0, 255);
-            out[c] = uint32_t(red) << 16 | uint32_t(g) << 8 | uint32_t(b);
-        }
-    }
 }
 
 void catalog_decode_release()

@@ -1,15 +1,18 @@
-// Default JPEG block output: YCbCr (or grey) samples to 0xFFRRGGBB pixels
-// through lookup tables, chroma repeated over the luma pixels it covers,
-// clipped against the right and bottom bounds of the output window.
+// JPEG block outputs. The default: YCbCr (or grey) samples to 0xFFRRGGBB
+// pixels through lookup tables, chroma repeated over the luma pixels it
+// covers, clipped against the right and bottom bounds of the output window.
+// The other takes the planes of old thumbnail caches as blue, green and red.
 //
 // On x86-64 whole rows of 8 pixels are packed with SSE2, and with AVX2 the
 // chroma terms are multiplied out instead of looked up: both compute what the
 // tables hold (a table entry is the clamped chroma times its factor, and the
 // pixel tables clamp the signed top 10 bits of the sum), so the pixels are
 // the same on every path.
+#include <algorithm>
 #include <cstring>
 
 #include "picture/jpeg/jpeg_internal.h"
+#include "picture/raster_window.h"
 
 #if JPEG_X86_64
 #include <immintrin.h>
@@ -248,6 +251,26 @@ void ycbcr_block_output(int32_t x, int32_t y, int32_t* samples)
                     }
                 }
             }
+        }
+    }
+}
+
+// Old thumbnail caches store their three planes as blue, green and red; the
+// block is placed by the window's rule, clipped to its width and height.
+void bgr_block_output(int32_t x, int32_t y, int32_t* samples)
+{
+    const OutputWindow& w = jpeg.window;
+    const int64_t column0 = int64_t(w.x_offset) + x, row0 = int64_t(w.y_offset) + y;
+    const VisibleSpan columns = visible_span(8, column0, w.clip_width);
+    const VisibleSpan rows = visible_span(8, row0, w.clip_height);
+    for (int64_t r = rows.first; r < rows.end; ++r) {
+        uint8_t* out = w.destination + (row0 + r) * int64_t(w.pitch) + column0 * 4;
+        for (int64_t c = columns.first; c < columns.end; ++c) {
+            const int64_t i = r * 8 + c;
+            const int32_t blue = std::clamp((samples[i] >> 22) + 128, 0, 255);
+            const int32_t green = std::clamp((samples[64 + i] >> 22) + 128, 0, 255);
+            const int32_t red = std::clamp((samples[128 + i] >> 22) + 128, 0, 255);
+            store_pixel(out + c * 4, uint32_t(red) << 16 | uint32_t(green) << 8 | uint32_t(blue));
         }
     }
 }

@@ -412,7 +412,7 @@ int64_t jpeg_decode_scan(int64_t position)
                     for (int32_t i = 0; i < blocks; ++i, block += 64)
                         decode_block_direct(b, j, block, transposed);
                 }
-                jpeg_block_output(x, y, jpeg.mcu_samples);
+                jpeg.block_output(x, y, jpeg.mcu_samples);
             } else {
                 for (int32_t j = 0; j < jpeg.Ns; ++j) {
                     const JpegScanSlot& s = jpeg.slots[j];

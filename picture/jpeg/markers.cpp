@@ -482,7 +482,7 @@ void jpeg_init_tables()
 }
 
 int jpeg_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch, int32_t clip_width,
-                int32_t clip_height, int32_t x_offset, int32_t y_offset)
+                int32_t clip_height, int32_t x_offset, int32_t y_offset, const JpegOptions& options)
 {
     if (!tables_built) {
         tables_built = true;
@@ -505,6 +505,7 @@ int jpeg_decode(const uint8_t* source, int32_t length, uint8_t* destination, int
     jpeg.coefficients = nullptr;
     jpeg.source = source;
     jpeg.source_length = length;
+    jpeg.block_output = options.block_output;
     const OutputWindow call_window = {destination, pitch, clip_width, clip_height, x_offset, y_offset};
 
     int64_t pos = 2;
