@@ -23,15 +23,6 @@ struct OutputWindow {
     int32_t y_offset;
 };
 
-// The placement rule, for decoders that write pixel by pixel.
-inline void window_put(const OutputWindow& w, int32_t i, int32_t j, uint32_t pixel)
-{
-    uint32_t column = uint32_t(w.x_offset) + uint32_t(i);
-    uint32_t row = uint32_t(w.y_offset) + uint32_t(j);
-    if (column < uint32_t(w.clip_width) && row < uint32_t(w.clip_height))
-        *reinterpret_cast<uint32_t*>(w.destination + int64_t(int32_t(row)) * w.pitch + int64_t(column) * 4) = pixel;
-}
-
 // Palette shared by the palette formats; palette_count is reset by every
 // picture_decode and set by the decoder that reads a palette.
 extern uint32_t decoder_palette[256];
