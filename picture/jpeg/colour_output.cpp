@@ -276,8 +276,9 @@ void ycbcr_block_output(int32_t x, int32_t y, int32_t* samples)
     }
 }
 
-// Old thumbnail caches store their three planes as blue, green and red; the
-// block is placed by the window's rule, clipped to its width and height.
+// Old thumbnail caches store their planes as blue, green and red (and an
+// unused fourth); the block is placed by the window's rule, clipped to its
+// width and height.
 void bgr_block_output(int32_t x, int32_t y, int32_t* samples)
 {
     const OutputWindow& w = jpeg.window;
