@@ -251,7 +251,7 @@ inline void put_string(GifRows& out, uint32_t sp, const GifImage& image, const O
     }
 }
 
-// The LZW data from at (minimum code size, then sub-blocks) into the image
+// The LZW data at `at` (minimum code size, then sub-blocks) into the image
 // rectangle, row by row or in the four interlace passes. Damaged or short
 // data ends the picture where it ends. The image comes by value: a copy that
 // no pixel store can alias stays in registers.
