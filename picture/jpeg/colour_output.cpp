@@ -281,6 +281,14 @@ void ycbcr_block_output(int32_t x, int32_t y, int32_t* samples)
 // width and height.
 void bgr_block_output(int32_t x, int32_t y, int32_t* samples)
 {
+    // Blocks past the MCU's own (a damaged frame of fewer components) read as
+    // the zero blocks, level 128, not as what an earlier picture left there.
+    int32_t blocks = 0;
+    for (int32_t n = 0; n < jpeg.out_components; ++n)
+        blocks += jpeg.out_H[n] * jpeg.out_V[n];
+    const int32_t* zero = samples + JPEG_MAX_MCU_BLOCKS * 64;
+    const int32_t* green_block = blocks > 1 ? samples + 64 : zero;
+    const int32_t* red_block = blocks > 2 ? samples + 128 : zero;
     const OutputWindow& w = jpeg.window;
     const int64_t column0 = int64_t(w.x_offset) + x, row0 = int64_t(w.y_offset) + y;
     const VisibleSpan columns = visible_span(8, column0, w.clip_width);
@@ -290,8 +298,8 @@ void bgr_block_output(int32_t x, int32_t y, int32_t* samples)
         for (int64_t c = columns.first; c < columns.end; ++c) {
             const int64_t i = r * 8 + c;
             const int32_t blue = std::clamp((samples[i] >> 22) + 128, 0, 255);
-            const int32_t green = std::clamp((samples[64 + i] >> 22) + 128, 0, 255);
-            const int32_t red = std::clamp((samples[128 + i] >> 22) + 128, 0, 255);
+            const int32_t green = std::clamp((green_block[i] >> 22) + 128, 0, 255);
+            const int32_t red = std::clamp((red_block[i] >> 22) + 128, 0, 255);
             store_pixel(out + c * 4, uint32_t(red) << 16 | uint32_t(green) << 8 | uint32_t(blue));
         }
     }

@@ -326,6 +326,28 @@ TEST(JpegOptions, BlockOutputReceivesEveryMcuInRasterOrder)
     }
 }
 
+// A damaged old-format frame with fewer than three blocks per MCU: the missing
+// planes read as level 128, not as what the picture decoded before left.
+TEST(JpegOptions, BgrOutputOfAGreyFrameDoesNotDependOnThePictureBefore)
+{
+    REQUIRE_CJPEG();
+    const std::vector<uint8_t> grey = cjpeg(16, 16, "-grayscale");
+    const std::vector<uint8_t> colour = cjpeg(16, 16, "-sample 1x1");
+    auto decode_bgr = [](const std::vector<uint8_t>& j) {
+        std::vector<uint32_t> pixels(16 * 16, TEST_CANARY);
+        EXPECT_EQ(jpeg_decode(j.data(), int32_t(j.size()), reinterpret_cast<uint8_t*>(pixels.data()), 64, 16, 16, 0,
+                              0, JpegOptions{bgr_block_output}),
+                  0);
+        return pixels;
+    };
+    decode_bgr(colour);
+    const std::vector<uint32_t> after_colour = decode_bgr(grey);
+    for (uint32_t p : after_colour)
+        ASSERT_EQ(p & 0xFFFFFF00u, 0x00808000u);
+    decode_bgr(cjpeg(16, 16, "-sample 1x1 -quality 20"));
+    EXPECT_EQ(decode_bgr(grey), after_colour);
+}
+
 // Sets up the output geometry by hand and converts one MCU.
 void output_mcu(std::vector<uint32_t>& buf, int32_t width, int32_t height, int32_t components, int32_t H0,
                 int32_t V0)
