@@ -36,8 +36,9 @@ using JpegBlockOutput = void (*)(int32_t x, int32_t y, int32_t* samples);
 // YCbCr or grey to 0xFFRRGGBB, chroma upsampled: what a picture file means.
 void ycbcr_block_output(int32_t x, int32_t y, int32_t* samples);
 // Components 0, 1 and 2 taken as blue, green and red, one 8 x 8 block each
-// (a fourth is not read), with no colour transform and 0 in the top byte: the
-// stripped JPEGs of old thumbnail caches, every component sampled 1 x 1.
+// (a fourth is not read, a missing one reads as level 128), with no colour
+// transform and 0 in the top byte: the stripped JPEGs of old thumbnail
+// caches, every component sampled 1 x 1.
 void bgr_block_output(int32_t x, int32_t y, int32_t* samples);
 
 // Settings of one JPEG decode, handed to the call.
