@@ -414,6 +414,9 @@ TEST(JpegColour, ChromaOfA420McuCoversTwoByTwoPixels)
 // move it, a negative pitch turns it upside down.
 TEST(JpegColour, BgrBlockOutputTakesPlanesAsBlueGreenRedInsideTheWindow)
 {
+    jpeg.out_components = 3;
+    for (int c = 0; c < 3; ++c)
+        jpeg.out_H[c] = jpeg.out_V[c] = 1;
     for (int n = 0; n < 64; ++n) {
         jpeg.mcu_samples[n] = (10 + n - 128) * (1 << 22);
         jpeg.mcu_samples[64 + n] = (20 - 128) * (1 << 22);
