@@ -80,6 +80,176 @@ bool bmp_top_bytes_all_zero(ByteView src, uint64_t offset, uint64_t stride, int6
     return true;
 }
 
+struct BmpHeader {
+    uint32_t bfOffBits;
+    uint32_t biSize;
+    int64_t width;
+    int64_t height;  // made positive; top_down keeps the sign
+    bool top_down;
+    uint32_t bits;
+    uint32_t compression;
+    size_t entry_size;  // palette entry: 3 bytes in OS/2 core files, else 4
+    uint64_t stride;    // bytes per stored row, a multiple of 4
+};
+
+// The file header and either info header, checked for what the decoder handles.
+int read_bmp_header(ByteView src, BmpHeader* h)
+{
+    const uint8_t* source = src.data;
+    if (!view_has(src, 0, 18))
+        return picture_fail("truncated header");
+    h->bfOffBits = read_le32(source + 10);
+    h->biSize = read_le32(source + 14);
+    uint32_t planes;
+    if (h->biSize == BMP_CORE_HEADER_SIZE) {
+        if (!view_has(src, 18, 8))
+            return picture_fail("truncated header");
+        h->width = read_le16(source + 18);
+        h->height = read_le16(source + 20);
+        planes = read_le16(source + 22);
+        h->bits = read_le16(source + 24);
+        h->compression = BI_RGB;
+        h->entry_size = 3;
+    } else {
+        if (!view_has(src, 18, 16))
+            return picture_fail("truncated header");
+        h->width = int32_t(read_le32(source + 18));
+        h->height = int32_t(read_le32(source + 22));
+        planes = read_le16(source + 26);
+        h->bits = read_le16(source + 28);
+        h->compression = read_le32(source + 30);
+        h->entry_size = 4;
+    }
+    uint32_t bits = h->bits;
+    bool bits_ok = bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+    if (planes != 1)
+        return picture_fail("plane count %u, not 1", unsigned(planes));
+    if (h->width <= 0 || h->height == 0)
+        return picture_fail("empty or negative width");
+    if (!bits_ok)
+        return picture_fail("unsupported bit depth %u", unsigned(bits));
+    if (h->compression != BI_RGB && h->compression != BI_BITFIELDS)
+        return picture_fail("unsupported compression %u", unsigned(h->compression));
+    h->top_down = h->height < 0;
+    if (h->top_down)
+        h->height = -h->height;
+    h->stride = ((uint64_t(bits) * uint64_t(h->width) + 31) / 8) & ~uint64_t(3);
+    return 0;
+}
+
+// The palette fills the gap between the info header and the pixel data; at
+// most 256 entries are used and only the bytes inside the file count.
+void read_bmp_palette(ByteView src, const BmpHeader& h)
+{
+    size_t palette_start = size_t(14) + h.biSize;
+    size_t palette_end = h.bfOffBits < src.length ? h.bfOffBits : src.length;
+    int32_t entries = 0;
+    for (size_t p = palette_start; entries < 256 && p <= palette_end && h.entry_size <= palette_end - p;
+         p += h.entry_size) {
+        const uint8_t* e = src.data + p;
+        decoder_palette[entries++] = 0xFF000000u | uint32_t(e[2]) << 16 | uint32_t(e[1]) << 8 | e[0];
+    }
+    palette_fill_black(entries);
+    palette_count = entries;
+}
+
+// The channels of 16- and 32-bit pixels: the default layouts, or the masks of
+// a BI_BITFIELDS file; alpha as the comment at the top of the file says.
+BmpFields read_bmp_fields(ByteView src, const BmpHeader& h)
+{
+    BmpFields fields;
+    if (h.bits == 16)
+        fields = {{10, 5}, {5, 5}, {0, 5}, {0, 0}, true, false};
+    else
+        fields = {{16, 8}, {8, 8}, {0, 8}, {24, 8}, false, true};
+    if ((h.bits == 16 || h.bits == 32) && h.compression == BI_BITFIELDS) {
+        size_t at = h.biSize >= 40 ? BMP_MASK_OFFSET : size_t(14) + h.biSize;
+        // Masks missing from a short file leave their channel at 0.
+        uint32_t masks[3] = {0, 0, 0};
+        for (int k = 0; k < 3; ++k)
+            if (view_has(src, at + 4 * size_t(k), 4))
+                masks[k] = read_le32(src.data + at + 4 * size_t(k));
+        fields.r = channel_from_mask(masks[0]);
+        fields.g = channel_from_mask(masks[1]);
+        fields.b = channel_from_mask(masks[2]);
+        fields.plain555 = masks[0] == 0x7C00 && masks[1] == 0x03E0 && masks[2] == 0x001F;
+        fields.plain888 = masks[0] == 0xFF0000 && masks[1] == 0xFF00 && masks[2] == 0xFF;
+        if (h.biSize >= BMP_ALPHA_MASK_HEADER_SIZE) {
+            uint32_t alpha_mask = 0;
+            if (view_has(src, BMP_ALPHA_MASK_OFFSET, 4))
+                alpha_mask = read_le32(src.data + BMP_ALPHA_MASK_OFFSET);
+            fields.a = channel_from_mask(alpha_mask);
+            fields.plain888 = fields.plain888 && (alpha_mask == 0xFF000000 || alpha_mask == 0);
+        } else if (!fields.plain888 || h.bits != 32) {
+            fields.a = {0, 0};
+        }
+    }
+    // Implicit alpha in the top byte counts only where some pixel uses it.
+    bool implicit_alpha = h.bits == 32 && (h.compression == BI_RGB || h.biSize < BMP_ALPHA_MASK_HEADER_SIZE);
+    if (implicit_alpha && fields.a.width != 0 &&
+        bmp_top_bytes_all_zero(src, h.bfOffBits, h.stride, h.width, h.height))
+        fields.a = {0, 0};
+    return fields;
+}
+
+// Picture columns [first, end) of one stored row into the window row.
+inline void decode_bmp_row(const uint8_t* in, uint8_t* row, int64_t first, int64_t end, uint32_t bits,
+                           const BmpFields& fields, const OutputWindow& w)
+{
+    // Alpha bits ORed into every pixel: all of them when the picture is opaque.
+    const uint32_t opaque = fields.a.width == 0 ? 0xFF000000u : 0;
+    switch (bits) {
+    case 1:
+        for (int64_t i = first; i < end; ++i)
+            store_pixel(window_pixel(w, row, i), decoder_palette[(in[i >> 3] >> (7 - (i & 7))) & 1]);
+        break;
+    case 4:
+        for (int64_t i = first; i < end; ++i)
+            store_pixel(window_pixel(w, row, i), decoder_palette[(in[i >> 1] >> ((i & 1) ? 0 : 4)) & 15]);
+        break;
+    case 8:
+        for (int64_t i = first; i < end; ++i)
+            store_pixel(window_pixel(w, row, i), decoder_palette[in[i]]);
+        break;
+    case 16:
+        if (fields.plain555) {
+            for (int64_t i = first; i < end; ++i) {
+                uint32_t v = read_le16(in + 2 * i);
+                store_pixel(window_pixel(w, row, i),
+                            0xFF000000u | (v & 0x7C00) << 9 | (v & 0x03E0) << 6 | (v & 0x001F) << 3);
+            }
+        } else {
+            for (int64_t i = first; i < end; ++i) {
+                uint32_t v = read_le16(in + 2 * i);
+                store_pixel(window_pixel(w, row, i), 0xFF000000u | channel_value(v, fields.r) << 16 |
+                                                         channel_value(v, fields.g) << 8 |
+                                                         channel_value(v, fields.b));
+            }
+        }
+        break;
+    case 24:
+        for (int64_t i = first; i < end; ++i) {
+            const uint8_t* p = in + 3 * i;
+            store_pixel(window_pixel(w, row, i), 0xFF000000u | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0]);
+        }
+        break;
+    case 32:
+        if (fields.plain888) {
+            for (int64_t i = first; i < end; ++i)
+                store_pixel(window_pixel(w, row, i), opaque | read_le32(in + 4 * i));
+        } else {
+            for (int64_t i = first; i < end; ++i) {
+                uint32_t v = read_le32(in + 4 * i);
+                store_pixel(window_pixel(w, row, i), opaque | channel_value(v, fields.a) << 24 |
+                                                         channel_value(v, fields.r) << 16 |
+                                                         channel_value(v, fields.g) << 8 |
+                                                         channel_value(v, fields.b));
+            }
+        }
+        break;
+    }
+}
+
 } // namespace
 
 bool bmp_sniff(ByteView v) { return view_starts_with(v, "BM", 2); }
@@ -103,164 +273,29 @@ void bmp_probe(ByteView v, int32_t* width, int32_t* height)
 
 int bmp_decode(ByteView src, const OutputWindow& w)
 {
-    const uint8_t* source = src.data;
-    if (!view_has(src, 0, 18))
-        return picture_fail("truncated header");
-    uint32_t bfOffBits = read_le32(source + 10);
-    uint32_t biSize = read_le32(source + 14);
-    int64_t width, height;
-    uint32_t planes, bits, compression;
-    size_t entry_size;
-    if (biSize == BMP_CORE_HEADER_SIZE) {
-        if (!view_has(src, 18, 8))
-            return picture_fail("truncated header");
-        width = read_le16(source + 18);
-        height = read_le16(source + 20);
-        planes = read_le16(source + 22);
-        bits = read_le16(source + 24);
-        compression = BI_RGB;
-        entry_size = 3;
-    } else {
-        if (!view_has(src, 18, 16))
-            return picture_fail("truncated header");
-        width = int32_t(read_le32(source + 18));
-        height = int32_t(read_le32(source + 22));
-        planes = read_le16(source + 26);
-        bits = read_le16(source + 28);
-        compression = read_le32(source + 30);
-        entry_size = 4;
-    }
-    bool bits_ok = bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
-    if (planes != 1)
-        return picture_fail("plane count %u, not 1", unsigned(planes));
-    if (width <= 0 || height == 0)
-        return picture_fail("empty or negative width");
-    if (!bits_ok)
-        return picture_fail("unsupported bit depth %u", unsigned(bits));
-    if (compression != BI_RGB && compression != BI_BITFIELDS)
-        return picture_fail("unsupported compression %u", unsigned(compression));
-    bool top_down = height < 0;
-    if (top_down)
-        height = -height;
+    BmpHeader h{};
+    if (read_bmp_header(src, &h) != 0)
+        return -1;
+    if (h.bits < 16)
+        read_bmp_palette(src, h);
+    const BmpFields fields = read_bmp_fields(src, h);
 
-    if (bits < 16) {
-        // The palette fills the gap between the info header and the pixel data;
-        // at most 256 entries are used and only the bytes inside the file count.
-        size_t palette_start = size_t(14) + biSize;
-        size_t palette_end = bfOffBits < src.length ? bfOffBits : src.length;
-        int32_t entries = 0;
-        for (size_t p = palette_start; entries < 256 && p <= palette_end && entry_size <= palette_end - p;
-             p += entry_size) {
-            const uint8_t* e = source + p;
-            decoder_palette[entries++] = 0xFF000000u | uint32_t(e[2]) << 16 | uint32_t(e[1]) << 8 | e[0];
-        }
-        palette_fill_black(entries);
-        palette_count = entries;
-    }
-
-    BmpFields fields;
-    if (bits == 16)
-        fields = {{10, 5}, {5, 5}, {0, 5}, {0, 0}, true, false};
-    else
-        fields = {{16, 8}, {8, 8}, {0, 8}, {24, 8}, false, true};
-    if ((bits == 16 || bits == 32) && compression == BI_BITFIELDS) {
-        size_t at = biSize >= 40 ? BMP_MASK_OFFSET : size_t(14) + biSize;
-        // Masks missing from a short file leave their channel at 0.
-        uint32_t masks[3] = {0, 0, 0};
-        for (int k = 0; k < 3; ++k)
-            if (view_has(src, at + 4 * size_t(k), 4))
-                masks[k] = read_le32(source + at + 4 * size_t(k));
-        fields.r = channel_from_mask(masks[0]);
-        fields.g = channel_from_mask(masks[1]);
-        fields.b = channel_from_mask(masks[2]);
-        fields.plain555 = masks[0] == 0x7C00 && masks[1] == 0x03E0 && masks[2] == 0x001F;
-        fields.plain888 = masks[0] == 0xFF0000 && masks[1] == 0xFF00 && masks[2] == 0xFF;
-        if (biSize >= BMP_ALPHA_MASK_HEADER_SIZE) {
-            uint32_t alpha_mask = 0;
-            if (view_has(src, BMP_ALPHA_MASK_OFFSET, 4))
-                alpha_mask = read_le32(source + BMP_ALPHA_MASK_OFFSET);
-            fields.a = channel_from_mask(alpha_mask);
-            fields.plain888 = fields.plain888 && (alpha_mask == 0xFF000000 || alpha_mask == 0);
-        } else if (!fields.plain888 || bits != 32) {
-            fields.a = {0, 0};
-        }
-    }
-
-    uint64_t stride = ((uint64_t(bits) * uint64_t(width) + 31) / 8) & ~uint64_t(3);
-    // Implicit alpha in the top byte counts only where some pixel uses it.
-    bool implicit_alpha = bits == 32 && (compression == BI_RGB || biSize < BMP_ALPHA_MASK_HEADER_SIZE);
-    if (implicit_alpha && fields.a.width != 0 && bmp_top_bytes_all_zero(src, bfOffBits, stride, width, height))
-        fields.a = {0, 0};
-    // Alpha bits ORed into every pixel: all of them when the picture is opaque.
-    const uint32_t opaque = fields.a.width == 0 ? 0xFF000000u : 0;
-
-    VisibleSpan rows = visible_span(height, w.y_offset, w.clip_height);
-    VisibleSpan cols = visible_span(width, w.x_offset, w.clip_width);
+    VisibleSpan rows = visible_span(h.height, w.y_offset, w.clip_height);
+    VisibleSpan cols = visible_span(h.width, w.x_offset, w.clip_width);
     for (int64_t j = rows.first; j < rows.end; ++j) {
-        uint64_t stored = top_down ? uint64_t(j) : uint64_t(height - 1 - j);
-        if (stored > src.length / stride)
+        uint64_t stored = h.top_down ? uint64_t(j) : uint64_t(h.height - 1 - j);
+        if (stored > src.length / h.stride)
             continue;
-        uint64_t row_offset = uint64_t(bfOffBits) + stored * stride;
+        uint64_t row_offset = uint64_t(h.bfOffBits) + stored * h.stride;
         if (row_offset >= src.length)
             continue;
         // A row cut short by the end of the file yields only its complete pixels.
         uint64_t present_bytes = src.length - row_offset;
-        if (present_bytes > stride)
-            present_bytes = stride;
-        int64_t present = int64_t(present_bytes * 8 / bits);
+        if (present_bytes > h.stride)
+            present_bytes = h.stride;
+        int64_t present = int64_t(present_bytes * 8 / h.bits);
         int64_t end = cols.end < present ? cols.end : present;
-        const uint8_t* in = source + row_offset;
-        uint8_t* row = window_row(w, j);
-        switch (bits) {
-        case 1:
-            for (int64_t i = cols.first; i < end; ++i)
-                store_pixel(window_pixel(w, row, i), decoder_palette[(in[i >> 3] >> (7 - (i & 7))) & 1]);
-            break;
-        case 4:
-            for (int64_t i = cols.first; i < end; ++i)
-                store_pixel(window_pixel(w, row, i), decoder_palette[(in[i >> 1] >> ((i & 1) ? 0 : 4)) & 15]);
-            break;
-        case 8:
-            for (int64_t i = cols.first; i < end; ++i)
-                store_pixel(window_pixel(w, row, i), decoder_palette[in[i]]);
-            break;
-        case 16:
-            if (fields.plain555) {
-                for (int64_t i = cols.first; i < end; ++i) {
-                    uint32_t v = read_le16(in + 2 * i);
-                    store_pixel(window_pixel(w, row, i),
-                                0xFF000000u | (v & 0x7C00) << 9 | (v & 0x03E0) << 6 | (v & 0x001F) << 3);
-                }
-            } else {
-                for (int64_t i = cols.first; i < end; ++i) {
-                    uint32_t v = read_le16(in + 2 * i);
-                    store_pixel(window_pixel(w, row, i), 0xFF000000u | channel_value(v, fields.r) << 16 |
-                                                             channel_value(v, fields.g) << 8 |
-                                                             channel_value(v, fields.b));
-                }
-            }
-            break;
-        case 24:
-            for (int64_t i = cols.first; i < end; ++i) {
-                const uint8_t* p = in + 3 * i;
-                store_pixel(window_pixel(w, row, i), 0xFF000000u | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0]);
-            }
-            break;
-        case 32:
-            if (fields.plain888) {
-                for (int64_t i = cols.first; i < end; ++i)
-                    store_pixel(window_pixel(w, row, i), opaque | read_le32(in + 4 * i));
-            } else {
-                for (int64_t i = cols.first; i < end; ++i) {
-                    uint32_t v = read_le32(in + 4 * i);
-                    store_pixel(window_pixel(w, row, i), opaque | channel_value(v, fields.a) << 24 |
-                                                             channel_value(v, fields.r) << 16 |
-                                                             channel_value(v, fields.g) << 8 |
-                                                             channel_value(v, fields.b));
-                }
-            }
-            break;
-        }
+        decode_bmp_row(src.data + row_offset, window_row(w, j), cols.first, end, h.bits, fields, w);
     }
     return 0;
 }

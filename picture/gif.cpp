@@ -128,79 +128,88 @@ void fill_background(const OutputWindow& w, int64_t screen_width, int64_t screen
     }
 }
 
-} // namespace
+struct GifScreen {
+    int64_t width;
+    int64_t height;
+    uint32_t flags;
+    uint32_t background_index;
+    const uint8_t* global_table;  // null without one
+    int32_t global_entries;
+};
 
-bool gif_sniff(ByteView v) { return view_starts_with(v, "GIF", 3); }
-
-// The logical screen size, not that of the first image.
-void gif_probe(ByteView v, int32_t* width, int32_t* height)
-{
-    if (!view_has(v, 6, 4))
-        return;
-    *width = read_le16(v.data + 6);
-    *height = read_le16(v.data + 8);
-}
-
-int gif_decode(ByteView src, const OutputWindow& w)
+// The logical screen descriptor and the global colour table; *at moves past both.
+int read_gif_screen(ByteView src, GifScreen* screen, size_t* at)
 {
     const uint8_t* source = src.data;
     if (!view_has(src, 0, GIF_SCREEN_DESCRIPTOR_SIZE))
         return picture_fail("truncated header");
-    int64_t screen_width = read_le16(source + 6);
-    int64_t screen_height = read_le16(source + 8);
-    uint32_t screen_flags = source[10];
-    uint32_t background_index = source[11];
-    size_t at = GIF_SCREEN_DESCRIPTOR_SIZE;
-    const uint8_t* global_table = nullptr;
-    int32_t global_entries = 0;
-    if (screen_flags & 0x80) {
-        global_entries = 2 << (screen_flags & 7);
-        if (!view_has(src, at, size_t(global_entries) * 3))
+    *screen = GifScreen{read_le16(source + 6), read_le16(source + 8), source[10], source[11], nullptr, 0};
+    *at = GIF_SCREEN_DESCRIPTOR_SIZE;
+    if (screen->flags & 0x80) {
+        screen->global_entries = 2 << (screen->flags & 7);
+        if (!view_has(src, *at, size_t(screen->global_entries) * 3))
             return picture_fail("truncated colour table");
-        global_table = source + at;
-        at += size_t(global_entries) * 3;
+        screen->global_table = source + *at;
+        *at += size_t(screen->global_entries) * 3;
     }
+    return 0;
+}
 
-    int32_t transparent = -1;
+// Passes the extensions before the first image descriptor; *transparent
+// receives the index a graphic control extension names (else left as it is).
+int skip_gif_extensions(ByteView src, size_t* at, int32_t* transparent)
+{
+    const uint8_t* source = src.data;
     for (;;) {
-        if (at >= src.length)
+        if (*at >= src.length)
             return picture_fail("no image");
-        if (source[at] == 0x2C)
-            break;
-        if (source[at] != 0x21)
-            return picture_fail("unknown block 0x%02X", unsigned(source[at]));
-        if (!view_has(src, at, 2))
+        if (source[*at] == 0x2C)
+            return 0;
+        if (source[*at] != 0x21)
+            return picture_fail("unknown block 0x%02X", unsigned(source[*at]));
+        if (!view_has(src, *at, 2))
             return picture_fail("truncated extension");
         // Graphic control: packed byte 2 after the label, index 5 after it.
-        if (source[at + 1] == 0xF9 && view_has(src, at, 7) && (source[at + 3] & 1))
-            transparent = source[at + 6];
-        at += 2;
+        if (source[*at + 1] == 0xF9 && view_has(src, *at, 7) && (source[*at + 3] & 1))
+            *transparent = source[*at + 6];
+        *at += 2;
         for (;;) {
-            if (at >= src.length)
+            if (*at >= src.length)
                 return picture_fail("truncated extension");
-            uint32_t n = source[at++];
+            uint32_t n = source[(*at)++];
             if (n == 0)
                 break;
-            at += n;
+            *at += n;
         }
     }
+}
 
-    if (!view_has(src, at, GIF_IMAGE_DESCRIPTOR_SIZE))
+struct GifImage {
+    int64_t left;
+    int64_t top;
+    int64_t width;
+    int64_t height;
+    uint32_t flags;
+};
+
+// The image descriptor and the palette the image is drawn with: its local
+// table, else the global one, else a grey ramp; *at moves past both.
+int read_gif_image(ByteView src, const GifScreen& screen, int32_t transparent, GifImage* image, size_t* at)
+{
+    const uint8_t* source = src.data;
+    if (!view_has(src, *at, GIF_IMAGE_DESCRIPTOR_SIZE))
         return picture_fail("truncated image descriptor");
-    int64_t left = read_le16(source + at + 1);
-    int64_t top = read_le16(source + at + 3);
-    int64_t image_width = read_le16(source + at + 5);
-    int64_t image_height = read_le16(source + at + 7);
-    uint32_t image_flags = source[at + 9];
-    at += GIF_IMAGE_DESCRIPTOR_SIZE;
-    if (image_flags & 0x80) {
-        int32_t entries = 2 << (image_flags & 7);
-        if (!view_has(src, at, size_t(entries) * 3))
+    const uint8_t* d = source + *at;
+    *image = GifImage{read_le16(d + 1), read_le16(d + 3), read_le16(d + 5), read_le16(d + 7), d[9]};
+    *at += GIF_IMAGE_DESCRIPTOR_SIZE;
+    if (image->flags & 0x80) {
+        int32_t entries = 2 << (image->flags & 7);
+        if (!view_has(src, *at, size_t(entries) * 3))
             return picture_fail("truncated colour table");
-        load_colour_table(source + at, entries);
-        at += size_t(entries) * 3;
-    } else if (global_table) {
-        load_colour_table(global_table, global_entries);
+        load_colour_table(source + *at, entries);
+        *at += size_t(entries) * 3;
+    } else if (screen.global_table) {
+        load_colour_table(screen.global_table, screen.global_entries);
     } else {
         // No colour table at all: show the indices as a grey ramp.
         for (uint32_t i = 0; i < 256; ++i)
@@ -209,17 +218,48 @@ int gif_decode(ByteView src, const OutputWindow& w)
     }
     if (transparent >= 0)
         decoder_palette[transparent] &= 0x00FFFFFF;
-    if (left != 0 || top != 0 || image_width != screen_width || image_height != screen_height) {
-        uint32_t colour = (screen_flags & 0x80) ? decoder_palette[background_index] : 0;
-        fill_background(w, screen_width, screen_height, left, top, image_width, image_height, colour);
+    return 0;
+}
+
+// Where the decoded indices go: the image rectangle, row after row or in the
+// interlace passes; row is null while the current one lies outside the clip.
+struct GifRows {
+    GifCursor cursor;
+    VisibleSpan cols;
+    uint8_t* row;
+};
+
+inline uint8_t* gif_row_address(const OutputWindow& w, int64_t j)
+{
+    return row_visible(w, j) ? window_row(w, j) : nullptr;
+}
+
+// The string on the LZW stack, last entry first, at the cursor.
+inline void put_string(GifRows& out, uint32_t sp, const GifImage& image, const OutputWindow& w)
+{
+    while (sp > 0) {
+        uint8_t index = lzw_stack[--sp];
+        if (out.row && out.cursor.column >= out.cols.first && out.cursor.column < out.cols.end)
+            store_pixel(window_pixel(w, out.row, image.left + out.cursor.column), decoder_palette[index]);
+        if (++out.cursor.column == image.width) {
+            out.cursor.column = 0;
+            gif_next_row(out.cursor, image.height);
+            if (out.cursor.done)
+                return;
+            out.row = gif_row_address(w, image.top + out.cursor.row);
+        }
     }
+}
 
-    if (image_width == 0 || image_height == 0 || at >= src.length)
-        return 0;
-    uint32_t min_code_size = source[at++];
+// The LZW data at `at` (minimum code size, then sub-blocks) into the image
+// rectangle, row by row or in the four interlace passes. Damaged or short
+// data ends the picture where it ends. The image comes by value: a copy that
+// no pixel store can alias stays in registers.
+void decode_gif_lzw(ByteView src, size_t at, GifImage image, const OutputWindow& w)
+{
+    uint32_t min_code_size = src.data[at++];
     if (min_code_size > GIF_LZW_MAX_MIN_CODE_SIZE)
-        return 0;
-
+        return;
     const uint32_t clear = 1u << min_code_size;
     const uint32_t end_of_information = clear + 1;
     for (uint32_t i = 0; i < clear; ++i) {
@@ -231,17 +271,13 @@ int gif_decode(ByteView src, const OutputWindow& w)
     uint32_t limit = clear << 1;
     int32_t pending = -1;  // entry whose suffix the next code supplies
 
-    GifCodeReader reader{source, src.length, at, at, false, 0, 0};
-    GifCursor cursor{0, 0, 1, 1, (image_flags & 0x40) != 0, false};
-    if (cursor.interlaced)
-        cursor.step = 8;
-    VisibleSpan cols = visible_span(image_width, int64_t(w.x_offset) + left, w.clip_width);
-    auto row_address = [&](int64_t row) -> uint8_t* {
-        return row_visible(w, top + row) ? window_row(w, top + row) : nullptr;
-    };
-    uint8_t* row = row_address(0);
+    GifCodeReader reader{src.data, src.length, at, at, false, 0, 0};
+    const bool interlaced = (image.flags & 0x40) != 0;
+    GifRows out{{0, 0, interlaced ? 8 : 1, 1, interlaced, false},
+                visible_span(image.width, int64_t(w.x_offset) + image.left, w.clip_width),
+                gif_row_address(w, image.top)};
 
-    while (!cursor.done) {
+    while (!out.cursor.done) {
         int32_t code = gif_code(reader, width);
         if (code < 0)
             break;
@@ -279,18 +315,41 @@ int gif_decode(ByteView src, const OutputWindow& w)
         } else {
             pending = -1;
         }
-        while (sp > 0) {
-            uint8_t index = lzw_stack[--sp];
-            if (row && cursor.column >= cols.first && cursor.column < cols.end)
-                store_pixel(window_pixel(w, row, left + cursor.column), decoder_palette[index]);
-            if (++cursor.column == image_width) {
-                cursor.column = 0;
-                gif_next_row(cursor, image_height);
-                if (cursor.done)
-                    break;
-                row = row_address(cursor.row);
-            }
-        }
+        put_string(out, sp, image, w);
     }
+}
+
+} // namespace
+
+bool gif_sniff(ByteView v) { return view_starts_with(v, "GIF", 3); }
+
+// The logical screen size, not that of the first image.
+void gif_probe(ByteView v, int32_t* width, int32_t* height)
+{
+    if (!view_has(v, 6, 4))
+        return;
+    *width = read_le16(v.data + 6);
+    *height = read_le16(v.data + 8);
+}
+
+int gif_decode(ByteView src, const OutputWindow& w)
+{
+    GifScreen screen{};
+    size_t at = 0;
+    if (read_gif_screen(src, &screen, &at) != 0)
+        return -1;
+    int32_t transparent = -1;
+    if (skip_gif_extensions(src, &at, &transparent) != 0)
+        return -1;
+    GifImage image{};
+    if (read_gif_image(src, screen, transparent, &image, &at) != 0)
+        return -1;
+    if (image.left != 0 || image.top != 0 || image.width != screen.width || image.height != screen.height) {
+        uint32_t colour = (screen.flags & 0x80) ? decoder_palette[screen.background_index] : 0;
+        fill_background(w, screen.width, screen.height, image.left, image.top, image.width, image.height, colour);
+    }
+    if (image.width == 0 || image.height == 0 || at >= src.length)
+        return 0;
+    decode_gif_lzw(src, at, image, w);
     return 0;
 }

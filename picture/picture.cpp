@@ -10,7 +10,6 @@
 
 uint32_t decoder_palette[256];
 int32_t palette_count;
-JpegBlockOutput jpeg_block_output = ycbcr_block_output;
 char picture_error[96];
 
 int picture_fail(const char* format, ...)

@@ -23,25 +23,28 @@ struct OutputWindow {
     int32_t y_offset;
 };
 
-// The placement rule, for decoders that write pixel by pixel.
-inline void window_put(const OutputWindow& w, int32_t i, int32_t j, uint32_t pixel)
-{
-    uint32_t column = uint32_t(w.x_offset) + uint32_t(i);
-    uint32_t row = uint32_t(w.y_offset) + uint32_t(j);
-    if (column < uint32_t(w.clip_width) && row < uint32_t(w.clip_height))
-        *reinterpret_cast<uint32_t*>(w.destination + int64_t(int32_t(row)) * w.pitch + int64_t(column) * 4) = pixel;
-}
-
 // Palette shared by the palette formats; palette_count is reset by every
 // picture_decode and set by the decoder that reads a palette.
 extern uint32_t decoder_palette[256];
 extern int32_t palette_count;
 
-// The JPEG decoder hands every decoded MCU to this routine. The MCU sample
-// buffer holds up to 10 blocks of 64 int32 samples, (level - 128) << 22.
+// The JPEG decoder hands every decoded MCU, its top-left pixel at picture
+// (x, y), to a block-output routine that writes it into the call's window.
+// The MCU sample buffer holds up to 10 blocks of 64 int32 samples,
+// (level - 128) << 22, block after block in the frame's component order.
 using JpegBlockOutput = void (*)(int32_t x, int32_t y, int32_t* samples);
-extern JpegBlockOutput jpeg_block_output;
+// YCbCr or grey to 0xFFRRGGBB, chroma upsampled: what a picture file means.
 void ycbcr_block_output(int32_t x, int32_t y, int32_t* samples);
+// Components 0, 1 and 2 taken as blue, green and red, one 8 x 8 block each
+// (a fourth is not read, a missing one reads as level 128), with no colour
+// transform and 0 in the top byte: the stripped JPEGs of old thumbnail
+// caches, every component sampled 1 x 1.
+void bgr_block_output(int32_t x, int32_t y, int32_t* samples);
+
+// Settings of one JPEG decode, handed to the call.
+struct JpegOptions {
+    JpegBlockOutput block_output;  // ycbcr_block_output for picture files
+};
 
 // The format picture_decode would choose for these bytes: "png", "jpeg",
 // "gif", "cel", "bmp", "pcx", "dds", "tga", or "unknown".
@@ -63,6 +66,8 @@ __attribute__((format(printf, 1, 2)))
 #endif
 int picture_fail(const char* format, ...);
 
-// The JPEG decoder's own entry, with picture_decode's arguments and result.
+// The JPEG decoder's own entry, with picture_decode's arguments and result
+// and the options of this decode.
 int jpeg_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch,
-                int32_t clip_width, int32_t clip_height, int32_t x_offset, int32_t y_offset);
+                int32_t clip_width, int32_t clip_height, int32_t x_offset, int32_t y_offset,
+                const JpegOptions& options);

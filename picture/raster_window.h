@@ -1,8 +1,9 @@
 #pragma once
 // Row-wise access to the output window for the raster decoders (GIF, BMP,
-// TGA, PCX, CEL, DDS). The same placement rule as window_put, but the clip is
-// worked out once per row and span instead of once per pixel, and every
-// picture coordinate is 64-bit so that no header value can wrap it.
+// TGA, PCX, CEL, DDS) and the JPEG decoder's plain output. The placement rule
+// of OutputWindow, with the clip worked out once per row and span instead of
+// once per pixel, and every picture coordinate 64-bit so that no header value
+// can wrap it.
 #include <cstdint>
 #include <cstring>
 

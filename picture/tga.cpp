@@ -51,6 +51,167 @@ inline uint32_t tga_pixel(const uint8_t* p, uint32_t pixel_size, const TgaColour
     return tga_convert(map.entries + entry * map.entry_size, map.entry_size);
 }
 
+struct TgaHeader {
+    uint32_t colour_map_type;
+    uint32_t image_type;
+    int64_t width;
+    int64_t height;
+    uint32_t pixel_size;  // bytes per stored pixel
+    bool right_to_left;
+    bool top_first;
+};
+
+// The 18-byte header, checked for what the decoder handles.
+int read_tga_header(ByteView src, TgaHeader* header)
+{
+    if (!view_has(src, 0, 19))
+        return picture_fail("truncated header");
+    const uint8_t* h = src.data;
+    uint32_t colour_map_type = h[1];
+    uint32_t image_type = h[2];
+    uint32_t depth = h[16];
+    uint32_t descriptor = h[17];
+    bool type_ok = image_type == 1 || image_type == 2 || image_type == 3 || image_type == 9 || image_type == 10 ||
+                   image_type == 11;
+    bool depth_ok = depth == 8 || depth == 16 || depth == 24 || depth == 32;
+    if (colour_map_type > 1)
+        return picture_fail("unknown colour-map type %u", unsigned(colour_map_type));
+    if (!type_ok)
+        return picture_fail("unsupported image type %u", unsigned(image_type));
+    if (!depth_ok)
+        return picture_fail("unsupported bit depth %u", unsigned(depth));
+    if ((descriptor & 0xC0) != 0)
+        return picture_fail("interleaved rows");
+    *header = TgaHeader{colour_map_type, image_type, read_le16(h + 12), read_le16(h + 14), (depth + 7) / 8,
+                        (descriptor & 0x10) != 0, (descriptor & 0x20) != 0};
+    if (header->width < 1 || header->height < 1)
+        return picture_fail("empty picture");
+    return 0;
+}
+
+// The colour map after the image id, as far as the file holds it; *data
+// receives where the pixel data starts. Single-byte values (indices into the
+// map's grey entries, or grey pixels) go through a grey ramp.
+int read_tga_colour_map(ByteView src, const TgaHeader& header, TgaColourMap* map, size_t* data)
+{
+    const uint8_t* h = src.data;
+    *data = TGA_HEADER_SIZE + h[0];
+    *map = TgaColourMap{false, nullptr, 0, 0, 0};
+    if (header.colour_map_type == 1) {
+        map->present = true;
+        map->entry_size = (uint32_t(h[7]) + 7) / 8;
+        // A map whose entries are not 1 to 4 bytes cannot be converted.
+        if (map->entry_size < 1 || map->entry_size > 4)
+            return picture_fail("unsupported colour-map entry size %u", unsigned(h[7]));
+        map->first = read_le16(h + 3);
+        int64_t declared = read_le16(h + 5);
+        int64_t inside = *data < src.length ? int64_t((src.length - *data) / map->entry_size) : 0;
+        map->count = declared < inside ? declared : inside;
+        map->entries = src.data + (*data < src.length ? *data : src.length);
+        *data += size_t(declared) * map->entry_size;
+    }
+    if ((map->present ? map->entry_size : header.pixel_size) == 1) {
+        for (uint32_t i = 0; i < 256; ++i)
+            decoder_palette[i] = 0xFF000000u + i * 0x010101u;
+        palette_count = 256;
+    }
+    return 0;
+}
+
+// Header and map come by value in both row decoders: copies that no pixel
+// store can alias stay in registers.
+
+// Uncompressed rows (types 1 to 3) from data on.
+void decode_tga_raw(ByteView src, size_t data, TgaHeader h, TgaColourMap map, const OutputWindow& w)
+{
+    const uint32_t pixel_size = h.pixel_size;
+    VisibleSpan rows = visible_span(h.height, w.y_offset, w.clip_height);
+    VisibleSpan cols = visible_span(h.width, w.x_offset, w.clip_width);
+    uint64_t stride = uint64_t(h.width) * pixel_size;
+    for (int64_t j = rows.first; j < rows.end; ++j) {
+        uint64_t stored = h.top_first ? uint64_t(j) : uint64_t(h.height - 1 - j);
+        uint64_t row_offset = data + stored * stride;
+        if (row_offset >= src.length)
+            continue;
+        // Pixels past the end of a truncated file are left unwritten.
+        int64_t present = int64_t((src.length - row_offset) / pixel_size);
+        const uint8_t* in = src.data + row_offset;
+        uint8_t* row = window_row(w, j);
+        if (!h.right_to_left && !map.present) {
+            int64_t end = cols.end < present ? cols.end : present;
+            switch (pixel_size) {
+            case 1:
+                for (int64_t i = cols.first; i < end; ++i)
+                    store_pixel(window_pixel(w, row, i), decoder_palette[in[i]]);
+                break;
+            case 3:
+                for (int64_t i = cols.first; i < end; ++i) {
+                    const uint8_t* p = in + 3 * i;
+                    store_pixel(window_pixel(w, row, i),
+                                0xFF000000u | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0]);
+                }
+                break;
+            default:
+                for (int64_t i = cols.first; i < end; ++i)
+                    store_pixel(window_pixel(w, row, i), tga_convert(in + pixel_size * i, pixel_size));
+                break;
+            }
+            continue;
+        }
+        for (int64_t i = cols.first; i < cols.end; ++i) {
+            int64_t k = h.right_to_left ? h.width - 1 - i : i;
+            if (k < present)
+                store_pixel(window_pixel(w, row, i), tga_pixel(in + k * pixel_size, pixel_size, map));
+        }
+    }
+}
+
+// Run-length packets (types 9 to 11) from data on. Packets run on across row
+// ends; decoding stops where the source ends.
+void decode_tga_rle(ByteView src, size_t data, TgaHeader h, TgaColourMap map, const OutputWindow& w)
+{
+    const uint8_t* source = src.data;
+    const uint32_t pixel_size = h.pixel_size;
+    size_t at = data;
+    int64_t column = 0, stored_row = 0;
+    int64_t j = h.top_first ? 0 : h.height - 1;
+    bool row_shown = row_visible(w, j);
+    uint8_t* row = row_shown ? window_row(w, j) : nullptr;
+    while (stored_row < h.height && at < src.length) {
+        uint32_t header = source[at++];
+        bool run = header >= 128;
+        uint32_t count = run ? header - 127 : header + 1;
+        uint32_t pixel = 0;
+        if (run) {
+            if (at > src.length || pixel_size > src.length - at)
+                break;
+            pixel = tga_pixel(source + at, pixel_size, map);
+            at += pixel_size;
+        }
+        for (uint32_t n = 0; n < count; ++n) {
+            if (!run) {
+                if (pixel_size > src.length - at)
+                    return;
+                pixel = tga_pixel(source + at, pixel_size, map);
+                at += pixel_size;
+            }
+            if (row_shown) {
+                int64_t i = h.right_to_left ? h.width - 1 - column : column;
+                if (column_visible(w, i))
+                    store_pixel(window_pixel(w, row, i), pixel);
+            }
+            if (++column == h.width) {
+                column = 0;
+                if (++stored_row == h.height)
+                    break;
+                j = h.top_first ? stored_row : h.height - 1 - stored_row;
+                row_shown = row_visible(w, j);
+                row = row_shown ? window_row(w, j) : nullptr;
+            }
+        }
+    }
+}
+
 } // namespace
 
 // TGA has no magic: the header fields must all be plausible.
@@ -75,137 +236,14 @@ void tga_probe(ByteView v, int32_t* width, int32_t* height)
 
 int tga_decode(ByteView src, const OutputWindow& w)
 {
-    const uint8_t* source = src.data;
-    if (!view_has(src, 0, 19))
-        return picture_fail("truncated header");
-    const uint8_t* h = source;
-    uint32_t colour_map_type = h[1];
-    uint32_t image_type = h[2];
-    uint32_t depth = h[16];
-    uint32_t descriptor = h[17];
-    int64_t width = read_le16(h + 12);
-    int64_t height = read_le16(h + 14);
-    bool type_ok = image_type == 1 || image_type == 2 || image_type == 3 || image_type == 9 || image_type == 10 ||
-                   image_type == 11;
-    bool depth_ok = depth == 8 || depth == 16 || depth == 24 || depth == 32;
-    if (colour_map_type > 1)
-        return picture_fail("unknown colour-map type %u", unsigned(colour_map_type));
-    if (!type_ok)
-        return picture_fail("unsupported image type %u", unsigned(image_type));
-    if (!depth_ok)
-        return picture_fail("unsupported bit depth %u", unsigned(depth));
-    if ((descriptor & 0xC0) != 0)
-        return picture_fail("interleaved rows");
-    if (width < 1 || height < 1)
-        return picture_fail("empty picture");
-
-    uint32_t pixel_size = (depth + 7) / 8;
-    size_t data = TGA_HEADER_SIZE + h[0];
-    TgaColourMap map{false, nullptr, 0, 0, 0};
-    if (colour_map_type == 1) {
-        map.present = true;
-        map.entry_size = (uint32_t(h[7]) + 7) / 8;
-        // A map whose entries are not 1 to 4 bytes cannot be converted.
-        if (map.entry_size < 1 || map.entry_size > 4)
-            return picture_fail("unsupported colour-map entry size %u", unsigned(h[7]));
-        map.first = read_le16(h + 3);
-        int64_t declared = read_le16(h + 5);
-        int64_t inside = data < src.length ? int64_t((src.length - data) / map.entry_size) : 0;
-        map.count = declared < inside ? declared : inside;
-        map.entries = source + (data < src.length ? data : src.length);
-        data += size_t(declared) * map.entry_size;
-    }
-    if ((map.present ? map.entry_size : pixel_size) == 1) {
-        for (uint32_t i = 0; i < 256; ++i)
-            decoder_palette[i] = 0xFF000000u + i * 0x010101u;
-        palette_count = 256;
-    }
-
-    bool right_to_left = (descriptor & 0x10) != 0;
-    bool top_first = (descriptor & 0x20) != 0;
-
-    if (image_type < 9) {
-        VisibleSpan rows = visible_span(height, w.y_offset, w.clip_height);
-        VisibleSpan cols = visible_span(width, w.x_offset, w.clip_width);
-        uint64_t stride = uint64_t(width) * pixel_size;
-        for (int64_t j = rows.first; j < rows.end; ++j) {
-            uint64_t stored = top_first ? uint64_t(j) : uint64_t(height - 1 - j);
-            uint64_t row_offset = data + stored * stride;
-            if (row_offset >= src.length)
-                continue;
-            // Pixels past the end of a truncated file are left unwritten.
-            int64_t present = int64_t((src.length - row_offset) / pixel_size);
-            const uint8_t* in = source + row_offset;
-            uint8_t* row = window_row(w, j);
-            if (!right_to_left && !map.present) {
-                int64_t end = cols.end < present ? cols.end : present;
-                switch (pixel_size) {
-                case 1:
-                    for (int64_t i = cols.first; i < end; ++i)
-                        store_pixel(window_pixel(w, row, i), decoder_palette[in[i]]);
-                    break;
-                case 3:
-                    for (int64_t i = cols.first; i < end; ++i) {
-                        const uint8_t* p = in + 3 * i;
-                        store_pixel(window_pixel(w, row, i),
-                                    0xFF000000u | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0]);
-                    }
-                    break;
-                default:
-                    for (int64_t i = cols.first; i < end; ++i)
-                        store_pixel(window_pixel(w, row, i), tga_convert(in + pixel_size * i, pixel_size));
-                    break;
-                }
-                continue;
-            }
-            for (int64_t i = cols.first; i < cols.end; ++i) {
-                int64_t k = right_to_left ? width - 1 - i : i;
-                if (k < present)
-                    store_pixel(window_pixel(w, row, i), tga_pixel(in + k * pixel_size, pixel_size, map));
-            }
-        }
-        return 0;
-    }
-
-    // Run-length packets run on across row ends; decoding stops where the
-    // source ends.
-    size_t at = data;
-    int64_t column = 0, stored_row = 0;
-    int64_t j = top_first ? 0 : height - 1;
-    bool row_shown = row_visible(w, j);
-    uint8_t* row = row_shown ? window_row(w, j) : nullptr;
-    while (stored_row < height && at < src.length) {
-        uint32_t header = source[at++];
-        bool run = header >= 128;
-        uint32_t count = run ? header - 127 : header + 1;
-        uint32_t pixel = 0;
-        if (run) {
-            if (at > src.length || pixel_size > src.length - at)
-                break;
-            pixel = tga_pixel(source + at, pixel_size, map);
-            at += pixel_size;
-        }
-        for (uint32_t n = 0; n < count; ++n) {
-            if (!run) {
-                if (pixel_size > src.length - at)
-                    return 0;
-                pixel = tga_pixel(source + at, pixel_size, map);
-                at += pixel_size;
-            }
-            if (row_shown) {
-                int64_t i = right_to_left ? width - 1 - column : column;
-                if (column_visible(w, i))
-                    store_pixel(window_pixel(w, row, i), pixel);
-            }
-            if (++column == width) {
-                column = 0;
-                if (++stored_row == height)
-                    break;
-                j = top_first ? stored_row : height - 1 - stored_row;
-                row_shown = row_visible(w, j);
-                row = row_shown ? window_row(w, j) : nullptr;
-            }
-        }
-    }
+    TgaHeader header{};
+    TgaColourMap map{};
+    size_t data = 0;
+    if (read_tga_header(src, &header) != 0 || read_tga_colour_map(src, header, &map, &data) != 0)
+        return -1;
+    if (header.image_type < 9)
+        decode_tga_raw(src, data, header, map, w);
+    else
+        decode_tga_rle(src, data, header, map, w);
     return 0;
 }

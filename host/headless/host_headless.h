@@ -72,7 +72,6 @@ inline void headless_wheel(int32_t units) { headless_push(HEADLESS_WHEEL, units)
 inline void headless_focus(bool active) { headless_push(HEADLESS_FOCUS, active ? 1 : 0); }
 inline void headless_size(int32_t width, int32_t height) { headless_push(HEADLESS_SIZE, width, height); }
 inline void headless_advance(double seconds) { headless_push(HEADLESS_CLOCK, 0, 0, seconds); }
-inline void headless_close() { headless_push(HEADLESS_CLOSE); }
 inline void headless_frame() { headless_push(HEADLESS_FRAME); }
 
 // Pixel (x, y) of the frame last presented; 0xDEADBEEF outside it.

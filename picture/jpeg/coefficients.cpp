@@ -64,7 +64,7 @@ void jpeg_final_pass()
                     }
                 }
             }
-            jpeg_block_output(x, y, jpeg.mcu_samples);
+            jpeg.block_output(x, y, jpeg.mcu_samples);
         }
     }
 }

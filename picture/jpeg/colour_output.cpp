@@ -1,15 +1,18 @@
-// Default JPEG block output: YCbCr (or grey) samples to 0xFFRRGGBB pixels
-// through lookup tables, chroma repeated over the luma pixels it covers,
-// clipped against the right and bottom bounds of the output window.
+// JPEG block outputs. The default: YCbCr (or grey) samples to 0xFFRRGGBB
+// pixels through lookup tables, chroma repeated over the luma pixels it
+// covers, clipped against the right and bottom bounds of the output window.
+// The other takes the planes of old thumbnail caches as blue, green and red.
 //
 // On x86-64 whole rows of 8 pixels are packed with SSE2, and with AVX2 the
 // chroma terms are multiplied out instead of looked up: both compute what the
 // tables hold (a table entry is the clamped chroma times its factor, and the
 // pixel tables clamp the signed top 10 bits of the sum), so the pixels are
 // the same on every path.
+#include <algorithm>
 #include <cstring>
 
 #include "picture/jpeg/jpeg_internal.h"
+#include "picture/raster_window.h"
 
 #if JPEG_X86_64
 #include <immintrin.h>
@@ -132,6 +135,93 @@ void convert_chroma(const int32_t* cb, const int32_t* cr)
     }
 }
 
+// The luma sampling of an MCU and where its chroma blocks lie, with their
+// sampling; grey output reads the two zero blocks after the buffer's ten.
+struct McuLayout {
+    int32_t H0, V0, log2H0, log2V0;
+    const int32_t* cb;
+    const int32_t* cr;
+    int32_t Hb, Vb, log2Hb, log2Vb;
+    int32_t Hr, Vr, log2Hr, log2Vr;
+    bool simple_chroma;  // both chroma components sampled 1 x 1
+};
+
+McuLayout mcu_layout(int32_t* samples)
+{
+    McuLayout m = {jpeg.out_H[0], jpeg.out_V[0], jpeg.out_log2H[0], jpeg.out_log2V[0],
+                   samples + JPEG_MAX_MCU_BLOCKS * 64, samples + JPEG_MAX_MCU_BLOCKS * 64 + 64,
+                   1, 1, 0, 0, 1, 1, 0, 0, false};
+    if (jpeg.out_components > 1) {
+        m.cb = samples + 64 * m.H0 * m.V0;
+        m.Hb = jpeg.out_H[1];
+        m.Vb = jpeg.out_V[1];
+        m.log2Hb = jpeg.out_log2H[1];
+        m.log2Vb = jpeg.out_log2V[1];
+        if (jpeg.out_components > 2) {
+            m.cr = m.cb + 64 * m.Hb * m.Vb;
+            m.Hr = jpeg.out_H[2];
+            m.Vr = jpeg.out_V[2];
+            m.log2Hr = jpeg.out_log2H[2];
+            m.log2Vr = jpeg.out_log2V[2];
+        }
+    }
+    m.simple_chroma = m.Hb == 1 && m.Vb == 1 && m.Hr == 1 && m.Vr == 1;
+    return m;
+}
+
+// Chroma of H x V blocks: the sample under luma pixel (yy, bx + j) of the
+// MCU, scaled by the factor ratio.
+[[gnu::always_inline]] inline void scaled_chroma_row(uint32_t* out, const int32_t* Y, uint32_t w, int32_t yy,
+                                                     int32_t bx, const McuLayout& m)
+{
+    const int32_t cyb = (yy << m.log2Vb) >> m.log2V0;
+    const int32_t cyr = (yy << m.log2Vr) >> m.log2V0;
+    for (uint32_t j = 0; j < w; ++j) {
+        const int32_t cxb = ((bx + int32_t(j)) << m.log2Hb) >> m.log2H0;
+        const int32_t cxr = ((bx + int32_t(j)) << m.log2Hr) >> m.log2H0;
+        const int32_t nb = ((cyb >> 3) * m.Hb + (cxb >> 3)) * 64 + (cyb & 7) * 8 + (cxb & 7);
+        const int32_t nr = ((cyr >> 3) * m.Hr + (cxr >> 3)) * 64 + (cyr & 7) * 8 + (cxr & 7);
+        const int32_t* b = cb_table[chroma_index(m.cb[nb])];
+        const int32_t* r = cr_table[chroma_index(m.cr[nr])];
+        out[j] = make_pixel(uint32_t(Y[j]), uint32_t(r[0]), uint32_t(r[1]) + uint32_t(b[0]), uint32_t(b[1]));
+    }
+}
+
+// w pixels of luma row Y, which is row yy of the MCU from its column bx on.
+[[gnu::always_inline]] inline void ycbcr_row(uint32_t* out, const int32_t* Y, uint32_t w, int32_t yy, int32_t bx,
+                                             const McuLayout& m)
+{
+    if (!m.simple_chroma) {
+        scaled_chroma_row(out, Y, w, yy, bx, m);
+    } else if (w == 8 && m.H0 <= 2) {
+        // Whole-width rows: one chroma sample per pixel (H0 = 1) or per pixel
+        // pair (H0 = 2), fetched without a counter.
+        const int32_t n0 = (yy >> m.log2V0) * 8 + (bx >> m.log2H0);
+#if JPEG_X86_64
+        if (jpeg_simd != JPEG_SIMD_SCALAR) {
+            row_sse2(out, Y, n0, m.H0);
+            return;
+        }
+#endif
+        if (m.H0 == 1) {
+            for (int32_t j = 0; j < 8; ++j)
+                out[j] = make_pixel(uint32_t(Y[j]), chroma_red[n0 + j], chroma_green[n0 + j], chroma_blue[n0 + j]);
+        } else {
+            for (int32_t j = 0; j < 4; ++j) {
+                const uint32_t r = chroma_red[n0 + j], g = chroma_green[n0 + j], b = chroma_blue[n0 + j];
+                out[2 * j] = make_pixel(uint32_t(Y[2 * j]), r, g, b);
+                out[2 * j + 1] = make_pixel(uint32_t(Y[2 * j + 1]), r, g, b);
+            }
+        }
+    } else {
+        const int32_t crow = (yy >> m.log2V0) * 8;
+        for (uint32_t j = 0; j < w; ++j) {
+            const int32_t n = crow + ((bx + int32_t(j)) >> m.log2H0);
+            out[j] = make_pixel(uint32_t(Y[j]), chroma_red[n], chroma_green[n], chroma_blue[n]);
+        }
+    }
+}
+
 }  // namespace
 
 void jpeg_init_colour_tables()
@@ -161,93 +251,56 @@ void jpeg_init_colour_tables()
 
 void ycbcr_block_output(int32_t x, int32_t y, int32_t* samples)
 {
-    const int32_t H0 = jpeg.out_H[0], V0 = jpeg.out_V[0];
-    const int32_t log2H0 = jpeg.out_log2H[0], log2V0 = jpeg.out_log2V[0];
-    const int32_t* cb = samples + JPEG_MAX_MCU_BLOCKS * 64;  // zero blocks for grey output
-    const int32_t* cr = cb + 64;
-    int32_t Hb = 1, Vb = 1, log2Hb = 0, log2Vb = 0;
-    int32_t Hr = 1, Vr = 1, log2Hr = 0, log2Vr = 0;
-    if (jpeg.out_components > 1) {
-        cb = samples + 64 * H0 * V0;
-        Hb = jpeg.out_H[1];
-        Vb = jpeg.out_V[1];
-        log2Hb = jpeg.out_log2H[1];
-        log2Vb = jpeg.out_log2V[1];
-        if (jpeg.out_components > 2) {
-            cr = cb + 64 * Hb * Vb;
-            Hr = jpeg.out_H[2];
-            Vr = jpeg.out_V[2];
-            log2Hr = jpeg.out_log2H[2];
-            log2Vr = jpeg.out_log2V[2];
-        }
-    }
-    const bool simple_chroma = Hb == 1 && Vb == 1 && Hr == 1 && Vr == 1;
-    if (simple_chroma)
-        convert_chroma(cb, cr);
-
+    const McuLayout m = mcu_layout(samples);
+    if (m.simple_chroma)
+        convert_chroma(m.cb, m.cr);
     const uint32_t right = uint32_t(jpeg.right_bound), bottom = uint32_t(jpeg.bottom_bound);
     const int64_t pitch = jpeg.window.pitch;
     const int32_t* Yblock = samples;
-    for (int32_t by = 0; by < V0 * 8; by += 8) {
+    for (int32_t by = 0; by < m.V0 * 8; by += 8) {
         const uint32_t r0 = uint32_t(jpeg.window.y_offset) + uint32_t(y) + uint32_t(by);
         if (r0 >= bottom) {
-            Yblock += 64 * H0;
+            Yblock += 64 * m.H0;
             continue;
         }
         const uint32_t h = bottom - r0 < 8 ? bottom - r0 : 8;
-        for (int32_t bx = 0; bx < H0 * 8; bx += 8, Yblock += 64) {
+        for (int32_t bx = 0; bx < m.H0 * 8; bx += 8, Yblock += 64) {
             const uint32_t c0 = uint32_t(jpeg.window.x_offset) + uint32_t(x) + uint32_t(bx);
             if (c0 >= right)
                 continue;
             const uint32_t w = right - c0 < 8 ? right - c0 : 8;
             uint8_t* row = jpeg.window.destination + pitch * int64_t(int32_t(r0)) + 4 * int64_t(c0);
-            for (uint32_t i = 0; i < h; ++i, row += pitch) {
-                uint32_t* out = reinterpret_cast<uint32_t*>(row);
-                const int32_t* Y = Yblock + 8 * i;
-#if JPEG_X86_64
-                if (simple_chroma && w == 8 && H0 <= 2 && jpeg_simd != JPEG_SIMD_SCALAR) {
-                    row_sse2(out, Y, ((by + int32_t(i)) >> log2V0) * 8 + (bx >> log2H0), H0);
-                    continue;
-                }
-#endif
-                if (simple_chroma && w == 8 && H0 <= 2) {
-                    // Whole-width rows: one chroma sample per pixel (H0 = 1)
-                    // or per pixel pair (H0 = 2), fetched without a counter.
-                    const int32_t n0 = ((by + int32_t(i)) >> log2V0) * 8 + (bx >> log2H0);
-                    if (H0 == 1) {
-                        for (int32_t j = 0; j < 8; ++j)
-                            out[j] = make_pixel(uint32_t(Y[j]), chroma_red[n0 + j], chroma_green[n0 + j],
-                                                chroma_blue[n0 + j]);
-                    } else {
-                        for (int32_t j = 0; j < 4; ++j) {
-                            const uint32_t r = chroma_red[n0 + j], g = chroma_green[n0 + j], b = chroma_blue[n0 + j];
-                            out[2 * j] = make_pixel(uint32_t(Y[2 * j]), r, g, b);
-                            out[2 * j + 1] = make_pixel(uint32_t(Y[2 * j + 1]), r, g, b);
-                        }
-                    }
-                } else if (simple_chroma) {
-                    const int32_t crow = ((by + int32_t(i)) >> log2V0) * 8;
-                    for (uint32_t j = 0; j < w; ++j) {
-                        const int32_t n = crow + ((bx + int32_t(j)) >> log2H0);
-                        out[j] = make_pixel(uint32_t(Y[j]), chroma_red[n], chroma_green[n], chroma_blue[n]);
-                    }
-                } else {
-                    // Chroma of H x V blocks: the sample under luma pixel
-                    // (by + i, bx + j) of the MCU, scaled by the factor ratio.
-                    const int32_t cyb = ((by + int32_t(i)) << log2Vb) >> log2V0;
-                    const int32_t cyr = ((by + int32_t(i)) << log2Vr) >> log2V0;
-                    for (uint32_t j = 0; j < w; ++j) {
-                        const int32_t cxb = ((bx + int32_t(j)) << log2Hb) >> log2H0;
-                        const int32_t cxr = ((bx + int32_t(j)) << log2Hr) >> log2H0;
-                        const int32_t nb = ((cyb >> 3) * Hb + (cxb >> 3)) * 64 + (cyb & 7) * 8 + (cxb & 7);
-                        const int32_t nr = ((cyr >> 3) * Hr + (cxr >> 3)) * 64 + (cyr & 7) * 8 + (cxr & 7);
-                        const int32_t* b = cb_table[chroma_index(cb[nb])];
-                        const int32_t* r = cr_table[chroma_index(cr[nr])];
-                        out[j] = make_pixel(uint32_t(Y[j]), uint32_t(r[0]), uint32_t(r[1]) + uint32_t(b[0]),
-                                            uint32_t(b[1]));
-                    }
-                }
-            }
+            for (uint32_t i = 0; i < h; ++i, row += pitch)
+                ycbcr_row(reinterpret_cast<uint32_t*>(row), Yblock + 8 * i, w, by + int32_t(i), bx, m);
+        }
+    }
+}
+
+// Old thumbnail caches store their planes as blue, green and red (and an
+// unused fourth); the block is placed by the window's rule, clipped to its
+// width and height.
+void bgr_block_output(int32_t x, int32_t y, int32_t* samples)
+{
+    // Blocks past the MCU's own (a damaged frame of fewer components) read as
+    // the zero blocks, level 128, not as what an earlier picture left there.
+    int32_t blocks = 0;
+    for (int32_t n = 0; n < jpeg.out_components; ++n)
+        blocks += jpeg.out_H[n] * jpeg.out_V[n];
+    const int32_t* zero = samples + JPEG_MAX_MCU_BLOCKS * 64;
+    const int32_t* green_block = blocks > 1 ? samples + 64 : zero;
+    const int32_t* red_block = blocks > 2 ? samples + 128 : zero;
+    const OutputWindow& w = jpeg.window;
+    const int64_t column0 = int64_t(w.x_offset) + x, row0 = int64_t(w.y_offset) + y;
+    const VisibleSpan columns = visible_span(8, column0, w.clip_width);
+    const VisibleSpan rows = visible_span(8, row0, w.clip_height);
+    for (int64_t r = rows.first; r < rows.end; ++r) {
+        uint8_t* out = w.destination + (row0 + r) * int64_t(w.pitch) + column0 * 4;
+        for (int64_t c = columns.first; c < columns.end; ++c) {
+            const int64_t i = r * 8 + c;
+            const int32_t blue = std::clamp((samples[i] >> 22) + 128, 0, 255);
+            const int32_t green = std::clamp((green_block[i] >> 22) + 128, 0, 255);
+            const int32_t red = std::clamp((red_block[i] >> 22) + 128, 0, 255);
+            store_pixel(out + c * 4, uint32_t(red) << 16 | uint32_t(green) << 8 | uint32_t(blue));
         }
     }
 }

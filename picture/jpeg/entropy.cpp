@@ -238,83 +238,82 @@ inline void correct(BitReader& b, int16_t* c, uint64_t mask, int16_t p1, int16_t
     }
 }
 
-// Coefficient mode: any band, any approximation; coefficients are stored in
-// zigzag order, already shifted left by Al.
-void decode_block_coefficients(BitReader& b, int32_t j, int16_t* c)
+// Coefficient mode, first scan of a band (Ah 0, T.81 G.1.2.2): coefficients
+// k to Se, stored in zigzag order shifted left by Al.
+inline void decode_ac_first(BitReader& b, const JpegHuffmanTable& t, int16_t* c, int32_t k)
 {
-    const JpegScanSlot& slot = jpeg.slots[j];
-    const int32_t Se = jpeg.Se, Ah = jpeg.Ah, Al = jpeg.Al;
-    const int16_t p1 = int16_t(1 << Al);
-    const int16_t m1 = int16_t(-(1 << Al));
-    if (jpeg.Ss == 0) {
-        if (Ah != 0) {
-            if (take_bit(b))
-                c[0] = int16_t(c[0] | p1);
-        } else {
-            need(b, 32);
-            c[0] = int16_t(uint32_t(decode_dc(b, *slot.dc, j)) << Al);
-        }
-    }
-    int32_t k = jpeg.Ss > 1 ? jpeg.Ss : 1;
-    // Refinement scans correct the coefficients already nonzero.
-    uint64_t nonzero = Ah != 0 ? jpeg_nonzero_mask(c) : 0;
-    const uint64_t scan_band = band_from(k, Se);
+    const int32_t Se = jpeg.Se, Al = jpeg.Al;
     if (eob_run > 0) {
-        if (Ah != 0)
-            correct(b, c, nonzero & band_from(k, Se), p1, m1);
         eob_run -= 1;
         return;
     }
-    const JpegHuffmanTable& t = *slot.ac;
     while (k <= Se) {
         need(b, 32);
-        if (Ah == 0) {
-            int32_t e = t.fast_ac[b.bits >> 54];
-            if (e != 0) {
-                // As in direct mode: up to three table-decoded steps per refill.
-                for (int32_t steps = 3; e != 0; e = t.fast_ac[b.bits >> 54]) {
-                    k += (e >> 8) & 127;
-                    if (k > Se) {
-                        skip(b, (e >> 4) & 15);
-                        return;
-                    }
-                    skip(b, e & 15);
-                    c[k] = int16_t(uint32_t(e >> 16) << Al);
-                    k += 1;
-                    if (--steps == 0 || k > Se)
-                        break;
+        int32_t e = t.fast_ac[b.bits >> 54];
+        if (e != 0) {
+            // As in direct mode: up to three table-decoded steps per refill.
+            for (int32_t steps = 3; e != 0; e = t.fast_ac[b.bits >> 54]) {
+                k += (e >> 8) & 127;
+                if (k > Se) {
+                    skip(b, (e >> 4) & 15);
+                    return;
                 }
-                continue;
+                skip(b, e & 15);
+                c[k] = int16_t(uint32_t(e >> 16) << Al);
+                k += 1;
+                if (--steps == 0 || k > Se)
+                    break;
             }
+            continue;
         }
         const int32_t symbol = decode_symbol(b, t);
-        int32_t r = symbol >> 4;
-        const int32_t s = symbol & 15;
-        if (s != 0 && Ah == 0) {
+        const int32_t r = symbol >> 4, s = symbol & 15;
+        if (s != 0) {
             k += r;
             if (k > Se)
                 return;
             const int32_t v = extend(take_bits(b, s), s);
             c[k] = int16_t(uint32_t(v) << Al);
             k += 1;
-            continue;
-        }
-        if (s == 0 && r < 15) {
+        } else if (r < 15) {
             start_eob_run(b, r);
-            if (Ah != 0)
-                correct(b, c, nonzero & band_from(k, Se), p1, m1);
             return;
-        }
-        if (s == 0 && Ah == 0) {
+        } else {
             k += 15;
             if (k > Se)
                 return;
             c[k] = 0;
             k += 1;
-            continue;
         }
-        // Refinement: skip r zero-history coefficients, correcting the nonzero
-        // ones passed on the way, then place the new one.
+    }
+}
+
+// Coefficient mode, refinement of a band (Ah not 0, T.81 G.1.2.3): a
+// correction bit for every coefficient already nonzero, and new coefficients
+// of magnitude 1 << Al in the zero-history positions.
+inline void decode_ac_refine(BitReader& b, const JpegHuffmanTable& t, int16_t* c, int32_t k)
+{
+    const int32_t Se = jpeg.Se, Al = jpeg.Al;
+    const int16_t p1 = int16_t(1 << Al);
+    const int16_t m1 = int16_t(-(1 << Al));
+    uint64_t nonzero = jpeg_nonzero_mask(c);
+    const uint64_t scan_band = band_from(k, Se);
+    if (eob_run > 0) {
+        correct(b, c, nonzero & scan_band, p1, m1);
+        eob_run -= 1;
+        return;
+    }
+    while (k <= Se) {
+        need(b, 32);
+        const int32_t symbol = decode_symbol(b, t);
+        const int32_t r = symbol >> 4, s = symbol & 15;
+        if (s == 0 && r < 15) {
+            start_eob_run(b, r);
+            correct(b, c, nonzero & band_from(k, Se), p1, m1);
+            return;
+        }
+        // Skip r zero-history coefficients, correcting the nonzero ones
+        // passed on the way, then place the new one.
         int16_t val = 0;
         if (s != 0)
             val = take_bit(b) ? p1 : m1;
@@ -336,6 +335,28 @@ void decode_block_coefficients(BitReader& b, int32_t j, int16_t* c)
         }
         k = stop + 1;
     }
+}
+
+// Coefficient mode: any band, any approximation; coefficients are stored in
+// zigzag order, already shifted left by Al.
+void decode_block_coefficients(BitReader& b, int32_t j, int16_t* c)
+{
+    const JpegScanSlot& slot = jpeg.slots[j];
+    const int32_t Al = jpeg.Al;
+    if (jpeg.Ss == 0) {
+        if (jpeg.Ah != 0) {
+            if (take_bit(b))
+                c[0] = int16_t(c[0] | (1 << Al));
+        } else {
+            need(b, 32);
+            c[0] = int16_t(uint32_t(decode_dc(b, *slot.dc, j)) << Al);
+        }
+    }
+    const int32_t k = jpeg.Ss > 1 ? jpeg.Ss : 1;
+    if (jpeg.Ah == 0)
+        decode_ac_first(b, *slot.ac, c, k);
+    else
+        decode_ac_refine(b, *slot.ac, c, k);
 }
 
 // Where the first of the buffer's last `bytes` loaded bytes lies in the source.
@@ -412,7 +433,7 @@ int64_t jpeg_decode_scan(int64_t position)
                     for (int32_t i = 0; i < blocks; ++i, block += 64)
                         decode_block_direct(b, j, block, transposed);
                 }
-                jpeg_block_output(x, y, jpeg.mcu_samples);
+                jpeg.block_output(x, y, jpeg.mcu_samples);
             } else {
                 for (int32_t j = 0; j < jpeg.Ns; ++j) {
                     const JpegScanSlot& s = jpeg.slots[j];

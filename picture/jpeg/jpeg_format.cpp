@@ -37,6 +37,6 @@ int jpeg_decode(ByteView src, const OutputWindow& w)
     if (src.length > uint64_t(INT32_MAX))
         return picture_fail("too large");
     int result = jpeg_decode(src.data, int32_t(src.length), w.destination, w.pitch, w.clip_width, w.clip_height,
-                             w.x_offset, w.y_offset);
+                             w.x_offset, w.y_offset, JpegOptions{ycbcr_block_output});
     return result == 0 ? 0 : picture_fail("not a JPEG the decoder handles");
 }

@@ -100,7 +100,8 @@ struct JpegState {
     int16_t* plane_start[JPEG_MAX_COMPONENTS];
     int32_t plane_width[JPEG_MAX_COMPONENTS], plane_height[JPEG_MAX_COMPONENTS];
 
-    // Output window and the geometry read by the block-output routine.
+    // Output: the call's routine, its window and the geometry the routine reads.
+    JpegBlockOutput block_output;
     OutputWindow window;
     int32_t right_bound, bottom_bound;
     int32_t out_components;

@@ -481,20 +481,16 @@ void jpeg_init_tables()
     jpeg_init_colour_tables();
 }
 
-int jpeg_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch, int32_t clip_width,
-                int32_t clip_height, int32_t x_offset, int32_t y_offset)
+namespace {
+
+// Fresh state for a call; tables stay built for the next picture, but only
+// those its own segments define are used: a picture decodes the same after
+// any other.
+void begin_call(const uint8_t* source, int32_t length, const JpegOptions& options)
 {
-    if (!tables_built) {
-        tables_built = true;
-        jpeg_init_tables();
-    }
-    if (length < 2 || source[0] != 0xFF || source[1] != 0xD8)
-        return -1;
     for (int32_t j = 0; j < JPEG_MAX_COMPONENTS; ++j)
         jpeg.predictor[j] = 0;
     jpeg.Ri = 0;
-    // Tables stay built for the next picture, but only those its own
-    // segments define are used: a picture decodes the same after any other.
     for (bool& d : jpeg.huffman_defined)
         d = false;
     for (bool& d : jpeg.quant_defined)
@@ -505,6 +501,46 @@ int jpeg_decode(const uint8_t* source, int32_t length, uint8_t* destination, int
     jpeg.coefficients = nullptr;
     jpeg.source = source;
     jpeg.source_length = length;
+    jpeg.block_output = options.block_output;
+}
+
+// One marker segment whose length field has been read: Ls bytes follow at *pos.
+SegmentResult parse_segment(int32_t code, int64_t* pos, int32_t Ls, const OutputWindow& call_window)
+{
+    switch (code) {
+    case 0xC0:
+    case 0xC1:
+    case 0xC2:
+        jpeg.window = call_window;
+        return parse_sof(pos);
+    case 0xC4:
+        return parse_dht(pos, Ls);
+    case 0xDB:
+        return parse_dqt(pos, Ls);
+    case 0xDD:
+        if (!source_has(*pos, 2))
+            return SEGMENT_TRUNCATED;
+        jpeg.Ri = read_be16(jpeg.source + *pos);
+        return SEGMENT_SKIPPED;  // Ri taken, the rest passed over
+    case 0xDA:
+        return parse_sos(pos);
+    default:
+        return SEGMENT_SKIPPED;
+    }
+}
+
+}  // namespace
+
+int jpeg_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch, int32_t clip_width,
+                int32_t clip_height, int32_t x_offset, int32_t y_offset, const JpegOptions& options)
+{
+    if (!tables_built) {
+        tables_built = true;
+        jpeg_init_tables();
+    }
+    if (length < 2 || source[0] != 0xFF || source[1] != 0xD8)
+        return -1;
+    begin_call(source, length, options);
     const OutputWindow call_window = {destination, pitch, clip_width, clip_height, x_offset, y_offset};
 
     int64_t pos = 2;
@@ -525,35 +561,7 @@ int jpeg_decode(const uint8_t* source, int32_t length, uint8_t* destination, int
         pos += 2;
         // A length field below 2 would step backwards; such a segment is taken as empty.
         const int64_t skip_to = pos + (Ls > 0 ? Ls : 0);
-        SegmentResult result = SEGMENT_PARSED;
-        switch (code) {
-        case 0xC0:
-        case 0xC1:
-        case 0xC2:
-            jpeg.window = call_window;
-            result = parse_sof(&pos);
-            break;
-        case 0xC4:
-            result = parse_dht(&pos, Ls);
-            break;
-        case 0xDB:
-            result = parse_dqt(&pos, Ls);
-            break;
-        case 0xDD:
-            if (!source_has(pos, 2)) {
-                result = SEGMENT_TRUNCATED;
-                break;
-            }
-            jpeg.Ri = read_be16(source + pos);
-            pos = skip_to;
-            break;
-        case 0xDA:
-            result = parse_sos(&pos);
-            break;
-        default:
-            pos = skip_to;
-            break;
-        }
+        const SegmentResult result = parse_segment(code, &pos, Ls, call_window);
         if (result == SEGMENT_SKIPPED)
             pos = skip_to;
         if (result == SEGMENT_REJECTED || result == SEGMENT_FINISHED) {

@@ -78,10 +78,6 @@ int catalog_entry_at(size_t position, CatalogEntry* entry);
 // into newly allocated pixels and hands back the record's time.
 int catalog_lookup(const char* name, Picture* picture, FileTime* time);
 
-// The MCU routine used for old-format thumbnails: blue, green and red planes,
-// rows bottom-up.
-void old_format_block_output(int32_t x, int32_t y, int32_t* samples);
-
 // Pixels that lookups may still allocate; each successful decode subtracts
 // its size. The file list sets it before it decodes a cache.
 extern int64_t catalog_pixel_budget;

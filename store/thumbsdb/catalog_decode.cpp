@@ -12,9 +12,24 @@ int64_t catalog_pixel_budget = INT64_MAX;
 
 namespace {
 
+// Below catalog version 7 a thumbnail stream holds its stream header, a second
+// 16-byte header (1, length - 28, width, height) and a stripped JPEG: SOI,
+// the frame header, then the scan header, the scan and EOI. The rebuild puts
+// the templates below around the two pieces after SOI.
+
+// Stream offset of the frame header, after the two headers and SOI.
+constexpr int32_t OLD_FRAME_HEADER_AT = 30;
+// The frame header: the SOF0 marker and Lf = 8 + 3 x 4 bytes (four components).
+constexpr int32_t OLD_FRAME_HEADER_BYTES = 22;
+// Stream offset of the scan header; the scan and EOI follow to the end.
+constexpr int32_t OLD_SCAN_AT = OLD_FRAME_HEADER_AT + OLD_FRAME_HEADER_BYTES;
+// The scan piece is taken up to stream byte L + 16, L the stored length: 4
+// bytes past the JPEG's end at L + 12, which the rebuild leaves zero (after EOI).
+constexpr int32_t OLD_SCAN_END_PAST_L = 16;
+
 // JFIF head: SOI, APP0 (JFIF 1.01, 96 dpi), DQT table 0 with the T.81 K.1
 // luminance table scaled by 50 %, in zigzag order.
-constexpr uint8_t jfif_head[89] = {
+constexpr uint8_t jfif_head[] = {
     0xFF, 0xD8,
     0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00, 0x01, 0x01, 0x01, 0x00, 0x60, 0x00, 0x60, 0x00, 0x00,
     0xFF, 0xDB, 0x00, 0x43, 0x00,
@@ -24,7 +39,7 @@ constexpr uint8_t jfif_head[89] = {
 };
 
 // DHT: the T.81 K.3 luminance DC table and the K.5 luminance AC table, both table 0.
-constexpr uint8_t huffman_tables[216] = {
+constexpr uint8_t huffman_tables[] = {
     0xFF, 0xC4, 0x00, 0x1F, 0x00,
     0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0,
     0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11,
@@ -43,20 +58,20 @@ constexpr uint8_t huffman_tables[216] = {
     0xF9, 0xFA,
 };
 
-static_assert(sizeof jfif_head == 89 && sizeof huffman_tables == 216);
+// Each segment: its marker, then its length field's value (which counts the field).
+static_assert(sizeof jfif_head == 2 + (2 + 0x10) + (2 + 0x43));
+static_assert(sizeof huffman_tables == (2 + 0x1F) + (2 + 0xB5));
+
+// The rebuilt JPEG: the head, the stream's frame header, the Huffman tables,
+// then the stream's scan piece.
+constexpr int32_t REBUILT_FRAME_HEADER_AT = sizeof jfif_head;
+constexpr int32_t REBUILT_HUFFMAN_AT = REBUILT_FRAME_HEADER_AT + OLD_FRAME_HEADER_BYTES;
+constexpr int32_t REBUILT_SCAN_AT = REBUILT_HUFFMAN_AT + sizeof huffman_tables;
 
 constexpr int32_t rebuild_floor = 8192;
 
 uint8_t* rebuild_buffer;
 int32_t rebuild_capacity;
-
-struct OldFormatDestination {
-    uint8_t* last_row;
-    int32_t row_step;
-    int32_t width;
-    int32_t height;
-};
-OldFormatDestination old_destination;
 
 void ensure_rebuild_capacity(int32_t needed)
 {
@@ -94,12 +109,9 @@ int decode_thumbnail(const uint8_t* data, int32_t length, bool old_format, Pictu
         picture_decode(data, length, bytes, pitch, width, height, 0, 0);
         return 0;
     }
+    // The stripped JPEG's first row is the picture's last.
     uint8_t* last_row = bytes + int64_t(height - 1) * pitch;
-    old_destination = OldFormatDestination{last_row, -pitch, width, height};
-    JpegBlockOutput saved = jpeg_block_output;
-    jpeg_block_output = old_format_block_output;
-    picture_decode(data, length, last_row, -pitch, width, height, 0, 0);
-    jpeg_block_output = saved;
+    jpeg_decode(data, length, last_row, -pitch, width, height, 0, 0, JpegOptions{bgr_block_output});
     return 0;
 }
 
@@ -122,44 +134,22 @@ int catalog_decode_entry(const CatalogEntry& entry, int16_t version, Picture* pi
     if (version >= STORE_FILE_CATALOG_VERSION)
         return decode_thumbnail(stored.data, int32_t(length), false, picture);
 
-    // Old format: templates, the frame header at stream byte 30, then the
-    // scan from byte 52. The JPEG ends 12 bytes past L, not 16, so the
-    // second piece is taken only as far as the stream goes and the rest of
-    // the L + 291 bytes is zero (it lies after EOI).
-    if (length < 36 || available < 52)
+    // Old format: the templates around the stream's frame header and scan.
+    // The scan piece is taken only as far as the stream goes.
+    const int64_t scan_bytes = length + OLD_SCAN_END_PAST_L - OLD_SCAN_AT;
+    if (scan_bytes < 0 || available < OLD_SCAN_AT)
         return -1;
-    int32_t needed = int32_t(length) + 291;
+    const int32_t needed = REBUILT_SCAN_AT + int32_t(scan_bytes);
     ensure_rebuild_capacity(needed);
     if (!rebuild_buffer)
         return -1;
-    int64_t piece = length - 36;
-    if (piece > available - 52)
-        piece = available - 52;
-    std::memcpy(rebuild_buffer, jfif_head, 89);
-    std::memcpy(rebuild_buffer + 89, t + 30, 22);
-    std::memcpy(rebuild_buffer + 111, huffman_tables, 216);
-    std::memcpy(rebuild_buffer + 327, t + 52, size_t(piece));
-    std::memset(rebuild_buffer + 327 + piece, 0, size_t(needed - 327 - piece));
+    const int64_t piece = std::min(scan_bytes, available - OLD_SCAN_AT);
+    std::memcpy(rebuild_buffer, jfif_head, sizeof jfif_head);
+    std::memcpy(rebuild_buffer + REBUILT_FRAME_HEADER_AT, t + OLD_FRAME_HEADER_AT, OLD_FRAME_HEADER_BYTES);
+    std::memcpy(rebuild_buffer + REBUILT_HUFFMAN_AT, huffman_tables, sizeof huffman_tables);
+    std::memcpy(rebuild_buffer + REBUILT_SCAN_AT, t + OLD_SCAN_AT, size_t(piece));
+    std::memset(rebuild_buffer + REBUILT_SCAN_AT + piece, 0, size_t(needed - REBUILT_SCAN_AT - piece));
     return decode_thumbnail(rebuild_buffer, needed, true, picture);
-}
-
-void old_format_block_output(int32_t x, int32_t y, int32_t* samples)
-{
-    const OldFormatDestination& d = old_destination;
-    int32_t columns = std::min(8, d.width - x);
-    int32_t rows = std::min(8, d.height - y);
-    if (rows <= 0 || columns <= 0 || x < 0 || y < 0)
-        return;
-    for (int32_t r = 0; r < rows; ++r) {
-        uint32_t* out = reinterpret_cast<uint32_t*>(d.last_row + int64_t(y + r) * d.row_step) + x;
-        for (int32_t c = 0; c < columns; ++c) {
-            int32_t i = r * 8 + c;
-            int32_t b = std::clamp((samples[i] >> 22) + 128, 0, 255);
-            int32_t g = std::clamp((samples[64 + i] >> 22) + 128, 0, 255);
-            int32_t red = std::clamp((samples[128 + i] >> 22) + 128, 0, 255);
-            out[c] = uint32_t(red) << 16 | uint32_t(g) << 8 | uint32_t(b);
-        }
-    }
 }
 
 void catalog_decode_release()

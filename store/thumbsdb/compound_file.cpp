@@ -37,6 +37,36 @@ namespace {
 constexpr uint8_t STORE_CFB_SIGNATURE[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 constexpr int32_t STORE_FREE_SECTOR = -1;
 
+// Header (MS-CFB 2.2), 512 bytes; sector 0 follows it (or the first whole
+// sector, when sectors are larger).
+constexpr int64_t CFB_HEADER_BYTES = 512;
+constexpr size_t SECTOR_SHIFT_AT = 30;
+constexpr size_t MINI_SECTOR_SHIFT_AT = 32;
+constexpr size_t FAT_SECTOR_COUNT_AT = 44;
+constexpr size_t FIRST_DIRECTORY_SECTOR_AT = 48;
+constexpr size_t MINI_STREAM_CUTOFF_AT = 56;
+constexpr size_t FIRST_MINI_FAT_SECTOR_AT = 60;
+constexpr size_t MINI_FAT_SECTOR_COUNT_AT = 64;
+constexpr size_t FIRST_DIFAT_SECTOR_AT = 68;
+// The header's own DIFAT: the first 109 FAT sector numbers, to the header's end.
+constexpr int64_t HEADER_DIFAT_AT = 76;
+// Sectors of 128 bytes to 64 KiB.
+constexpr int MIN_SECTOR_SHIFT = 7;
+constexpr int MAX_SECTOR_SHIFT = 16;
+
+// Directory entry (MS-CFB 2.6), 128 bytes.
+constexpr int64_t DIRECTORY_ENTRY_BYTES = 128;
+constexpr size_t ENTRY_NAME_AT = 0;  // UTF-16LE, NUL-terminated, 64 bytes
+constexpr size_t ENTRY_TYPE_AT = 66;  // 0: unused entry
+constexpr size_t ENTRY_CREATED_AT = 100;
+constexpr size_t ENTRY_MODIFIED_AT = 108;
+constexpr size_t ENTRY_START_SECTOR_AT = 116;
+constexpr size_t ENTRY_SIZE_AT = 120;  // low 32 bits of the stream size
+
+// Room in the root chain beyond the sectors the root entry's size fills: the
+// size rounds down, and a chain longer than the size says is still followed.
+constexpr int64_t ROOT_CHAIN_SLACK = 64;
+
 struct Reader {
     const uint8_t* image;
     int64_t size;
@@ -124,7 +154,7 @@ int32_t* new_fat_table(const Reader& r, int64_t sectors, int64_t* entries)
 void build_fat(Reader& r)
 {
     const uint8_t* p = r.image;
-    int64_t fat_sectors = read_le32(p + 44);
+    int64_t fat_sectors = read_le32(p + FAT_SECTOR_COUNT_AT);
     // A FAT sector lies inside the file, so more of them than the file has
     // sectors cannot exist; the cap keeps a hostile count from sizing memory.
     if (fat_sectors > r.sectors_in_file)
@@ -134,8 +164,8 @@ void build_fat(Reader& r)
     if (!r.fat)
         return;
 
-    int64_t cursor = 76;
-    int64_t left = 436;
+    int64_t cursor = HEADER_DIFAT_AT;
+    int64_t left = CFB_HEADER_BYTES - HEADER_DIFAT_AT;
     bool difat_ended = false;
     for (int64_t i = 0; i < fat_sectors; ++i) {
         int64_t m = difat_ended ? -1 : int32_t(read_le32(p + cursor));
@@ -146,7 +176,10 @@ void build_fat(Reader& r)
         cursor += 4;
         left -= 4;
         if (left == 0 && !difat_ended) {
-            int64_t next = cursor == 512 ? int32_t(read_le32(p + 68)) : int32_t(read_le32(p + cursor));
+            // The header's DIFAT names the first DIFAT sector in its own field;
+            // each DIFAT sector names the next in its last word.
+            int64_t next = cursor == CFB_HEADER_BYTES ? int32_t(read_le32(p + FIRST_DIFAT_SECTOR_AT))
+                                                      : int32_t(read_le32(p + cursor));
             int64_t next_at = 0;
             // A DIFAT sector must be whole; one missing or cut short ends the
             // DIFAT and the remaining FAT sectors stay free.
@@ -163,14 +196,14 @@ void build_fat(Reader& r)
 void build_minifat(Reader& r)
 {
     const uint8_t* p = r.image;
-    int64_t count = read_le32(p + 64);
+    int64_t count = read_le32(p + MINI_FAT_SECTOR_COUNT_AT);
     if (count > r.sectors_in_file)
         count = r.sectors_in_file;
     int64_t per_sector = r.sector_size / 4;
     r.minifat = new_fat_table(r, count, &r.minifat_entries);
     if (!r.minifat)
         return;
-    int64_t sector = int32_t(read_le32(p + 60));
+    int64_t sector = int32_t(read_le32(p + FIRST_MINI_FAT_SECTOR_AT));
     for (int64_t k = 0; k < count && sector >= 0; ++k) {
         int64_t at = 0;
         int64_t bytes = sector_bytes(r, sector, &at);
@@ -238,10 +271,10 @@ void copy_mini_chain(Reader& r, int64_t mini, int64_t want)
 void read_root_chain(Reader& r, int64_t sector, int32_t size)
 {
     if (!r.root_chain) {
-        int64_t capacity = (size > 0 ? int64_t(size) >> r.shift : 0) + 64;
+        int64_t capacity = (size > 0 ? int64_t(size) >> r.shift : 0) + ROOT_CHAIN_SLACK;
         // The mini stream lives in the file's own sectors.
-        if (capacity > r.sectors_in_file + 64)
-            capacity = r.sectors_in_file + 64;
+        if (capacity > r.sectors_in_file + ROOT_CHAIN_SLACK)
+            capacity = r.sectors_in_file + ROOT_CHAIN_SLACK;
         r.root_capacity = capacity;
         r.root_chain = static_cast<int32_t*>(std::malloc(size_t(capacity) * 4));
         if (!r.root_chain)
@@ -257,7 +290,7 @@ void read_root_chain(Reader& r, int64_t sector, int32_t size)
 int walk_directory(Reader& r)
 {
     const uint8_t* p = r.image;
-    int64_t first = int32_t(read_le32(p + 48));
+    int64_t first = int32_t(read_le32(p + FIRST_DIRECTORY_SECTOR_AT));
     int64_t dir_sectors = 0;
     for (int64_t s = first; s >= 0 && dir_sectors <= r.fat_entries; s = fat_next(r, s)) {
         int64_t at = 0;
@@ -265,7 +298,7 @@ int walk_directory(Reader& r)
             break;
         ++dir_sectors;
     }
-    int64_t per_sector = r.sector_size / 128;
+    int64_t per_sector = r.sector_size / DIRECTORY_ENTRY_BYTES;
     int64_t capacity = dir_sectors * per_sector + 1;  // + 1: room for the closing offset without a root
     stream_table.offset = static_cast<int32_t*>(std::malloc(size_t(capacity) * 4));
     stream_table.slot_name = static_cast<char(*)[STORE_SLOT_NAME_BYTES]>(std::calloc(size_t(capacity), STORE_SLOT_NAME_BYTES));
@@ -279,26 +312,26 @@ int walk_directory(Reader& r)
     for (int64_t d = 0; d < dir_sectors; ++d, s = fat_next(r, s)) {
         int64_t at = 0;
         int64_t bytes = sector_bytes(r, s, &at);
-        for (int64_t e = 0; e + 128 <= bytes; e += 128) {
+        for (int64_t e = 0; e + DIRECTORY_ENTRY_BYTES <= bytes; e += DIRECTORY_ENTRY_BYTES) {
             const uint8_t* entry = p + at + e;
-            if (entry[66] == 0)
+            if (entry[ENTRY_TYPE_AT] == 0)
                 continue;
-            int64_t start = int32_t(read_le32(entry + 116));
-            int32_t size = int32_t(read_le32(entry + 120));
-            if (name_equals(entry, "Root Entry")) {
+            int64_t start = int32_t(read_le32(entry + ENTRY_START_SECTOR_AT));
+            int32_t size = int32_t(read_le32(entry + ENTRY_SIZE_AT));
+            if (name_equals(entry + ENTRY_NAME_AT, "Root Entry")) {
                 read_root_chain(r, start, size);
                 continue;
             }
             int32_t slot = stream_table.count;
             if (slot + 1 >= capacity)
                 return -1;  // cannot happen: one slot per entry, plus one
-            if (name_equals(entry, "Catalog"))
+            if (name_equals(entry + ENTRY_NAME_AT, "Catalog"))
                 stream_table.catalog_slot = slot;
-            stream_table.slot_times[slot][0] = read_le64(entry + 100);
-            stream_table.slot_times[slot][1] = read_le64(entry + 108);
+            stream_table.slot_times[slot][0] = read_le64(entry + ENTRY_CREATED_AT);
+            stream_table.slot_times[slot][1] = read_le64(entry + ENTRY_MODIFIED_AT);
             char* name = stream_table.slot_name[slot];
             for (int i = 0; i < STORE_SLOT_NAME_BYTES - 1; ++i) {
-                uint16_t c = read_le16(entry + 2 * i);
+                uint16_t c = read_le16(entry + ENTRY_NAME_AT + 2 * i);
                 if (c == 0)
                     break;
                 name[i] = char(c & 0xFF);
@@ -324,17 +357,17 @@ namespace {
 int load_image(uint8_t* image, int64_t size)
 {
     store_error = STORE_NOT_COMPOUND;
-    if (size < 512 || std::memcmp(image, STORE_CFB_SIGNATURE, 8) != 0) {
+    if (size < CFB_HEADER_BYTES || std::memcmp(image, STORE_CFB_SIGNATURE, 8) != 0) {
         std::free(image);
         return -1;
     }
     Reader r{};
     r.image = image;
     r.size = size;
-    r.shift = int16_t(read_le16(image + 30));
-    r.mini_shift = int16_t(read_le16(image + 32));
-    // Sectors of 128 bytes to 64 KiB; mini sectors no larger than sectors.
-    if (r.shift < 7 || r.shift > 16 || r.mini_shift < 1 || r.mini_shift > r.shift) {
+    r.shift = int16_t(read_le16(image + SECTOR_SHIFT_AT));
+    r.mini_shift = int16_t(read_le16(image + MINI_SECTOR_SHIFT_AT));
+    // Mini sectors no larger than sectors.
+    if (r.shift < MIN_SECTOR_SHIFT || r.shift > MAX_SECTOR_SHIFT || r.mini_shift < 1 || r.mini_shift > r.shift) {
         std::free(image);
         return -1;
     }
@@ -343,9 +376,9 @@ int load_image(uint8_t* image, int64_t size)
     // The header takes 512 bytes, padded to a whole sector when sectors are
     // larger (4096-byte sectors of version 4 files); for 512-byte sectors
     // sector N starts at 512 + N * 512.
-    r.header_bytes = r.sector_size > 512 ? r.sector_size : 512;
+    r.header_bytes = r.sector_size > CFB_HEADER_BYTES ? r.sector_size : CFB_HEADER_BYTES;
     r.sectors_in_file = size > r.header_bytes ? (size - r.header_bytes + r.sector_size - 1) >> r.shift : 0;
-    r.cutoff = int32_t(read_le32(image + 56));
+    r.cutoff = int32_t(read_le32(image + MINI_STREAM_CUTOFF_AT));
     r.pool_capacity = size;
 
     stream_table.file_bytes = size;
@@ -381,8 +414,8 @@ int store_load(const char* path)
     if (!file)
         return -1;
     const int64_t size = sys_stream_size(file);
-    // At least the 512-byte header; at most what we agree to hold in memory.
-    if (size < 512 || size > STORE_MAX_FILE_BYTES) {
+    // At least the header; at most what we agree to hold in memory.
+    if (size < CFB_HEADER_BYTES || size > STORE_MAX_FILE_BYTES) {
         store_error = size > STORE_MAX_FILE_BYTES ? STORE_TOO_LARGE : STORE_NOT_COMPOUND;
         std::fclose(file);
         return -1;
@@ -405,7 +438,7 @@ int store_load_memory(const uint8_t* data, size_t size)
 {
     release_table();
     store_error = size > size_t(STORE_MAX_FILE_BYTES) ? STORE_TOO_LARGE : STORE_NOT_COMPOUND;
-    if (size < 512 || size > size_t(STORE_MAX_FILE_BYTES))
+    if (size < size_t(CFB_HEADER_BYTES) || size > size_t(STORE_MAX_FILE_BYTES))
         return -1;
     uint8_t* image = static_cast<uint8_t*>(std::malloc(size));
     if (!image)

@@ -112,12 +112,9 @@ TEST(JpegRegress, ALaterFrameHeaderIsPassedOver)
     EXPECT_EQ(width, 8);
     EXPECT_EQ(height, 11784);
     std::vector<uint32_t> pixels(size_t(width) * size_t(height));
-    const JpegBlockOutput saved = jpeg_block_output;
-    jpeg_block_output = count_mcu;
     mcus_handed_out = 0;
-    const int rc = picture_decode(bytes.data(), int32_t(bytes.size()), reinterpret_cast<uint8_t*>(pixels.data()),
-                                  width * 4, width, height, 0, 0);
-    jpeg_block_output = saved;
+    const int rc = jpeg_decode(bytes.data(), int32_t(bytes.size()), reinterpret_cast<uint8_t*>(pixels.data()),
+                               width * 4, width, height, 0, 0, JpegOptions{count_mcu});
     EXPECT_EQ(rc, 0);
     EXPECT_EQ(mcus_handed_out, (11784 + 15) / 16);
 }

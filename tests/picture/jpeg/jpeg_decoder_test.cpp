@@ -1,5 +1,5 @@
 // The decoder's own rules: header checks and data-model limits, mode choice,
-// the output window, the block-output hook, the transform and the tables.
+// the output window, the block outputs, the transform and the tables.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -303,7 +303,7 @@ struct HookCall {
 std::vector<HookCall> hook_calls;
 void recording_hook(int32_t x, int32_t y, int32_t* samples) { hook_calls.push_back({x, y, samples[0]}); }
 
-TEST(JpegHook, ReplacementReceivesEveryMcuInRasterOrder)
+TEST(JpegOptions, BlockOutputReceivesEveryMcuInRasterOrder)
 {
     REQUIRE_CJPEG();
     for (const char* mode : {"-sample 2x2", "-sample 2x2 -progressive", "-sample 1x1"}) {
@@ -311,11 +311,9 @@ TEST(JpegHook, ReplacementReceivesEveryMcuInRasterOrder)
         const std::vector<uint8_t> j = cjpeg(33, 17, mode);
         const int32_t mcu = std::string(mode).find("1x1") != std::string::npos ? 8 : 16;
         hook_calls.clear();
-        const JpegBlockOutput saved = jpeg_block_output;
-        jpeg_block_output = recording_hook;
         uint32_t unused = TEST_CANARY;
-        const int rc = picture_decode(j.data(), int32_t(j.size()), reinterpret_cast<uint8_t*>(&unused), 4, 1, 1, 0, 0);
-        jpeg_block_output = saved;
+        const int rc = jpeg_decode(j.data(), int32_t(j.size()), reinterpret_cast<uint8_t*>(&unused), 4, 1, 1, 0, 0,
+                                   JpegOptions{recording_hook});
         EXPECT_EQ(rc, 0);
         EXPECT_EQ(unused, TEST_CANARY);
         std::vector<std::pair<int32_t, int32_t>> want, got;
@@ -326,7 +324,28 @@ TEST(JpegHook, ReplacementReceivesEveryMcuInRasterOrder)
             got.push_back({c.x, c.y});
         EXPECT_EQ(got, want);
     }
-    EXPECT_EQ(jpeg_block_output, &ycbcr_block_output);
+}
+
+// A damaged old-format frame with fewer than three blocks per MCU: the missing
+// planes read as level 128, not as what the picture decoded before left.
+TEST(JpegOptions, BgrOutputOfAGreyFrameDoesNotDependOnThePictureBefore)
+{
+    REQUIRE_CJPEG();
+    const std::vector<uint8_t> grey = cjpeg(16, 16, "-grayscale");
+    const std::vector<uint8_t> colour = cjpeg(16, 16, "-sample 1x1");
+    auto decode_bgr = [](const std::vector<uint8_t>& j) {
+        std::vector<uint32_t> pixels(16 * 16, TEST_CANARY);
+        EXPECT_EQ(jpeg_decode(j.data(), int32_t(j.size()), reinterpret_cast<uint8_t*>(pixels.data()), 64, 16, 16, 0,
+                              0, JpegOptions{bgr_block_output}),
+                  0);
+        return pixels;
+    };
+    decode_bgr(colour);
+    const std::vector<uint32_t> after_colour = decode_bgr(grey);
+    for (uint32_t p : after_colour)
+        ASSERT_EQ(p & 0xFFFFFF00u, 0x00808000u);
+    decode_bgr(cjpeg(16, 16, "-sample 1x1 -quality 20"));
+    EXPECT_EQ(decode_bgr(grey), after_colour);
 }
 
 // Sets up the output geometry by hand and converts one MCU.
@@ -387,6 +406,44 @@ TEST(JpegColour, ChromaOfA420McuCoversTwoByTwoPixels)
         }
     for (int r = 0; r < 16; ++r)
         EXPECT_EQ(buf[size_t(r) * 17 + 16], TEST_CANARY);
+}
+
+// The plain output of old thumbnail caches: one block of three planes as blue,
+// green and red (clamped, 0 in the top byte), placed by the window's rule. A
+// window 20 x 3 clips the block at x = 16 to 4 columns and 3 rows; offsets
+// move it, a negative pitch turns it upside down.
+TEST(JpegColour, BgrBlockOutputTakesPlanesAsBlueGreenRedInsideTheWindow)
+{
+    jpeg.out_components = 3;
+    for (int c = 0; c < 3; ++c)
+        jpeg.out_H[c] = jpeg.out_V[c] = 1;
+    for (int n = 0; n < 64; ++n) {
+        jpeg.mcu_samples[n] = (10 + n - 128) * (1 << 22);
+        jpeg.mcu_samples[64 + n] = (20 - 128) * (1 << 22);
+        jpeg.mcu_samples[128 + n] = (300 - 128) * (1 << 22);
+    }
+    struct Case {
+        int32_t x, y, x_offset, y_offset;
+        bool upside_down;
+    };
+    const Case cases[] = {{16, 0, 0, 0, false}, {16, 0, 0, 0, true}, {8, 0, -5, 1, false}, {0, 0, 17, -6, false}};
+    const int32_t W = 20, H = 3;
+    for (const Case& c : cases) {
+        std::vector<uint32_t> buf(size_t(W) * H, TEST_CANARY);
+        uint8_t* top = reinterpret_cast<uint8_t*>(buf.data());
+        jpeg.window = c.upside_down ? OutputWindow{top + (H - 1) * W * 4, -W * 4, W, H, c.x_offset, c.y_offset}
+                                    : OutputWindow{top, W * 4, W, H, c.x_offset, c.y_offset};
+        bgr_block_output(c.x, c.y, jpeg.mcu_samples);
+        for (int32_t r = 0; r < H; ++r)
+            for (int32_t col = 0; col < W; ++col) {
+                // The block sample (i, j) that belongs at this window position.
+                const int32_t i = col - c.x_offset - c.x;
+                const int32_t j = (c.upside_down ? H - 1 - r : r) - c.y_offset - c.y;
+                const bool drawn = i >= 0 && i < 8 && j >= 0 && j < 8;
+                EXPECT_EQ(buf[size_t(r) * W + col], drawn ? 0x00FF1400u | uint32_t(10 + j * 8 + i) : TEST_CANARY)
+                    << c.x << "," << c.x_offset << "," << c.upside_down << " at " << col << "," << r;
+            }
+    }
 }
 
 // The fixed-point transform against a floating-point inverse DCT, with the

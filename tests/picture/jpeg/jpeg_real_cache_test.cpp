@@ -122,10 +122,8 @@ TEST(JpegRealCaches, EveryThumbnailDecodes)
                 const std::vector<uint8_t> rebuilt(jpeg.source, jpeg.source + jpeg.source_length);
                 ++old_thumbnails;
                 ASSERT_GT(picture.width, 0);
-                const JpegBlockOutput saved = jpeg_block_output;
-                jpeg_block_output = ignore_mcu;
-                const int rc = jpeg_decode(rebuilt.data(), int32_t(rebuilt.size()), nullptr, 0, 0, 0, 0, 0);
-                jpeg_block_output = saved;
+                const int rc = jpeg_decode(rebuilt.data(), int32_t(rebuilt.size()), nullptr, 0, 0, 0, 0, 0,
+                                           JpegOptions{ignore_mcu});
                 EXPECT_EQ(rc, 0);
                 if (have_pillow && index < 2) {
                     const std::string jpg = dir.file("old.jpg");

@@ -214,41 +214,12 @@ TEST(Catalog, OldFormatThumbnailsKeepColoursAndOrientation)
     EXPECT_EQ(d.at(0, 0) >> 24, 0u) << "old thumbnails carry 0 in the top byte";
 
     // After an old-format decode, current thumbnails use the default output again.
-    EXPECT_EQ(jpeg_block_output, &ycbcr_block_output);
     spec = CacheSpec{};
     spec.entries.push_back(jpeg_entry("new.jpg", 9));
     ASSERT_EQ(load(fixture::write_thumbs_db(spec)), 0);
     Decoded n;
     ASSERT_EQ(catalog_lookup("new.jpg", &n.picture, nullptr), 0);
     EXPECT_TRUE(same_pixels(n, decode_direct(spec.entries[0].picture)));
-}
-
-TEST(Catalog, OldFormatBlockOutputClipsTheLastBlockColumn)
-{
-    // A lookup of a 20 x 3 old thumbnail leaves the routine's destination on
-    // its pixels; a block at x = 16 then writes 4 columns of 3 rows only.
-    CacheSpec spec;
-    spec.version = 5;
-    CacheEntry e;
-    e.name = "x";
-    e.image = fixture::make_test_image(20, 3, 1);
-    spec.entries.push_back(e);
-    ASSERT_EQ(load(fixture::write_thumbs_db(spec)), 0);
-    Decoded d;
-    ASSERT_EQ(catalog_lookup("x", &d.picture, nullptr), 0);
-    ASSERT_EQ(d.picture.width, 20);
-    ASSERT_EQ(d.picture.height, 3);
-    int32_t samples[12 * 64] = {};
-    for (int i = 0; i < 64; ++i) {
-        samples[i] = (10 - 128) * (1 << 22);
-        samples[64 + i] = (20 - 128) * (1 << 22);
-        samples[128 + i] = (30 - 128) * (1 << 22);
-    }
-    std::memset(d.picture.pixels, 0, 20 * 3 * 4);
-    old_format_block_output(16, 0, samples);
-    for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 20; ++x)
-            EXPECT_EQ(d.at(x, y), x >= 16 ? 0x001E140Au : 0u) << x << "," << y;
 }
 
 TEST(Catalog, HostileLengthsAndRecordsStayInsideTheStreams)
