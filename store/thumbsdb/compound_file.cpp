@@ -353,24 +353,20 @@ int walk_directory(Reader& r)
 
 namespace {
 
-// Parses a file image (taking ownership of it) into the table.
-int load_image(uint8_t* image, int64_t size)
+// Parses a file image (the caller's, only read) into the table.
+int load_image(const uint8_t* image, int64_t size)
 {
     store_error = STORE_NOT_COMPOUND;
-    if (size < CFB_HEADER_BYTES || std::memcmp(image, STORE_CFB_SIGNATURE, 8) != 0) {
-        std::free(image);
+    if (size < CFB_HEADER_BYTES || std::memcmp(image, STORE_CFB_SIGNATURE, 8) != 0)
         return -1;
-    }
     Reader r{};
     r.image = image;
     r.size = size;
     r.shift = int16_t(read_le16(image + SECTOR_SHIFT_AT));
     r.mini_shift = int16_t(read_le16(image + MINI_SECTOR_SHIFT_AT));
     // Mini sectors no larger than sectors.
-    if (r.shift < MIN_SECTOR_SHIFT || r.shift > MAX_SECTOR_SHIFT || r.mini_shift < 1 || r.mini_shift > r.shift) {
-        std::free(image);
+    if (r.shift < MIN_SECTOR_SHIFT || r.shift > MAX_SECTOR_SHIFT || r.mini_shift < 1 || r.mini_shift > r.shift)
         return -1;
-    }
     r.sector_size = int64_t(1) << r.shift;
     r.mini_size = int64_t(1) << r.mini_shift;
     // The header takes 512 bytes, padded to a whole sector when sectors are
@@ -394,7 +390,6 @@ int load_image(uint8_t* image, int64_t size)
     std::free(r.root_chain);
     std::free(r.minifat);
     std::free(r.fat);
-    std::free(image);
     if (ok != 0) {
         release_table();
         return -1;
@@ -405,46 +400,41 @@ int load_image(uint8_t* image, int64_t size)
 
 } // namespace
 
+int store_load_source(const Source& source)
+{
+    release_table();
+    // At least the header; at most what we agree to hold in memory.
+    store_error = source.size > uint64_t(STORE_MAX_FILE_BYTES) ? STORE_TOO_LARGE : STORE_NOT_COMPOUND;
+    if (source.size < uint64_t(CFB_HEADER_BYTES) || source.size > uint64_t(STORE_MAX_FILE_BYTES))
+        return -1;
+    // A mapped file is read where it lies; other sources once into memory.
+    SourceBytes held;
+    if (source_whole(source, uint64_t(STORE_MAX_FILE_BYTES), &held) != SOURCE_WHOLE_OK) {
+        store_error = STORE_CANNOT_OPEN;
+        return -1;
+    }
+    const int result = load_image(held.data, int64_t(held.size));
+    source_whole_free(&held);
+    return result;
+}
+
 int store_load(const char* path)
 {
     release_table();
-
     store_error = STORE_CANNOT_OPEN;
-    FILE* file = sys_fopen(path, "rb");
-    if (!file)
+    Source file;
+    if (source_open_file(path, &file) != 0)
         return -1;
-    const int64_t size = sys_stream_size(file);
-    // At least the header; at most what we agree to hold in memory.
-    if (size < CFB_HEADER_BYTES || size > STORE_MAX_FILE_BYTES) {
-        store_error = size > STORE_MAX_FILE_BYTES ? STORE_TOO_LARGE : STORE_NOT_COMPOUND;
-        std::fclose(file);
-        return -1;
-    }
-    uint8_t* image = static_cast<uint8_t*>(std::malloc(size_t(size)));
-    if (!image) {
-        std::fclose(file);
-        return -1;
-    }
-    size_t got = std::fread(image, 1, size_t(size), file);
-    std::fclose(file);
-    if (got != size_t(size)) {
-        std::free(image);
-        return -1;
-    }
-    return load_image(image, size);
+    const int result = store_load_source(file);
+    source_close(&file);
+    return result;
 }
 
 int store_load_memory(const uint8_t* data, size_t size)
 {
-    release_table();
-    store_error = size > size_t(STORE_MAX_FILE_BYTES) ? STORE_TOO_LARGE : STORE_NOT_COMPOUND;
-    if (size < size_t(CFB_HEADER_BYTES) || size > size_t(STORE_MAX_FILE_BYTES))
-        return -1;
-    uint8_t* image = static_cast<uint8_t*>(std::malloc(size));
-    if (!image)
-        return -1;
-    std::memcpy(image, data, size);
-    return load_image(image, int64_t(size));
+    Source memory;
+    source_from_memory(data, size, &memory);
+    return store_load_source(memory);
 }
 
 void store_release()

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/source.h"
+
 // Ceiling on the file we read into memory (the pool is as large again).
 // Real caches stay below 4 MB; 20,000 thumbnails are about 100 MB.
 constexpr int64_t STORE_MAX_FILE_BYTES = int64_t(512) << 20;
@@ -44,7 +46,9 @@ extern StoreError store_error;
 const char* store_error_text(StoreError error);
 
 // 0 when the file was read and has a Catalog stream; -1 otherwise. Without a
-// Catalog the table stays filled when the file itself was readable.
+// Catalog the table stays filled when the file itself was readable. The
+// streams are copied into the table: the source may close afterwards.
+int store_load_source(const Source& source);
 int store_load(const char* path);
 
 // The same for a file image already in memory (tests, fuzzing).
