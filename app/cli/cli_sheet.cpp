@@ -111,10 +111,10 @@ int cli_sheet(int argc, char** argv)
     const bool index_failed = cli_index_open(index_path, {}, false) != 0;
     file_list_name_from_index(cli_index_for(caches[0]));
     cli_index_close();
-    browser_reset();
-    browser.columns = browser_columns_for(int32_t(width));
-    browser.info_toggle = info;
-    const int64_t columns = browser.columns;
+    GridState grid{};
+    grid.columns = grid_columns_for(int32_t(width));
+    grid.info_toggle = info;
+    const int64_t columns = grid.columns;
     const int64_t total_rows = (int64_t(file_list.count) + columns - 1) / columns;
     int64_t first_row = rows_per_page ? (page - 1) * rows_per_page : 0;
     int64_t rows = rows_per_page ? rows_per_page : total_rows;
@@ -136,19 +136,18 @@ int cli_sheet(int argc, char** argv)
         file_list_release();
         return CLI_USAGE;
     }
-    start_background_colour = uint32_t(colour);
+    grid.background = uint32_t(colour);
     host_input_reset();
     host_input.mouse_x = -1;  // no hovered cell
-    browser.rows = int32_t(total_rows);
-    browser.total_height = int32_t(total_rows * GRID_CELL_PITCH);
-    browser.scroll_offset = int32_t(first_row * GRID_CELL_PITCH);
-    browser.scroll_position = browser.scroll_offset;
+    grid.rows = int32_t(total_rows);
+    grid.total_height = int32_t(total_rows * GRID_CELL_PITCH);
+    grid.scroll_offset = int32_t(first_row * GRID_CELL_PITCH);
     std::vector<uint32_t> pixels(size_t(sheet_width) * size_t(sheet_height));
     Framebuffer frame{pixels.data(), int32_t(sheet_width * 4), int32_t(sheet_width), int32_t(sheet_height)};
-    browser_draw(frame);
+    grid_draw(grid, frame);
     if (info)
         for (int64_t i = first_row * columns; i < (first_row + rows) * columns && i < file_list.count; ++i)
-            browser_draw_highlight(frame, int32_t(i));
+            grid_draw_highlight(grid, frame, int32_t(i));
     file_list_release();
 
     const std::string& out = arguments[1];
