@@ -37,7 +37,7 @@ int32_t grid_columns_for(int32_t width);
 // Rows and total height of the list at the grid's column count.
 void grid_count_rows(GridState* grid);
 
-// The entry under the pointer, -1 when the pointer is over no entry.
+// The entry under the input record's pointer, -1 when it is over no entry.
 int32_t grid_hovered_cell(const GridState& grid);
 
 // Draws the whole frame from the grid state.
