@@ -2,8 +2,11 @@
 // one table and redraws the whole grid every frame.
 #include "app/browser.h"
 
+#include "app/command_line.h"
 #include "app/commands.h"
 #include "app/help.h"
+
+BrowserState browser;
 
 namespace {
 
@@ -18,7 +21,7 @@ void page_up(int32_t) { browser.scroll_position -= client_height; }
 void page_down(int32_t) { browser.scroll_position += client_height; }
 void help(int32_t) { show_help(true); }
 void quit(int32_t) { host_request_close(); }
-void toggle_info(int32_t) { browser.info_toggle = !browser.info_toggle; }
+void toggle_info(int32_t) { browser.grid.info_toggle = !browser.grid.info_toggle; }
 void open(int32_t entry) { command_open(entry); }
 void colour(int32_t) { command_colour(); }
 void load(int32_t) { command_load(); }
@@ -54,11 +57,18 @@ constexpr KeyBinding browser_keys[] = {
 
 }  // namespace
 
+void browser_reset()
+{
+    browser = BrowserState{};
+    browser.grid.columns = 1;
+    browser.drag_anchor = BROWSER_NO_DRAG;
+}
+
 int browser_frame()
 {
     if (host_pump() != 0)
         return -1;
-    browser.columns = browser_columns_for(client_width);
+    browser.grid.columns = grid_columns_for(client_width);
     browser.previous_time = browser.current_time;
     browser.current_time = host_seconds();
 
@@ -76,28 +86,28 @@ int browser_frame()
             continue;
         if (!b.held)
             key[b.key] = 0;
-        b.run(browser_hovered_cell());
+        b.run(grid_hovered_cell(browser.grid));
     }
     for (uint32_t c; (c = host_next_char()) != 0;)
         for (const KeyBinding& b : browser_keys)
             if (b.key == 0 && b.character == c) {
                 // A command may load another list: the hovered entry is
                 // asked again for each character.
-                b.run(browser_hovered_cell());
+                b.run(grid_hovered_cell(browser.grid));
                 break;
             }
 
     // After the commands: a load may have replaced the list.
-    browser_count_rows();
+    grid_count_rows(&browser.grid);
     const int64_t H = browser.drawn_height;
     if (host_input.mouse_buttons & MOUSE_LEFT) {
         if (!(browser.previous_buttons & MOUSE_LEFT)) {
             const int64_t my = host_input.mouse_y;
-            if (host_input.mouse_x < int64_t(browser.columns) * GRID_CELL_PITCH)
-                command_open(browser_hovered_cell());
-            else if (my * browser.total_height < H * browser.scroll_offset)
+            if (host_input.mouse_x < int64_t(browser.grid.columns) * GRID_CELL_PITCH)
+                command_open(grid_hovered_cell(browser.grid));
+            else if (my * browser.grid.total_height < H * browser.grid.scroll_offset)
                 browser.scroll_position -= client_height;
-            else if (my * browser.total_height > H * (browser.scroll_offset + H))
+            else if (my * browser.grid.total_height > H * (browser.grid.scroll_offset + H))
                 browser.scroll_position += client_height;
             else
                 browser.drag_anchor = host_input.mouse_y;
@@ -105,22 +115,25 @@ int browser_frame()
         if (browser.drag_anchor != BROWSER_NO_DRAG) {
             if (H > 1)
                 browser.scroll_position +=
-                    double(browser.rows) * (host_input.mouse_y - browser.drag_anchor) * GRID_CELL_PITCH / double(H);
+                    double(browser.grid.rows) * (host_input.mouse_y - browser.drag_anchor) * GRID_CELL_PITCH / double(H);
             browser.drag_anchor = host_input.mouse_y;
         }
     } else {
         browser.drag_anchor = BROWSER_NO_DRAG;
     }
 
-    const double limit = double(browser.total_height) - client_height;
+    const double limit = double(browser.grid.total_height) - client_height;
     const double smaller = browser.scroll_position < limit ? browser.scroll_position : limit;
     // The negated test also catches a NaN position.
     browser.scroll_position = !(smaller > 0) ? 0 : smaller;
-    browser.scroll_offset = int32_t(browser.scroll_position);
+    browser.grid.scroll_offset = int32_t(browser.scroll_position);
 
+    // The colour command may have changed the background.
+    browser.grid.background = start_background_colour;
     Framebuffer frame;
     host_frame(&frame);
-    browser_draw(frame);
+    browser.drawn_height = frame.height;
+    grid_draw(browser.grid, frame);
     host_present();
     host_sleep(BROWSER_FRAME_PAUSE_MS);
     browser.previous_buttons = host_input.mouse_buttons;

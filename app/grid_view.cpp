@@ -1,18 +1,15 @@
 // The grid view: the cells of the list, the highlight of the hovered cell
-// and the scrollbar, drawn whole from the browser state every frame. The
+// and the scrollbar, drawn whole from a grid state every frame. The
 // viewer's loop and the command-line tool's contact sheet both draw with it.
 #include "app/grid_view.h"
 
 #include <cstring>
 #include <string>
 
-#include "app/command_line.h"
 #include "host/text.h"
 #include "platform/system.h"
 #include "store/explorer/explorer_folder.h"
 #include "store/file_list.h"
-
-BrowserState browser;
 
 namespace {
 
@@ -40,13 +37,13 @@ void copy_picture(const Framebuffer& frame, const Picture& picture, int32_t x, i
         std::memcpy(target + (y + row) * frame.pitch + int64_t(x) * 4, source + row * picture.pitch, size_t(count) * 4);
 }
 
-void draw_scrollbar(const Framebuffer& frame)
+void draw_scrollbar(const GridState& grid, const Framebuffer& frame)
 {
-    const int32_t left = browser.columns * GRID_CELL_PITCH;
+    const int32_t left = grid.columns * GRID_CELL_PITCH;
     const int64_t H = frame.height;
-    const int64_t total = browser.total_height;
-    int64_t thumb_top = H * browser.scroll_offset / total;
-    int64_t thumb_bottom = H * (int64_t(browser.scroll_offset) + H) / total;
+    const int64_t total = grid.total_height;
+    int64_t thumb_top = H * grid.scroll_offset / total;
+    int64_t thumb_bottom = H * (int64_t(grid.scroll_offset) + H) / total;
     thumb_top = thumb_top < 0 ? 0 : thumb_top > H ? H : thumb_top;
     thumb_bottom = thumb_bottom < 0 ? 0 : thumb_bottom > H ? H : thumb_bottom;
     fill_rect(frame, left, 0, frame.width, int32_t(thumb_top), GRID_TRACK_PIXEL);
@@ -83,8 +80,8 @@ bool pictures_stay_in_their_rows(int64_t first, int64_t end)
 // entry row_first: the row of every picture that reaches it, left to right
 // (later cells over earlier ones), and the background between and after
 // them up to the right edge of the grid.
-void draw_picture_row(const Framebuffer& frame, int32_t y, int32_t picture_row, int64_t row_first, int64_t row_end,
-                      int32_t right)
+void draw_picture_row(const Framebuffer& frame, uint32_t background, int32_t y, int32_t picture_row,
+                      int64_t row_first, int64_t row_end, int32_t right)
 {
     uint32_t* out = reinterpret_cast<uint32_t*>(reinterpret_cast<uint8_t*>(frame.pixels) + int64_t(y) * frame.pitch);
     int64_t pen = 0;  // columns left of it are drawn
@@ -96,7 +93,7 @@ void draw_picture_row(const Framebuffer& frame, int32_t y, int32_t picture_row, 
         if (x >= frame.width)
             break;
         if (x > pen)
-            fill_pixels(out + pen, (x < right ? x : right) - pen, start_background_colour);
+            fill_pixels(out + pen, (x < right ? x : right) - pen, background);
         const int64_t count = p.width < frame.width - x ? p.width : frame.width - x;
         copy_pixels(out + x,
                     reinterpret_cast<const uint32_t*>(reinterpret_cast<const uint8_t*>(p.pixels) + int64_t(picture_row) * p.pitch),
@@ -105,27 +102,28 @@ void draw_picture_row(const Framebuffer& frame, int32_t y, int32_t picture_row, 
             pen = x + p.width;
     }
     if (pen < right)
-        fill_rect(frame, int32_t(pen), y, right, y + 1, start_background_colour);
+        fill_rect(frame, int32_t(pen), y, right, y + 1, background);
 }
 
 // The grid left of `right` when pictures stay in their rows, drawn cell row
 // by cell row and, below the names, frame row by frame row: each pixel is
 // written about once while its row is in the cache. The bar is drawn before
 // and is overdrawn only by what reaches into it, as in the cell-by-cell way.
-void draw_grid_by_rows(const Framebuffer& frame, int64_t first_row, int64_t end_row, int64_t end, int32_t right)
+void draw_grid_by_rows(const GridState& grid, const Framebuffer& frame, int64_t first_row, int64_t end_row,
+                       int64_t end, int32_t right)
 {
-    const int32_t columns = browser.columns;
-    const int32_t offset = browser.scroll_offset;
+    const int32_t columns = grid.columns;
+    const int32_t offset = grid.scroll_offset;
     const int64_t grid_top = first_row * GRID_CELL_PITCH - offset;
     const int64_t grid_bottom = end_row * GRID_CELL_PITCH - offset;
     // Only a negative scroll offset leaves rows above the first cell row.
     if (grid_top > 0)
-        fill_rect(frame, 0, 0, right, int32_t(grid_top < frame.height ? grid_top : frame.height), start_background_colour);
+        fill_rect(frame, 0, 0, right, int32_t(grid_top < frame.height ? grid_top : frame.height), grid.background);
     for (int64_t row = first_row; row < end_row; ++row) {
         const int32_t top = int32_t(row * GRID_CELL_PITCH - offset);  // -104 <= top < H
         const int64_t row_first = row * columns;
         const int64_t row_end = row_first + columns < end ? row_first + columns : end;
-        fill_rect(frame, 0, top, right, top + GRID_PICTURE_TOP, start_background_colour);
+        fill_rect(frame, 0, top, right, top + GRID_PICTURE_TOP, grid.background);
         for (int64_t i = row_first; i < row_end; ++i)
             print_text(frame, int32_t((i - row_first) * GRID_CELL_PITCH), top, GRID_NAME_COLOUR, -1, "%.17s",
                        file_list_cell_name(int32_t(i)));
@@ -139,20 +137,20 @@ void draw_grid_by_rows(const Framebuffer& frame, int64_t first_row, int64_t end_
         const int32_t band_top = top + GRID_PICTURE_TOP;
         const int32_t pictures_end = int32_t(int64_t(band_top) + tallest < frame.height ? band_top + tallest : frame.height);
         for (int32_t y = band_top > 0 ? band_top : 0; y < pictures_end; ++y)
-            draw_picture_row(frame, y, y - band_top, row_first, row_end, right);
+            draw_picture_row(frame, grid.background, y, y - band_top, row_first, row_end, right);
         const int32_t band_end = int32_t(int64_t(top) + GRID_CELL_PITCH < frame.height ? top + GRID_CELL_PITCH : frame.height);
-        fill_rect(frame, 0, pictures_end, right, band_end, start_background_colour);
+        fill_rect(frame, 0, pictures_end, right, band_end, grid.background);
     }
     if (grid_bottom < frame.height)
-        fill_rect(frame, 0, int32_t(grid_bottom > 0 ? grid_bottom : 0), right, frame.height, start_background_colour);
+        fill_rect(frame, 0, int32_t(grid_bottom > 0 ? grid_bottom : 0), right, frame.height, grid.background);
 }
 
-void draw_highlight(const Framebuffer& frame, int32_t index)
+void draw_highlight(const GridState& grid, const Framebuffer& frame, int32_t index)
 {
-    const int32_t x = index % browser.columns * GRID_CELL_PITCH;
-    const int32_t y = saturate32(int64_t(index / browser.columns) * GRID_CELL_PITCH - browser.scroll_offset);
+    const int32_t x = index % grid.columns * GRID_CELL_PITCH;
+    const int32_t y = saturate32(int64_t(index / grid.columns) * GRID_CELL_PITCH - grid.scroll_offset);
     const char* name = file_list_name(index);
-    if (!browser.info_toggle) {
+    if (!grid.info_toggle) {
         print_text(frame, x, y, GRID_HIGHLIGHT_TEXT, GRID_HIGHLIGHT_BACK, "%.17s", file_list_cell_name(index));
         return;
     }
@@ -192,87 +190,79 @@ void draw_highlight(const Framebuffer& frame, int32_t index)
 
 }  // namespace
 
-void browser_draw_highlight(const Framebuffer& frame, int32_t index)
+void grid_draw_highlight(const GridState& grid, const Framebuffer& frame, int32_t index)
 {
     if (frame.pixels && index >= 0 && index < file_list.count)
-        draw_highlight(frame, index);
+        draw_highlight(grid, frame, index);
 }
 
-void browser_count_rows()
+void grid_count_rows(GridState* grid)
 {
     int64_t count = file_list.count > 0 ? file_list.count : 0;
-    int64_t rows = (count + browser.columns - 1) / browser.columns;
-    browser.rows = saturate32(rows);
-    browser.total_height = saturate32(rows * GRID_CELL_PITCH);
+    int64_t rows = (count + grid->columns - 1) / grid->columns;
+    grid->rows = saturate32(rows);
+    grid->total_height = saturate32(rows * GRID_CELL_PITCH);
 }
 
-void browser_reset()
-{
-    browser = BrowserState{};
-    browser.columns = 1;
-    browser.drag_anchor = BROWSER_NO_DRAG;
-}
-
-int32_t browser_columns_for(int32_t width)
+int32_t grid_columns_for(int32_t width)
 {
     int32_t columns = (width - GRID_SCROLLBAR_ROOM) / GRID_CELL_PITCH;
     return columns < 1 ? 1 : columns;
 }
 
-int32_t browser_hovered_cell()
+int32_t grid_hovered_cell(const GridState& grid)
 {
     const int32_t mx = host_input.mouse_x;
     const int32_t my = host_input.mouse_y;
-    if (mx < 0 || mx / GRID_CELL_PITCH >= browser.columns)
+    if (mx < 0 || mx / GRID_CELL_PITCH >= grid.columns)
         return -1;
-    int64_t row = (int64_t(my) + browser.scroll_offset) / GRID_CELL_PITCH;
+    int64_t row = (int64_t(my) + grid.scroll_offset) / GRID_CELL_PITCH;
     if (row < 0)
         row = 0;
-    int64_t index = mx / GRID_CELL_PITCH + int64_t(browser.columns) * row;
+    int64_t index = mx / GRID_CELL_PITCH + int64_t(grid.columns) * row;
     return index < file_list.count ? int32_t(index) : -1;
 }
 
-void browser_draw(const Framebuffer& frame)
+void grid_draw(const GridState& grid, const Framebuffer& frame)
 {
-    browser.drawn_height = frame.height;
     // A zero-sized or failed frame is never drawn into.
     if (!frame.pixels || frame.width <= 0 || frame.height <= 0)
         return;
     const int32_t count = file_list.count;
     if (count <= 0) {
-        fill_rect(frame, 0, 0, frame.width, frame.height, start_background_colour);
+        fill_rect(frame, 0, 0, frame.width, frame.height, grid.background);
         return;
     }
     // Rows above the view are skipped by arithmetic: row r is drawn from
     // y = r * 104 - offset >= -104 on, and the pass stops below the frame.
-    const int32_t offset = browser.scroll_offset;
+    const int32_t offset = grid.scroll_offset;
     const int64_t first_row = offset > 0 ? (int64_t(offset) - 1) / GRID_CELL_PITCH : 0;
     const int64_t end_row = (int64_t(offset) + frame.height + GRID_CELL_PITCH - 1) / GRID_CELL_PITCH;
-    const int64_t first = first_row * browser.columns;
-    const int64_t end = end_row * browser.columns < count ? end_row * browser.columns : count;
-    const bool bar = int64_t(browser.columns) * GRID_CELL_PITCH < frame.width;
+    const int64_t first = first_row * grid.columns;
+    const int64_t end = end_row * grid.columns < count ? end_row * grid.columns : count;
+    const bool bar = int64_t(grid.columns) * GRID_CELL_PITCH < frame.width;
     if (pictures_stay_in_their_rows(first, end)) {
         if (bar)
-            draw_scrollbar(frame);
-        draw_grid_by_rows(frame, first_row, end_row, end, bar ? browser.columns * GRID_CELL_PITCH : frame.width);
+            draw_scrollbar(grid, frame);
+        draw_grid_by_rows(grid, frame, first_row, end_row, end, bar ? grid.columns * GRID_CELL_PITCH : frame.width);
     } else {
         // Pictures overlap other cell rows: draw cell by cell, in order.
-        fill_rect(frame, 0, 0, frame.width, frame.height, start_background_colour);
+        fill_rect(frame, 0, 0, frame.width, frame.height, grid.background);
         if (bar)
-            draw_scrollbar(frame);
+            draw_scrollbar(grid, frame);
         for (int64_t i = first; i < count; ++i) {
-            const int64_t y = (i / browser.columns) * GRID_CELL_PITCH - offset;
+            const int64_t y = (i / grid.columns) * GRID_CELL_PITCH - offset;
             if (y < -GRID_CELL_PITCH)
                 continue;
             if (y >= frame.height)
                 break;
-            const int32_t x = int32_t(i % browser.columns) * GRID_CELL_PITCH;
+            const int32_t x = int32_t(i % grid.columns) * GRID_CELL_PITCH;
             print_text(frame, x, int32_t(y), GRID_NAME_COLOUR, -1, "%.17s", file_list_cell_name(int32_t(i)));
             copy_picture(frame, file_list.pictures[i], x, int32_t(y) + GRID_PICTURE_TOP);
         }
     }
-    const int32_t hovered = browser_hovered_cell();
+    const int32_t hovered = grid_hovered_cell(grid);
     if (hovered >= 0)
-        draw_highlight(frame, hovered);
+        draw_highlight(grid, frame, hovered);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // The grid view: 104-pixel cells of name and picture, the highlight of the
-// hovered cell and the scrollbar, drawn from the browser state. It needs a
-// frame and the input record, no window: the contact sheet draws with it too.
+// hovered cell and the scrollbar, drawn from a grid state. It needs a frame
+// and the input record, no window: the contact sheet draws with it too.
 #include <cstdint>
 
 #include "host/window.h"
@@ -16,44 +16,33 @@ constexpr uint32_t GRID_HIGHLIGHT_TEXT = 0xFFFFFF;
 constexpr int32_t GRID_HIGHLIGHT_BACK = 0x000000;
 constexpr uint32_t GRID_TRACK_PIXEL = 0x40404040;
 constexpr uint32_t GRID_THUMB_PIXEL = 0xC0C0C0C0;
-constexpr double BROWSER_NO_DRAG = -1e32;
 // The file list fits pictures into a box that must lie within a cell's
 // picture area, or they would run over their neighbours.
 static_assert(PICTURE_FIT_BOX_WIDTH <= GRID_CELL_PITCH && PICTURE_FIT_BOX_HEIGHT <= GRID_CELL_PITCH - GRID_PICTURE_TOP);
 
-// Browser state: lives for the whole run, a new load does not reset it.
-struct BrowserState {
-    double scroll_position;
+// What the grid shows: its shape over the list, where it is scrolled to and
+// the colour it draws around the pictures.
+struct GridState {
     int32_t scroll_offset;
     int32_t columns;
     int32_t rows;
     int32_t total_height;
     bool info_toggle;
-    double drag_anchor;
-    uint32_t previous_buttons;
-    double previous_time;
-    double current_time;
-    int32_t drawn_height;  // H of the frame drawn last
+    uint32_t background;  // 0x00RRGGBB
 };
 
-extern BrowserState browser;
-
-// The start values (tests; app_main starts with them).
-void browser_reset();
-
 // Columns for a client width: (width - 16) / 104, at least 1.
-int32_t browser_columns_for(int32_t width);
+int32_t grid_columns_for(int32_t width);
 
-// Rows and total height of the list at the current column count.
-void browser_count_rows();
+// Rows and total height of the list at the grid's column count.
+void grid_count_rows(GridState* grid);
 
-// The entry under the pointer with the scroll offset of the frame drawn
-// last, -1 when the pointer is over no entry.
-int32_t browser_hovered_cell();
+// The entry under the input record's pointer, -1 when it is over no entry.
+int32_t grid_hovered_cell(const GridState& grid);
 
-// Draws the whole frame from the current state.
-void browser_draw(const Framebuffer& frame);
+// Draws the whole frame from the grid state.
+void grid_draw(const GridState& grid, const Framebuffer& frame);
 
 // The highlight of entry index as the hovered cell gets it: the name white on
 // black, with the information lines while info_toggle is on.
-void browser_draw_highlight(const Framebuffer& frame, int32_t index);
+void grid_draw_highlight(const GridState& grid, const Framebuffer& frame, int32_t index);

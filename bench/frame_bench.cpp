@@ -14,7 +14,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "app/browser.h"
+#include "app/grid_view.h"
 #include "host/headless/host_headless.h"
 #include "store/file_list.h"
 #include "tools/fixture/thumbsdb_writer.h"
@@ -83,7 +83,7 @@ double thread_seconds()
 // The target itself: the median over pairs, timed back to back, of one
 // frame's time over one memset's. On a shared machine the load changes from
 // second to second; a pair sees the same load, separate runs may not.
-double frame_against_memset(const Framebuffer& frame)
+double frame_against_memset(const GridState& grid, const Framebuffer& frame)
 {
     constexpr int PAIRS = 31;
     constexpr int REPEATS = 8;  // of each, per pair
@@ -96,7 +96,7 @@ double frame_against_memset(const Framebuffer& frame)
         }
         const double t1 = thread_seconds();
         for (int i = 0; i < REPEATS; ++i) {
-            browser_draw(frame);
+            grid_draw(grid, frame);
             benchmark::ClobberMemory();
         }
         ratios.push_back((thread_seconds() - t1) / (t1 - t0));
@@ -115,21 +115,21 @@ void BM_DrawFrame(benchmark::State& state)
     }
     std::vector<uint32_t> pixels(size_t(W) * H);
     Framebuffer frame{pixels.data(), W * 4, W, H};
-    browser_reset();
-    browser.columns = browser_columns_for(W);
-    browser.rows = (ENTRIES + browser.columns - 1) / browser.columns;
-    browser.total_height = browser.rows * GRID_CELL_PITCH;
-    browser.scroll_offset = int32_t(state.range(0)) * browser.total_height / 100;
-    browser.info_toggle = true;
+    GridState grid{};
+    grid.columns = grid_columns_for(W);
+    grid.rows = (ENTRIES + grid.columns - 1) / grid.columns;
+    grid.total_height = grid.rows * GRID_CELL_PITCH;
+    grid.scroll_offset = int32_t(state.range(0)) * grid.total_height / 100;
+    grid.info_toggle = true;
     host_input.mouse_x = 500;
     host_input.mouse_y = 500;
     for (auto _ : state) {
-        browser_draw(frame);
+        grid_draw(grid, frame);
         benchmark::DoNotOptimize(pixels.data());
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * W * H * 4);
-    state.counters["x_memset"] = frame_against_memset(frame);
+    state.counters["x_memset"] = frame_against_memset(grid, frame);
 }
 
 // Run with --benchmark_repetitions=10 --benchmark_report_aggregates_only=true

@@ -155,3 +155,18 @@ inline int ascii_stricmp(const char* a, const char* b)
             return d;
     }
 }
+
+// Makes a new, empty folder of this user's own in the system's temporary
+// folder, named prefix and a unique ending; its path (UTF-8 on Windows, as
+// sys_fopen takes it) in *path. 0, or -1 when none can be made.
+int sys_make_temp_folder(const char* prefix, std::string* path);
+
+// Removes a file, or a folder that is empty; 0, or -1 when it is not gone.
+// Paths as sys_fopen takes them.
+int sys_remove_file(const char* path);
+int sys_remove_folder(const char* path);
+
+// The operating system this runs on, for the record of a run: its name and
+// version as the system gives them ("Debian GNU/Linux 12 (bookworm); kernel
+// 6.1.0", "Windows 10.0.19045"); never empty.
+std::string sys_os_description();

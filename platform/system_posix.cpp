@@ -147,3 +147,60 @@ int64_t sys_stream_size(std::FILE* file)
         return -1;
     return int64_t(size);
 }
+
+int sys_make_temp_folder(const char* prefix, std::string* path)
+{
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/" + prefix + "-XXXXXX";
+    if (!mkdtemp(&pattern[0]))
+        return -1;
+    *path = pattern;
+    return 0;
+}
+
+int sys_remove_file(const char* path) { return unlink(path) == 0 ? 0 : -1; }
+
+int sys_remove_folder(const char* path) { return rmdir(path) == 0 ? 0 : -1; }
+
+namespace {
+
+// The first line of a small system file, or the value after key on the first
+// line that starts with it, quotes taken off; "" when there is none.
+std::string system_file_line(const char* path, const char* key)
+{
+    std::FILE* f = std::fopen(path, "rb");
+    if (!f)
+        return "";
+    char line[512];
+    std::string found;
+    const size_t key_length = key ? std::strlen(key) : 0;
+    while (std::fgets(line, sizeof line, f)) {
+        std::string s = line;
+        while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
+            s.pop_back();
+        if (!key) {
+            found = s;
+            break;
+        }
+        if (s.compare(0, key_length, key) == 0) {
+            found = s.substr(key_length);
+            if (found.size() >= 2 && found.front() == '"' && found.back() == '"')
+                found = found.substr(1, found.size() - 2);
+            break;
+        }
+    }
+    std::fclose(f);
+    return found;
+}
+
+}  // namespace
+
+std::string sys_os_description()
+{
+    const std::string system = system_file_line("/etc/os-release", "PRETTY_NAME=");
+    const std::string kernel = system_file_line("/proc/sys/kernel/osrelease", nullptr);
+    std::string name = system.empty() ? "Linux" : system;
+    if (!kernel.empty())
+        name += "; kernel " + kernel;
+    return name;
+}

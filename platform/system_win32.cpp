@@ -168,3 +168,84 @@ int64_t sys_stream_size(std::FILE* file)
         return -1;
     return size;
 }
+
+namespace {
+
+// The UTF-8 form of a wide path; empty when it has none.
+std::string utf8_of(const wchar_t* wide)
+{
+    int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 0)
+        return {};
+    std::string s(size_t(n), '\0');
+    if (WideCharToMultiByte(CP_UTF8, 0, wide, -1, &s[0], n, nullptr, nullptr) != n)
+        return {};
+    s.resize(size_t(n - 1));
+    return s;
+}
+
+}  // namespace
+
+int sys_make_temp_folder(const char* prefix, std::string* path)
+{
+    wchar_t base[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, base);
+    if (length == 0 || length > MAX_PATH)
+        return -1;
+    const int prefix_units = MultiByteToWideChar(CP_UTF8, 0, prefix, -1, nullptr, 0);
+    if (prefix_units <= 0)
+        return -1;
+    std::wstring wide_prefix(size_t(prefix_units), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, prefix, -1, &wide_prefix[0], prefix_units);
+    wide_prefix.resize(size_t(prefix_units - 1));
+    // CreateDirectoryW fails on a name that exists, so a name taken by anyone
+    // else is never shared: another is tried.
+    static unsigned counter;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char ending[32];
+        std::snprintf(ending, sizeof ending, "-%08lx%08lx%04x", static_cast<unsigned long>(GetCurrentProcessId()),
+                      static_cast<unsigned long>(GetTickCount()), ++counter & 0xFFFFu);
+        const std::wstring folder = std::wstring(base) + wide_prefix + std::wstring(ending, ending + std::strlen(ending));
+        if (CreateDirectoryW(folder.c_str(), nullptr)) {
+            *path = utf8_of(folder.c_str());
+            if (!path->empty())
+                return 0;
+            RemoveDirectoryW(folder.c_str());
+            return -1;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            return -1;
+    }
+    return -1;
+}
+
+int sys_remove_file(const char* path)
+{
+    const std::wstring w = utf8_path(path);
+    return (w.empty() ? DeleteFileA(path) : DeleteFileW(w.c_str())) ? 0 : -1;
+}
+
+int sys_remove_folder(const char* path)
+{
+    const std::wstring w = utf8_path(path);
+    return (w.empty() ? RemoveDirectoryA(path) : RemoveDirectoryW(w.c_str())) ? 0 : -1;
+}
+
+std::string sys_os_description()
+{
+    // RtlGetVersion tells the true version; GetVersionEx answers what the
+    // program's manifest claims to support.
+    using GetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    const auto get_version = ntdll ? reinterpret_cast<GetVersionFunction>(
+                                         reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")))
+                                   : nullptr;
+    OSVERSIONINFOW info{};
+    info.dwOSVersionInfoSize = sizeof info;
+    if (!get_version || get_version(&info) != 0)
+        return "Windows";
+    char text[64];
+    std::snprintf(text, sizeof text, "Windows %lu.%lu.%lu", static_cast<unsigned long>(info.dwMajorVersion),
+                  static_cast<unsigned long>(info.dwMinorVersion), static_cast<unsigned long>(info.dwBuildNumber));
+    return text;
+}

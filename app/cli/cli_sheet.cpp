@@ -1,5 +1,5 @@
 // glimmerdex-cli sheet: the viewer's grid for a whole list, drawn by the
-// browser's own drawing into one picture: a contact sheet.
+// grid view's own drawing into one picture: a contact sheet.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -137,7 +137,7 @@ struct SheetPage {
 // end or the sheet's ceilings (reported).
 int sheet_page_of(const SheetOptions& o, SheetPage* p)
 {
-    p->columns = browser_columns_for(int32_t(o.width));
+    p->columns = grid_columns_for(int32_t(o.width));
     p->total_rows = (int64_t(file_list.count) + p->columns - 1) / p->columns;
     p->first_row = o.rows_per_page ? (o.page - 1) * o.rows_per_page : 0;
     p->rows = o.rows_per_page ? o.rows_per_page : p->total_rows;
@@ -164,22 +164,21 @@ int sheet_page_of(const SheetOptions& o, SheetPage* p)
 // Draws the page of the built list with the viewer's own drawing.
 std::vector<uint32_t> sheet_draw(const SheetOptions& o, const SheetPage& p)
 {
-    browser_reset();
-    browser.columns = int32_t(p.columns);
-    browser.info_toggle = o.info;
-    start_background_colour = uint32_t(o.colour);
+    GridState grid{};
+    grid.columns = int32_t(p.columns);
+    grid.info_toggle = o.info;
+    grid.background = uint32_t(o.colour);
     host_input_reset();
     host_input.mouse_x = -1;  // no hovered cell
-    browser.rows = int32_t(p.total_rows);
-    browser.total_height = int32_t(p.total_rows * GRID_CELL_PITCH);
-    browser.scroll_offset = int32_t(p.first_row * GRID_CELL_PITCH);
-    browser.scroll_position = browser.scroll_offset;
+    grid.rows = int32_t(p.total_rows);
+    grid.total_height = int32_t(p.total_rows * GRID_CELL_PITCH);
+    grid.scroll_offset = int32_t(p.first_row * GRID_CELL_PITCH);
     std::vector<uint32_t> pixels(size_t(p.width) * size_t(p.height));
     Framebuffer frame{pixels.data(), int32_t(p.width * 4), int32_t(p.width), int32_t(p.height)};
-    browser_draw(frame);
+    grid_draw(grid, frame);
     if (o.info)
         for (int64_t i = p.first_row * p.columns; i < (p.first_row + p.rows) * p.columns && i < file_list.count; ++i)
-            browser_draw_highlight(frame, int32_t(i));
+            grid_draw_highlight(grid, frame, int32_t(i));
     return pixels;
 }
 

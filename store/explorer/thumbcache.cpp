@@ -130,21 +130,6 @@ size_t next_verified(const Walk& w, size_t from, size_t stop)
     return stop;
 }
 
-ThumbcacheFormat format_of(ByteView data)
-{
-    static constexpr uint8_t JPEG_MAGIC[3] = {0xFF, 0xD8, 0xFF};
-    static constexpr uint8_t PNG_MAGIC[4] = {0x89, 'P', 'N', 'G'};
-    if (data.length == 0)
-        return THUMBCACHE_NO_DATA;
-    if (data.length >= 2 && data.data[0] == 'B' && data.data[1] == 'M')
-        return THUMBCACHE_BMP;
-    if (data.length >= 3 && std::memcmp(data.data, JPEG_MAGIC, 3) == 0)
-        return THUMBCACHE_JPEG;
-    if (data.length >= 4 && std::memcmp(data.data, PNG_MAGIC, 4) == 0)
-        return THUMBCACHE_PNG;
-    return THUMBCACHE_UNKNOWN;
-}
-
 int add_entry(Walk* w, size_t at, const Record& r, int recovered)
 {
     ThumbcacheFile* f = w->file;
@@ -177,13 +162,7 @@ int add_entry(Walk* w, size_t at, const Record& r, int recovered)
     // The data follows identifier and padding; the record may end in up to
     // seven zero bytes after it, so it is never taken from the record's end.
     ByteView data{p + l.fixed + r.id_size + r.padding, r.data_size};
-    if (r.data_size > THUMBCACHE_MAX_PAYLOAD_BYTES) {
-        e.format = THUMBCACHE_UNKNOWN;
-        e.payload = ByteView{data.data, 0};
-    } else {
-        e.format = format_of(data);
-        e.payload = data;
-    }
+    e.payload = r.data_size > THUMBCACHE_MAX_PAYLOAD_BYTES ? ByteView{data.data, 0} : data;
     if (l.width_at >= 0) {
         e.has_dimensions = 1;
         e.width = read_le32(p + l.width_at);
@@ -291,18 +270,6 @@ const char* thumbcache_check_name(ThumbcacheCheck check)
     case THUMBCACHE_CHECK_UNVERIFIED: break;
     }
     return "unverified";
-}
-
-const char* thumbcache_format_name(ThumbcacheFormat format)
-{
-    switch (format) {
-    case THUMBCACHE_NO_DATA: return "none";
-    case THUMBCACHE_BMP: return "bmp";
-    case THUMBCACHE_JPEG: return "jpeg";
-    case THUMBCACHE_PNG: return "png";
-    case THUMBCACHE_UNKNOWN: break;
-    }
-    return "unknown";
 }
 
 const char* thumbcache_bucket_name(uint32_t version, uint32_t cache_type)

@@ -37,17 +37,6 @@ ThumbcacheKind thumbcache_kind(ByteView bytes);
 ThumbcacheKind thumbcache_source_kind(const Source& source);
 ThumbcacheKind thumbcache_file_kind(const char* path);
 
-enum ThumbcacheFormat {
-    THUMBCACHE_NO_DATA,  // data size 0
-    THUMBCACHE_BMP,
-    THUMBCACHE_JPEG,
-    THUMBCACHE_PNG,
-    THUMBCACHE_UNKNOWN,  // other bytes, or data beyond THUMBCACHE_MAX_PAYLOAD_BYTES
-};
-
-// "none", "bmp", "jpeg", "png", "unknown".
-const char* thumbcache_format_name(ThumbcacheFormat format);
-
 // The data checksum of a record: a CRC-64/MS from 0 over the first KiB of
 // the data, XOR a CRC-64/MS from 0 over the 32-bit words at 1024, 1424,
 // 1824, ... that fit whole (0 for no data). It covers the first KiB and about
@@ -79,7 +68,6 @@ struct ThumbcacheEntry {
     uint32_t padding_size;
     uint32_t data_size;    // as stored
     ByteView payload;      // the data; empty beyond THUMBCACHE_MAX_PAYLOAD_BYTES
-    ThumbcacheFormat format;
     int has_dimensions;    // width and height are fields of this layout
     uint32_t width, height;
     uint64_t data_checksum;  // as stored

@@ -21,34 +21,6 @@ int search_index_load_sqlite(const char*, SearchIndex*)
 
 #include "platform/system.h"
 
-#ifdef _WIN32
-#include <direct.h>
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
-// SQLite writes beside the database it opens (it checkpoints the log into it
-// and deletes the log on close), so it only ever opens a private copy.
-static int make_private_folder(std::string* folder)
-{
-#ifdef _WIN32
-    const char* base = std::getenv("TEMP");
-    char name[] = "glimmerdex-index-XXXXXX";
-    if (_mktemp_s(name, sizeof name) != 0)
-        return -1;
-    *folder = std::string(base ? base : ".") + "\\" + name;
-    return _mkdir(folder->c_str()) == 0 ? 0 : -1;
-#else
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/glimmerdex-index-XXXXXX";
-    if (!mkdtemp(pattern.data()))
-        return -1;
-    *folder = pattern;
-    return 0;
-#endif
-}
-
 // 0 copied, 1 the source does not exist, -1 failed.
 static int copy_file(const std::string& from, const std::string& to)
 {
@@ -201,8 +173,10 @@ static int read_items(sqlite3* db, const SqliteColumns& columns, SearchIndex* ou
 
 int search_index_load_sqlite(const char* path, SearchIndex* out)
 {
+    // SQLite writes beside the database it opens (it checkpoints the log into
+    // it and deletes the log on close), so it only ever opens a private copy.
     std::string folder;
-    if (make_private_folder(&folder) != 0)
+    if (sys_make_temp_folder("glimmerdex-index", &folder) != 0)
         return search_index_fail("cannot make a temporary folder for a copy of the database");
     const std::string copy = folder + "/index.db";
     int result = 0;
@@ -225,12 +199,8 @@ int search_index_load_sqlite(const char* path, SearchIndex* out)
         result = read_items(db, columns, out);
     sqlite3_close(db);
     for (const char* suffix : {"", "-wal", "-shm", "-journal"})
-        std::remove((copy + suffix).c_str());
-#ifdef _WIN32
-    _rmdir(folder.c_str());
-#else
-    rmdir(folder.c_str());
-#endif
+        sys_remove_file((copy + suffix).c_str());
+    sys_remove_folder(folder.c_str());
     return result;
 }
 

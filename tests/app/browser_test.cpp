@@ -49,8 +49,8 @@ TEST_F(Browser, ListThatFitsHasAnAllThumbBar)
     headless_move(320, 10);  // over the bar: no highlight
     headless_frame();
     run();
-    EXPECT_EQ(3, browser.columns);
-    EXPECT_EQ(208, browser.total_height);
+    EXPECT_EQ(3, browser.grid.columns);
+    EXPECT_EQ(208, browser.grid.total_height);
     ExpectedFrame want(330, 250, BACK);
     want.scrollbar(3, 0, 208);
     want.grid(entries, 3, 0);
@@ -78,7 +78,7 @@ TEST_F(Browser, ListThatScrollsDrawsTheVisibleRowsAndTheThumb)
     headless_frame();
     run();
     // 7 rows, 728 pixels; thumb rows 250 * 150 / 728 = 51 to 250 * 400 / 728 = 137.
-    EXPECT_EQ(150, browser.scroll_offset);
+    EXPECT_EQ(150, browser.grid.scroll_offset);
     ExpectedFrame want(330, 250, BACK);
     want.scrollbar(3, 150, 728);
     want.grid(entries, 3, 150);
@@ -99,7 +99,7 @@ TEST_F(Browser, HighlightWithoutInformationLines)
     headless_move(104 + 50, 104 + 60);  // cell 4
     headless_frame();
     run();
-    EXPECT_EQ(4, browser_hovered_cell());
+    EXPECT_EQ(4, grid_hovered_cell(browser.grid));
     ExpectedFrame want(330, 250, BACK);
     want.scrollbar(3, 0, 208);
     want.grid(entries, 3, 0);
@@ -136,7 +136,7 @@ TEST_F(Browser, HighlightWithInformationLines)
         EXPECT_TRUE(frame_matches(want));
     };
     run();
-    EXPECT_TRUE(browser.info_toggle);
+    EXPECT_TRUE(browser.grid.info_toggle);
     // The placeholder entry shows only its name.
     ExpectedFrame want(330, 250, BACK);
     want.scrollbar(3, 0, 208);
@@ -147,11 +147,11 @@ TEST_F(Browser, HighlightWithInformationLines)
 
 TEST_F(Browser, ColumnsAndBarWidth)
 {
-    EXPECT_EQ(7, browser_columns_for(800));  // bar 800 - 728 = 72 wide
-    EXPECT_EQ(1, browser_columns_for(119));
-    EXPECT_EQ(1, browser_columns_for(0));
-    EXPECT_EQ(1, browser_columns_for(-50));
-    EXPECT_EQ(2, browser_columns_for(224));
+    EXPECT_EQ(7, grid_columns_for(800));  // bar 800 - 728 = 72 wide
+    EXPECT_EQ(1, grid_columns_for(119));
+    EXPECT_EQ(1, grid_columns_for(0));
+    EXPECT_EQ(1, grid_columns_for(-50));
+    EXPECT_EQ(2, grid_columns_for(224));
 
     start_viewer(800, 600);
     install_entries(numbered_entries(20));
@@ -160,8 +160,8 @@ TEST_F(Browser, ColumnsAndBarWidth)
     headless_frame();
     run();
     // 3 rows, 312 pixels: the limit is negative, the view stays at 0.
-    EXPECT_EQ(3, browser.rows);
-    EXPECT_EQ(312, browser.total_height);
+    EXPECT_EQ(3, browser.grid.rows);
+    EXPECT_EQ(312, browser.grid.total_height);
     EXPECT_EQ(0, browser.scroll_position);
     for (int x = 728; x < 800; ++x)
         ASSERT_EQ(0xC0C0C0C0u, headless_pixel(x, 599));
@@ -216,7 +216,7 @@ TEST_F(Browser, EndShowsTheLastRowAtTheBottomAndUpComesBack)
     browser_run();
     EXPECT_DOUBLE_EQ(6140, after_end);
     EXPECT_DOUBLE_EQ(6140 - 128, browser.scroll_position);
-    EXPECT_EQ(6012, browser.scroll_offset);
+    EXPECT_EQ(6012, browser.grid.scroll_offset);
 }
 
 TEST_F(Browser, PageKeysActOncePerPress)
@@ -373,25 +373,25 @@ TEST_F(Browser, HoveredCellRule)
 {
     start_viewer(330, 250);
     install_entries(numbered_entries(8));
-    browser.columns = 3;
+    browser.grid.columns = 3;
     host_input.mouse_x = 311;
     host_input.mouse_y = 0;
-    EXPECT_EQ(2, browser_hovered_cell());
+    EXPECT_EQ(2, grid_hovered_cell(browser.grid));
     host_input.mouse_x = 312;  // the bar strip
-    EXPECT_EQ(-1, browser_hovered_cell());
+    EXPECT_EQ(-1, grid_hovered_cell(browser.grid));
     host_input.mouse_x = 5;
     host_input.mouse_y = 249;
-    EXPECT_EQ(6, browser_hovered_cell());
+    EXPECT_EQ(6, grid_hovered_cell(browser.grid));
     host_input.mouse_x = 110;
-    EXPECT_EQ(7, browser_hovered_cell());
+    EXPECT_EQ(7, grid_hovered_cell(browser.grid));
     host_input.mouse_x = 210;  // below the last entry
-    EXPECT_EQ(-1, browser_hovered_cell());
-    browser.scroll_offset = 100;
+    EXPECT_EQ(-1, grid_hovered_cell(browser.grid));
+    browser.grid.scroll_offset = 100;
     host_input.mouse_x = 5;
     host_input.mouse_y = 3;
-    EXPECT_EQ(0, browser_hovered_cell());
+    EXPECT_EQ(0, grid_hovered_cell(browser.grid));
     host_input.mouse_y = 4;
-    EXPECT_EQ(3, browser_hovered_cell());
+    EXPECT_EQ(3, grid_hovered_cell(browser.grid));
 }
 
 }  // namespace

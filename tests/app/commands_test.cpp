@@ -93,13 +93,13 @@ TEST_F(Commands, SpaceSwitchesTheInformationLines)
     bool after_one = false;
     headless_host.on_pump = [&](int pump) {
         if (pump == 1)
-            after_one = browser.info_toggle;
+            after_one = browser.grid.info_toggle;
     };
     headless_char(' ');
     headless_frame();
     browser_run();
     EXPECT_TRUE(after_one);
-    EXPECT_FALSE(browser.info_toggle);
+    EXPECT_FALSE(browser.grid.info_toggle);
 }
 
 TEST_F(Commands, SaveFromCurrentCatalogCopiesTheStoredJpegWithItsTime)

@@ -59,11 +59,11 @@ TEST_F(GridRows, MixedLayoutsMatchTheLayoutRules)
         headless_frame();
         browser_run();
         SCOPED_TRACE("layout " + std::to_string(layout) + ": " + std::to_string(w) + "x" + std::to_string(h) + ", " +
-                     std::to_string(entries.size()) + " entries, offset " + std::to_string(browser.scroll_offset));
+                     std::to_string(entries.size()) + " entries, offset " + std::to_string(browser.grid.scroll_offset));
         ExpectedFrame want(w, h, start_background_colour);
         if (!entries.empty())
-            want.scrollbar(browser.columns, browser.scroll_offset, browser.total_height);
-        want.grid(entries, browser.columns, browser.scroll_offset);
+            want.scrollbar(browser.grid.columns, browser.grid.scroll_offset, browser.grid.total_height);
+        want.grid(entries, browser.grid.columns, browser.grid.scroll_offset);
         ASSERT_TRUE(frame_matches(want));
         file_list_release();
     }

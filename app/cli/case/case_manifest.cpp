@@ -12,36 +12,6 @@
 
 namespace {
 
-#ifndef _WIN32
-// The first line of a small text file, or "" (bounded: system files only).
-std::string first_line_of(const char* path, const char* key = nullptr)
-{
-    std::FILE* f = sys_fopen(path, "rb");
-    if (!f)
-        return "";
-    char line[512];
-    std::string found;
-    size_t key_length = key ? std::string(key).size() : 0;
-    while (std::fgets(line, sizeof line, f)) {
-        std::string s = line;
-        while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
-            s.pop_back();
-        if (!key) {
-            found = s;
-            break;
-        }
-        if (s.compare(0, key_length, key) == 0) {
-            found = s.substr(key_length);
-            if (found.size() >= 2 && found.front() == '"' && found.back() == '"')
-                found = found.substr(1, found.size() - 2);
-            break;
-        }
-    }
-    std::fclose(f);
-    return found;
-}
-#endif
-
 const char* machine_name()
 {
 #if defined(__x86_64__) || defined(_M_X64)
@@ -92,19 +62,7 @@ void input_print(const std::string& path, InputPrint* out)
     out->read = digests_of_file(path, &out->digests, &out->size) == 0;
 }
 
-std::string case_system_name()
-{
-#ifdef _WIN32
-    return std::string("Windows; ") + machine_name();
-#else
-    std::string system = first_line_of("/etc/os-release", "PRETTY_NAME=");
-    std::string kernel = first_line_of("/proc/sys/kernel/osrelease");
-    std::string name = system.empty() ? "Linux" : system;
-    if (!kernel.empty())
-        name += "; kernel " + kernel;
-    return name + "; " + machine_name();
-#endif
-}
+std::string case_system_name() { return sys_os_description() + "; " + machine_name(); }
 
 std::vector<std::string> case_summary(const CaseManifest& m)
 {

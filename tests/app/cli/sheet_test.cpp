@@ -56,6 +56,11 @@ TEST(CliSheet, DrawsTheGridWithNamesPicturesAndInformation)
             name_pixels += at(x, y) == 0xC0A080u;
     EXPECT_GT(name_pixels, 60) << "the name line in the grid's name colour";
 
+    ASSERT_EQ(run_command(cli + " sheet --backcol 0x102030 --width 450 " + dir.path() + " " + dir.file("b.png")), 0);
+    sheet = decode_png(dir.file("b.png"), &w, &h);
+    EXPECT_EQ(at(104 + 60, 104 + 50), 0x102030u) << "the chosen background right of the picture";
+    EXPECT_EQ(at(3 * 104 + 50, 2 * 104 + 50), 0x102030u) << "and after the last entry";
+
     ASSERT_EQ(run_command(cli + " sheet --info --rows 1 --page 2 --width 450 " + dir.path() + " " + dir.file("i.png")), 0);
     std::vector<uint32_t> page = decode_png(dir.file("i.png"), &w, &h);
     EXPECT_EQ(h, 104) << "one row: entries 4 to 7";

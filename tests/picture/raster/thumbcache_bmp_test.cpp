@@ -10,6 +10,7 @@
 #include <dirent.h>
 #endif
 
+#include "picture/picture.h"
 #include "store/explorer/thumbcache.h"
 #include "tests/support/guarded_window.h"
 #include "tests/support/test_support.h"
@@ -77,7 +78,7 @@ TEST(ThumbcacheBmp, EveryPixelAsPillowDecodesIt)
         bool any = false;
         for (int32_t i = 0; i < cache.count; ++i) {
             const ThumbcacheEntry& e = cache.entries[i];
-            if (e.format != THUMBCACHE_BMP)
+            if (std::strcmp(picture_format_name(e.payload.data, int32_t(e.payload.length)), "bmp") != 0)
                 continue;
             write_file(dir.file(std::to_string(origin.size()) + ".bmp"),
                        std::vector<uint8_t>(e.payload.data, e.payload.data + e.payload.length));

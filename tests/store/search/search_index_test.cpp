@@ -132,7 +132,7 @@ TEST(SearchIndexReal, Windows10EseMatchesEsedbexportAndNamesTheCacheEntries)
                 char hex[17];
                 thumbcache_hash_text(cache.entries[i].hash, hex);
                 found.push_back(std::string(hex) + " " + path);
-                with_picture += cache.entries[i].format != THUMBCACHE_NO_DATA;
+                with_picture += cache.entries[i].data_size != 0;
             }
         thumbcache_free(&cache);
     }
