@@ -32,7 +32,7 @@ int app_name_from_index(const char* folder)
         if (search_index_load(path, &g_index) == 0)
             g_loaded = true;
         else
-            std::fprintf(stderr, "%s: search index not read: %s\n", path, search_index_error);
+            std::fprintf(stderr, "%s: search index not read: %s\n", path, failure_last().reason);
     }
     return g_loaded ? file_list_name_keyed(search_index_name_of, &g_index) : -1;
 }

@@ -97,13 +97,13 @@ int read_bmp_header(ByteView src, BmpHeader* h)
 {
     const uint8_t* source = src.data;
     if (!view_has(src, 0, 18))
-        return picture_fail("truncated header");
+        return fail("truncated header");
     h->bfOffBits = read_le32(source + 10);
     h->biSize = read_le32(source + 14);
     uint32_t planes;
     if (h->biSize == BMP_CORE_HEADER_SIZE) {
         if (!view_has(src, 18, 8))
-            return picture_fail("truncated header");
+            return fail("truncated header");
         h->width = read_le16(source + 18);
         h->height = read_le16(source + 20);
         planes = read_le16(source + 22);
@@ -112,7 +112,7 @@ int read_bmp_header(ByteView src, BmpHeader* h)
         h->entry_size = 3;
     } else {
         if (!view_has(src, 18, 16))
-            return picture_fail("truncated header");
+            return fail("truncated header");
         h->width = int32_t(read_le32(source + 18));
         h->height = int32_t(read_le32(source + 22));
         planes = read_le16(source + 26);
@@ -123,13 +123,13 @@ int read_bmp_header(ByteView src, BmpHeader* h)
     uint32_t bits = h->bits;
     bool bits_ok = bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
     if (planes != 1)
-        return picture_fail("plane count %u, not 1", unsigned(planes));
+        return fail("plane count %u, not 1", unsigned(planes));
     if (h->width <= 0 || h->height == 0)
-        return picture_fail("empty or negative width");
+        return fail("empty or negative width");
     if (!bits_ok)
-        return picture_fail("unsupported bit depth %u", unsigned(bits));
+        return fail("unsupported bit depth %u", unsigned(bits));
     if (h->compression != BI_RGB && h->compression != BI_BITFIELDS)
-        return picture_fail("unsupported compression %u", unsigned(h->compression));
+        return fail("unsupported compression %u", unsigned(h->compression));
     h->top_down = h->height < 0;
     if (h->top_down)
         h->height = -h->height;

@@ -32,11 +32,11 @@ int cel_decode(ByteView src, const OutputWindow& w)
 {
     const uint8_t* source = src.data;
     if (!view_has(src, 0, 12))
-        return picture_fail("truncated header");
+        return fail("truncated header");
     int64_t width = read_le16(source + 2);
     int64_t height = read_le16(source + 4);
     if (width < 1 || height < 1)
-        return picture_fail("empty picture");
+        return fail("empty picture");
 
     // A truncated palette defines only the entries that are present.
     int32_t entries = 0;

@@ -120,7 +120,7 @@ int dds_decode(ByteView src, const OutputWindow& w)
     const uint8_t* source = src.data;
     // Without the whole header the pixel format cannot be known.
     if (!view_has(src, 0, DDS_HEADER_SIZE))
-        return picture_fail("truncated header");
+        return fail("truncated header");
     int64_t height = read_le32(source + 12);
     int64_t width = read_le32(source + 16);
     uint32_t flags = read_le32(source + 80);
@@ -130,13 +130,13 @@ int dds_decode(ByteView src, const OutputWindow& w)
         if (read_le32(source + 88) != 32 || read_le32(source + 92) != 0x00FF0000 ||
             read_le32(source + 96) != 0x0000FF00 || read_le32(source + 100) != 0x000000FF ||
             read_le32(source + 104) != 0xFF000000)
-            return picture_fail("unsupported RGB layout");
+            return fail("unsupported RGB layout");
     } else if (flags & DDPF_FOURCC) {
         if (fourcc[0] != 'D' || fourcc[1] != 'X' || fourcc[2] != 'T' || fourcc[3] < '1' || fourcc[3] > '5')
-            return picture_fail("unsupported compression");
+            return fail("unsupported compression");
         dxt = uint32_t(fourcc[3] - '0');
     } else {
-        return picture_fail("unsupported pixel format");
+        return fail("unsupported pixel format");
     }
 
     if (width == 0 || height == 0)

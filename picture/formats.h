@@ -3,7 +3,7 @@
 // each, in the recognition order of the table in picture.cpp:
 //   xxx_sniff   true when the leading bytes are this format's
 //   xxx_probe   width and height from the header; left as they are when absent
-//   xxx_decode  the picture into the output window; 0, or -1 through picture_fail
+//   xxx_decode  the picture into the output window; 0, or -1 through fail (platform/failure.h)
 // A sniff reads only what it checks with view_has; a probe likewise.
 #include <cstdint>
 

@@ -142,13 +142,13 @@ int read_gif_screen(ByteView src, GifScreen* screen, size_t* at)
 {
     const uint8_t* source = src.data;
     if (!view_has(src, 0, GIF_SCREEN_DESCRIPTOR_SIZE))
-        return picture_fail("truncated header");
+        return fail("truncated header");
     *screen = GifScreen{read_le16(source + 6), read_le16(source + 8), source[10], source[11], nullptr, 0};
     *at = GIF_SCREEN_DESCRIPTOR_SIZE;
     if (screen->flags & 0x80) {
         screen->global_entries = 2 << (screen->flags & 7);
         if (!view_has(src, *at, size_t(screen->global_entries) * 3))
-            return picture_fail("truncated colour table");
+            return fail("truncated colour table");
         screen->global_table = source + *at;
         *at += size_t(screen->global_entries) * 3;
     }
@@ -162,20 +162,20 @@ int skip_gif_extensions(ByteView src, size_t* at, int32_t* transparent)
     const uint8_t* source = src.data;
     for (;;) {
         if (*at >= src.length)
-            return picture_fail("no image");
+            return fail("no image");
         if (source[*at] == 0x2C)
             return 0;
         if (source[*at] != 0x21)
-            return picture_fail("unknown block 0x%02X", unsigned(source[*at]));
+            return fail("unknown block 0x%02X", unsigned(source[*at]));
         if (!view_has(src, *at, 2))
-            return picture_fail("truncated extension");
+            return fail("truncated extension");
         // Graphic control: packed byte 2 after the label, index 5 after it.
         if (source[*at + 1] == 0xF9 && view_has(src, *at, 7) && (source[*at + 3] & 1))
             *transparent = source[*at + 6];
         *at += 2;
         for (;;) {
             if (*at >= src.length)
-                return picture_fail("truncated extension");
+                return fail("truncated extension");
             uint32_t n = source[(*at)++];
             if (n == 0)
                 break;
@@ -198,14 +198,14 @@ int read_gif_image(ByteView src, const GifScreen& screen, int32_t transparent, G
 {
     const uint8_t* source = src.data;
     if (!view_has(src, *at, GIF_IMAGE_DESCRIPTOR_SIZE))
-        return picture_fail("truncated image descriptor");
+        return fail("truncated image descriptor");
     const uint8_t* d = source + *at;
     *image = GifImage{read_le16(d + 1), read_le16(d + 3), read_le16(d + 5), read_le16(d + 7), d[9]};
     *at += GIF_IMAGE_DESCRIPTOR_SIZE;
     if (image->flags & 0x80) {
         int32_t entries = 2 << (image->flags & 7);
         if (!view_has(src, *at, size_t(entries) * 3))
-            return picture_fail("truncated colour table");
+            return fail("truncated colour table");
         load_colour_table(source + *at, entries);
         *at += size_t(entries) * 3;
     } else if (screen.global_table) {

@@ -65,7 +65,7 @@ int pcx_decode(ByteView src, const OutputWindow& w)
 {
     const uint8_t* source = src.data;
     if (!view_has(src, 0, 68))
-        return picture_fail("truncated header");
+        return fail("truncated header");
     int64_t Xmin = int16_t(read_le16(source + 4));
     int64_t Ymin = int16_t(read_le16(source + 6));
     int64_t Xmax = int16_t(read_le16(source + 8));
@@ -73,14 +73,14 @@ int pcx_decode(ByteView src, const OutputWindow& w)
     int64_t width = Xmax - Xmin + 1;
     int64_t height = Ymax - Ymin + 1;
     if (width < 1 || height < 1)
-        return picture_fail("empty or inverted picture bounds");
+        return fail("empty or inverted picture bounds");
     uint32_t NPlanes = source[65];
     int64_t BytesPerLine = int16_t(read_le16(source + 66));
     if (NPlanes != 1 && NPlanes != 3)
         return 0;
     // A one-plane file too short to hold its 256-colour palette has no colours.
     if (NPlanes == 1 && src.length < PCX_PALETTE_SIZE)
-        return picture_fail("truncated palette");
+        return fail("truncated palette");
     int64_t line = width < BytesPerLine ? BytesPerLine : width;
     VisibleSpan rows = visible_span(height, w.y_offset, w.clip_height);
     VisibleSpan cols = visible_span(width, w.x_offset, w.clip_width);

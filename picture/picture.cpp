@@ -10,16 +10,6 @@
 
 uint32_t decoder_palette[256];
 int32_t palette_count;
-char picture_error[96];
-
-int picture_fail(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(picture_error, sizeof picture_error, format, args);
-    va_end(args);
-    return -1;
-}
 
 namespace {
 
@@ -70,29 +60,29 @@ void picture_probe(const uint8_t* data, int32_t length, int32_t* width, int32_t*
 {
     *width = 0;
     *height = 0;
-    picture_error[0] = 0;
+    failure_clear();
     if (length < PICTURE_PROBE_MIN_BYTES) {
-        picture_fail("too short to hold a picture header");
+        fail("too short to hold a picture header");
         return;
     }
     const PictureFormat* format = find_format(data, length);
     if (!format) {
-        picture_fail("unknown format");
+        fail("unknown format");
         return;
     }
     format->probe(ByteView{data, size_t(length)}, width, height);
     if (*width == 0 || *height == 0)
-        picture_fail("no picture size in the %s header", format->name);
+        fail("no picture size in the %s header", format->name);
 }
 
 int picture_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch,
                    int32_t clip_width, int32_t clip_height, int32_t x_offset, int32_t y_offset)
 {
     palette_count = 0;
-    picture_error[0] = 0;
+    failure_clear();
     const PictureFormat* format = find_format(source, length);
     if (!format)
-        return picture_fail("unknown format");
+        return fail("unknown format");
     OutputWindow w{destination, pitch, clip_width, clip_height, x_offset, y_offset};
     return format->decode(ByteView{source, size_t(length)}, w);
 }

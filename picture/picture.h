@@ -3,6 +3,8 @@
 // shared by every format decoder, and the process-wide state they share.
 #include <cstdint>
 
+#include "platform/failure.h"
+
 // A decoded image. Pixel = 0xAARRGGBB word (blue in the low byte).
 struct Picture {
     uint32_t* pixels;
@@ -55,16 +57,8 @@ int picture_decode(const uint8_t* source, int32_t length, uint8_t* destination, 
                    int32_t clip_width, int32_t clip_height, int32_t x_offset, int32_t y_offset);
 
 // Why the last picture_decode or picture_probe failed, in a few words
-// ("truncated", "unsupported bit depth 16"); empty when nothing failed.
-// Cleared by both at their start, set by the decoders through picture_fail.
-extern char picture_error[96];
-
-// Sets picture_error (printf-style) and returns -1, so that a decoder fails
-// and says why in one statement.
-#if defined(__GNUC__)
-__attribute__((format(printf, 1, 2)))
-#endif
-int picture_fail(const char* format, ...);
+// ("truncated", "unsupported bit depth 16"): failure_last().reason, cleared by
+// both at their start and set by the decoders through fail().
 
 // The JPEG decoder's own entry, with picture_decode's arguments and result
 // and the options of this decode.

@@ -65,7 +65,7 @@ struct TgaHeader {
 int read_tga_header(ByteView src, TgaHeader* header)
 {
     if (!view_has(src, 0, 19))
-        return picture_fail("truncated header");
+        return fail("truncated header");
     const uint8_t* h = src.data;
     uint32_t colour_map_type = h[1];
     uint32_t image_type = h[2];
@@ -75,17 +75,17 @@ int read_tga_header(ByteView src, TgaHeader* header)
                    image_type == 11;
     bool depth_ok = depth == 8 || depth == 16 || depth == 24 || depth == 32;
     if (colour_map_type > 1)
-        return picture_fail("unknown colour-map type %u", unsigned(colour_map_type));
+        return fail("unknown colour-map type %u", unsigned(colour_map_type));
     if (!type_ok)
-        return picture_fail("unsupported image type %u", unsigned(image_type));
+        return fail("unsupported image type %u", unsigned(image_type));
     if (!depth_ok)
-        return picture_fail("unsupported bit depth %u", unsigned(depth));
+        return fail("unsupported bit depth %u", unsigned(depth));
     if ((descriptor & 0xC0) != 0)
-        return picture_fail("interleaved rows");
+        return fail("interleaved rows");
     *header = TgaHeader{colour_map_type, image_type, read_le16(h + 12), read_le16(h + 14), (depth + 7) / 8,
                         (descriptor & 0x10) != 0, (descriptor & 0x20) != 0};
     if (header->width < 1 || header->height < 1)
-        return picture_fail("empty picture");
+        return fail("empty picture");
     return 0;
 }
 
@@ -102,7 +102,7 @@ int read_tga_colour_map(ByteView src, const TgaHeader& header, TgaColourMap* map
         map->entry_size = (uint32_t(h[7]) + 7) / 8;
         // A map whose entries are not 1 to 4 bytes cannot be converted.
         if (map->entry_size < 1 || map->entry_size > 4)
-            return picture_fail("unsupported colour-map entry size %u", unsigned(h[7]));
+            return fail("unsupported colour-map entry size %u", unsigned(h[7]));
         map->first = read_le16(h + 3);
         int64_t declared = read_le16(h + 5);
         int64_t inside = *data < src.length ? int64_t((src.length - *data) / map->entry_size) : 0;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/cli/digests/digests.h"
+#include "platform/failure.h"
 #include "platform/system.h"
 #include "picture/bytes.h"
 #include "picture/picture.h"
@@ -187,11 +188,11 @@ bool report_explorer_file(const std::string& path)
 std::string report_failure(const std::string& path, ThumbcacheKind kind)
 {
     switch (kind) {
-    case THUMBCACHE_CACHE: return path + ": Explorer cache file cannot be read (" + thumbcache_error + ")";
-    case THUMBCACHE_INDEX: return path + ": Explorer cache index cannot be read (" + thumbcache_error + ")";
+    case THUMBCACHE_CACHE: return path + ": Explorer cache file cannot be read (" + failure_last().reason + ")";
+    case THUMBCACHE_INDEX: return path + ": Explorer cache index cannot be read (" + failure_last().reason + ")";
     case THUMBCACHE_NEITHER: break;
     }
-    return path + ": Thumbs.db not found (" + store_error_text(store_error) + ")";
+    return path + ": Thumbs.db not found (" + failure_last().reason + ")";
 }
 
 void report_release()

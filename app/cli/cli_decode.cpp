@@ -165,7 +165,7 @@ int cli_decode(int argc, char** argv)
     if (written != 0)
         return CLI_FAILED;
     if (decoded != 0) {
-        cli_error("decode: %s could not be decoded: %s", options.in.c_str(), picture_error);
+        cli_error("decode: %s could not be decoded: %s", options.in.c_str(), failure_last().reason);
         return CLI_FAILED;
     }
     return CLI_OK;

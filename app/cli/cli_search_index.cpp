@@ -25,7 +25,7 @@ int load(const std::string& root, const std::string& path)
 {
     FoundIndex found{root, {}};
     if (search_index_load(path.c_str(), &found.index) != 0) {
-        cli_error("%s: search index not read: %s", path.c_str(), search_index_error);
+        cli_error("%s: search index not read: %s", path.c_str(), failure_last().reason);
         return -1;
     }
     const SearchIndex& x = found.index;

@@ -35,8 +35,8 @@ void jpeg_probe(ByteView v, int32_t* width, int32_t* height)
 int jpeg_decode(ByteView src, const OutputWindow& w)
 {
     if (src.length > uint64_t(INT32_MAX))
-        return picture_fail("too large");
+        return fail("too large");
     int result = jpeg_decode(src.data, int32_t(src.length), w.destination, w.pitch, w.clip_width, w.clip_height,
                              w.x_offset, w.y_offset, JpegOptions{ycbcr_block_output});
-    return result == 0 ? 0 : picture_fail("not a JPEG the decoder handles");
+    return result == 0 ? 0 : fail("not a JPEG the decoder handles");
 }

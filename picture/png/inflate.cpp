@@ -488,9 +488,9 @@ int inflate_outcome(InflateResult result, uint64_t out)
         return 0;
     }
     if (result != INFLATE_OUT_OF_DATA && !reader.exhausted)
-        return picture_fail("%s", corrupt_reason(result));
+        return fail("%s", corrupt_reason(result));
     final_flush(out);
-    return png.rows_completed > 0 ? 0 : picture_fail("truncated before the first row");
+    return png.rows_completed > 0 ? 0 : fail("truncated before the first row");
 }
 
 }  // namespace

@@ -217,7 +217,7 @@ int start_image(PngChunkRef first)
             decoder_palette[i] = decoder_palette[i & (period - 1)];
     }
     if (row_length(png.width) > PNG_MAX_ROW_BYTES)
-        return picture_fail("rows longer than %d bytes", int(PNG_MAX_ROW_BYTES));
+        return fail("rows longer than %d bytes", int(PNG_MAX_ROW_BYTES));
     png.rows_completed = 0;
     png_setup_pass();
     return inflate_run(first);
@@ -226,22 +226,22 @@ int start_image(PngChunkRef first)
 int read_header(const uint8_t* d, size_t n)
 {
     if (n < 13)
-        return picture_fail("truncated IHDR");
+        return fail("truncated IHDR");
     int32_t width = int32_t(read_be32(d));
     int32_t height = int32_t(read_be32(d + 4));
     int32_t depth = d[8];
     int32_t type = d[9];
     if (width < 1 || height < 1)
-        return picture_fail("empty or oversized picture");
+        return fail("empty or oversized picture");
     if (depth != 1 && depth != 2 && depth != 4 && depth != 8)
-        return picture_fail("unsupported bit depth %d", int(depth));
+        return fail("unsupported bit depth %d", int(depth));
     if (type != 0 && type != 2 && type != 3 && type != 4 && type != 6)
-        return picture_fail("unknown colour type %d", int(type));
+        return fail("unknown colour type %d", int(type));
     // Packed samples exist only for grey and palette pictures.
     if (depth < 8 && type != 0 && type != 3)
-        return picture_fail("bit depth %d with colour type %d", int(depth), int(type));
+        return fail("bit depth %d with colour type %d", int(depth), int(type));
     if (d[10] != 0 || d[11] != 0 || d[12] > 1)
-        return picture_fail("unknown compression, filter or interlace method");
+        return fail("unknown compression, filter or interlace method");
     png.width = width;
     png.height = height;
     png.bit_depth = depth;
@@ -385,7 +385,7 @@ int png_decode(ByteView src, const OutputWindow& w)
     static const uint8_t signature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
     const uint8_t* source = src.data;
     if (!view_has(src, 0, 8) || std::memcmp(source, signature, 8) != 0)
-        return picture_fail("not a PNG signature");
+        return fail("not a PNG signature");
     if (!tables_built) {
         tables_built = true;
         png_init_tables();
@@ -410,7 +410,7 @@ int png_decode(ByteView src, const OutputWindow& w)
         const uint8_t* d = source + data;
         if (is_type(type, "IDAT")) {
             if (!have_header)
-                return picture_fail("image data before IHDR");
+                return fail("image data before IHDR");
             return start_image({data, n});
         }
         if (is_type(type, "IHDR")) {
@@ -424,7 +424,7 @@ int png_decode(ByteView src, const OutputWindow& w)
         }
         at = data + declared + 4;
     }
-    return picture_fail("no image data");
+    return fail("no image data");
 }
 
 bool png_next_idat(PngChunkRef chunk, PngChunkRef* next)

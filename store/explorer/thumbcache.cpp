@@ -5,10 +5,9 @@
 #include <cstring>
 
 #include "platform/system.h"
+#include "platform/failure.h"
 #include "store/thumbsdb/compound_file.h"
 #include "store/explorer/crc64.h"
-
-const char* thumbcache_error = "";
 
 namespace {
 
@@ -296,18 +295,12 @@ namespace {
 // 0 when the bytes start like a cache file this reader knows.
 int check_header(ByteView view)
 {
-    if (view.length > size_t(STORE_MAX_FILE_BYTES)) {
-        thumbcache_error = "larger than the ceiling on cache files";
-        return -1;
-    }
-    if (!view_has(view, 0, CACHE_HEADER_BYTES) || std::memcmp(view.data, CACHE_MAGIC, 4) != 0) {
-        thumbcache_error = "not a thumbnail cache (no CMMM header)";
-        return -1;
-    }
-    if (!is_known_version(read_le32(view.data + CACHE_VERSION_AT))) {
-        thumbcache_error = "unknown thumbnail cache version";
-        return -1;
-    }
+    if (view.length > size_t(STORE_MAX_FILE_BYTES))
+        return fail("larger than the ceiling on cache files");
+    if (!view_has(view, 0, CACHE_HEADER_BYTES) || std::memcmp(view.data, CACHE_MAGIC, 4) != 0)
+        return fail("not a thumbnail cache (no CMMM header)");
+    if (!is_known_version(read_le32(view.data + CACHE_VERSION_AT)))
+        return fail("unknown thumbnail cache version");
     return 0;
 }
 
@@ -372,7 +365,7 @@ int read_held(SourceBytes* held, ThumbcacheFile* out)
         return -1;
     }
     read_image(*held, out);
-    thumbcache_error = "";
+    failure_clear();
     return 0;
 }
 
@@ -383,8 +376,7 @@ int held_or_error(SourceWholeResult result, SourceBytes* held, ThumbcacheFile* o
     *out = ThumbcacheFile{};
     out->free_record_offset = -1;
     out->chain_break_offset = -1;
-    thumbcache_error = source_whole_text(result);
-    return -1;
+    return fail("%s", source_whole_text(result));
 }
 
 } // namespace
@@ -414,7 +406,10 @@ int thumbcache_read_source(const Source& source, ThumbcacheFile* out)
 int thumbcache_load(const char* path, ThumbcacheFile* out)
 {
     SourceBytes held;
-    return held_or_error(source_whole_file(path, uint64_t(STORE_MAX_FILE_BYTES), &held), &held, out);
+    failure_clear();
+    if (held_or_error(source_whole_file(path, uint64_t(STORE_MAX_FILE_BYTES), &held), &held, out) != 0)
+        return failure_concerns(path);
+    return 0;
 }
 
 void thumbcache_free(ThumbcacheFile* file)

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "picture/bytes.h"
+#include "platform/failure.h"
 #include "platform/source.h"
 
 // Records we list per file. A 512 MiB file of the smallest records would
@@ -96,11 +97,9 @@ struct ThumbcacheFile {
     int32_t count;
 };
 
-// Why the last thumbcache_read or thumbcache_load returned -1.
-extern const char* thumbcache_error;
-
 // Walks a cache file of at most STORE_MAX_FILE_BYTES; 0, or -1 with
-// thumbcache_error. Any file with a known header reads: damaged records are
+// the reason in
+// failure_last(). Any file with a known header reads: damaged records are
 // skipped, and the records behind them are found again. A mapped source's
 // bytes are used where they lie (keep the source open while the file is);
 // others are read into a copy, as thumbcache_read copies its bytes and

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/system.h"
+#include "platform/failure.h"
 #include "store/thumbsdb/compound_file.h"
 
 namespace {
@@ -78,10 +79,8 @@ int read_header(ThumbcacheIndex* x, const SlotLayout** layout)
 {
     const ByteView v{x->bytes, x->size};
     const uint8_t* b = x->bytes;
-    if (!view_has(v, 0, OLD_HEADER_BYTES)) {
-        thumbcache_error = "not a thumbnail cache index (too short)";
-        return -1;
-    }
+    if (!view_has(v, 0, OLD_HEADER_BYTES))
+        return fail("not a thumbnail cache index (too short)");
     if (std::memcmp(b, INDEX_MAGIC, 4) == 0) {
         x->signature_offset = 0;
         x->version = read_le32(b + OLD_VERSION_AT);
@@ -94,15 +93,12 @@ int read_header(ThumbcacheIndex* x, const SlotLayout** layout)
         x->used_count = read_le32(b + NEW_USED_AT);
         x->slot_count = read_le32(b + NEW_SLOTS_AT);
     } else {
-        thumbcache_error = "not a thumbnail cache index (no IMMM signature)";
-        return -1;
+        return fail("not a thumbnail cache index (no IMMM signature)");
     }
     *layout = slot_layout(x->version);
     // The signature's place and the version must agree.
-    if (!*layout || (x->signature_offset == 0) != (x->version <= 21)) {
-        thumbcache_error = "unknown thumbnail cache index version";
-        return -1;
-    }
+    if (!*layout || (x->signature_offset == 0) != (x->version <= 21))
+        return fail("unknown thumbnail cache index version");
     x->slot_bytes = (*layout)->slot_bytes;
     x->type_count = (*layout)->type_count;
     if (x->signature_offset == 0)
@@ -177,7 +173,7 @@ int read_index_image(const SourceBytes& held, ThumbcacheIndex* out)
             s.offsets[t] = t < layout->type_count ? read_le32(p + layout->offsets_at + 4 * t) : THUMBCACHE_NO_OFFSET;
         decode_flags(out->version, &s);
     }
-    thumbcache_error = "";
+    failure_clear();
     return 0;
 }
 
@@ -189,8 +185,7 @@ int index_or_error(SourceWholeResult result, const SourceBytes& held, Thumbcache
 {
     *out = ThumbcacheIndex{};
     if (result != SOURCE_WHOLE_OK) {
-        thumbcache_error = source_whole_text(result);
-        return -1;
+        return fail("%s", source_whole_text(result));
     }
     return read_index_image(held, out);
 }
@@ -223,8 +218,11 @@ int thumbcache_index_read_source(const Source& source, ThumbcacheIndex* out)
 int thumbcache_index_load(const char* path, ThumbcacheIndex* out)
 {
     SourceBytes held;
+    failure_clear();
     const SourceWholeResult result = source_whole_file(path, uint64_t(STORE_MAX_FILE_BYTES), &held);
-    return index_or_error(result, held, out);
+    if (index_or_error(result, held, out) != 0)
+        return failure_concerns(path);
+    return 0;
 }
 
 void thumbcache_index_free(ThumbcacheIndex* index)
@@ -302,8 +300,7 @@ int thumbcache_link(const ThumbcacheIndex* index, const ThumbcacheFile* const* f
             }
         }
     } catch (const std::bad_alloc&) {
-        thumbcache_error = "out of memory";
-        return -1;
+        return fail("out of memory");
     }
     auto copy_out = [](const auto& from, auto** to, int32_t* count) {
         using T = typename std::decay_t<decltype(from)>::value_type;
@@ -316,8 +313,7 @@ int thumbcache_link(const ThumbcacheIndex* index, const ThumbcacheFile* const* f
     if (!copy_out(links, &out->entries, &out->entry_count) || !copy_out(unknown, &out->unknown, &out->unknown_count) ||
         !copy_out(dangling, &out->dangling, &out->dangling_count)) {
         thumbcache_links_free(out);
-        thumbcache_error = "out of memory";
-        return -1;
+        return fail("out of memory");
     }
     return 0;
 }

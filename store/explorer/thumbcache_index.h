@@ -51,7 +51,7 @@ struct ThumbcacheIndex {
 
 // Reads an index as thumbcache_read_source reads a cache file (a mapped
 // source's bytes used where they lie, others read or copied); 0, or -1 with
-// thumbcache_error.
+// failure_last().
 int thumbcache_index_read_source(const Source& source, ThumbcacheIndex* out);
 int thumbcache_index_read(ByteView file, ThumbcacheIndex* out);
 int thumbcache_index_load(const char* path, ThumbcacheIndex* out);

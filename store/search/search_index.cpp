@@ -5,21 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/failure.h"
 #include "platform/system.h"
 #include "store/explorer/thumbcache.h"
-
-const char* search_index_error = "";
-static char g_error[512];
-
-int search_index_fail(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(g_error, sizeof g_error, format, args);
-    va_end(args);
-    search_index_error = g_error;
-    return -1;
-}
 
 SearchIndexKind search_index_kind(const uint8_t* head, size_t size)
 {
@@ -32,12 +20,13 @@ SearchIndexKind search_index_kind(const uint8_t* head, size_t size)
     return SEARCH_INDEX_NEITHER;
 }
 
-int search_index_load(const char* path, SearchIndex* out)
+namespace {
+
+int load_index(const char* path, SearchIndex* out)
 {
-    std::memset(out, 0, sizeof *out);
     std::FILE* file = sys_fopen(path, "rb");
     if (!file)
-        return search_index_fail("cannot open the file");
+        return fail("cannot open the file");
     uint8_t head[16] = {};
     const size_t got = std::fread(head, 1, sizeof head, file);
     std::fclose(file);
@@ -52,7 +41,7 @@ int search_index_load(const char* path, SearchIndex* out)
         out->kind = SEARCH_INDEX_SQLITE;
         break;
     default:
-        return search_index_fail("neither an ESE nor an SQLite database");
+        return fail("neither an ESE nor an SQLite database");
     }
     if (result != 0) {
         search_index_free(out);
@@ -60,7 +49,7 @@ int search_index_load(const char* path, SearchIndex* out)
     }
     if (out->count == 0) {
         search_index_free(out);
-        return search_index_fail("no item has both a ThumbnailCacheId and a path");
+        return fail("no item has both a ThumbnailCacheId and a path");
     }
     std::qsort(out->items, size_t(out->count), sizeof *out->items, [](const void* a, const void* b) {
         const SearchIndexItem* x = static_cast<const SearchIndexItem*>(a);
@@ -70,6 +59,15 @@ int search_index_load(const char* path, SearchIndex* out)
         return x->work_id < y->work_id ? -1 : x->work_id > y->work_id ? 1 : 0;
     });
     return 0;
+}
+
+} // namespace
+
+int search_index_load(const char* path, SearchIndex* out)
+{
+    std::memset(out, 0, sizeof *out);
+    failure_clear();
+    return load_index(path, out) == 0 ? 0 : failure_concerns(path);
 }
 
 void search_index_free(SearchIndex* index)

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/failure.h"
+
 // Windows' longest path, in UTF-16 units. A longer stored path is not a
 // path Windows could have shown: the item is skipped (and counted) rather
 // than cut, so no name is ever a truncated one.
@@ -49,8 +51,6 @@ struct SearchIndex {
     int truncated;         // a ceiling above was reached
 };
 
-// Why the last search_index_load returned -1.
-extern const char* search_index_error;
 
 // What the bytes at the start of a file are: the ESE header signature or
 // "SQLite format 3".
@@ -59,7 +59,8 @@ SearchIndexKind search_index_kind(const uint8_t* head, size_t size);
 // Reads the file into *out (cleared first). The file and its folder are never
 // written: an SQLite index is copied, with its write-ahead log, into a private
 // temporary folder that is removed afterwards. 0, or -1 with
-// search_index_error set (nothing to free then).
+// the reason in
+// failure_last() (nothing to free then).
 int search_index_load(const char* path, SearchIndex* out);
 void search_index_free(SearchIndex* index);
 
@@ -90,8 +91,6 @@ long search_index_utf16_to_utf8(const uint8_t* text, size_t bytes, char* out);
 // A column or property name is the one asked for: "System_ThumbnailCacheId"
 // matches itself and "4678-System_ThumbnailCacheId" (any hex prefix).
 int search_index_name_matches(const char* stored, const char* property);
-// Sets search_index_error from a format and returns -1.
-int search_index_fail(const char* format, ...);
 
 int search_index_load_ese(const char* path, SearchIndex* out);
 int search_index_load_sqlite(const char* path, SearchIndex* out);

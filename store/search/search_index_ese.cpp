@@ -6,7 +6,7 @@
 
 int search_index_load_ese(const char*, SearchIndex*)
 {
-    return search_index_fail("search index support not built (an ESE database needs libesedb)");
+    return fail("search index support not built (an ESE database needs libesedb)");
 }
 
 #else
@@ -33,7 +33,7 @@ static int esedb_fail(const char* what, libesedb_error_t** error)
         if (char* end = std::strchr(reason, '\n'))
             *end = 0;
     }
-    return search_index_fail("%s%s%s", what, reason[0] ? ": " : "", reason);
+    return fail("%s%s%s", what, reason[0] ? ": " : "", reason);
 }
 
 struct EseColumns {
@@ -232,11 +232,11 @@ int search_index_load_ese(const char* path, SearchIndex* out)
     int result;
     EseColumns columns;
     if (!table) {
-        result = search_index_fail("no table SystemIndex_PropertyStore or SystemIndex_0A");
+        result = fail("no table SystemIndex_PropertyStore or SystemIndex_0A");
     } else if (find_columns(table, &columns, &error) != 0) {
         result = esedb_fail("cannot read the columns", &error);
     } else if (columns.hash < 0 || columns.path < 0) {
-        result = search_index_fail("the property table has no %s column",
+        result = fail("the property table has no %s column",
                                    columns.hash < 0 ? "System_ThumbnailCacheId" : "System_ItemPathDisplay");
     } else {
         result = read_items(table, columns, out, &error);

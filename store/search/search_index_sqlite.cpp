@@ -7,7 +7,7 @@
 
 int search_index_load_sqlite(const char*, SearchIndex*)
 {
-    return search_index_fail("search index support not built (an SQLite database needs SQLite)");
+    return fail("search index support not built (an SQLite database needs SQLite)");
 }
 
 #else
@@ -48,7 +48,7 @@ static int copy_file(const std::string& from, const std::string& to)
 
 static int sqlite_fail(const char* what, sqlite3* db)
 {
-    return search_index_fail("%s: %s", what, db ? sqlite3_errmsg(db) : "out of memory");
+    return fail("%s: %s", what, db ? sqlite3_errmsg(db) : "out of memory");
 }
 
 // The column ids of the four properties, by name; 0 when missing.
@@ -84,7 +84,7 @@ static int find_columns(sqlite3* db, SqliteColumns* out)
     if (step != SQLITE_DONE)
         return sqlite_fail("cannot read the property list", db);
     if (!out->has_hash || !out->has_path)
-        return search_index_fail("the property list has no %s",
+        return fail("the property list has no %s",
                                  !out->has_hash ? "System.ThumbnailCacheId" : "System.ItemPathDisplay");
     return 0;
 }
@@ -177,13 +177,13 @@ int search_index_load_sqlite(const char* path, SearchIndex* out)
     // it and deletes the log on close), so it only ever opens a private copy.
     std::string folder;
     if (sys_make_temp_folder("glimmerdex-index", &folder) != 0)
-        return search_index_fail("cannot make a temporary folder for a copy of the database");
+        return fail("cannot make a temporary folder for a copy of the database");
     const std::string copy = folder + "/index.db";
     int result = 0;
     // The log holds the latest changes; the shared-memory index is not copied:
     // SQLite rebuilds it from the log, where a stale one could hide frames.
     if (copy_file(path, copy) != 0 || copy_file(std::string(path) + "-wal", copy + "-wal") < 0)
-        result = search_index_fail("cannot copy the database to %s", folder.c_str());
+        result = fail("cannot copy the database to %s", folder.c_str());
     sqlite3* db = nullptr;
     if (result == 0) {
         // Read-write on the copy only, so SQLite can build the log's index.

@@ -14,23 +14,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/failure.h"
 #include "platform/system.h"
 #include "picture/bytes.h"
 
 StreamTable stream_table = {nullptr, nullptr, nullptr, nullptr, 0, -1, 0, 0};
-StoreError store_error = STORE_OK;
-
-const char* store_error_text(StoreError error)
-{
-    switch (error) {
-    case STORE_OK: return "read";
-    case STORE_CANNOT_OPEN: return "cannot be opened";
-    case STORE_TOO_LARGE: return "larger than the 512 MiB we read";
-    case STORE_NOT_COMPOUND: return "not a thumbnail cache";
-    case STORE_NO_CATALOG: return "no catalog";
-    }
-    return "unreadable";
-}
 
 namespace {
 
@@ -356,9 +344,8 @@ namespace {
 // Parses a file image (the caller's, only read) into the table.
 int load_image(const uint8_t* image, int64_t size)
 {
-    store_error = STORE_NOT_COMPOUND;
     if (size < CFB_HEADER_BYTES || std::memcmp(image, STORE_CFB_SIGNATURE, 8) != 0)
-        return -1;
+        return fail(STORE_NOT_COMPOUND);
     Reader r{};
     r.image = image;
     r.size = size;
@@ -366,7 +353,7 @@ int load_image(const uint8_t* image, int64_t size)
     r.mini_shift = int16_t(read_le16(image + MINI_SECTOR_SHIFT_AT));
     // Mini sectors no larger than sectors.
     if (r.shift < MIN_SECTOR_SHIFT || r.shift > MAX_SECTOR_SHIFT || r.mini_shift < 1 || r.mini_shift > r.shift)
-        return -1;
+        return fail(STORE_NOT_COMPOUND);
     r.sector_size = int64_t(1) << r.shift;
     r.mini_size = int64_t(1) << r.mini_shift;
     // The header takes 512 bytes, padded to a whole sector when sectors are
@@ -391,11 +378,11 @@ int load_image(const uint8_t* image, int64_t size)
     std::free(r.minifat);
     std::free(r.fat);
     if (ok != 0) {
+        const bool held = stream_table.pool != nullptr;
         release_table();
-        return -1;
+        return fail(held ? STORE_NOT_COMPOUND : "out of memory");
     }
-    store_error = stream_table.catalog_slot >= 0 ? STORE_OK : STORE_NO_CATALOG;
-    return stream_table.catalog_slot >= 0 ? 0 : -1;
+    return stream_table.catalog_slot >= 0 ? 0 : fail("no catalog");
 }
 
 } // namespace
@@ -403,16 +390,16 @@ int load_image(const uint8_t* image, int64_t size)
 int store_load_source(const Source& source)
 {
     release_table();
+    failure_clear();
     // At least the header; at most what we agree to hold in memory.
-    store_error = source.size > uint64_t(STORE_MAX_FILE_BYTES) ? STORE_TOO_LARGE : STORE_NOT_COMPOUND;
-    if (source.size < uint64_t(CFB_HEADER_BYTES) || source.size > uint64_t(STORE_MAX_FILE_BYTES))
-        return -1;
+    if (source.size > uint64_t(STORE_MAX_FILE_BYTES))
+        return fail(STORE_TOO_LARGE);
+    if (source.size < uint64_t(CFB_HEADER_BYTES))
+        return fail(STORE_NOT_COMPOUND);
     // A mapped file is read where it lies; other sources once into memory.
     SourceBytes held;
-    if (source_whole(source, uint64_t(STORE_MAX_FILE_BYTES), &held) != SOURCE_WHOLE_OK) {
-        store_error = STORE_CANNOT_OPEN;
-        return -1;
-    }
+    if (source_whole(source, uint64_t(STORE_MAX_FILE_BYTES), &held) != SOURCE_WHOLE_OK)
+        return fail(STORE_CANNOT_OPEN);
     const int result = load_image(held.data, int64_t(held.size));
     source_whole_free(&held);
     return result;
@@ -421,12 +408,16 @@ int store_load_source(const Source& source)
 int store_load(const char* path)
 {
     release_table();
-    store_error = STORE_CANNOT_OPEN;
+    failure_clear();
     Source file;
-    if (source_open_file(path, &file) != 0)
-        return -1;
+    if (source_open_file(path, &file) != 0) {
+        fail(STORE_CANNOT_OPEN);
+        return failure_concerns(path);
+    }
     const int result = store_load_source(file);
     source_close(&file);
+    if (result != 0)
+        failure_concerns(path);
     return result;
 }
 

@@ -31,19 +31,11 @@ struct StreamTable {
 
 extern StreamTable stream_table;
 
-// Why the last store_load returned -1, for messages where a user would
-// otherwise wonder.
-enum StoreError {
-    STORE_OK,
-    STORE_CANNOT_OPEN,
-    STORE_TOO_LARGE,     // beyond STORE_MAX_FILE_BYTES
-    STORE_NOT_COMPOUND,  // too short, wrong signature or impossible sector sizes
-    STORE_NO_CATALOG,
-};
-extern StoreError store_error;
-
-// A short English reason ("not a thumbnail cache", ...).
-const char* store_error_text(StoreError error);
+// Why store_load returned -1 (platform/failure.h), in the words a user reads
+// after "Thumbs.db not found".
+constexpr const char* STORE_CANNOT_OPEN = "cannot be opened";
+constexpr const char* STORE_TOO_LARGE = "larger than the 512 MiB we read";
+constexpr const char* STORE_NOT_COMPOUND = "not a thumbnail cache";
 
 // 0 when the file was read and has a Catalog stream; -1 otherwise. Without a
 // Catalog the table stays filled when the file itself was readable. The

@@ -81,7 +81,7 @@ TEST(SearchIndexView, OptionAndIndexOfTheMountedDisk)
     for (const std::string& name : list_folder(win11))
         write_file(index_dir + "/" + name, read_file(win11 + "/" + name));
     SearchIndex index;
-    ASSERT_EQ(search_index_load((index_dir + "/Windows.db").c_str(), &index), 0) << search_index_error;
+    ASSERT_EQ(search_index_load((index_dir + "/Windows.db").c_str(), &index), 0) << failure_last().reason;
     const uint64_t known = index.items[index.count / 2].hash;
     const std::string path = search_index_lookup(&index, known);
     search_index_free(&index);

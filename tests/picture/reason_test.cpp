@@ -1,4 +1,4 @@
-// picture_error: why the last decode or probe failed, one row per cause.
+// failure_last().reason: why the last decode or probe failed, one row per cause.
 #include <cstring>
 #include <vector>
 
@@ -70,17 +70,17 @@ TEST(PictureError, SaysWhyADecodeFailed)
          "not a JPEG the decoder handles"},
     };
     for (const ReasonCase& c : cases) {
-        std::strcpy(picture_error, "stale");
+        fail("stale");
         GuardedWindow win(4, 4);
         EXPECT_EQ(-1, win.decode(c.file)) << c.what;
-        EXPECT_STREQ(c.reason, picture_error) << c.what;
+        EXPECT_STREQ(c.reason, failure_last().reason) << c.what;
     }
 
     // A success clears what the last failure left.
     std::vector<uint8_t> good = tiny_png(2, 8, two_rows);
     GuardedWindow win(2, 2);
     ASSERT_EQ(0, win.decode(good));
-    EXPECT_STREQ("", picture_error);
+    EXPECT_STREQ("", failure_last().reason);
 }
 
 TEST(PictureError, SaysWhyAProbeFoundNoSize)
@@ -88,17 +88,17 @@ TEST(PictureError, SaysWhyAProbeFoundNoSize)
     int32_t w, h;
     std::vector<uint8_t> short_file(15, 0);
     picture_probe(short_file.data(), 15, &w, &h);
-    EXPECT_STREQ("too short to hold a picture header", picture_error);
+    EXPECT_STREQ("too short to hold a picture header", failure_last().reason);
     std::vector<uint8_t> unknown(20, 0);
     picture_probe(unknown.data(), 20, &w, &h);
-    EXPECT_STREQ("unknown format", picture_error);
+    EXPECT_STREQ("unknown format", failure_last().reason);
     std::vector<uint8_t> bmp = bmp_header(2, 24, 0);
     picture_probe(bmp.data(), int32_t(bmp.size()), &w, &h);
-    EXPECT_STREQ("no picture size in the bmp header", picture_error);
+    EXPECT_STREQ("no picture size in the bmp header", failure_last().reason);
     std::vector<uint8_t> good = tiny_png(2, 8, two_rows);
     picture_probe(good.data(), int32_t(good.size()), &w, &h);
     EXPECT_EQ(2, w);
-    EXPECT_STREQ("", picture_error);
+    EXPECT_STREQ("", failure_last().reason);
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "store/thumbsdb/catalog.h"
+#include "platform/failure.h"
 #include "store/thumbsdb/compound_file.h"
 #include "store/file_list.h"
 #include "tests/support/bytes.h"
@@ -96,7 +97,7 @@ TEST(Limits, TwoGigabyteSparseCacheIsRefusedAtOnce)
     close(fd);
     ChildResult r = in_child([&] {
         int result = file_list_build(dir.path().c_str(), 2);
-        return result == -1 && store_error == STORE_TOO_LARGE ? 0 : 1;
+        return result == -1 && std::strcmp(failure_last().reason, STORE_TOO_LARGE) == 0 ? 0 : 1;
     });
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_PEAK_BELOW(r, baseline_kib(), 16 * MiB);

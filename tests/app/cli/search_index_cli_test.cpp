@@ -53,7 +53,7 @@ TEST(CliSearchIndex, RealWindows11IndexNamesStreamsInListCatalogAndExtract)
                           win11_index() + "'/* '" + index_dir + "'/ && chmod u+w '" + index_dir + "'/*"),
               0);
     SearchIndex index;
-    ASSERT_EQ(search_index_load((index_dir + "/Windows.db").c_str(), &index), 0) << search_index_error;
+    ASSERT_EQ(search_index_load((index_dir + "/Windows.db").c_str(), &index), 0) << failure_last().reason;
     uint64_t known[2] = {};
     std::string paths[2];
     for (int k = 0, i = 0; k < 2 && i < index.count; i++) {

@@ -180,7 +180,7 @@ TEST(Inflate, BlockTypesAndStoredLengthCheck)
     EXPECT_EQ(0, win.decode(fixed_then(4)));  // the fixed block alone, final
     EXPECT_EQ(0xFF212121u, win.at(0, 0));
     EXPECT_EQ(0, win.decode(fixed_then(0)));  // then an empty stored block
-    EXPECT_STREQ("", picture_error);
+    EXPECT_STREQ("", failure_last().reason);
 
     // Block type 3 is reserved (RFC 1951): an error, in one chunk and in
     // 1-byte chunks (the careful path) alike.
@@ -190,13 +190,13 @@ TEST(Inflate, BlockTypesAndStoredLengthCheck)
             file = rechunk_png(file, {chunk});
         GuardedWindow w3(1, 1);
         EXPECT_EQ(-1, w3.decode(file)) << chunk;
-        EXPECT_STREQ("reserved deflate block type 3", picture_error) << chunk;
+        EXPECT_STREQ("reserved deflate block type 3", failure_last().reason) << chunk;
         EXPECT_TRUE(w3.margins_intact());
     }
 
     std::vector<uint8_t> bad = {1, 5, 0, 5, 0, 1, 2, 3, 4, 5};
     EXPECT_EQ(-1, win.decode(make_png(png_ihdr(1, 1, 8, 0, 0), {}, zlib_wrap(bad, raw))));
-    EXPECT_STREQ("stored block length check failed", picture_error);
+    EXPECT_STREQ("stored block length check failed", failure_last().reason);
 }
 
 // Dynamic block header: HLIT - 257, HDIST - 1, then code-length code lengths in order 16, 17, 18, 0, 8, ...

@@ -57,7 +57,7 @@ TEST(ThumbcacheIndex, EveryVersionReadsItsSlots)
             spec.file_sizes.push_back(0x100000 * (t + 1)), spec.file_counts.push_back(t);
         std::vector<uint32_t> placed;
         ReadIndex r(fixture::write_thumbcache_index(spec, &placed));
-        ASSERT_EQ(r.result, 0) << thumbcache_error;
+        ASSERT_EQ(r.result, 0) << failure_last().reason;
         EXPECT_EQ(r.x.version, v.version);
         EXPECT_EQ(r.x.signature_offset, v.signature_offset);
         EXPECT_EQ(r.x.header_bytes, v.header_bytes);
@@ -112,7 +112,7 @@ TEST(ThumbcacheIndex, DamagedHeadersAndTables)
     wrong_place[8] = 21;  // a Windows 7 version behind a Windows 8 signature
     ReadIndex mismatch(wrong_place);
     EXPECT_EQ(mismatch.result, -1);
-    EXPECT_STREQ(thumbcache_error, "unknown thumbnail cache index version");
+    EXPECT_STREQ(failure_last().reason, "unknown thumbnail cache index version");
 
     const Bytes tiny = {'I', 'M', 'M', 'M', 21, 0, 0, 0};
     ReadIndex too_short(tiny);

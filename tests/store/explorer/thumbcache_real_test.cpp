@@ -95,7 +95,7 @@ TEST(RealThumbcaches, EveryCacheWalksLikeTheOracleAndTheManifest)
             continue;
         SCOPED_TRACE(row.file);
         ThumbcacheFile f;
-        ASSERT_EQ(thumbcache_load(path_of(row).c_str(), &f), 0) << thumbcache_error;
+        ASSERT_EQ(thumbcache_load(path_of(row).c_str(), &f), 0) << failure_last().reason;
         ++files;
         std::vector<std::vector<std::string>> expected;
         int64_t free_at = -1;
@@ -189,7 +189,7 @@ TEST(RealThumbcaches, IndexesDecodeAndLinkToTheirCaches)
             continue;
         SCOPED_TRACE(row.file);
         ThumbcacheIndex x;
-        ASSERT_EQ(thumbcache_index_load(path_of(row).c_str(), &x), 0) << thumbcache_error;
+        ASSERT_EQ(thumbcache_index_load(path_of(row).c_str(), &x), 0) << failure_last().reason;
         ++indexes;
         std::vector<std::vector<std::string>> expected;
         auto found = corpus().oracle.find(row.file);

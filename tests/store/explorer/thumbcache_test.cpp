@@ -151,7 +151,7 @@ TEST(ThumbcacheFixtures, EveryVersionReadsEveryRecord)
         std::vector<uint32_t> offsets;
         const Bytes file = fixture::write_thumbcache(spec, &offsets);
         Read r(file);
-        ASSERT_EQ(r.result, 0) << thumbcache_error;
+        ASSERT_EQ(r.result, 0) << failure_last().reason;
         EXPECT_EQ(r.f.version, version);
         EXPECT_STREQ(r.f.bucket, "256");
         EXPECT_EQ(r.f.first_entry_offset, 24u);
@@ -255,11 +255,11 @@ TEST(ThumbcacheFixtures, RefusedFilesSayWhy)
     file[4] = 22;  // no such version
     Read unknown(file);
     EXPECT_EQ(unknown.result, -1);
-    EXPECT_STREQ(thumbcache_error, "unknown thumbnail cache version");
+    EXPECT_STREQ(failure_last().reason, "unknown thumbnail cache version");
     file[0] = 'X';
     Read wrong(file);
     EXPECT_EQ(wrong.result, -1);
-    EXPECT_STREQ(thumbcache_error, "not a thumbnail cache (no CMMM header)");
+    EXPECT_STREQ(failure_last().reason, "not a thumbnail cache (no CMMM header)");
 }
 
 TEST(ThumbcacheIdentifiers, NarrowingAndUtf8)

@@ -79,7 +79,7 @@ TEST(SearchIndexReal, Windows10EseMatchesEsedbexportAndNamesTheCacheEntries)
     const auto before = snapshot(tmp.path());
 
     SearchIndex index;
-    ASSERT_EQ(search_index_load(tmp.file("Windows.edb").c_str(), &index), 0) << search_index_error;
+    ASSERT_EQ(search_index_load(tmp.file("Windows.edb").c_str(), &index), 0) << failure_last().reason;
     EXPECT_EQ(index.kind, SEARCH_INDEX_ESE);
     EXPECT_EQ(snapshot(tmp.path()), before) << "the load changed or added files beside the database";
 
@@ -155,7 +155,7 @@ TEST(SearchIndexReal, Windows11SqliteMatchesPythonAndNamesFixtureEntries)
     copy_folder(win11_dir(), tmp.path());
     const auto before = snapshot(tmp.path());
     SearchIndex index;
-    ASSERT_EQ(search_index_load(tmp.file("Windows.db").c_str(), &index), 0) << search_index_error;
+    ASSERT_EQ(search_index_load(tmp.file("Windows.db").c_str(), &index), 0) << failure_last().reason;
     EXPECT_EQ(index.kind, SEARCH_INDEX_SQLITE);
     EXPECT_EQ(snapshot(tmp.path()), before) << "the load changed or added files beside the database";
 
@@ -238,13 +238,13 @@ TEST(SearchIndexFailure, TruncatedEseAndOtherFilesGiveAReason)
         write_file(tmp.file(c.name), c.bytes);
         SearchIndex index;
         EXPECT_EQ(search_index_load(tmp.file(c.name).c_str(), &index), -1) << c.name;
-        EXPECT_NE(std::strstr(search_index_error, c.reason), nullptr) << c.name << ": " << search_index_error;
-        EXPECT_GT(std::strlen(search_index_error), 10u) << c.name;
+        EXPECT_NE(std::strstr(failure_last().reason, c.reason), nullptr) << c.name << ": " << failure_last().reason;
+        EXPECT_GT(std::strlen(failure_last().reason), 10u) << c.name;
         EXPECT_EQ(index.items, nullptr);
     }
     SearchIndex index;
     EXPECT_EQ(search_index_load(tmp.file("absent.db").c_str(), &index), -1);
-    EXPECT_NE(std::strstr(search_index_error, "cannot open"), nullptr);
+    EXPECT_NE(std::strstr(failure_last().reason, "cannot open"), nullptr);
 }
 
 TEST(SearchIndexNames, PropertyNamesWithAndWithoutTheNumber)
@@ -359,7 +359,7 @@ TEST(SearchIndexFailure, SqliteDatabasesWithoutWhatIsNeeded)
         make_db(tmp.file(c.name), c.schema.c_str(), c.rows);
         SearchIndex index;
         EXPECT_EQ(search_index_load(tmp.file(c.name).c_str(), &index), -1) << c.name;
-        EXPECT_NE(std::strstr(search_index_error, c.reason), nullptr) << c.name << ": " << search_index_error;
+        EXPECT_NE(std::strstr(failure_last().reason, c.reason), nullptr) << c.name << ": " << failure_last().reason;
     }
 
     // A truncated database: the header promises pages that are gone.
@@ -374,11 +374,11 @@ TEST(SearchIndexFailure, SqliteDatabasesWithoutWhatIsNeeded)
     bytes.resize(bytes.size() / 3);
     write_file(tmp.file("truncated.db"), bytes);
     SearchIndex index;
-    ASSERT_EQ(search_index_load(tmp.file("whole.db").c_str(), &index), 0) << search_index_error;
+    ASSERT_EQ(search_index_load(tmp.file("whole.db").c_str(), &index), 0) << failure_last().reason;
     EXPECT_EQ(index.count, 2000);
     search_index_free(&index);
     EXPECT_EQ(search_index_load(tmp.file("truncated.db").c_str(), &index), -1);
-    EXPECT_NE(std::strstr(search_index_error, "malformed"), nullptr) << search_index_error;
+    EXPECT_NE(std::strstr(failure_last().reason, "malformed"), nullptr) << failure_last().reason;
 }
 
 TEST(SearchIndexBounds, OddValuesAreSkippedCountedOrMended)
@@ -404,7 +404,7 @@ TEST(SearchIndexBounds, OddValuesAreSkippedCountedOrMended)
     };
     make_db(tmp.file("Windows.db"), SCHEMA, rows);
     SearchIndex index;
-    ASSERT_EQ(search_index_load(tmp.file("Windows.db").c_str(), &index), 0) << search_index_error;
+    ASSERT_EQ(search_index_load(tmp.file("Windows.db").c_str(), &index), 0) << failure_last().reason;
     EXPECT_EQ(index.bad_hashes, 1);
     EXPECT_EQ(index.long_paths, 1);
     EXPECT_EQ(index.without_path, 1);
