@@ -2,9 +2,6 @@
 // probe, the decoder entry and the format name all walk in the same order.
 #include "picture/picture.h"
 
-#include <cstdarg>
-#include <cstdio>
-
 #include "picture/bytes.h"
 #include "picture/formats.h"
 

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/system.h"
 #include "platform/failure.h"
+#include "platform/system.h"
 #include "store/thumbsdb/compound_file.h"
 #include "store/explorer/crc64.h"
 

@@ -97,9 +97,8 @@ struct ThumbcacheFile {
     int32_t count;
 };
 
-// Walks a cache file of at most STORE_MAX_FILE_BYTES; 0, or -1 with
-// the reason in
-// failure_last(). Any file with a known header reads: damaged records are
+// Walks a cache file of at most STORE_MAX_FILE_BYTES; 0, or -1 with the
+// reason in failure_last(). Any file with a known header reads: damaged records are
 // skipped, and the records behind them are found again. A mapped source's
 // bytes are used where they lie (keep the source open while the file is);
 // others are read into a copy, as thumbcache_read copies its bytes and

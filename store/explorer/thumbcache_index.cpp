@@ -6,8 +6,8 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/system.h"
 #include "platform/failure.h"
+#include "platform/system.h"
 #include "store/thumbsdb/compound_file.h"
 
 namespace {

@@ -1,6 +1,5 @@
 #include "store/search/search_index.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

@@ -51,16 +51,14 @@ struct SearchIndex {
     int truncated;         // a ceiling above was reached
 };
 
-
 // What the bytes at the start of a file are: the ESE header signature or
 // "SQLite format 3".
 SearchIndexKind search_index_kind(const uint8_t* head, size_t size);
 
 // Reads the file into *out (cleared first). The file and its folder are never
 // written: an SQLite index is copied, with its write-ahead log, into a private
-// temporary folder that is removed afterwards. 0, or -1 with
-// the reason in
-// failure_last() (nothing to free then).
+// temporary folder that is removed afterwards. 0, or -1 with the
+// reason in failure_last() (nothing to free then).
 int search_index_load(const char* path, SearchIndex* out);
 void search_index_free(SearchIndex* index);
 

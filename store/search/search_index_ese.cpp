@@ -237,7 +237,7 @@ int search_index_load_ese(const char* path, SearchIndex* out)
         result = esedb_fail("cannot read the columns", &error);
     } else if (columns.hash < 0 || columns.path < 0) {
         result = fail("the property table has no %s column",
-                                   columns.hash < 0 ? "System_ThumbnailCacheId" : "System_ItemPathDisplay");
+                      columns.hash < 0 ? "System_ThumbnailCacheId" : "System_ItemPathDisplay");
     } else {
         result = read_items(table, columns, out, &error);
     }

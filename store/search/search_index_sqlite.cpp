@@ -85,7 +85,7 @@ static int find_columns(sqlite3* db, SqliteColumns* out)
         return sqlite_fail("cannot read the property list", db);
     if (!out->has_hash || !out->has_path)
         return fail("the property list has no %s",
-                                 !out->has_hash ? "System.ThumbnailCacheId" : "System.ItemPathDisplay");
+                    !out->has_hash ? "System.ThumbnailCacheId" : "System.ItemPathDisplay");
     return 0;
 }
 
