@@ -178,13 +178,13 @@ std::vector<CacheSection> cache_sections(const std::vector<ReportRow>& rows, siz
     return sections;
 }
 
-// The columns of a section's table: the name and the item's path first (what
-// a reader looks for), then the rest in report order; only those with a value
+// The columns of a section's table: the name, the item's path and where that
+// came from first (what a reader looks for), then the rest in report order; only those with a value
 // ("" and "-" are none) in some row, and never the cache, which heads the section.
 std::vector<size_t> section_columns(const Table& table, const std::vector<size_t>& rows)
 {
     std::vector<size_t> order;
-    for (const char* lead : {"name", "path"})
+    for (const char* lead : {"name", "path", "name_source"})
         for (size_t k = 0; k < table.columns.size(); ++k)
             if (table.columns[k] == lead)
                 order.push_back(k);
