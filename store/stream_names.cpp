@@ -5,6 +5,7 @@
 #include "picture/bytes.h"
 #include "platform/system.h"
 #include "store/thumbsdb/catalog.h"
+#include "store/thumbsdb/compound_file.h"
 #include "store/thumbsdb/hashed_streams.h"
 
 const char* name_source_text(NameSource source)
@@ -23,10 +24,23 @@ void stream_names_add(StreamNames* names, const uint16_t* utf16, size_t units, c
 {
     if (units == 0)
         return;
-    const std::vector<uint16_t> spelled(utf16, utf16 + units);
-    for (const uint64_t seed : {HASHED_SEED_WINDOWS_8, HASHED_SEED_WINDOWS_7})
-        names->names.push_back(HashedName{hashed_stream_name_hash(seed, utf16, units), source, record,
-                                          seed == HASHED_SEED_WINDOWS_7, shown, spelled});
+    for (const uint64_t seed : {HASHED_SEED_WINDOWS_8, HASHED_SEED_WINDOWS_7}) {
+        const uint64_t hash = hashed_stream_name_hash(seed, utf16, units);
+        if (std::binary_search(names->wanted.begin(), names->wanted.end(), hash))
+            names->names.push_back(HashedName{hash, source, record, seed == HASHED_SEED_WINDOWS_7, shown,
+                                              std::vector<uint16_t>(utf16, utf16 + units)});
+    }
+}
+
+void stream_names_want_loaded(StreamNames* names)
+{
+    for (int32_t k = 0; k < stream_table.count; ++k) {
+        uint64_t hash;
+        if (k != stream_table.catalog_slot && hashed_stream_name(stream_table.slot_name[k]) &&
+            hashed_stream_hash(stream_table.slot_name[k], &hash) == 0)
+            names->wanted.push_back(hash);
+    }
+    std::sort(names->wanted.begin(), names->wanted.end());
 }
 
 namespace {
@@ -75,6 +89,9 @@ void stream_names_add_list(StreamNames* names, const std::vector<ExtraName>& ext
 
 void stream_names_gather(const std::string& cache_path, const std::vector<ExtraName>* extra, StreamNames* names)
 {
+    stream_names_want_loaded(names);
+    if (names->wanted.empty())
+        return;
     stream_names_add_catalog(names);
     const char* last = sys_last_separator(cache_path.c_str());
     const std::string folder = last ? cache_path.substr(0, size_t(last - cache_path.c_str()) + 1) : ".";

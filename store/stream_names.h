@@ -37,12 +37,18 @@ struct HashedName {
     std::vector<uint16_t> utf16;  // as hashed
 };
 
-// Two hashes per name, sorted by hash once all are added.
+// The names whose hash is a stream's, sorted by hash once all are added.
+// Only names of the wanted hashes are kept, so that a hostile catalog of
+// millions of names costs no more memory than the streams it names.
 struct StreamNames {
+    std::vector<uint64_t> wanted;  // sorted
     std::vector<HashedName> names;
 };
 
-// Adds the name under both seeds.
+// Wants the hashes of the "<size>_<hex>" streams of the loaded table.
+void stream_names_want_loaded(StreamNames* names);
+
+// Adds the name under each seed whose hash is wanted.
 void stream_names_add(StreamNames* names, const uint16_t* utf16, size_t units, const std::string& shown,
                       NameSource source, int32_t record);
 
@@ -62,7 +68,7 @@ void stream_names_finish(StreamNames* names);
 
 // Everything that names the streams of the loaded cache read from
 // cache_path: its catalog, the files of its folder, and extra (may be
-// null); finished.
+// null), for the hashes of its streams; finished.
 void stream_names_gather(const std::string& cache_path, const std::vector<ExtraName>* extra, StreamNames* names);
 
 // The strongest name of this hash (of its sources, the first catalog

@@ -226,7 +226,8 @@ std::string picture_cell(const ReportRow& r, bool flagged, const HtmlOptions& op
         return "";
     if (!browser_shows(r.format, r.file))
         return "<a href=\"" + html_text(url_of(r.file)) + "\">" + html_text(r.format) + "</a>";
-    std::string img = "<img src=\"" + html_text(url_of(r.file)) + "\" alt=\"" + html_text(r.name) + "\">";
+    const std::string& shown = r.path.empty() ? r.name : r.path;  // the name found for a stream
+    std::string img = "<img src=\"" + html_text(url_of(r.file)) + "\" alt=\"" + html_text(shown) + "\">";
     if (!flagged || !options.blur_flagged)
         return img;
     return "<label class=\"veil\" title=\"flagged: click to show\"><input type=\"checkbox\">" + img + "</label>";

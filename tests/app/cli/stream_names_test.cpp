@@ -2,6 +2,7 @@
 // cache's folder and the names of its own catalog, hashed as spelled with
 // both seeds; the viewer's list and the report carry the names.
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
