@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/cli/cache_report.h"
+#include "app/cli/case/timeline.h"
 #include "app/cli/cli_search_index.h"
 #include "store/file_list.h"
 #include "store/stream_names.h"
@@ -140,6 +141,32 @@ TEST(StreamNames, FolderAndCatalogNameTheStreamsInTheListAndTheReport)
         ASSERT_EQ(cells.size(), report_columns().size());
         EXPECT_EQ(report_columns().back(), "linked");
         EXPECT_EQ(cells.back(), r.linked);
+    }
+
+    // The timelines name a stream's events after the name found, and carry
+    // where it came from (its directory times, set here: the writer leaves none).
+    ReportRow timed = rows[2 + 6];
+    timed.stream_times[1] = 0x01D0000000000000;
+    Table table;
+    table.columns = report_columns();
+    table.rows = {report_cells(timed)};
+    const std::vector<CaseRow> case_rows(1);
+    for (const TimelineFormat format : {TimelineFormat::bodyfile, TimelineFormat::jsonl}) {
+        std::FILE* out = std::tmpfile();
+        ASSERT_NE(out, nullptr);
+        write_timeline(out, format, table, {timed}, case_rows);
+        std::rewind(out);
+        std::string text;
+        for (int c; (c = std::fgetc(out)) != EOF;)
+            text += char(c);
+        std::fclose(out);
+        const std::string named = format == TimelineFormat::bodyfile ? ":Ελληνικά.jpg (stream)|"
+                                                                      : "stream of Ελληνικά.jpg in ";
+        EXPECT_NE(text.find(named), std::string::npos) << text;
+        if (format == TimelineFormat::jsonl) {
+            EXPECT_NE(text.find("\"name_source\": \"catalog\", \"linked\": \"record 0\""), std::string::npos)
+                << text;
+        }
     }
 
     // A search index that does not know a stream leaves the folder's name.
