@@ -10,6 +10,7 @@
 #include "platform/system.h"
 #include "store/explorer/explorer_folder.h"
 #include "store/file_list.h"
+#include "store/thumbsdb/compound_file.h"
 
 namespace {
 
@@ -179,8 +180,13 @@ void draw_highlight(const GridState& grid, const Framebuffer& frame, int32_t ind
                        thumbcache_check_name(record->data_check));
         return;
     }
-    if (entry.kind == STORE_ENTRY_STREAM)
-        return;  // a stream of a cache without a Catalog has no date
+    if (entry.kind == STORE_ENTRY_STREAM) {
+        // No date; the stream's own name, its key, stays in view when the
+        // list shows the name of its file.
+        if (entry.slot >= 0 && entry.slot < stream_table.count)
+            print_text(frame, x, y + 16, GRID_HIGHLIGHT_TEXT, GRID_HIGHLIGHT_BACK, "%s", stream_table.slot_name[entry.slot]);
+        return;
+    }
     SystemTime t;
     file_time_to_system_time(file_list.times[index], &t);
     const char* weekday = t.day_of_week >= 0 && t.day_of_week < 7 ? weekday_names[t.day_of_week] : "???";

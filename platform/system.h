@@ -46,6 +46,11 @@ void sys_find_close(SysFind* find);
 // listing every walk of folders uses. -1 when the folder cannot be listed.
 int sys_list_folder(const std::string& folder, std::vector<SysFindData>* entries);
 
+// A name as the listing gives it (UTF-8 here, the ANSI code page on Windows)
+// as the UTF-16 units the file system holds; -1, out empty, when it is not
+// valid text of that encoding.
+int sys_name_to_utf16(const char* name, std::vector<uint16_t>* out);
+
 // Only the viewer moves the current directory (its documented start-up and
 // load do); everything else names files by their folder.
 int sys_set_current_directory(const char* path);  // 0 or -1

@@ -49,6 +49,62 @@ int sys_collect_entries(const char* pattern, std::vector<SysFindData>* entries)
     return 0;
 }
 
+namespace {
+
+// The code point of the UTF-8 sequence at p and its length, or length 0 for
+// bytes that are no text: bad leads and continuations, overlong forms,
+// surrogates, code points beyond Unicode.
+uint32_t utf8_decode(const unsigned char* p, int* length)
+{
+    static constexpr uint32_t least[4] = {0, 0x80, 0x800, 0x10000};
+    const unsigned lead = p[0];
+    int more = -1;
+    if (lead < 0x80)
+        more = 0;
+    else if (lead >= 0xC2 && lead < 0xE0)
+        more = 1;
+    else if (lead >= 0xE0 && lead < 0xF0)
+        more = 2;
+    else if (lead >= 0xF0 && lead < 0xF5)
+        more = 3;
+    *length = 0;
+    if (more < 0)
+        return 0;
+    uint32_t c = more == 0 ? lead : lead & (0x3Fu >> more);
+    for (int k = 1; k <= more; ++k) {
+        if ((p[k] & 0xC0) != 0x80)
+            return 0;
+        c = c << 6 | (p[k] & 0x3Fu);
+    }
+    if (c < least[more] || (c >= 0xD800 && c < 0xE000) || c > 0x10FFFF)
+        return 0;
+    *length = 1 + more;
+    return c;
+}
+
+} // namespace
+
+int sys_name_to_utf16(const char* name, std::vector<uint16_t>* out)
+{
+    out->clear();
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p;) {
+        int length;
+        const uint32_t c = utf8_decode(p, &length);
+        if (length == 0) {
+            out->clear();
+            return -1;
+        }
+        if (c >= 0x10000) {
+            out->push_back(uint16_t(0xD800 + ((c - 0x10000) >> 10)));
+            out->push_back(uint16_t(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        } else {
+            out->push_back(uint16_t(c));
+        }
+        p += length;
+    }
+    return 0;
+}
+
 int sys_set_current_directory(const char* path)
 {
     return path && chdir(path) == 0 ? 0 : -1;

@@ -63,6 +63,22 @@ int sys_collect_entries(const char* pattern, std::vector<SysFindData>* entries)
     return 0;
 }
 
+int sys_name_to_utf16(const char* name, std::vector<uint16_t>* out)
+{
+    out->clear();
+    if (!*name)
+        return 0;
+    // The listing's names are in the ANSI code page (FindFirstFileA).
+    const int n = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, -1, nullptr, 0);
+    if (n <= 1)
+        return -1;
+    std::wstring w(size_t(n), L'\0');
+    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, -1, &w[0], n) != n)
+        return -1;
+    out->assign(w.begin(), w.end() - 1);
+    return 0;
+}
+
 int sys_set_current_directory(const char* path)
 {
     return path && SetCurrentDirectoryA(path) ? 0 : -1;

@@ -16,6 +16,7 @@
 #include "store/thumbsdb/hashed_streams.h"
 #include "store/name_index.h"
 #include "store/resolve.h"
+#include "store/stream_names.h"
 #include "store/explorer/thumbcache_index.h"
 
 FileList file_list;
@@ -284,6 +285,15 @@ int build_explorer(const std::vector<std::string>& paths)
     return 0;
 }
 
+// Streams are keyed by a hash of their file's name: those whose name the
+// catalog or the cache's folder still holds are listed under it.
+void name_streams(const std::string& cache_path)
+{
+    StreamNames names;
+    stream_names_gather(cache_path, nullptr, &names);
+    file_list_name_keyed(stream_names_lookup, &names);
+}
+
 int build(const char* folder, const char* cache_file, int32_t flags)
 {
     release_pictures();
@@ -379,6 +389,8 @@ int build(const char* folder, const char* cache_file, int32_t flags)
         picture = file_list.placeholder;
     }
     catalog_pixel_budget = INT64_MAX;
+    if (first_stream_entry < file_list.count)
+        name_streams(cache_path);
     return 0;
 }
 

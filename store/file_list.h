@@ -68,7 +68,8 @@ inline bool file_list_has_thumbnail(int32_t i) { return file_list.pictures[i].pi
 // current directory); the current directory is never changed.
 // flags bit 0: the folder's own files; bit 1: the catalog's names, then the
 // thumbnail streams of caches without a Catalog ("256_..." streams, listed in
-// directory order under their stream names). 0 when the folder's Thumbs.db was
+// directory order under the name of their file where the catalog or the
+// cache's folder holds it, else under their stream names). 0 when the folder's Thumbs.db was
 // loaded (with a Catalog or with such streams), -1 otherwise (the list is empty).
 // A folder without a Thumbs.db but with Explorer's cache files lists all of
 // them, thumbcache before iconcache, each in size-bucket order, each file

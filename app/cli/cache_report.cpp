@@ -14,6 +14,7 @@
 #include "store/thumbsdb/hashed_streams.h"
 #include "store/explorer/thumbcache.h"
 #include "store/explorer/thumbcache_index.h"
+#include "store/stream_names.h"
 
 namespace {
 
@@ -168,6 +169,48 @@ int report_thumbcache(const std::string& path, std::vector<ReportRow>* rows)
     return 0;
 }
 
+// Names the streams (rows from first on, the records' from first_record) after the file names they are the
+// hashes of, and links each with the catalog records of that name: in a
+// cache Windows 7 and later wrote over an older one, the newer thumbnail of
+// the same file.
+void name_stream_rows(const std::string& path, size_t first_record, size_t first, std::vector<ReportRow>* rows)
+{
+    if (first == rows->size())
+        return;
+    StreamNames names;
+    stream_names_gather(path, nullptr, &names);
+    std::vector<size_t> row_of_record;
+    for (size_t i = first_record; i < first; ++i) {
+        const int32_t record = (*rows)[i].record;
+        if (record >= 0 && size_t(record) >= row_of_record.size())
+            row_of_record.resize(size_t(record) + 1, SIZE_MAX);
+        if (record >= 0)
+            row_of_record[size_t(record)] = i;
+    }
+    for (size_t i = first; i < rows->size(); ++i) {
+        ReportRow& row = (*rows)[i];
+        const HashedName* n = row.entry.has_hash ? stream_names_find(&names, row.entry.hash) : nullptr;
+        if (!n)
+            continue;
+        std::vector<uint8_t> le;
+        for (const uint16_t u : n->utf16)
+            le.push_back(uint8_t(u & 0xFF)), le.push_back(uint8_t(u >> 8));
+        row.path = utf16_to_utf8(le.data(), int32_t(n->utf16.size()));
+        row.name_source = name_source_text(n->source);
+        if (n->source != NAME_SOURCE_CATALOG)
+            continue;
+        row.linked = "record " + std::to_string(n->record);
+        // Every record of that name (a catalog may repeat one) links back.
+        for (const HashedName* m = n; m < names.names.data() + names.names.size() && m->hash == n->hash; ++m) {
+            if (m->source != NAME_SOURCE_CATALOG || m->record < 0 || size_t(m->record) >= row_of_record.size() ||
+                row_of_record[size_t(m->record)] == SIZE_MAX)
+                continue;
+            std::string& back = (*rows)[row_of_record[size_t(m->record)]].linked;
+            back += (back.empty() ? "stream " : ";stream ") + row.stream;
+        }
+    }
+}
+
 } // namespace
 
 std::string thumbcache_row_name(const ThumbcacheEntry& entry)
@@ -277,6 +320,7 @@ int report_cache(const std::string& path, std::vector<ReportRow>* rows, std::str
         *failure = report_failure(path, kind);
         return -1;
     }
+    const size_t first_record = rows->size();
     CatalogCursor cursor;
     int16_t version = 0;
     CatalogEntry entry;
@@ -304,6 +348,7 @@ int report_cache(const std::string& path, std::vector<ReportRow>* rows, std::str
             rows->push_back(std::move(row));
         }
     }
+    const size_t first_stream = rows->size();
     for (int32_t k = 0; k < stream_table.count; ++k) {
         if (k == stream_table.catalog_slot || !hashed_stream_name(stream_table.slot_name[k]))
             continue;
@@ -324,13 +369,14 @@ int report_cache(const std::string& path, std::vector<ReportRow>* rows, std::str
         describe_bytes(row);
         rows->push_back(std::move(row));
     }
+    name_stream_rows(path, first_record, first_stream, rows);
     return 0;
 }
 
 std::vector<std::string> report_columns()
 {
     return {"cache", "record", "stream", "slot", "name", "filetime", "utc", "header", "length", "format", "width",
-            "height", "sha256", "path", "name_source"};
+            "height", "sha256", "path", "name_source", "linked"};
 }
 
 std::vector<std::string> report_cells(const ReportRow& r)
@@ -351,7 +397,8 @@ std::vector<std::string> report_cells(const ReportRow& r)
             number_or_dash(r.height, stored && r.height > 0),
             stored ? r.sha256 : "-",
             r.path,
-            r.name_source};
+            r.name_source,
+            r.linked};
 }
 
 std::vector<std::string> report_thumbcache_columns()

@@ -40,8 +40,15 @@ struct ReportRow {
     int32_t width = 0, height = 0;
     std::string sha256;      // of the stored bytes
     std::string file;        // the file extract wrote, if any
-    std::string path;        // the item's path from the Windows Search index, if known
-    std::string name_source; // "search-index", "identifier", or empty (a catalog name)
+    // The item's path from the Windows Search index, or for a stream the name
+    // of its file in the cache's folder, where either is known.
+    std::string path;
+    // "search-index", "catalog", "folder", "folder-deleted", "identifier", or
+    // empty (a catalog record's own name, a stream nothing names).
+    std::string name_source;
+    // A stream and the catalog record of its file's name: "record N" on the
+    // stream's row, "stream NAME" (';'-separated) on the record's; else empty.
+    std::string linked;
     // The entry and its stored bytes (into the loaded pool or an Explorer
     // file: valid until the next load or report_release); its kind says what
     // the row is. Index slots and dangling slots have no entry of their own

@@ -301,7 +301,8 @@ Table report_table(const CaseRun& run)
     table.columns = report_columns();
     table.kinds = {ColumnKind::text, ColumnKind::number, ColumnKind::text, ColumnKind::number, ColumnKind::text,
                    ColumnKind::number, ColumnKind::text, ColumnKind::text, ColumnKind::number, ColumnKind::text,
-                   ColumnKind::number, ColumnKind::number, ColumnKind::text, ColumnKind::text, ColumnKind::text};
+                   ColumnKind::number, ColumnKind::number, ColumnKind::text, ColumnKind::text, ColumnKind::text,
+                   ColumnKind::text};
     for (const std::string& c : case_columns())
         table.columns.push_back(c);
     for (ColumnKind k : case_column_kinds())

@@ -35,8 +35,9 @@ const char help[] =
     "caches are listed). Names are the viewer's 8-bit names, bytes unchanged;\n"
     "width and height are the stored picture's, not the size the viewer draws.\n"
     "Entries without a thumbnail print '-' in the last four columns; the\n"
-    "thumbnail streams of caches without a Catalog are listed under their\n"
-    "stream names, with '-' for the time. Records of Explorer's cache files\n"
+    "thumbnail streams of Windows 7+ caches are listed under the\n"
+    "name of their file where the cache's catalog or folder holds it (else\n"
+    "their stream names), with '-' for the time. Records of Explorer's cache files\n"
     "are listed under their identifiers (UTF-8), '-' for the time; an index\n"
     "lists one row per used slot under its hash.\n"
     "\n"
@@ -44,8 +45,12 @@ const char help[] =
     "without a thumbnail included) and every thumbnail stream of a cache\n"
     "without a Catalog: cache, record, stream, slot, name (UTF-8), filetime,\n"
     "utc, header, length, format, width, height, sha256 of the stored bytes,\n"
-    "path (from the search index) and name_source (search-index, identifier,\n"
-    "or empty for a catalog name).\n"
+    "path (the name found for a stream or Explorer record), name_source\n"
+    "(search-index, catalog: a record of the same name, folder: a file of\n"
+    "the cache's folder, identifier: an index applies but names nothing;\n"
+    "empty for a catalog record and where nothing names it) and linked\n"
+    "(\"record N\" on a stream named by a catalog record, \"stream NAME\" on\n"
+    "the record).\n"
     "Explorer's cache files add: version, bucket, offset, hash (16 hex\n"
     "digits), data_size, header_checksum (ok/bad), data_checksum (ok, bad or\n"
     "unverified, then the stored value: a CRC-64 of the data's first KiB and of\n"
@@ -201,7 +206,7 @@ void list_columns(const ListOptions& o, bool several, Table* table)
         table->kinds = {ColumnKind::text, ColumnKind::number, ColumnKind::text, ColumnKind::number, ColumnKind::text,
                         ColumnKind::number, ColumnKind::text, ColumnKind::text, ColumnKind::number, ColumnKind::text,
                         ColumnKind::number, ColumnKind::number, ColumnKind::text, ColumnKind::text,
-                        ColumnKind::text};
+                        ColumnKind::text, ColumnKind::text};
         if (o.flag_known)
             table->columns.push_back("hashset"), table->kinds.push_back(ColumnKind::text);
         return;

@@ -96,8 +96,8 @@ void cli_index_name_row(const SearchIndex* index, uint64_t hash, ReportRow* row)
     if (const char* path = search_index_lookup(index, hash)) {
         row->path = path;
         row->name_source = "search-index";
-    } else {
-        row->name_source = "identifier";
+    } else if (row->name_source.empty()) {
+        row->name_source = "identifier";  // a name the folder gave stays
     }
 }
 

@@ -21,7 +21,8 @@ void cli_index_close();
 const SearchIndex* cli_index_for(const std::string& cache);
 
 // Sets the row's path and name source from the index for its hash: the
-// path and "search-index" when known, else "identifier".
+// path and "search-index" when known (the index outranks every other
+// source), else "identifier" unless another source named the row.
 void cli_index_name_row(const SearchIndex* index, uint64_t hash, ReportRow* row);
 
 // The same for every row keyed by a ThumbnailCacheId (Explorer cache

@@ -57,6 +57,24 @@ int hashed_stream_hash(const char* stream_name, uint64_t* hash)
     return 0;
 }
 
+uint64_t thumbnail_id_mix(uint64_t seed, const uint8_t* bytes, size_t length)
+{
+    uint64_t x = seed;
+    for (size_t i = 0; i < length; ++i)
+        x ^= (x >> 2) + x * 2080 + bytes[i];
+    return x;
+}
+
+uint64_t hashed_stream_name_hash(uint64_t seed, const uint16_t* name, size_t units)
+{
+    uint64_t x = seed;
+    for (size_t i = 0; i < units; ++i) {
+        const uint8_t le[2] = {uint8_t(name[i] & 0xFF), uint8_t(name[i] >> 8)};
+        x = thumbnail_id_mix(x, le, 2);
+    }
+    return x;
+}
+
 int32_t hashed_stream_count()
 {
     int32_t n = 0;

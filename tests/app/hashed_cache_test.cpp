@@ -54,14 +54,15 @@ int white_in_rows(int y0, int y1)
 
 } // namespace
 
-TEST_F(HashedCache, InformationShowsTheSizeButNoDate)
+TEST_F(HashedCache, InformationShowsTheSizeAndTheStreamNameButNoDate)
 {
     headless_char(' ');
     headless_move(10, 20);
     headless_frame();
     browser_run();
     EXPECT_GT(white_in_rows(8, 16), 20) << "the size line";
-    EXPECT_EQ(white_in_rows(16, 32), 0) << "no date and time lines";
+    EXPECT_GT(white_in_rows(16, 24), 20) << "the stream's own name, its key";
+    EXPECT_EQ(white_in_rows(24, 32), 0) << "no time line";
 }
 
 TEST_F(HashedCache, SaveWritesTheStoredPictureAndEnterBeeps)

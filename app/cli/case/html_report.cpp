@@ -178,13 +178,13 @@ std::vector<CacheSection> cache_sections(const std::vector<ReportRow>& rows, siz
     return sections;
 }
 
-// The columns of a section's table: the name and the item's path first (what
-// a reader looks for), then the rest in report order; only those with a value
+// The columns of a section's table: the name, the item's path and where that
+// came from first (what a reader looks for), then the rest in report order; only those with a value
 // ("" and "-" are none) in some row, and never the cache, which heads the section.
 std::vector<size_t> section_columns(const Table& table, const std::vector<size_t>& rows)
 {
     std::vector<size_t> order;
-    for (const char* lead : {"name", "path"})
+    for (const char* lead : {"name", "path", "name_source"})
         for (size_t k = 0; k < table.columns.size(); ++k)
             if (table.columns[k] == lead)
                 order.push_back(k);
@@ -226,7 +226,8 @@ std::string picture_cell(const ReportRow& r, bool flagged, const HtmlOptions& op
         return "";
     if (!browser_shows(r.format, r.file))
         return "<a href=\"" + html_text(url_of(r.file)) + "\">" + html_text(r.format) + "</a>";
-    std::string img = "<img src=\"" + html_text(url_of(r.file)) + "\" alt=\"" + html_text(r.name) + "\">";
+    const std::string& shown = r.path.empty() ? r.name : r.path;  // the name found for a stream
+    std::string img = "<img src=\"" + html_text(url_of(r.file)) + "\" alt=\"" + html_text(shown) + "\">";
     if (!flagged || !options.blur_flagged)
         return img;
     return "<label class=\"veil\" title=\"flagged: click to show\"><input type=\"checkbox\">" + img + "</label>";

@@ -40,10 +40,14 @@ int64_t unix_seconds(uint64_t filetime)
     return ticks % TIMELINE_TICKS_PER_SECOND < 0 ? seconds - 1 : seconds;  // floor, before 1970 too
 }
 
+// The name an entry is known by: the path or file name found for a stream or
+// Explorer record (its source is in the name_source column), else its own.
+const std::string& shown_name(const ReportRow& row) { return row.path.empty() ? row.name : row.path; }
+
 std::string message(const ReportRow& row, TimeSource source)
 {
     std::string text = source == TimeSource::catalog ? "Thumbnail of " : "Thumbnail stream of ";
-    text += row.name + " in " + row.cache;
+    text += shown_name(row) + " in " + row.cache;
     if (!row.stream.empty())
         text += " (stream " + row.stream + ")";
     return text;
@@ -52,7 +56,7 @@ std::string message(const ReportRow& row, TimeSource source)
 void body_line(std::FILE* out, const Table&, const Event& e, const ReportRow& row, const CaseRow& c)
 {
     std::string md5 = c.payload.md5.empty() ? "0" : c.payload.md5;
-    std::string name = body_field(row.cache + ":" + row.name);
+    std::string name = body_field(row.cache + ":" + shown_name(row));
     std::string inode = row.record >= 0 ? std::to_string(row.record) : body_field(row.stream);
     long long size = row.length > 0 ? static_cast<long long>(row.length) : 0;
     if (e.source != TimeSource::catalog)
@@ -79,7 +83,7 @@ void l2tcsv_line(std::FILE* out, const Table& table, const Event& e, const Repor
     }
     std::string notes = c.hashset.empty() ? "-" : "in hash set " + c.hashset;
     const std::string fields[17] = {date, time, "UTC", macb(e.source), "THUMB", "Thumbnail cache", meaning(e.source),
-                                    "-", "-", row.name, message(row, e.source), "2", row.cache,
+                                    "-", "-", shown_name(row), message(row, e.source), "2", row.cache,
                                     row.record >= 0 ? std::to_string(row.record) : "-", notes, "glimmerdex-cli",
                                     extra};
     for (int k = 0; k < 17; ++k) {

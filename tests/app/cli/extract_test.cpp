@@ -220,7 +220,7 @@ TEST(CliList, CatalogListingOfRealCaches)
     std::string line;
     int rows = 0, missing = 0;
     std::getline(lines, line);
-    EXPECT_EQ(line, "cache\trecord\tstream\tslot\tname\tfiletime\tutc\theader\tlength\tformat\twidth\theight\tsha256\tpath\tname_source");
+    EXPECT_EQ(line, "cache\trecord\tstream\tslot\tname\tfiletime\tutc\theader\tlength\tformat\twidth\theight\tsha256\tpath\tname_source\tlinked");
     while (std::getline(lines, line)) {
         ++rows;
         missing += line.find("\t-\t-\t-\t-\t-\t-") != std::string::npos;

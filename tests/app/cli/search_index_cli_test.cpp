@@ -92,10 +92,10 @@ TEST(CliSearchIndex, RealWindows11IndexNamesStreamsInListCatalogAndExtract)
               0);
     rows = lines_of(out);
     ASSERT_EQ(rows.size(), 4u);
-    EXPECT_EQ(rows[0].substr(rows[0].size() - 17), "\tpath\tname_source");
+    EXPECT_EQ(rows[0].substr(rows[0].size() - 24), "\tpath\tname_source\tlinked");
     EXPECT_NE(rows[1].find("\t256_" + hash_hex(known[0]) + "\t"), std::string::npos);
-    EXPECT_EQ(rows[1].substr(rows[1].size() - paths[0].size() - 14), "\t" + paths[0] + "\tsearch-index");
-    EXPECT_EQ(rows[2].substr(rows[2].size() - 12), "\t\tidentifier");
+    EXPECT_EQ(rows[1].substr(rows[1].size() - paths[0].size() - 15), "\t" + paths[0] + "\tsearch-index\t");
+    EXPECT_EQ(rows[2].substr(rows[2].size() - 13), "\t\tidentifier\t");
 
     // extract: files after the path's last component, the full path reported.
     const std::string leaf = search_index_leaf(paths[0].c_str());

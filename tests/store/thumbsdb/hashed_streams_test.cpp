@@ -1,5 +1,8 @@
 // Caches without a Catalog: "<size>_<hex>" streams with a 24-byte header.
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -185,9 +188,99 @@ TEST(HashedStreams, RealCachesWithoutACatalog)
     ASSERT_EQ(file_list_build_from(real.c_str(), "ff488e1abb85d56d.db", 2), 0);
     ASSERT_EQ(file_list.count, 9 + 28);
     for (int32_t i = 0; i < file_list.count; ++i) {
-        EXPECT_EQ(hashed_stream_name(file_list_name(i)), i >= 9) << file_list_name(i);
+        EXPECT_EQ(file_list_entry(i).kind == STORE_ENTRY_STREAM, i >= 9) << file_list_name(i);
         EXPECT_TRUE(file_list_has_thumbnail(i));
     }
+}
+
+TEST(HashedStreams, TheNameHashGivesWindowsOwnStreamNames)
+{
+    // The check values of the format note, taken from real caches.
+    const struct {
+        const char* name;
+        uint64_t windows_8, windows_7;
+    } vectors[] = {
+        {"IMG_0916.JPG", 0x6edabf4ae55a063, 0xb28ad8b6c6d79c39},
+        {"1.bmp", 0xacebd0892e44f909, 0xc13d9627ebe2b5d3},
+    };
+    for (const auto& v : vectors) {
+        const std::vector<uint16_t> name = fixture::utf16_of(v.name);
+        EXPECT_EQ(hashed_stream_name_hash(HASHED_SEED_WINDOWS_8, name.data(), name.size()), v.windows_8) << v.name;
+        EXPECT_EQ(hashed_stream_name_hash(HASHED_SEED_WINDOWS_7, name.data(), name.size()), v.windows_7) << v.name;
+    }
+    // The name as spelled: another letter case is another stream.
+    const std::vector<uint16_t> lower = fixture::utf16_of("img_0916.jpg");
+    EXPECT_NE(hashed_stream_name_hash(HASHED_SEED_WINDOWS_8, lower.data(), lower.size()), vectors[0].windows_8);
+    // Windows writes the hex without leading zeros; such names still parse.
+    uint64_t h = 0;
+    ASSERT_EQ(hashed_stream_hash("256_6edabf4ae55a063", &h), 0);
+    EXPECT_EQ(h, vectors[0].windows_8);
+    const uint8_t bytes[] = {0x31, 0x00};  // "1" as UTF-16LE
+    const uint16_t one = '1';
+    EXPECT_EQ(thumbnail_id_mix(HASHED_SEED_WINDOWS_8, bytes, 2), hashed_stream_name_hash(HASHED_SEED_WINDOWS_8, &one, 1));
+    EXPECT_EQ(thumbnail_id_mix(HASHED_SEED_WINDOWS_8, bytes, 0), HASHED_SEED_WINDOWS_8);
+}
+
+// Every stream of a real cache whose hash some name of its catalog gives
+// (found here by the stream names' own text, both seeds) is listed under that
+// name, and no other stream is renamed: the folder of the corpus holds none
+// of these names.
+TEST(HashedStreams, RealMixedCachesNameTheirStreamsFromTheirCatalog)
+{
+    REQUIRE_CORPUS();
+    ListGuard guard;
+    const std::string real = corpus_dir() + "/real";
+    int mixed = 0, linked_names = 0, seed_7 = 0;
+    for (auto& row : read_tsv(real + "/manifest.tsv", nullptr)) {
+        if (row.size() < 21 || row[10] != "yes")
+            continue;
+        SCOPED_TRACE(row[1]);
+        if (store_load((real + "/" + row[1]).c_str()) != 0 || hashed_stream_count() == 0)
+            continue;
+        ++mixed;
+        std::map<std::string, std::string> expected;  // stream name -> the catalog's (8-bit) name
+        CatalogCursor cursor;
+        int16_t version;
+        ASSERT_EQ(catalog_begin(&cursor, &version), 0);
+        CatalogEntry entry;
+        while (catalog_next(&cursor, &entry)) {
+            std::vector<uint16_t> name(size_t(entry.name_full_chars));
+            for (size_t k = 0; k < name.size(); ++k)
+                name[k] = uint16_t(entry.name_utf16[2 * k] | entry.name_utf16[2 * k + 1] << 8);
+            bool linked = false;
+            for (const uint64_t seed : {HASHED_SEED_WINDOWS_8, HASHED_SEED_WINDOWS_7}) {
+                char hex[20];
+                std::snprintf(hex, sizeof hex, "_%llx",
+                              static_cast<unsigned long long>(hashed_stream_name_hash(seed, name.data(), name.size())));
+                for (int32_t k = 0; k < stream_table.count; ++k) {
+                    const std::string stream = stream_table.slot_name[k];
+                    if (stream.size() > std::strlen(hex) && stream.compare(stream.size() - std::strlen(hex), std::string::npos, hex) == 0 &&
+                        !expected.count(stream)) {
+                        expected[stream] = entry.name;
+                        linked = true;
+                        seed_7 += seed == HASHED_SEED_WINDOWS_7;
+                    }
+                }
+            }
+            linked_names += linked;
+        }
+        ASSERT_EQ(file_list_build_from(real.c_str(), row[1].c_str(), 2), 0);
+        int32_t streams = 0;
+        for (int32_t i = 0; i < file_list.count; ++i) {
+            const StoreEntry& e = file_list_entry(i);
+            if (e.kind != STORE_ENTRY_STREAM)
+                continue;
+            ++streams;
+            const std::string stream = stream_table.slot_name[e.slot];
+            EXPECT_EQ(file_list_name(i), expected.count(stream) ? expected[stream] : stream);
+        }
+        EXPECT_EQ(streams, hashed_stream_count());
+    }
+    // This corpus holds one mixed cache: each of its 9 catalog names has a
+    // newer thumbnail, all written by Windows 8 or later.
+    EXPECT_EQ(mixed, 1);
+    EXPECT_EQ(linked_names, 9);
+    EXPECT_EQ(seed_7, 0);
 }
 
 TEST(HashedStreams, NamesGiveTheirHash)
