@@ -54,9 +54,9 @@ TEST_F(ExplorerCache, ListsIdentifiersNarrowedWithTheirPictures)
     EXPECT_STREQ("Caf\xE9", file_list_name(0));
     EXPECT_STREQ("1234", file_list_name(1));
     EXPECT_TRUE(file_list_has_thumbnail(0));
-    EXPECT_EQ(40, file_list.pictures[0].width);
+    EXPECT_EQ(40, file_list_picture(0).width);
     EXPECT_FALSE(file_list_has_thumbnail(1));
-    EXPECT_EQ(0, file_list.pictures[2].width) << "unreadable bytes: an empty cell, as in Thumbs.db";
+    EXPECT_EQ(0, file_list_picture(2).width) << "unreadable bytes: an empty cell, as in Thumbs.db";
     EXPECT_STREQ("256", file_list_entry(0).file->bucket);
 }
 
@@ -136,23 +136,23 @@ TEST(ExplorerCacheFit, LargePicturesAreFittedToTheCellAndOpaque)
     write_file(dir.file("thumbcache_256.db"), fixture::write_thumbcache(spec));
     ASSERT_EQ(0, app_load(dir.path().c_str()));
     ASSERT_EQ(1, file_list.count);
-    const Picture& p = file_list.pictures[0];
+    const Picture& p = file_list_picture(0);
     EXPECT_EQ(PICTURE_FIT_BOX_WIDTH, p.width);
     EXPECT_EQ(PICTURE_FIT_BOX_WIDTH * 192 / 256, p.height);
     for (int32_t i = 0; i < p.width * p.height; ++i)
         ASSERT_EQ(0xFF000000u, p.pixels[i] & 0xFF000000u) << "composited over the background at " << i;
-    const uint32_t first = file_list.pictures[0].pixels[0] & 0xFFFFFF;
+    const uint32_t first = file_list_picture(0).pixels[0] & 0xFFFFFF;
     // B: the picture is composited again over the colour chosen.
     headless_answer_colour(0x0000FF);  // COLORREF red
     command_colour();
-    const Picture& q = file_list.pictures[0];
+    const Picture& q = file_list_picture(0);
     ASSERT_EQ(p.width, q.width);
     EXPECT_NE(first, q.pixels[0] & 0xFFFFFF) << "the clear column was composited again";
     const int32_t pixels = q.width * q.height;
     const std::vector<uint32_t> refitted(q.pixels, q.pixels + pixels);
     ASSERT_EQ(0xFF0000u, start_background_colour);
     ASSERT_EQ(0, app_load(dir.path().c_str()));  // p and q go with the old list
-    const Picture& loaded = file_list.pictures[0];
+    const Picture& loaded = file_list_picture(0);
     ASSERT_EQ(pixels, loaded.width * loaded.height);
     EXPECT_EQ(std::vector<uint32_t>(loaded.pixels, loaded.pixels + pixels), refitted)
         << "as a load over the new colour fits it";
