@@ -190,8 +190,9 @@ void set_pictures()
     for (int32_t i = 0; i < file_list.count; ++i) {
         file_list.pending[i] = 0;
         Picture& picture = file_list.pictures[i];
-        // Without stored bytes there is nothing to decode.
-        if (file_list.entries[i].kind == STORE_ENTRY_NONE || file_list.entries[i].payload.length == 0) {
+        // Without stored bytes a keyed entry has nothing to decode.
+        const StoreEntry& entry = file_list.entries[i];
+        if (entry.kind == STORE_ENTRY_NONE || (file_list_keyed(i) && entry.payload.length == 0)) {
             picture = file_list.placeholder;
         } else if (options.decode == FILE_LIST_DECODE_ON_VIEW) {
             picture = Picture{nullptr, 0, 0, 0};
