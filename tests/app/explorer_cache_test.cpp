@@ -203,3 +203,31 @@ TEST(ExplorerCacheInfo, SpaceShowsTheDataChecksumVerdict)
     EXPECT_TRUE(shows(104, 32, "data checksum bad"));
     file_list_release();
 }
+
+TEST(ExplorerCacheView, AFrameDecodesTheCellsOnScreenAndAScreenBelowThemAlone)
+{
+    // 3 columns; the frame shows cell rows 0 to 2 (cells 0 to 8).
+    start_viewer(330, 250);
+    TempDir dir;
+    fixture::ThumbcacheSpec spec;
+    spec.cache_type = 1;
+    spec.records.resize(60);
+    for (uint32_t i = 0; i < 60; ++i) {
+        spec.records[i].hash = 0x900 + i;
+        spec.records[i].data = fixture::encode_png_rgba(fixture::make_test_image(8, 8, i));
+    }
+    write_file(dir.file("thumbcache_32.db"), fixture::write_thumbcache(spec));
+    ASSERT_EQ(0, app_load(dir.path().c_str()));
+    ASSERT_EQ(60, file_list.count);
+    for (int32_t i = 0; i < file_list.count; ++i)
+        ASSERT_TRUE(file_list_pending(i)) << "a load decodes nothing: " << i;
+    headless_frame();
+    browser_run();
+    for (int32_t i = 0; i < file_list.count; ++i) {
+        ASSERT_EQ(i >= 18, file_list_pending(i)) << i;
+        if (i < 18) {
+            ASSERT_EQ(8, file_list.pictures[i].width) << i;
+        }
+    }
+    file_list_release();
+}
