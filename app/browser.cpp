@@ -133,6 +133,7 @@ int browser_frame()
     Framebuffer frame;
     host_frame(&frame);
     browser.drawn_height = frame.height;
+    grid_decode_in_view(browser.grid, frame.height, GRID_DECODE_MS);
     grid_draw(browser.grid, frame);
     host_present();
     host_sleep(BROWSER_FRAME_PAUSE_MS);

@@ -10,7 +10,6 @@
 #include "platform/system.h"
 #include "host/window.h"
 #include "picture/bytes.h"
-#include "picture/fit.h"
 #include "pngout/png_writer.h"
 #include "store/thumbsdb/catalog.h"
 #include "store/thumbsdb/compound_file.h"
@@ -32,7 +31,7 @@ void couldnt_write() { desktop_message_box(true, "ERROR: Couldn't write file!", 
 
 void save_png(int32_t entry, const char* path)
 {
-    const Picture& p = file_list.pictures[entry];
+    const Picture& p = file_list_picture(entry);
     if (!p.pixels || png_begin(path, p.width, p.height) != 0) {
         couldnt_write();
         return;
@@ -86,8 +85,7 @@ void command_colour()
     if (desktop_choose_colour(true, &colour, custom_colours) && swap_red_blue(colour) != start_background_colour) {
         start_background_colour = swap_red_blue(colour);
         // Fitted pictures were composited over the old colour.
-        picture_fit_background = start_background_colour;
-        file_list_refit();
+        file_list_refit(start_background_colour);
     }
     host_input.mouse_buttons = 0;
 }

@@ -229,6 +229,20 @@ int32_t grid_hovered_cell(const GridState& grid)
     return index < file_list.count ? int32_t(index) : -1;
 }
 
+int32_t grid_decode_in_view(const GridState& grid, int32_t frame_height, int32_t budget_ms)
+{
+    if (file_list.count <= 0 || grid.columns <= 0 || frame_height <= 0)
+        return 0;
+    // The rows grid_draw draws, as it counts them.
+    const int64_t offset = grid.scroll_offset;
+    const int64_t first_row = offset > 0 ? (offset - 1) / GRID_CELL_PITCH : 0;
+    const int64_t end_row = (offset + frame_height + GRID_CELL_PITCH - 1) / GRID_CELL_PITCH;
+    const int64_t screen = (end_row - first_row) * grid.columns;
+    auto cell = [](int64_t i) { return int32_t(i < 0 ? 0 : i > file_list.count ? file_list.count : i); };
+    const int64_t first = first_row * grid.columns, end = end_row * grid.columns;
+    return file_list_decode_view(cell(first), cell(end), cell(first - screen), cell(end + screen), budget_ms);
+}
+
 void grid_draw(const GridState& grid, const Framebuffer& frame)
 {
     // A zero-sized or failed frame is never drawn into.

@@ -40,6 +40,15 @@ void grid_count_rows(GridState* grid);
 // The entry under the input record's pointer, -1 when it is over no entry.
 int32_t grid_hovered_cell(const GridState& grid);
 
+// Decode time a frame may spend on the pictures coming into view: scrolling
+// stays responsive however large the pictures of a cache are.
+constexpr int32_t GRID_DECODE_MS = 40;
+
+// Decodes the pictures of the cells on a frame_height-high screen, then of a
+// screen below and above it, for at most budget_ms; the number still to be
+// decoded there (the next frames go on with them).
+int32_t grid_decode_in_view(const GridState& grid, int32_t frame_height, int32_t budget_ms);
+
 // Draws the whole frame from the grid state.
 void grid_draw(const GridState& grid, const Framebuffer& frame);
 

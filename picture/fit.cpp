@@ -6,8 +6,6 @@
 
 #include <cstdlib>
 
-uint32_t picture_fit_background = 0;
-
 namespace {
 
 // The size a width x height picture takes in the box.
@@ -123,4 +121,10 @@ int picture_fit(const Picture& source, int32_t box_width, int32_t box_height, ui
     std::free(sums);
     *fitted = Picture{pixels, out_w * 4, out_w, out_h};
     return 0;
+}
+
+void picture_fitted_size(int64_t width, int64_t height, int32_t box_width, int32_t box_height, int32_t* out_width,
+                         int32_t* out_height)
+{
+    fitted_size(width, height, box_width, box_height, out_width, out_height);
 }

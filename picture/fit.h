@@ -11,11 +11,6 @@
 constexpr int32_t PICTURE_FIT_BOX_WIDTH = 100;
 constexpr int32_t PICTURE_FIT_BOX_HEIGHT = 96;
 
-// The colour (0x00RRGGBB) the file list composites the pictures it fits over;
-// the viewer sets it to its background before each load, and when a colour
-// is chosen refits the list over it.
-extern uint32_t picture_fit_background;
-
 // Pictures whose width times height exceeds this are refused: the exact
 // integer sums of the area filter stay within 64 bits below it.
 constexpr int64_t FIT_MAX_SOURCE_PIXELS = int64_t(1) << 40;
@@ -30,3 +25,8 @@ constexpr int64_t FIT_MAX_SOURCE_PIXELS = int64_t(1) << 40;
 // opaque (alpha 0xFF). -1, with *fitted untouched and nothing allocated, for an
 // empty or oversized source, an empty box, or a failed allocation.
 int picture_fit(const Picture& source, int32_t box_width, int32_t box_height, uint32_t background, Picture* fitted);
+
+// The size picture_fit gives a width x height source in the box, without
+// fitting it.
+void picture_fitted_size(int64_t width, int64_t height, int32_t box_width, int32_t box_height, int32_t* out_width,
+                         int32_t* out_height);

@@ -2,6 +2,7 @@
 // the shared placeholder, a red X on black.
 #include "store/file_list.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -38,6 +39,17 @@ RecordRef* records;
 int32_t record_count;
 int32_t record_capacity;
 
+// The options the list was built with, and the pixels its pictures may
+// still take (given back as pictures are fitted or let go of).
+FileListOptions options;
+int64_t pixel_budget;
+// Of catalog entries: the record in records[] (else -1), and the catalog's
+// version, so that a picture can be decoded after the build.
+std::vector<int32_t> entry_record;
+int16_t loaded_version;
+// Pictures with pixels of their own in a list decoded on view.
+int32_t decoded_count;
+
 const char* listed_name(int32_t i, const void*) { return file_list_name(i); }
 const char* record_name(int32_t i, const void*) { return records[i].name; }
 
@@ -50,6 +62,7 @@ void release_pictures()
     }
     file_list.count = 0;
     file_list.pool_used = 0;
+    decoded_count = 0;
 }
 
 bool append_name(const char* name)
@@ -95,26 +108,100 @@ void append_unique(const char* name)
 
 // Pictures of caches without a catalog may be larger than a cell (and hold
 // alpha): fitted, they stay in their cells, and the pixel budget counts what
-// is kept. A picture that cannot be fitted stays as decoded.
+// is kept. A picture that cannot be fitted stays as decoded. A size alone
+// becomes the size it would be fitted to.
 void fit_into_cell(Picture* picture)
 {
-    Picture fitted;
-    if (picture_fit(*picture, PICTURE_FIT_BOX_WIDTH, PICTURE_FIT_BOX_HEIGHT, picture_fit_background, &fitted) != 0)
+    Picture fitted{nullptr, 0, 0, 0};
+    if (!picture->pixels) {
+        if (picture->width <= 0 || picture->height <= 0)
+            return;
+        picture_fitted_size(picture->width, picture->height, PICTURE_FIT_BOX_WIDTH, PICTURE_FIT_BOX_HEIGHT,
+                            &fitted.width, &fitted.height);
+    } else if (picture_fit(*picture, PICTURE_FIT_BOX_WIDTH, PICTURE_FIT_BOX_HEIGHT, options.background, &fitted) != 0) {
         return;
-    catalog_pixel_budget += int64_t(picture->width) * picture->height - int64_t(fitted.width) * fitted.height;
+    }
+    pixel_budget += int64_t(picture->width) * picture->height - int64_t(fitted.width) * fitted.height;
     std::free(picture->pixels);
     *picture = fitted;
 }
 
-// The stored picture of a stream or Explorer record, decoded under the
-// ceilings and fitted to a cell; -1 without one.
-int decode_payload(const StoreEntry& entry, Picture* picture)
+// The picture of entry i decoded under the ceilings and the list's budget
+// (its size alone for lists of sizes), fitted to a cell for streams and
+// Explorer records; -1 without one. The one place a list decodes.
+int decode_entry(int32_t i, Picture* picture)
 {
-    const ByteView p = entry.payload;
-    if (p.length == 0 || p.length > size_t(INT32_MAX) || catalog_decode_bytes(p.data, int32_t(p.length), picture) != 0)
+    const StoreEntry& entry = file_list.entries[i];
+    const CatalogDecodeOptions how{&pixel_budget, options.decode == FILE_LIST_DECODE_SIZES};
+    if (entry.kind == STORE_ENTRY_STREAM || entry.kind == STORE_ENTRY_EXPLORER) {
+        const ByteView p = entry.payload;
+        if (p.length == 0 || p.length > size_t(INT32_MAX) ||
+            catalog_decode_bytes(p.data, int32_t(p.length), picture, how) != 0)
+            return -1;
+        fit_into_cell(picture);
+        return 0;
+    }
+    const int32_t r = size_t(i) < entry_record.size() ? entry_record[size_t(i)] : -1;
+    CatalogEntry record;
+    if (r < 0 || !catalog_entry_at(records[r].position, &record))
         return -1;
-    fit_into_cell(picture);
-    return 0;
+    return catalog_decode_entry(record, loaded_version, picture, how);
+}
+
+bool owns_pixels(const Picture& p) { return p.pixels && p.pixels != file_list.placeholder.pixels; }
+
+// Decodes pending entry i: its picture, or the placeholder.
+void decode_pending(int32_t i)
+{
+    Picture& picture = file_list.pictures[i];
+    if (decode_entry(i, &picture) != 0)
+        picture = file_list.placeholder;
+    file_list.pending[i] = 0;
+    decoded_count += owns_pixels(picture);
+}
+
+// Lets go of the decoded picture farthest from [first, end) that lies
+// outside [keep_first, keep_end); false when there is none.
+bool evict_one(int32_t first, int32_t end, int32_t keep_first, int32_t keep_end)
+{
+    int32_t low = 0, high = file_list.count - 1;
+    while (low < keep_first && (file_list.pending[low] || !owns_pixels(file_list.pictures[low])))
+        ++low;
+    while (high >= keep_end && (file_list.pending[high] || !owns_pixels(file_list.pictures[high])))
+        --high;
+    const bool low_ok = low < keep_first, high_ok = high >= keep_end;
+    if (!low_ok && !high_ok)
+        return false;
+    const int32_t victim = !high_ok ? low : !low_ok ? high : first - low >= high - end ? low : high;
+    Picture& p = file_list.pictures[victim];
+    pixel_budget += int64_t(p.width) * p.height;
+    std::free(p.pixels);
+    p = Picture{nullptr, 0, 0, 0};
+    file_list.pending[victim] = 1;
+    --decoded_count;
+    return true;
+}
+
+// Every entry's picture as the options ask: decoded now, pending, or the
+// placeholder for an entry without stored bytes.
+void set_pictures()
+{
+    pixel_budget = options.max_total_pixels;
+    decoded_count = 0;
+    for (int32_t i = 0; i < file_list.count; ++i) {
+        file_list.pending[i] = 0;
+        Picture& picture = file_list.pictures[i];
+        // Without stored bytes a keyed entry has nothing to decode.
+        const StoreEntry& entry = file_list.entries[i];
+        if (entry.kind == STORE_ENTRY_NONE || (file_list_keyed(i) && entry.payload.length == 0)) {
+            picture = file_list.placeholder;
+        } else if (options.decode == FILE_LIST_DECODE_ON_VIEW) {
+            picture = Picture{nullptr, 0, 0, 0};
+            file_list.pending[i] = 1;
+        } else if (decode_entry(i, &picture) != 0) {
+            picture = file_list.placeholder;
+        }
+    }
 }
 
 void make_placeholder()
@@ -180,7 +267,11 @@ bool grow_entry_arrays()
     void* buckets = std::realloc(file_list.index_buckets, sizeof(int64_t) * n);
     if (buckets)
         file_list.index_buckets = static_cast<int64_t*>(buckets);
-    return pictures && times && entries && buckets;
+    void* pending = std::realloc(file_list.pending, n);
+    if (pending)
+        file_list.pending = static_cast<uint8_t*>(pending);
+    entry_record.assign(n, -1);
+    return pictures && times && entries && buckets && pending;
 }
 
 void release_explorer()
@@ -268,19 +359,14 @@ int build_explorer(const std::vector<std::string>& paths)
         file_list.count = 0;
         return 0;
     }
-    catalog_pixel_budget = FILE_LIST_MAX_TOTAL_PIXELS;
     int32_t k = 0, e = 0;
     for (int32_t i = 0; i < file_list.count; ++i, ++e) {
         while (e >= file_list.thumbcache_files[k].count)
             ++k, e = 0;
-        const StoreEntry entry = store_entry_explorer(&file_list.thumbcache_files[k], e);
         file_list.times[i] = 0;
-        file_list.entries[i] = entry;
-        Picture& picture = file_list.pictures[i];
-        if (decode_payload(entry, &picture) != 0)
-            picture = file_list.placeholder;
+        file_list.entries[i] = store_entry_explorer(&file_list.thumbcache_files[k], e);
     }
-    catalog_pixel_budget = INT64_MAX;
+    set_pictures();
     link_indexes(loaded);
     return 0;
 }
@@ -294,39 +380,29 @@ void name_streams(const std::string& cache_path)
     file_list_name_keyed(stream_names_lookup, &names);
 }
 
-int build(const char* folder, const char* cache_file, int32_t flags)
+int build(const char* folder, const std::vector<ResolvedCache>& caches, const FileListOptions& how)
 {
     release_pictures();
+    options = how;
+    const int32_t flags = how.flags;
     // Names are taken in the folder, never by moving the current directory;
     // a path that is no folder means the current one.
     if (!folder || !*folder || !sys_is_directory(folder))
         folder = ".";
 
     release_explorer();
+    // Explorer's files are known by their content, whatever their names.
     std::vector<std::string> explorer;
-    std::string cache_path;
-    if (!cache_file) {
-        ResolvedCaches resolved;
-        store_resolve(folder, false, &resolved);
-        const std::vector<ResolvedCache> chosen = store_resolved_for_viewer(resolved);
-        if (chosen.empty())
-            cache_path = sys_join_path(folder, "Thumbs.db");  // read, and reported as not found
-        else if (chosen[0].family != CACHE_EXPLORER)
-            cache_path = chosen[0].path;
-        for (const ResolvedCache& c : chosen)
-            if (c.family == CACHE_EXPLORER)
-                explorer.push_back(c.path);
-    } else {
-        cache_path = sys_join_path(folder, cache_file);
-        if (thumbcache_file_kind(cache_path.c_str()) == THUMBCACHE_CACHE)
-            explorer.push_back(cache_path);
-    }
+    for (const ResolvedCache& c : caches)
+        if (c.family == CACHE_EXPLORER || thumbcache_file_kind(c.path.c_str()) == THUMBCACHE_CACHE)
+            explorer.push_back(c.path);
     if (!explorer.empty()) {
         store_release();
         name_index_clear(&listed_names);
         record_count = 0;
         return build_explorer(explorer);
     }
+    const std::string cache_path = caches.empty() ? sys_join_path(folder, "Thumbs.db") : caches[0].path;
     // Without a Catalog, a cache of hashed thumbnail streams still loads.
     if (store_load(cache_path.c_str()) != 0 && hashed_stream_count() == 0)
         return -1;
@@ -360,13 +436,11 @@ int build(const char* folder, const char* cache_file, int32_t flags)
         return 0;
     }
 
-    int16_t version = 0;
+    loaded_version = 0;
     CatalogCursor cursor;
-    bool has_records = catalog_begin(&cursor, &version) == 0;
-    catalog_pixel_budget = FILE_LIST_MAX_TOTAL_PIXELS;
+    bool has_records = catalog_begin(&cursor, &loaded_version) == 0;
     int32_t next_slot = 0;
     for (int32_t i = 0; i < file_list.count; ++i) {
-        Picture& picture = file_list.pictures[i];
         file_list.times[i] = 0;
         file_list.entries[i] = store_entry_none();
         if (i >= first_stream_entry) {
@@ -374,57 +448,112 @@ int build(const char* folder, const char* cache_file, int32_t flags)
             while (next_slot == stream_table.catalog_slot || !hashed_stream_name(stream_table.slot_name[next_slot]))
                 ++next_slot;
             file_list.entries[i] = store_entry_stream(next_slot++);
-            if (decode_payload(file_list.entries[i], &picture) != 0)
-                picture = file_list.placeholder;
             continue;
         }
         int32_t record = has_records ? name_index_find(&record_names, file_list_name(i), record_name, nullptr) : -1;
         CatalogEntry entry;
         if (record >= 0 && catalog_entry_at(records[record].position, &entry)) {
             file_list.times[i] = entry.time;
-            file_list.entries[i] = store_entry_catalog(entry, version);
-            if (catalog_decode_entry(entry, version, &picture) == 0)
-                continue;
+            file_list.entries[i] = store_entry_catalog(entry, loaded_version);
+            entry_record[size_t(i)] = record;
         }
-        picture = file_list.placeholder;
     }
-    catalog_pixel_budget = INT64_MAX;
     if (first_stream_entry < file_list.count)
         name_streams(cache_path);
+    set_pictures();
     return 0;
 }
 
 } // namespace
 
-int file_list_build(const char* folder, int32_t flags) { return build(folder, nullptr, flags); }
-
-int file_list_build_from(const char* folder, const char* cache_file, int32_t flags)
+int file_list_build(const char* folder, const FileListOptions& options)
 {
-    return build(folder, cache_file, flags);
+    ResolvedCaches resolved;
+    store_resolve(folder && *folder && sys_is_directory(folder) ? folder : ".", false, &resolved);
+    return build(folder, store_resolved_for_viewer(resolved), options);
 }
 
-void file_list_refit()
+int file_list_build_from(const char* folder, const char* cache_file, const FileListOptions& options)
 {
-    // The budget the list leaves, plus what each refitted picture gives back.
-    int64_t kept = 0;
-    for (int32_t i = 0; i < file_list.count; ++i)
-        if (file_list_has_thumbnail(i))
-            kept += int64_t(file_list.pictures[i].width) * file_list.pictures[i].height;
-    catalog_pixel_budget = FILE_LIST_MAX_TOTAL_PIXELS - kept;
+    const char* in = folder && *folder && sys_is_directory(folder) ? folder : nullptr;
+    return build(folder, {{sys_join_path(in, cache_file), CACHE_THUMBS_DB}}, options);
+}
+
+int file_list_build_caches(const char* folder, const std::vector<ResolvedCache>& caches,
+                           const FileListOptions& options)
+{
+    return build(folder, caches, options);
+}
+
+int32_t file_list_decode_view(int32_t first, int32_t end, int32_t ahead_first, int32_t ahead_end, int32_t budget_ms)
+{
+    const int32_t count = file_list.count;
+    if (!file_list.pending || count <= 0)
+        return 0;
+    auto clamp = [count](int32_t v) { return v < 0 ? 0 : v > count ? count : v; };
+    first = clamp(first), end = clamp(end);
+    ahead_first = clamp(ahead_first < first ? ahead_first : first);
+    ahead_end = clamp(ahead_end > end ? ahead_end : end);
+    const auto start = std::chrono::steady_clock::now();
+    int32_t decoded = 0;
+    // One entry: false when the time is spent or no room is left.
+    auto decode = [&](int32_t i, bool on_screen) {
+        if (!file_list.pending[i])
+            return true;
+        if (decoded > 0 && std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(budget_ms))
+            return false;
+        // The screen itself is always drawn, however many cells it holds.
+        if (decoded_count >= FILE_LIST_MAX_DECODED &&
+            !evict_one(first, end, on_screen ? first : ahead_first, on_screen ? end : ahead_end) && !on_screen)
+            return false;
+        decode_pending(i);
+        ++decoded;
+        return true;
+    };
+    bool going = true;
+    for (int32_t i = first; going && i < end; ++i)
+        going = decode(i, true);
+    // Ahead, nearest the screen first: below it, then above it.
+    for (int32_t d = 0; going && (end + d < ahead_end || first - 1 - d >= ahead_first); ++d) {
+        if (end + d < ahead_end)
+            going = decode(end + d, false);
+        if (going && first - 1 - d >= ahead_first)
+            going = decode(first - 1 - d, false);
+    }
+    int32_t pending = 0;
+    for (int32_t i = ahead_first; i < ahead_end; ++i)
+        pending += file_list.pending[i];
+    return pending;
+}
+
+const Picture& file_list_picture(int32_t i)
+{
+    if (file_list_pending(i)) {
+        if (decoded_count >= FILE_LIST_MAX_DECODED)
+            evict_one(i, i + 1, i, i + 1);
+        decode_pending(i);
+    }
+    return file_list.pictures[i];
+}
+
+void file_list_refit(uint32_t background)
+{
+    options.background = background;
     for (int32_t i = 0; i < file_list.count; ++i) {
-        if (!file_list_keyed(i) || !file_list_has_thumbnail(i))
+        if (!file_list_keyed(i) || file_list_pending(i) || !owns_pixels(file_list.pictures[i]))
             continue;
+        // What the old picture takes is given back for the new one.
         Picture& old = file_list.pictures[i];
-        catalog_pixel_budget += int64_t(old.width) * old.height;
+        pixel_budget += int64_t(old.width) * old.height;
         Picture picture;
-        if (decode_payload(file_list_entry(i), &picture) != 0) {
-            catalog_pixel_budget -= int64_t(old.width) * old.height;
+        if (decode_entry(i, &picture) != 0) {
+            pixel_budget -= int64_t(old.width) * old.height;
             continue;  // keeps the picture it has
         }
         std::free(old.pixels);
         old = picture;
+        decoded_count -= !owns_pixels(old);
     }
-    catalog_pixel_budget = INT64_MAX;
 }
 
 int file_list_rename(int32_t i, const char* name)
@@ -474,8 +603,10 @@ void file_list_release()
     std::free(file_list.times);
     std::free(file_list.entries);
     std::free(file_list.index_buckets);
+    std::free(file_list.pending);
     std::free(file_list.placeholder.pixels);
     file_list = FileList{};
+    entry_record = std::vector<int32_t>();
     std::free(records);
     records = nullptr;
     record_count = record_capacity = 0;

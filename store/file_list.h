@@ -6,11 +6,32 @@
 #include "picture/picture.h"
 #include "store/store_entry.h"
 #include "store/explorer/thumbcache.h"
+#include "store/resolve.h"
 
 // All decoded pictures of one list together may take at most this many
 // pixels (1 GiB); further entries get the placeholder, so a hostile cache
 // cannot exhaust memory through many large thumbnails.
 constexpr int64_t FILE_LIST_MAX_TOTAL_PIXELS = int64_t(256) << 20;
+
+// A list decoded on view keeps at most this many pictures decoded; those
+// farthest from the view are let go of first, so scrolling through a cache of
+// any size holds the same memory.
+constexpr int32_t FILE_LIST_MAX_DECODED = 256;
+
+enum FileListDecode : int32_t {
+    FILE_LIST_DECODE_ALL,      // every picture while the list is built
+    FILE_LIST_DECODE_ON_VIEW,  // none at first: file_list_decode_view decodes what is shown
+    FILE_LIST_DECODE_SIZES,    // none: each picture's size from its header, pixels null
+};
+
+// How a list is built. flags bit 0: the folder's own files; bit 1: the
+// catalog's names, then the thumbnail streams of caches without a Catalog.
+struct FileListOptions {
+    int32_t flags = 0;
+    uint32_t background = 0;  // 0x00RRGGBB, under the pictures fitted into cells
+    int64_t max_total_pixels = FILE_LIST_MAX_TOTAL_PIXELS;  // of all decoded pictures at once
+    FileListDecode decode = FILE_LIST_DECODE_ALL;
+};
 
 // What file_list_index_buckets gives where the index beside the file does
 // not know the item, and where there is no index.
@@ -38,6 +59,9 @@ struct FileList {
     // index lists the item in cache type t (the sizes it exists in), or
     // FILE_LIST_NOT_INDEXED; meaningful for Explorer records alone.
     int64_t* index_buckets;
+    // 1 where the entry's picture is still to be decoded (lists decoded on
+    // view); its Picture is then empty.
+    uint8_t* pending;
     Picture placeholder;
 };
 
@@ -62,7 +86,9 @@ inline int64_t file_list_index_buckets(int32_t i)
     return file_list_entry(i).kind == STORE_ENTRY_EXPLORER && file_list.index_buckets ? file_list.index_buckets[i]
                                                                                        : FILE_LIST_NO_INDEX;
 }
+// True for a picture still to be decoded too: its entry has stored bytes.
 inline bool file_list_has_thumbnail(int32_t i) { return file_list.pictures[i].pixels != file_list.placeholder.pixels; }
+inline bool file_list_pending(int32_t i) { return file_list.pending && file_list.pending[i]; }
 
 // The folder's files are named by the folder (one that is not a folder: the
 // current directory); the current directory is never changed.
@@ -74,18 +100,42 @@ inline bool file_list_has_thumbnail(int32_t i) { return file_list.pictures[i].pi
 // A folder without a Thumbs.db but with Explorer's cache files lists all of
 // them, thumbcache before iconcache, each in size-bucket order, each file
 // linked with the index of its kind beside it.
-int file_list_build(const char* folder, int32_t flags);
+int file_list_build(const char* folder, const FileListOptions& options);
 
 // The same for a cache file of any name: cache_file (relative to folder, or
 // absolute) is read, and folder is the one whose files are listed. An
 // Explorer cache file (known by its content) lists its records in file
 // order under their identifiers, without times or folder files.
-int file_list_build_from(const char* folder, const char* cache_file, int32_t flags);
+int file_list_build_from(const char* folder, const char* cache_file, const FileListOptions& options);
+
+// The same for the caches a resolver chose (store_resolve_for_viewer): all
+// of them when they are Explorer cache files (known by their content), else
+// the first; none reads the folder's Thumbs.db, reported as not found.
+int file_list_build_caches(const char* folder, const std::vector<ResolvedCache>& caches,
+                           const FileListOptions& options);
+
+// The same, every picture decoded, fitted over black.
+inline int file_list_build(const char* folder, int32_t flags) { return file_list_build(folder, FileListOptions{flags}); }
+inline int file_list_build_from(const char* folder, const char* cache_file, int32_t flags)
+{
+    return file_list_build_from(folder, cache_file, FileListOptions{flags});
+}
+
+// Decodes the pending pictures of entries [first, end) (those on screen),
+// then of [ahead_first, ahead_end) nearest the view first, for at most
+// budget_ms milliseconds (one picture at least, so the view always moves
+// on). Beyond FILE_LIST_MAX_DECODED the pictures farthest from the view
+// outside [ahead_first, ahead_end) are let go of. The number still pending in
+// [ahead_first, ahead_end).
+int32_t file_list_decode_view(int32_t first, int32_t end, int32_t ahead_first, int32_t ahead_end, int32_t budget_ms);
+
+// Entry i's picture, decoded now if it is pending.
+const Picture& file_list_picture(int32_t i);
 
 // Decodes and fits the pictures of streams and Explorer records again, over
-// the picture_fit_background of now (the viewer's colour command); a picture
-// that cannot be made again keeps the one it has.
-void file_list_refit();
+// a new background (the viewer's colour command); a picture that cannot be
+// made again keeps the one it has.
+void file_list_refit(uint32_t background);
 
 // Gives entry i another name (the old one stays in the pool); 0 or -1.
 int file_list_rename(int32_t i, const char* name);

@@ -96,3 +96,39 @@ std::vector<ResolvedCache> store_resolved_for_viewer(const ResolvedCaches& resol
         return {resolved.caches[0]};
     return {};
 }
+
+namespace {
+
+// A folder's caches as the viewer chooses them.
+ViewerSources viewer_folder(const std::string& folder)
+{
+    ViewerSources sources{folder, {}};
+    ResolvedCaches resolved;
+    store_resolve(folder.empty() ? "." : folder, false, &resolved);
+    sources.caches = store_resolved_for_viewer(resolved);
+    return sources;
+}
+
+} // namespace
+
+ViewerSources store_resolve_for_viewer(const char* path)
+{
+    if (sys_is_directory(path))
+        return viewer_folder(path);
+    const char* slash = sys_last_separator(path);
+    if (slash && slash[1]) {
+        const std::string folder(path, slash == path ? 1 : size_t(slash - path));  // the root keeps its slash
+        if (sys_is_directory(folder.c_str())) {
+            if (ascii_stricmp(slash + 1, "Thumbs.db") == 0)
+                return viewer_folder(folder);
+            return ViewerSources{folder, {{path, CACHE_THUMBS_DB}}};
+        }
+    } else if (!slash && path[0]) {
+        if (ascii_stricmp(path, "Thumbs.db") == 0)
+            return viewer_folder("");
+        char found[SYS_MAX_PATH];
+        if (sys_find_name_nocase(nullptr, path, found) == 0)
+            return ViewerSources{"", {{found, CACHE_THUMBS_DB}}};
+    }
+    return viewer_folder("");
+}

@@ -45,3 +45,16 @@ std::vector<std::string> store_resolved_for_tool(const ResolvedCaches& resolved)
 // The caches the viewer shows as one list: the first Thumbs.db, else all of
 // Explorer's cache files, else the first ehthumbs file.
 std::vector<ResolvedCache> store_resolved_for_viewer(const ResolvedCaches& resolved);
+
+// What the viewer reads for the path it is given, and the folder whose files
+// its list names ("" for the current one).
+struct ViewerSources {
+    std::string folder;
+    std::vector<ResolvedCache> caches;  // empty when the folder holds none
+};
+
+// A folder: its caches as store_resolved_for_viewer chooses them. A path
+// naming a file: that file, except that "Thumbs.db" in any letter case stands
+// for its folder's caches and a bare name is looked up in the current folder
+// in any letter case. A path that names nothing: the current folder.
+ViewerSources store_resolve_for_viewer(const char* path);

@@ -250,7 +250,9 @@ int add_file_list_rows(const std::string& cache, long flags, bool several, Table
 {
     std::string folder, file;
     split_cache_path(cache, &folder, &file);
-    if (file_list_build_from(folder.c_str(), file.c_str(), flags) != 0) {
+    // Sizes are all a list prints: no picture is decoded.
+    const FileListOptions options{.flags = int32_t(flags), .decode = FILE_LIST_DECODE_SIZES};
+    if (file_list_build_from(folder.c_str(), file.c_str(), options) != 0) {
         cli_error("%s", report_failure(cache, THUMBCACHE_NEITHER).c_str());
         return -1;
     }

@@ -13,7 +13,6 @@
 #include "app/cli/cli_search_index.h"
 #include "app/command_line.h"
 #include "app/grid_view.h"
-#include "picture/fit.h"
 #include "platform/system.h"
 #include "store/thumbsdb/compound_file.h"
 #include "store/file_list.h"
@@ -99,8 +98,6 @@ int sheet_build_list(const SheetOptions& o, bool* index_failed)
         return -1;
     }
     split_cache_path(caches[0], &folder, &file);
-    // Pictures with alpha are composited while the list is built.
-    picture_fit_background = uint32_t(o.colour);
     // A folder of Explorer's cache files is drawn whole, as the viewer shows it.
     const ThumbcacheKind kind = thumbcache_file_kind(caches[0].c_str());
     const bool explorer_folder = sys_is_directory(input.c_str()) && kind != THUMBCACHE_NEITHER;
@@ -109,8 +106,10 @@ int sheet_build_list(const SheetOptions& o, bool* index_failed)
                   caches[0].c_str());
         return -1;
     }
-    int built = explorer_folder ? file_list_build(input.c_str(), int32_t(o.flags))
-                                : file_list_build_from(folder.c_str(), file.c_str(), int32_t(o.flags));
+    // Pictures with alpha are composited over the sheet's colour as the list is built.
+    const FileListOptions options{.flags = int32_t(o.flags), .background = uint32_t(o.colour)};
+    int built = explorer_folder ? file_list_build(input.c_str(), options)
+                                : file_list_build_from(folder.c_str(), file.c_str(), options);
     if (built != 0) {
         // A folder fails when none of its cache files can be read: the reason is the last one's.
         if (explorer_folder)

@@ -62,13 +62,25 @@ int catalog_next(CatalogCursor* cursor, CatalogEntry* entry);
 // no stream for it.
 int32_t catalog_stream_slot(int32_t stream_number);
 
+// How a thumbnail is decoded. pixel_budget, when given, is the pixels that
+// decodes may still allocate (a list's bound on all its pictures together):
+// a picture beyond it is refused, and each one decoded is taken from it.
+// size_only: the picture's size from its header under the same ceilings and
+// budget, with no pixels allocated or decoded (pixels null, pitch 0).
+struct CatalogDecodeOptions {
+    int64_t* pixel_budget = nullptr;
+    bool size_only = false;
+};
+
 // Decodes the thumbnail of one record into newly allocated pixels; -1 when
 // the cache holds no usable thumbnail for it.
-int catalog_decode_entry(const CatalogEntry& entry, int16_t version, Picture* picture);
+int catalog_decode_entry(const CatalogEntry& entry, int16_t version, Picture* picture,
+                         const CatalogDecodeOptions& options = {});
 
 // Probes and decodes picture bytes into newly allocated pixels, under the
 // same ceilings as catalog thumbnails; -1 beyond them.
-int catalog_decode_bytes(const uint8_t* data, int32_t length, Picture* picture);
+int catalog_decode_bytes(const uint8_t* data, int32_t length, Picture* picture,
+                         const CatalogDecodeOptions& options = {});
 
 // The record at a cursor position taken earlier (CatalogCursor::position
 // before catalog_next); 1 with the record, 0 when none is there.
@@ -77,10 +89,6 @@ int catalog_entry_at(size_t position, CatalogEntry* entry);
 // Finds name (8-bit, any ASCII case) in the catalog, decodes its thumbnail
 // into newly allocated pixels and hands back the record's time.
 int catalog_lookup(const char* name, Picture* picture, FileTime* time);
-
-// Pixels that lookups may still allocate; each successful decode subtracts
-// its size. The file list sets it before it decodes a cache.
-extern int64_t catalog_pixel_budget;
 
 // Frees the rebuild buffer alone (catalog_release frees it with the map).
 void catalog_decode_release();

@@ -8,8 +8,6 @@
 #include "store/thumbsdb/catalog.h"
 #include "store/thumbsdb/compound_file.h"
 
-int64_t catalog_pixel_budget = INT64_MAX;
-
 namespace {
 
 // Below catalog version 7 a thumbnail stream holds its stream header, a second
@@ -84,7 +82,8 @@ void ensure_rebuild_capacity(int32_t needed)
 }
 
 // Probes, allocates and decodes; -1 when the picture is beyond the ceilings.
-int decode_thumbnail(const uint8_t* data, int32_t length, bool old_format, Picture* picture)
+int decode_thumbnail(const uint8_t* data, int32_t length, bool old_format, Picture* picture,
+                     const CatalogDecodeOptions& options)
 {
     int32_t width, height;
     picture_probe(data, length, &width, &height);
@@ -95,13 +94,20 @@ int decode_thumbnail(const uint8_t* data, int32_t length, bool old_format, Pictu
         return 0;
     }
     int64_t pixels = int64_t(width) * height;
-    if (pixels > CATALOG_MAX_PICTURE_PIXELS || pixels > catalog_pixel_budget)
+    if (pixels > CATALOG_MAX_PICTURE_PIXELS || (options.pixel_budget && pixels > *options.pixel_budget))
         return -1;
+    if (options.size_only) {
+        if (options.pixel_budget)
+            *options.pixel_budget -= pixels;
+        *picture = Picture{nullptr, 0, width, height};
+        return 0;
+    }
     // Cleared, so that a decoder stopping part-way leaves black, not garbage.
     uint32_t* buffer = static_cast<uint32_t*>(std::calloc(size_t(pixels), 4));
     if (!buffer)
         return -1;
-    catalog_pixel_budget -= pixels;
+    if (options.pixel_budget)
+        *options.pixel_budget -= pixels;
     int32_t pitch = width * 4;
     *picture = Picture{buffer, pitch, width, height};
     uint8_t* bytes = reinterpret_cast<uint8_t*>(buffer);
@@ -117,12 +123,13 @@ int decode_thumbnail(const uint8_t* data, int32_t length, bool old_format, Pictu
 
 } // namespace
 
-int catalog_decode_bytes(const uint8_t* data, int32_t length, Picture* picture)
+int catalog_decode_bytes(const uint8_t* data, int32_t length, Picture* picture, const CatalogDecodeOptions& options)
 {
-    return decode_thumbnail(data, length, false, picture);
+    return decode_thumbnail(data, length, false, picture, options);
 }
 
-int catalog_decode_entry(const CatalogEntry& entry, int16_t version, Picture* picture)
+int catalog_decode_entry(const CatalogEntry& entry, int16_t version, Picture* picture,
+                         const CatalogDecodeOptions& options)
 {
     int32_t slot = catalog_stream_slot(entry.stream_number);
     ByteView stored;
@@ -132,7 +139,7 @@ int catalog_decode_entry(const CatalogEntry& entry, int16_t version, Picture* pi
     int64_t available = store_slot_length(slot);
     int64_t length = int64_t(stored.length);
     if (version >= STORE_FILE_CATALOG_VERSION)
-        return decode_thumbnail(stored.data, int32_t(length), false, picture);
+        return decode_thumbnail(stored.data, int32_t(length), false, picture, options);
 
     // Old format: the templates around the stream's frame header and scan.
     // The scan piece is taken only as far as the stream goes.
@@ -149,7 +156,7 @@ int catalog_decode_entry(const CatalogEntry& entry, int16_t version, Picture* pi
     std::memcpy(rebuild_buffer + REBUILT_HUFFMAN_AT, huffman_tables, sizeof huffman_tables);
     std::memcpy(rebuild_buffer + REBUILT_SCAN_AT, t + OLD_SCAN_AT, size_t(piece));
     std::memset(rebuild_buffer + REBUILT_SCAN_AT + piece, 0, size_t(needed - REBUILT_SCAN_AT - piece));
-    return decode_thumbnail(rebuild_buffer, needed, true, picture);
+    return decode_thumbnail(rebuild_buffer, needed, true, picture, options);
 }
 
 void catalog_decode_release()

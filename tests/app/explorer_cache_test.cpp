@@ -54,9 +54,9 @@ TEST_F(ExplorerCache, ListsIdentifiersNarrowedWithTheirPictures)
     EXPECT_STREQ("Caf\xE9", file_list_name(0));
     EXPECT_STREQ("1234", file_list_name(1));
     EXPECT_TRUE(file_list_has_thumbnail(0));
-    EXPECT_EQ(40, file_list.pictures[0].width);
+    EXPECT_EQ(40, file_list_picture(0).width);
     EXPECT_FALSE(file_list_has_thumbnail(1));
-    EXPECT_EQ(0, file_list.pictures[2].width) << "unreadable bytes: an empty cell, as in Thumbs.db";
+    EXPECT_EQ(0, file_list_picture(2).width) << "unreadable bytes: an empty cell, as in Thumbs.db";
     EXPECT_STREQ("256", file_list_entry(0).file->bucket);
 }
 
@@ -136,23 +136,23 @@ TEST(ExplorerCacheFit, LargePicturesAreFittedToTheCellAndOpaque)
     write_file(dir.file("thumbcache_256.db"), fixture::write_thumbcache(spec));
     ASSERT_EQ(0, app_load(dir.path().c_str()));
     ASSERT_EQ(1, file_list.count);
-    const Picture& p = file_list.pictures[0];
+    const Picture& p = file_list_picture(0);
     EXPECT_EQ(PICTURE_FIT_BOX_WIDTH, p.width);
     EXPECT_EQ(PICTURE_FIT_BOX_WIDTH * 192 / 256, p.height);
     for (int32_t i = 0; i < p.width * p.height; ++i)
         ASSERT_EQ(0xFF000000u, p.pixels[i] & 0xFF000000u) << "composited over the background at " << i;
-    const uint32_t first = file_list.pictures[0].pixels[0] & 0xFFFFFF;
+    const uint32_t first = file_list_picture(0).pixels[0] & 0xFFFFFF;
     // B: the picture is composited again over the colour chosen.
     headless_answer_colour(0x0000FF);  // COLORREF red
     command_colour();
-    const Picture& q = file_list.pictures[0];
+    const Picture& q = file_list_picture(0);
     ASSERT_EQ(p.width, q.width);
     EXPECT_NE(first, q.pixels[0] & 0xFFFFFF) << "the clear column was composited again";
     const int32_t pixels = q.width * q.height;
     const std::vector<uint32_t> refitted(q.pixels, q.pixels + pixels);
     ASSERT_EQ(0xFF0000u, start_background_colour);
     ASSERT_EQ(0, app_load(dir.path().c_str()));  // p and q go with the old list
-    const Picture& loaded = file_list.pictures[0];
+    const Picture& loaded = file_list_picture(0);
     ASSERT_EQ(pixels, loaded.width * loaded.height);
     EXPECT_EQ(std::vector<uint32_t>(loaded.pixels, loaded.pixels + pixels), refitted)
         << "as a load over the new colour fits it";
@@ -201,5 +201,33 @@ TEST(ExplorerCacheInfo, SpaceShowsTheDataChecksumVerdict)
     browser_run();
     EXPECT_TRUE(first_seen);
     EXPECT_TRUE(shows(104, 32, "data checksum bad"));
+    file_list_release();
+}
+
+TEST(ExplorerCacheView, AFrameDecodesTheCellsOnScreenAndAScreenBelowThemAlone)
+{
+    // 3 columns; the frame shows cell rows 0 to 2 (cells 0 to 8).
+    start_viewer(330, 250);
+    TempDir dir;
+    fixture::ThumbcacheSpec spec;
+    spec.cache_type = 1;
+    spec.records.resize(60);
+    for (uint32_t i = 0; i < 60; ++i) {
+        spec.records[i].hash = 0x900 + i;
+        spec.records[i].data = fixture::encode_png_rgba(fixture::make_test_image(8, 8, i));
+    }
+    write_file(dir.file("thumbcache_32.db"), fixture::write_thumbcache(spec));
+    ASSERT_EQ(0, app_load(dir.path().c_str()));
+    ASSERT_EQ(60, file_list.count);
+    for (int32_t i = 0; i < file_list.count; ++i)
+        ASSERT_TRUE(file_list_pending(i)) << "a load decodes nothing: " << i;
+    headless_frame();
+    browser_run();
+    for (int32_t i = 0; i < file_list.count; ++i) {
+        ASSERT_EQ(i >= 18, file_list_pending(i)) << i;
+        if (i < 18) {
+            ASSERT_EQ(8, file_list.pictures[i].width) << i;
+        }
+    }
     file_list_release();
 }

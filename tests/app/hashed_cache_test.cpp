@@ -102,13 +102,12 @@ TEST(HashedCacheFit, AlphaShowsTheBackgroundColourOfTheLoad)
         start_background_colour = background;
         ASSERT_EQ(app_load(dir.path().c_str()), 0);
         ASSERT_EQ(file_list.count, 1);
-        const Picture& p = file_list.pictures[0];
+        const Picture& p = file_list_picture(0);
         ASSERT_EQ(p.width, PICTURE_FIT_BOX_WIDTH);
         ASSERT_EQ(p.height, PICTURE_FIT_BOX_WIDTH / 2);
         EXPECT_EQ(p.pixels[5 * p.width + 10], 0xFF000000 | background);
         EXPECT_EQ(p.pixels[5 * p.width + p.width - 10], 0xFFFF0000u);
     }
     start_background_colour = 0;
-    picture_fit_background = 0;
     file_list_release();
 }
