@@ -67,8 +67,13 @@ std::string case_system_name() { return sys_os_description() + "; " + machine_na
 std::vector<std::string> case_summary(const CaseManifest& m)
 {
     std::vector<std::string> lines;
-    for (const CaseHashset& h : m.hashsets)
-        lines.push_back("Hash set " + h.path + " (" + h.kind + ", " + h.mode + ")");
+    for (const CaseHashset& h : m.hashsets) {
+        std::string release;
+        for (const auto& [column, value] : h.version)
+            if (column == "version" || column == "build_set")
+                release += ", " + column + " " + value;
+        lines.push_back("Hash set " + h.path + " (" + h.kind + ", " + h.mode + release + ")");
+    }
     const CaseCounts& n = m.counts;
     lines.push_back(std::to_string(n.entries_read) + " entries read, " + std::to_string(n.recovered) +
                     " with a thumbnail, " + std::to_string(n.written) + " files written, " + std::to_string(n.failed) +
@@ -108,7 +113,23 @@ void write_manifest(std::FILE* out, const CaseManifest& m, const std::vector<std
                      json_string(h.path).c_str(), h.kind.c_str(), h.mode.c_str());
         if (h.entries >= 0)
             std::fprintf(out, "\"entries\": %lld, ", static_cast<long long>(h.entries));
-        std::fprintf(out, "\"sha256\": \"%s\"}", h.digests.sha256.c_str());
+        if (h.size >= 0)
+            std::fprintf(out, "\"size\": %lld, ", static_cast<long long>(h.size));
+        if (!h.modified_utc.empty())
+            std::fprintf(out, "\"modified_utc\": \"%s\", ", h.modified_utc.c_str());
+        if (h.kind == "nsrl-rdsv3") {
+            std::fputs("\"version\": ", out);
+            if (h.version.empty())
+                std::fputs("null", out);  // the set has no VERSION row
+            for (size_t c = 0; c < h.version.size(); ++c)
+                std::fprintf(out, "%s%s: %s", c ? ", " : "{", json_string(h.version[c].first).c_str(),
+                             json_string(h.version[c].second).c_str());
+            std::fputs(h.version.empty() ? ", " : "}, ", out);
+        }
+        if (h.digests_taken)
+            std::fprintf(out, "\"sha256\": \"%s\"}", h.digests.sha256.c_str());
+        else
+            std::fputs("\"sha256\": null, \"digests\": \"not taken (--hashset-digests takes them)\"}", out);
     }
     std::fputs(m.hashsets.empty() ? "],\n" : "\n  ],\n", out);
     const CaseCounts& c = m.counts;

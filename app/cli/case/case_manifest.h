@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/cli/digests/digests.h"
@@ -25,6 +26,13 @@ struct CaseHashset {
     std::string mode;  // "alert" or "ignore"
     std::string kind;  // "hashdeep", "digests", "nsrl-rdsv3"
     int64_t entries = -1;  // -1 where the set is queried in place
+    // What identifies the file without reading it whole: its size, its
+    // modification time (empty when unknown) and, for an NSRL set, its own
+    // VERSION row.
+    int64_t size = -1;
+    std::string modified_utc;
+    std::vector<std::pair<std::string, std::string>> version;
+    bool digests_taken = true;  // false: an NSRL set without --hashset-digests
     Digests digests;
 };
 
