@@ -124,9 +124,16 @@ struct Extractor {
     int failures = 0;
     std::vector<HashedFile> written;  // every file of the case, for hashes.txt
 
-    // Thumbnails written but not yet read back (read_back_pending reads them
-    // on all cores); indexes into written.
-    std::vector<size_t> pending;
+    // A thumbnail written but not yet read back (read_back_pending reads them
+    // on all cores): its line of written and, where the file is the stored
+    // bytes as they stand, those bytes and their digests.
+    struct Pending {
+        size_t line;
+        const uint8_t* stored;
+        size_t length;
+        Digests digests;
+    };
+    std::vector<Pending> pending;
 
     // Reads back what was written: hashes.txt vouches for the bytes on disk.
     void note_written(const std::string& name)
@@ -170,7 +177,8 @@ struct Extractor {
         return result;
     }
 
-    void extract(ReportRow& row)
+    // stored: the digests of the row's stored bytes.
+    void extract(ReportRow& row, const Digests& stored)
     {
         if (row.length < 0)
             return;  // no thumbnail for this record
@@ -188,7 +196,9 @@ struct Extractor {
                                                                : write_bytes(path, row, &exists);
         if (result == 0) {
             row.file = name;
-            pending.push_back(written.size());
+            const bool as_stored = row.entry.kind != STORE_ENTRY_CATALOG_OLD && !stored.md5.empty();
+            pending.push_back({written.size(), as_stored ? row.entry.payload.data : nullptr,
+                               as_stored ? size_t(row.length) : 0, stored});
             written.push_back(HashedFile{name, -1, {}});
             return;
         }
@@ -200,9 +210,33 @@ struct Extractor {
     }
 };
 
+// Whether the file holds exactly the bytes given: 0, 1 where it differs, -1
+// where it cannot be read.
+int file_differs(const std::string& path, const uint8_t* bytes, size_t length)
+{
+    std::FILE* f = sys_fopen(path.c_str(), "rb");
+    if (!f)
+        return -1;
+    std::vector<uint8_t> slice(size_t(1) << 16);
+    size_t at = 0, n;
+    int result = 0;
+    while (result == 0 && (n = std::fread(slice.data(), 1, slice.size(), f)) > 0) {
+        result = n > length - at || std::memcmp(slice.data(), bytes + at, n) != 0;
+        at += n;
+    }
+    if (std::ferror(f))
+        result = -1;
+    else if (result == 0 && at != length)
+        result = 1;
+    std::fclose(f);
+    return result;
+}
+
 // The files of one cache read back on `jobs` threads, each into its own
 // slot; those that cannot be read are reported afterwards in the order they
-// were written, and leave hashes.txt.
+// were written, and leave hashes.txt. A file written as the stored bytes is
+// compared with them, and vouched for by their digests, taken already; any
+// other (a decoded PNG) is digested as read.
 void read_back_pending(Extractor& x, int jobs)
 {
     struct Work {
@@ -211,16 +245,31 @@ void read_back_pending(Extractor& x, int jobs)
     } work{&x, std::vector<int>(x.pending.size(), 0)};
     sys_run_tasks(jobs, int64_t(x.pending.size()), [](void* context, int64_t i) {
         Work* w = static_cast<Work*>(context);
-        HashedFile& f = w->x->written[w->x->pending[size_t(i)]];
-        w->result[size_t(i)] = digests_of_file(w->x->dir + "/" + f.name, &f.digests, &f.size);
+        const Extractor::Pending& p = w->x->pending[size_t(i)];
+        HashedFile& f = w->x->written[p.line];
+        const std::string path = w->x->dir + "/" + f.name;
+        if (!p.stored) {
+            w->result[size_t(i)] = digests_of_file(path, &f.digests, &f.size);
+            return;
+        }
+        w->result[size_t(i)] = file_differs(path, p.stored, p.length);
+        if (w->result[size_t(i)] == 0) {
+            f.digests = p.digests;
+            f.size = int64_t(p.length);
+        }
     }, &work);
     std::vector<bool> unread(x.written.size(), false);
-    for (size_t k = 0; k < x.pending.size(); ++k)
-        if (work.result[k] != 0) {
-            cli_error("extract: cannot read back %s/%s", x.dir.c_str(), x.written[x.pending[k]].name.c_str());
-            ++x.failures;
-            unread[x.pending[k]] = true;
-        }
+    for (size_t k = 0; k < x.pending.size(); ++k) {
+        const std::string& name = x.written[x.pending[k].line].name;
+        if (work.result[k] == 0)
+            continue;
+        if (work.result[k] > 0)
+            cli_error("extract: %s/%s on disk differs from the stored bytes written", x.dir.c_str(), name.c_str());
+        else
+            cli_error("extract: cannot read back %s/%s", x.dir.c_str(), name.c_str());
+        ++x.failures;
+        unread[x.pending[k].line] = true;
+    }
     std::vector<HashedFile> kept;
     for (size_t k = 0; k < x.written.size(); ++k)
         if (!unread[k])
@@ -332,7 +381,7 @@ int extract_cache(CaseRun& run, const std::string& cache, bool progress)
             continue;
         }
         int failures_before = run.x.failures;
-        run.x.extract(rows[i]);
+        run.x.extract(rows[i], cases[i].payload);
         if (!rows[i].file.empty())
             ++n.written;
         else if (run.x.failures != failures_before)
@@ -417,7 +466,7 @@ int write_case(CaseRun& run, const CaseOutputs& o, const std::vector<std::string
     // The evidence once more, now that the run is over.
     CaseManifest& m = run.manifest;
     for (CaseInput& in : m.inputs)
-        input_print(in.path, &in.after);
+        input_print(in.path, &in.after, run.jobs);
     for (size_t i = 0; i < m.hashsets.size() && i < run.known.sets.size(); ++i) {
         int64_t size;
         if (!m.hashsets[i].digests_taken)
@@ -554,7 +603,7 @@ int extract_run(const ExtractOptions& o, CaseRun& run)
     for (const std::string& cache : caches) {
         CaseInput in;
         in.path = cache;
-        input_print(cache, &in.before);
+        input_print(cache, &in.before, run.jobs);
         run.manifest.inputs.push_back(in);
     }
     if (cli_index_open(o.index_path, o.paths, o.recursive) != 0)
