@@ -66,6 +66,10 @@ int sys_find_name_nocase(const char* folder, const char* name, char out[SYS_MAX_
 // sys_fopen takes them.
 int sys_set_file_time(const char* path, FileTime time);
 
+// The file's modification time; 0 or -1 (no such file, or a time before
+// 1601). Read-only: the file's own times are not touched.
+int sys_get_file_time(const char* path, FileTime* modified);
+
 // Creates a folder (its parent must exist); 0 when it exists afterwards.
 int sys_make_directory(const char* path);
 

@@ -149,6 +149,20 @@ int sys_set_file_time(const char* path, FileTime time)
     return utimensat(AT_FDCWD, path, times, 0) == 0 ? 0 : -1;
 }
 
+int sys_get_file_time(const char* path, FileTime* modified)
+{
+    constexpr int64_t unix_epoch_ticks = 116444736000000000LL;
+    struct stat st;
+    if (stat(path, &st) != 0)
+        return -1;
+    int64_t seconds = int64_t(st.st_mtim.tv_sec);
+    // Before 1601 or past what FILETIME holds: no time rather than a wrong one.
+    if (seconds < -unix_epoch_ticks / 10000000 || seconds > (INT64_MAX - unix_epoch_ticks) / 10000000 - 1)
+        return -1;
+    *modified = FileTime(unix_epoch_ticks + seconds * 10000000 + int64_t(st.st_mtim.tv_nsec) / 100);
+    return 0;
+}
+
 int sys_make_directory(const char* path)
 {
     if (mkdir(path, 0755) == 0)

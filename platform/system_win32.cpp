@@ -121,6 +121,18 @@ int sys_set_file_time(const char* path, FileTime time)
     return ok ? 0 : -1;
 }
 
+int sys_get_file_time(const char* path, FileTime* modified)
+{
+    std::wstring w = utf8_path(path);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    BOOL ok = w.empty() ? GetFileAttributesExA(path, GetFileExInfoStandard, &data)
+                        : GetFileAttributesExW(w.c_str(), GetFileExInfoStandard, &data);
+    if (!ok)
+        return -1;
+    *modified = (FileTime(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    return 0;
+}
+
 int sys_make_directory(const char* path)
 {
     if (CreateDirectoryA(path, nullptr))

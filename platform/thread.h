@@ -10,3 +10,15 @@ SysThread* sys_thread_start(void (*run)(void* argument), void* argument);
 
 // Waits for the thread to end and lets it go; null is allowed.
 void sys_thread_join(SysThread* thread);
+
+// The processors this process may run on, at least 1.
+int sys_processor_count();
+
+// A lock held by one thread at a time (nor has the Windows toolchain's
+// library std::mutex). Made by sys_lock_new, null when it cannot be (then
+// sys_lock and sys_unlock do nothing: the caller runs on one thread).
+struct SysLock;
+SysLock* sys_lock_new();
+void sys_lock(SysLock* lock);
+void sys_unlock(SysLock* lock);
+void sys_lock_free(SysLock* lock);

@@ -1,5 +1,7 @@
 // Threads on POSIX systems.
 #include <pthread.h>
+#include <sched.h>
+#include <unistd.h>
 
 #include "platform/thread.h"
 
@@ -36,4 +38,47 @@ void sys_thread_join(SysThread* thread)
         return;
     pthread_join(thread->id, nullptr);
     delete thread;
+}
+
+int sys_processor_count()
+{
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return CPU_COUNT(&set);
+    long n = sysconf(_SC_NPROCESSORS_ONLN);
+    return n > 0 ? int(n) : 1;
+}
+
+struct SysLock {
+    pthread_mutex_t mutex;
+};
+
+SysLock* sys_lock_new()
+{
+    SysLock* lock = new SysLock;
+    if (pthread_mutex_init(&lock->mutex, nullptr) != 0) {
+        delete lock;
+        return nullptr;
+    }
+    return lock;
+}
+
+void sys_lock(SysLock* lock)
+{
+    if (lock)
+        pthread_mutex_lock(&lock->mutex);
+}
+
+void sys_unlock(SysLock* lock)
+{
+    if (lock)
+        pthread_mutex_unlock(&lock->mutex);
+}
+
+void sys_lock_free(SysLock* lock)
+{
+    if (!lock)
+        return;
+    pthread_mutex_destroy(&lock->mutex);
+    delete lock;
 }

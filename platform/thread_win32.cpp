@@ -40,3 +40,48 @@ void sys_thread_join(SysThread* thread)
     CloseHandle(thread->handle);
     delete thread;
 }
+
+int sys_processor_count()
+{
+    DWORD_PTR process = 0, system = 0;
+    int n = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system))
+        for (; process; process &= process - 1)
+            ++n;
+    if (n > 0)
+        return n;
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return info.dwNumberOfProcessors > 0 ? int(info.dwNumberOfProcessors) : 1;
+}
+
+struct SysLock {
+    CRITICAL_SECTION section;
+};
+
+SysLock* sys_lock_new()
+{
+    SysLock* lock = new SysLock;
+    InitializeCriticalSection(&lock->section);
+    return lock;
+}
+
+void sys_lock(SysLock* lock)
+{
+    if (lock)
+        EnterCriticalSection(&lock->section);
+}
+
+void sys_unlock(SysLock* lock)
+{
+    if (lock)
+        LeaveCriticalSection(&lock->section);
+}
+
+void sys_lock_free(SysLock* lock)
+{
+    if (!lock)
+        return;
+    DeleteCriticalSection(&lock->section);
+    delete lock;
+}

@@ -39,7 +39,7 @@ std::string join_fields(const uint8_t* p, int count)
 }
 
 // The facts of the entry's stored bytes, where it has any.
-void describe_bytes(ReportRow& row)
+void describe_bytes(ReportRow& row, bool digest)
 {
     const uint8_t* data = row.entry.payload.data;
     const int64_t length = int64_t(row.entry.payload.length);
@@ -47,8 +47,8 @@ void describe_bytes(ReportRow& row)
         return;
     row.length = length;
     char hex[65];
-    sha256_hex(data, size_t(length), hex);
-    row.sha256 = hex;
+    if (digest && sha256_hex(data, size_t(length), hex) == 0)
+        row.sha256 = hex;
     row.format = picture_format_name(data, int32_t(length));
     store_entry_stored_size(row.entry, &row.width, &row.height);
 }
@@ -96,7 +96,7 @@ void report_index(const std::string& path, ThumbcacheIndex* index, std::vector<R
     }
 }
 
-int report_thumbcache(const std::string& path, std::vector<ReportRow>* rows)
+int report_thumbcache(const std::string& path, std::vector<ReportRow>* rows, bool digest)
 {
     ThumbcacheFile* file = new ThumbcacheFile{};
     if (thumbcache_load(path.c_str(), file) != 0) {
@@ -121,7 +121,7 @@ int report_thumbcache(const std::string& path, std::vector<ReportRow>* rows)
         row.stream.assign(1, '-');
         row.name = thumbcache_row_name(e);
         row.entry = store_entry_explorer(file, i);
-        describe_bytes(row);
+        describe_bytes(row, digest);
         ThumbcacheFacts& f = row.thumbcache;
         f.version = file->version;
         f.bucket = file->bucket;
@@ -294,12 +294,12 @@ std::string utc_text(uint64_t filetime)
     return buf;
 }
 
-int report_cache(const std::string& path, std::vector<ReportRow>* rows, std::string* failure)
+int report_cache(const std::string& path, std::vector<ReportRow>* rows, std::string* failure, bool digest)
 {
     const ThumbcacheKind kind = thumbcache_file_kind(path.c_str());
     switch (kind) {
     case THUMBCACHE_CACHE:
-        if (report_thumbcache(path, rows) == 0)
+        if (report_thumbcache(path, rows, digest) == 0)
             return 0;
         *failure = report_failure(path, kind);
         return -1;
@@ -341,7 +341,7 @@ int report_cache(const std::string& path, std::vector<ReportRow>* rows, std::str
                 const bool old = row.entry.kind == STORE_ENTRY_CATALOG_OLD;
                 bool sub_header = old && available >= 28;
                 row.header = join_fields(t, sub_header ? 7 : 3);
-                describe_bytes(row);
+                describe_bytes(row, digest);
                 if (old)
                     row.format = "jpeg-tableless";
             }
@@ -366,7 +366,7 @@ int report_cache(const std::string& path, std::vector<ReportRow>* rows, std::str
                           s[15], s[16], s[17], s[18], s[19], s[20], s[21], s[22], s[23]);
             row.header = join_fields(s, 3) + tail;
         }
-        describe_bytes(row);
+        describe_bytes(row, digest);
         rows->push_back(std::move(row));
     }
     name_stream_rows(path, first_record, first_stream, rows);

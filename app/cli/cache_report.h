@@ -71,7 +71,9 @@ std::string thumbcache_row_name(const ThumbcacheEntry& entry);
 // an index every used slot. Rows of Explorer files point into bytes kept
 // until report_release. 0 when the cache was read, -1 when it is not a cache
 // we can read, with *failure set to its error line (report_failure).
-int report_cache(const std::string& path, std::vector<ReportRow>* rows, std::string* failure);
+// Without digest the rows' sha256 is left empty, for a caller that takes the
+// digests itself (extract, on all cores).
+int report_cache(const std::string& path, std::vector<ReportRow>* rows, std::string* failure, bool digest = true);
 
 // The columns of `list --catalog` (and of the extract report, without "file").
 std::vector<std::string> report_columns();

@@ -11,6 +11,9 @@ constexpr int CLI_OK = 0;
 constexpr int CLI_FAILED = 1;
 constexpr int CLI_USAGE = 2;
 
+// The most threads --jobs asks for: past the processors more only cost memory.
+constexpr long CLI_MAX_JOBS = 256;
+
 int cli_list(int argc, char** argv);
 int cli_decode(int argc, char** argv);
 int cli_extract(int argc, char** argv);

@@ -6,10 +6,19 @@
 #include <string>
 
 #include "app/cli/cli.h"
+#include "platform/thread.h"
 #include "pngout/png_writer.h"
 
 std::vector<std::string>* cli_warnings = nullptr;
 std::vector<std::string> cli_invocation;
+
+namespace {
+
+// Made before main, on the one thread there is then: workers of extract and
+// sheet may report at once, and each line goes out whole and is kept once.
+SysLock* const error_lock = sys_lock_new();
+
+} // namespace
 
 void cli_error(const char* format, ...)
 {
@@ -23,9 +32,11 @@ void cli_error(const char* format, ...)
     if (n > 0)
         std::vsnprintf(line.data(), line.size() + 1, format, again);
     va_end(again);
+    sys_lock(error_lock);
     std::fprintf(stderr, "glimmerdex-cli: %s\n", line.c_str());
     if (cli_warnings)
         cli_warnings->push_back(line);
+    sys_unlock(error_lock);
 }
 
 namespace {

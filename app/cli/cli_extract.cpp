@@ -23,6 +23,7 @@
 #include "store/explorer/thumbcache.h"
 #include "app/cli/table.h"
 #include "platform/system.h"
+#include "platform/work_pool.h"
 #include "pngout/png_writer.h"
 #include "store/thumbsdb/catalog.h"
 #include "store/thumbsdb/compound_file.h"
@@ -64,6 +65,12 @@ const char help[] =
     "  --hashset-mode alert|ignore   for the --hashset options after it:\n"
     "                flag matches (alert, the default) or leave them out of\n"
     "                the case (ignore: known harmless pictures)\n"
+    "  --hashset-digests  also take the MD5, SHA-1 and SHA-256 of NSRL sets'\n"
+    "                files for the manifest; without it an NSRL set is named by\n"
+    "                its VERSION row, size and modification time (a full set is\n"
+    "                tens of gigabytes); text sets' digests are always taken\n"
+    "  -j, --jobs N  digest on N threads (default: one per processor); the\n"
+    "                output is the same whatever N\n"
     "  --html        also write DIR/index.html: the report as a page, with\n"
     "                the thumbnails, sortable and filterable (no network)\n"
     "  --blur-flagged  on that page, blur the thumbnails of entries in a hash\n"
@@ -117,6 +124,17 @@ struct Extractor {
     int failures = 0;
     std::vector<HashedFile> written;  // every file of the case, for hashes.txt
 
+    // A thumbnail written but not yet read back (read_back_pending reads them
+    // on all cores): its line of written and, where the file is the stored
+    // bytes as they stand, those bytes and their digests.
+    struct Pending {
+        size_t line;
+        const uint8_t* stored;
+        size_t length;
+        Digests digests;
+    };
+    std::vector<Pending> pending;
+
     // Reads back what was written: hashes.txt vouches for the bytes on disk.
     void note_written(const std::string& name)
     {
@@ -159,7 +177,8 @@ struct Extractor {
         return result;
     }
 
-    void extract(ReportRow& row)
+    // stored: the digests of the row's stored bytes.
+    void extract(ReportRow& row, const Digests& stored)
     {
         if (row.length < 0)
             return;  // no thumbnail for this record
@@ -177,7 +196,10 @@ struct Extractor {
                                                                : write_bytes(path, row, &exists);
         if (result == 0) {
             row.file = name;
-            note_written(name);
+            const bool as_stored = row.entry.kind != STORE_ENTRY_CATALOG_OLD && !stored.md5.empty();
+            pending.push_back({written.size(), as_stored ? row.entry.payload.data : nullptr,
+                               as_stored ? size_t(row.length) : 0, stored});
+            written.push_back(HashedFile{name, -1, {}});
             return;
         }
         ++failures;
@@ -187,6 +209,74 @@ struct Extractor {
             cli_error("extract: cannot write %s", path.c_str());
     }
 };
+
+// Whether the file holds exactly the bytes given: 0, 1 where it differs, -1
+// where it cannot be read.
+int file_differs(const std::string& path, const uint8_t* bytes, size_t length)
+{
+    std::FILE* f = sys_fopen(path.c_str(), "rb");
+    if (!f)
+        return -1;
+    std::vector<uint8_t> slice(size_t(1) << 16);
+    size_t at = 0, n;
+    int result = 0;
+    while (result == 0 && (n = std::fread(slice.data(), 1, slice.size(), f)) > 0) {
+        result = n > length - at || std::memcmp(slice.data(), bytes + at, n) != 0;
+        at += n;
+    }
+    if (std::ferror(f))
+        result = -1;
+    else if (result == 0 && at != length)
+        result = 1;
+    std::fclose(f);
+    return result;
+}
+
+// The files of one cache read back on `jobs` threads, each into its own
+// slot; those that cannot be read are reported afterwards in the order they
+// were written, and leave hashes.txt. A file written as the stored bytes is
+// compared with them, and vouched for by their digests, taken already; any
+// other (a decoded PNG) is digested as read.
+void read_back_pending(Extractor& x, int jobs)
+{
+    struct Work {
+        Extractor* x;
+        std::vector<int> result;
+    } work{&x, std::vector<int>(x.pending.size(), 0)};
+    sys_run_tasks(jobs, int64_t(x.pending.size()), [](void* context, int64_t i) {
+        Work* w = static_cast<Work*>(context);
+        const Extractor::Pending& p = w->x->pending[size_t(i)];
+        HashedFile& f = w->x->written[p.line];
+        const std::string path = w->x->dir + "/" + f.name;
+        if (!p.stored) {
+            w->result[size_t(i)] = digests_of_file(path, &f.digests, &f.size);
+            return;
+        }
+        w->result[size_t(i)] = file_differs(path, p.stored, p.length);
+        if (w->result[size_t(i)] == 0) {
+            f.digests = p.digests;
+            f.size = int64_t(p.length);
+        }
+    }, &work);
+    std::vector<bool> unread(x.written.size(), false);
+    for (size_t k = 0; k < x.pending.size(); ++k) {
+        const std::string& name = x.written[x.pending[k].line].name;
+        if (work.result[k] == 0)
+            continue;
+        if (work.result[k] > 0)
+            cli_error("extract: %s/%s on disk differs from the stored bytes written", x.dir.c_str(), name.c_str());
+        else
+            cli_error("extract: cannot read back %s/%s", x.dir.c_str(), name.c_str());
+        ++x.failures;
+        unread[x.pending[k].line] = true;
+    }
+    std::vector<HashedFile> kept;
+    for (size_t k = 0; k < x.written.size(); ++k)
+        if (!unread[k])
+            kept.push_back(std::move(x.written[k]));
+    x.written = std::move(kept);
+    x.pending.clear();
+}
 
 } // namespace
 
@@ -223,7 +313,25 @@ struct CaseRun {
     std::set<std::string> from_folder;  // caches named by their folder
     std::vector<ReportRow> rows;        // the report, without hidden entries
     std::vector<CaseRow> cases;
+    int jobs = 1;                       // threads for the digests
 };
+
+// The digests of every row's stored bytes, on all the run's threads; each
+// row's slot is its own, so the result does not depend on the order.
+void digest_payloads(std::vector<ReportRow>& rows, std::vector<CaseRow>& cases, int jobs)
+{
+    struct Work {
+        std::vector<ReportRow>* rows;
+        std::vector<CaseRow>* cases;
+    } work{&rows, &cases};
+    sys_run_tasks(jobs, int64_t(rows.size()), [](void* context, int64_t i) {
+        Work* w = static_cast<Work*>(context);
+        ReportRow& row = (*w->rows)[size_t(i)];
+        CaseRow& c = (*w->cases)[size_t(i)];
+        case_digest_payload(row, &c);
+        row.sha256 = c.payload.sha256;
+    }, &work);
+}
 
 // One warning per Explorer cache whose records fail their data checksum:
 // the report's data_checksum column says which.
@@ -247,7 +355,7 @@ int extract_cache(CaseRun& run, const std::string& cache, bool progress)
     CaseCounts& n = run.manifest.counts;
     ++n.caches;
     std::string failure;
-    if (report_cache(cache, &rows, &failure) != 0) {
+    if (report_cache(cache, &rows, &failure, false) != 0) {
         cli_error("%s", failure.c_str());
         ++n.caches_failed;
         return -1;
@@ -262,9 +370,9 @@ int extract_cache(CaseRun& run, const std::string& cache, bool progress)
         if (folder_file_names(folder, &names) == 0)
             mark_missing(names, rows, &cases);
     }
+    digest_payloads(rows, cases, run.jobs);
     bool show = progress && rows.size() > 300;
     for (size_t i = 0; i < rows.size(); ++i) {
-        case_digest_payload(rows[i], &cases[i]);
         if (rows[i].length >= 0)
             ++n.recovered;
         hashset_match(run.known.sets, cases[i].payload, &cases[i].hashset, &cases[i].hidden);
@@ -273,7 +381,7 @@ int extract_cache(CaseRun& run, const std::string& cache, bool progress)
             continue;
         }
         int failures_before = run.x.failures;
-        run.x.extract(rows[i]);
+        run.x.extract(rows[i], cases[i].payload);
         if (!rows[i].file.empty())
             ++n.written;
         else if (run.x.failures != failures_before)
@@ -283,6 +391,7 @@ int extract_cache(CaseRun& run, const std::string& cache, bool progress)
     }
     if (show)
         std::fputc('\n', stderr);
+    read_back_pending(run.x, run.jobs);
     n.entries_read += int64_t(rows.size());
     for (size_t i = 0; i < rows.size(); ++i) {
         if (cases[i].hidden)
@@ -358,9 +467,11 @@ int write_case(CaseRun& run, const CaseOutputs& o, const std::vector<std::string
     // The evidence once more, now that the run is over.
     CaseManifest& m = run.manifest;
     for (CaseInput& in : m.inputs)
-        input_print(in.path, &in.after);
+        input_print(in.path, &in.after, run.jobs);
     for (size_t i = 0; i < m.hashsets.size() && i < run.known.sets.size(); ++i) {
         int64_t size;
+        if (!m.hashsets[i].digests_taken)
+            continue;  // an NSRL set, named by what it says of itself
         if (hashset_file_digests(&run.known.sets[i], &m.hashsets[i].digests, &size) != 0)
             cli_error("%s: the hash set's digests cannot be taken", m.hashsets[i].path.c_str());
     }
@@ -380,6 +491,8 @@ int write_case(CaseRun& run, const CaseOutputs& o, const std::vector<std::string
 // What the command line asks of `extract`.
 struct ExtractOptions {
     bool force = false, recursive = false;
+    bool hashset_digests = false;  // the full digests of NSRL sets' files too
+    long jobs = 0;                 // 0: one per processor
     const char* index_path = nullptr;
     CaseOutputs outputs;
     std::vector<std::pair<std::string, std::string>> hashsets;  // --hashset, --hashset-mode
@@ -399,6 +512,8 @@ int extract_parse(int argc, char** argv, ExtractOptions* o, int* exit_code)
         {"--html", nullptr, CLI_SWITCH, &outputs.html, nullptr, 0, 0, nullptr},
         {"--blur-flagged", nullptr, CLI_SWITCH, &outputs.blur_flagged, nullptr, 0, 0, nullptr},
         {"--search-index", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &o->index_path},
+        {"--hashset-digests", nullptr, CLI_SWITCH, &o->hashset_digests, nullptr, 0, 0, nullptr},
+        {"--jobs", "-j", CLI_NUMBER, nullptr, &o->jobs, 1, CLI_MAX_JOBS, nullptr},
     };
     static const char* const repeated[] = {"--timeline", "--hashset", "--hashset-mode"};
     std::vector<std::pair<std::string, std::string>> taken;
@@ -444,6 +559,7 @@ int extract_prepare(const ExtractOptions& o, CaseRun* run, int* exit_code)
     }
     run->x.dir = o.dir;
     run->x.force = o.force;
+    run->jobs = o.jobs ? int(o.jobs) : sys_default_jobs();
     if (sys_make_directory(o.dir.c_str()) != 0) {
         cli_error("extract: cannot make the folder %s", o.dir.c_str());
         *exit_code = CLI_FAILED;
@@ -452,9 +568,9 @@ int extract_prepare(const ExtractOptions& o, CaseRun* run, int* exit_code)
     return 0;
 }
 
-// The sets in the manifest; their files' digests are taken meanwhile and
-// filled in when the case is written.
-void record_hashsets(HashSetList* known, CaseManifest* manifest)
+// The sets in the manifest; their files' digests, where taken, are taken
+// meanwhile and filled in when the case is written.
+void record_hashsets(HashSetList* known, bool nsrl_digests, CaseManifest* manifest)
 {
     for (const HashSet& s : known->sets) {
         CaseHashset h;
@@ -462,16 +578,21 @@ void record_hashsets(HashSetList* known, CaseManifest* manifest)
         h.mode = s.ignore ? "ignore" : "alert";
         h.kind = s.kind;
         h.entries = s.database ? -1 : s.entries;
+        h.size = s.bytes;
+        if (s.has_time)
+            h.modified_utc = utc_text(s.modified);
+        h.version = s.version;
+        h.digests_taken = hashset_digests_taken(s, nsrl_digests);
         manifest->hashsets.push_back(h);
     }
-    hashsets_digest_in_background(&known->sets);
+    hashsets_digest_in_background(&known->sets, nsrl_digests);
 }
 
 // Reads every cache the paths name and writes its thumbnails into the case
 // folder, keeping the rows for the case files. The exit code so far.
 int extract_run(const ExtractOptions& o, CaseRun& run)
 {
-    record_hashsets(&run.known, &run.manifest);
+    record_hashsets(&run.known, o.hashset_digests, &run.manifest);
     std::vector<std::string> caches, missing;
     find_caches(o.paths, o.recursive, &caches, &missing);
     int result = CLI_OK;
@@ -483,7 +604,7 @@ int extract_run(const ExtractOptions& o, CaseRun& run)
     for (const std::string& cache : caches) {
         CaseInput in;
         in.path = cache;
-        input_print(cache, &in.before);
+        input_print(cache, &in.before, run.jobs);
         run.manifest.inputs.push_back(in);
     }
     if (cli_index_open(o.index_path, o.paths, o.recursive) != 0)

@@ -29,3 +29,17 @@ TEST(FileTime, CivilDatesAndWeekdays)
     file_time_to_system_time(0xFFFFFFFFFFFFFFFFull, &t);  // year 60056; nothing overflows
     EXPECT_EQ(t.year, 60056);
 }
+
+TEST(FileTime, WhatIsSetIsReadBack)
+{
+    TempDir dir;
+    const std::string path = dir.file("stamped");
+    write_file(path, {1, 2, 3});
+    const FileTime when = 128980119090000000ull + 1234500;  // 2009-09-21 13:05:09.12345
+    ASSERT_EQ(sys_set_file_time(path.c_str(), when), 0);
+    FileTime read = 0;
+    ASSERT_EQ(sys_get_file_time(path.c_str(), &read), 0);
+    EXPECT_EQ(read, when);
+    EXPECT_EQ(read_file(path), (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_EQ(sys_get_file_time(dir.file("absent").c_str(), &read), -1);
+}

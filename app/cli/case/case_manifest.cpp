@@ -4,6 +4,7 @@
 
 #include "app/cli/table.h"
 #include "platform/system.h"
+#include "platform/thread.h"
 #include "source_revision.h"  // GLIMMERDEX_REVISION, written at build time
 
 #ifndef GLIMMERDEX_VERSION
@@ -57,8 +58,39 @@ std::string utc_now()
     return text;
 }
 
-void input_print(const std::string& path, InputPrint* out)
+namespace {
+
+struct Md5Pass {
+    const std::string* path = nullptr;
+    Digests digests;
+    int64_t size = -1;
+    int result = -1;
+};
+
+void md5_pass(void* argument)
 {
+    Md5Pass* p = static_cast<Md5Pass*>(argument);
+    p->result = digests_of_file(*p->path, &p->digests, &p->size, 1u << DIGEST_MD5);
+}
+
+} // namespace
+
+void input_print(const std::string& path, InputPrint* out, int jobs)
+{
+    Md5Pass md5;
+    md5.path = &path;
+    SysThread* thread = jobs > 1 ? sys_thread_start(md5_pass, &md5) : nullptr;
+    if (thread) {
+        int rest = digests_of_file(path, &out->digests, &out->size, (1u << DIGEST_SHA1) | (1u << DIGEST_SHA256));
+        sys_thread_join(thread);
+        out->digests.md5 = md5.digests.md5;
+        // Two reads that saw different sizes saw a file that changed: one pass
+        // then gives digests of one and the same reading.
+        if (rest == 0 && md5.result == 0 && md5.size == out->size) {
+            out->read = true;
+            return;
+        }
+    }
     out->read = digests_of_file(path, &out->digests, &out->size) == 0;
 }
 
@@ -67,8 +99,13 @@ std::string case_system_name() { return sys_os_description() + "; " + machine_na
 std::vector<std::string> case_summary(const CaseManifest& m)
 {
     std::vector<std::string> lines;
-    for (const CaseHashset& h : m.hashsets)
-        lines.push_back("Hash set " + h.path + " (" + h.kind + ", " + h.mode + ")");
+    for (const CaseHashset& h : m.hashsets) {
+        std::string release;
+        for (const auto& [column, value] : h.version)
+            if (column == "version" || column == "build_set")
+                release += ", " + column + " " + value;
+        lines.push_back("Hash set " + h.path + " (" + h.kind + ", " + h.mode + release + ")");
+    }
     const CaseCounts& n = m.counts;
     lines.push_back(std::to_string(n.entries_read) + " entries read, " + std::to_string(n.recovered) +
                     " with a thumbnail, " + std::to_string(n.written) + " files written, " + std::to_string(n.failed) +
@@ -108,7 +145,23 @@ void write_manifest(std::FILE* out, const CaseManifest& m, const std::vector<std
                      json_string(h.path).c_str(), h.kind.c_str(), h.mode.c_str());
         if (h.entries >= 0)
             std::fprintf(out, "\"entries\": %lld, ", static_cast<long long>(h.entries));
-        std::fprintf(out, "\"sha256\": \"%s\"}", h.digests.sha256.c_str());
+        if (h.size >= 0)
+            std::fprintf(out, "\"size\": %lld, ", static_cast<long long>(h.size));
+        if (!h.modified_utc.empty())
+            std::fprintf(out, "\"modified_utc\": \"%s\", ", h.modified_utc.c_str());
+        if (h.kind == "nsrl-rdsv3") {
+            std::fputs("\"version\": ", out);
+            if (h.version.empty())
+                std::fputs("null", out);  // the set has no VERSION row
+            for (size_t c = 0; c < h.version.size(); ++c)
+                std::fprintf(out, "%s%s: %s", c ? ", " : "{", json_string(h.version[c].first).c_str(),
+                             json_string(h.version[c].second).c_str());
+            std::fputs(h.version.empty() ? ", " : "}, ", out);
+        }
+        if (h.digests_taken)
+            std::fprintf(out, "\"sha256\": \"%s\"}", h.digests.sha256.c_str());
+        else
+            std::fputs("\"sha256\": null, \"digests\": \"not taken (--hashset-digests takes them)\"}", out);
     }
     std::fputs(m.hashsets.empty() ? "],\n" : "\n  ],\n", out);
     const CaseCounts& c = m.counts;

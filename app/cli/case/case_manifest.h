@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/cli/digests/digests.h"
@@ -25,6 +26,13 @@ struct CaseHashset {
     std::string mode;  // "alert" or "ignore"
     std::string kind;  // "hashdeep", "digests", "nsrl-rdsv3"
     int64_t entries = -1;  // -1 where the set is queried in place
+    // What identifies the file without reading it whole: its size, its
+    // modification time (empty when unknown) and, for an NSRL set, its own
+    // VERSION row.
+    int64_t size = -1;
+    std::string modified_utc;
+    std::vector<std::pair<std::string, std::string>> version;
+    bool digests_taken = true;  // false: an NSRL set without --hashset-digests
     Digests digests;
 };
 
@@ -52,8 +60,10 @@ std::string case_tool_version();
 // The current time as "YYYY-MM-DDTHH:MM:SSZ".
 std::string utc_now();
 
-// Size and digests of an input file, read-only.
-void input_print(const std::string& path, InputPrint* out);
+// Size and digests of an input file, read-only. With jobs above 1, MD5 (the
+// slowest of the three) is taken on a thread of its own while SHA-1 and
+// SHA-256 are taken on this one.
+void input_print(const std::string& path, InputPrint* out, int jobs = 1);
 
 // Where this program runs, as far as the tool can tell without asking the
 // system beyond reading files: distribution, kernel, machine.

@@ -139,7 +139,9 @@ int hashset_load(const std::string& path, bool ignore, HashSet* set, std::string
     if (std::FILE* f = sys_fopen(path.c_str(), "rb")) {
         size_t n = std::fread(head, 1, sizeof head, f);
         (void)n;
+        set->bytes = sys_stream_size(f);
         std::fclose(f);
+        set->has_time = sys_get_file_time(path.c_str(), &set->modified) == 0;
     } else {
         *error = "cannot open it";
         return -1;
@@ -171,10 +173,12 @@ void digest_set_file(void* argument)
 
 } // namespace
 
-void hashsets_digest_in_background(std::vector<HashSet>* sets)
+bool hashset_digests_taken(const HashSet& set, bool nsrl_digests) { return !set.database || nsrl_digests; }
+
+void hashsets_digest_in_background(std::vector<HashSet>* sets, bool nsrl_digests)
 {
     for (HashSet& s : *sets)
-        if (!s.digesting && s.file_read < 0)
+        if (hashset_digests_taken(s, nsrl_digests) && !s.digesting && s.file_read < 0)
             s.digesting = sys_thread_start(digest_set_file, &s);
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/cli/digests/digests.h"
+#include "platform/system.h"
 #include "platform/thread.h"
 
 // Text sets are read whole and kept as a set of strings (some 100 bytes of
@@ -24,8 +25,16 @@ struct HashSet {
     std::set<std::string> digests;  // lower-case hex, for the text sets
     int64_t entries = 0;
     void* database = nullptr;  // the open NSRL database
+    // What names the set's file in the case manifest: its size and time, and
+    // for an NSRL set what it says of itself (its VERSION row, column and
+    // value). A full NSRL set is tens of gigabytes, too much to read on every
+    // run: its digests are taken only when asked (--hashset-digests).
+    int64_t bytes = -1;
+    bool has_time = false;
+    FileTime modified = 0;
+    std::vector<std::pair<std::string, std::string>> version;
     // The digests of the set's file for the case manifest, taken on a thread
-    // of their own while the caches are read (a full NSRL set is gigabytes).
+    // of their own while the caches are read.
     SysThread* digesting = nullptr;
     Digests file_digests;
     int64_t file_size = -1;
@@ -43,9 +52,12 @@ bool hashset_holds(const HashSet& set, const Digests& d);
 // ignore mode hold it (an alert set always wins).
 void hashset_match(const std::vector<HashSet>& sets, const Digests& d, std::string* labels, bool* hidden);
 
-// Starts taking the digests of every set's file (hashset_file_digests waits
+// Whether the manifest takes the digests of the set's file: always for the
+// text sets (at most HASHSET_MAX_TEXT_BYTES), for an NSRL set when asked.
+bool hashset_digests_taken(const HashSet& set, bool nsrl_digests);
+// Starts taking the digests of those sets' files (hashset_file_digests waits
 // for them); the sets must not move until they are released.
-void hashsets_digest_in_background(std::vector<HashSet>* sets);
+void hashsets_digest_in_background(std::vector<HashSet>* sets, bool nsrl_digests);
 // The digests and size of the set's file: 0, or -1 where it could not be read.
 int hashset_file_digests(HashSet* set, Digests* digests, int64_t* size);
 
@@ -69,6 +81,7 @@ int hashsets_from_options(const char* command, const std::vector<std::pair<std::
 
 // The NSRL part (hashset_nsrl.cpp): -1 with a reason where SQLite is missing.
 // A look-up that fails is said once per set (cli_error) and counts as no match.
+// nsrl_open fills set->version from the set's VERSION table, where it has one.
 int nsrl_open(const std::string& path, HashSet* set, std::string* error);
 bool nsrl_holds(void* database, const Digests& d);
 void nsrl_close(void* database);

@@ -73,6 +73,28 @@ std::string leading_index_collation(sqlite3* db, const char* column)
     return collation;
 }
 
+// The set's VERSION row (RDSv3: version, build_set, build_date,
+// release_date, description) as it stands: it names the release in the
+// manifest. Bounded, since the file is as untrusted as any input.
+void read_version(sqlite3* db, HashSet* set)
+{
+    constexpr int MAX_COLUMNS = 16;
+    constexpr size_t MAX_TEXT = 256;
+    sqlite3_stmt* q = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT * FROM VERSION LIMIT 1", -1, &q, nullptr) == SQLITE_OK &&
+        sqlite3_step(q) == SQLITE_ROW) {
+        for (int c = 0; c < sqlite3_column_count(q) && c < MAX_COLUMNS; ++c) {
+            const char* name = sqlite3_column_name(q, c);
+            const unsigned char* value = sqlite3_column_text(q, c);
+            std::string text = value ? reinterpret_cast<const char*>(value) : "";
+            if (text.size() > MAX_TEXT)
+                text.resize(MAX_TEXT);
+            set->version.emplace_back(std::string(name ? name : "").substr(0, MAX_TEXT), text);
+        }
+    }
+    sqlite3_finalize(q);
+}
+
 void release(NsrlSet* set)
 {
     for (sqlite3_stmt* q : set->lookup)
@@ -117,6 +139,7 @@ int nsrl_open(const std::string& path, HashSet* set, std::string* error)
             return -1;
         }
     }
+    read_version(nsrl->db, set);
     set->database = nsrl;
     set->entries = -1;
     return 0;

@@ -41,8 +41,8 @@ int digests_of(const uint8_t* data, size_t length, Digests* out, unsigned which 
 
 // Reads the file in slices (bounded memory however large it is), read-only.
 // 0 with its size, or -1 when it cannot be opened or read to the end, or the
-// library fails.
-int digests_of_file(const std::string& path, Digests* out, int64_t* size);
+// library fails. Only the digests in which are taken.
+int digests_of_file(const std::string& path, Digests* out, int64_t* size, unsigned which = DIGEST_ALL);
 
 // The SHA-256 of data as 64 lower-case hex digits and a NUL; 0, or -1 with
 // out empty.

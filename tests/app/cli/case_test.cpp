@@ -2,12 +2,17 @@
 // missing originals and the page, checked with the readers their users use
 // (Python's csv/json/hashlib, hashdeep, mactime, Chromium). Linux only: the
 // readers are Linux programs.
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <ctime>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/cli/case/html_report.h"
+#include "app/cli/digests/digests.h"
 #include "tests/support/test_support.h"
 #include "tools/fixture/thumbcache_writer.h"
 
@@ -32,6 +37,13 @@ bool have(const char* program)
 }
 
 std::string sh(const std::string& s) { return "'" + s + "'"; }
+
+std::string sha256_text(const std::vector<uint8_t>& b)
+{
+    char hex[65];
+    sha256_hex(b.data(), b.size(), hex);
+    return hex;
+}
 
 // Python's readers over the folder: "ok", or the faults found.
 std::string oracle(const std::string& folder)
@@ -137,18 +149,70 @@ TEST(CaseFolder, TheManifestNamesTheRevisionTheToolWasBuiltFrom)
         << "built before the last commit or change? " << manifest.substr(0, 200);
 }
 
-TEST(CaseFolder, TheSameRunTwiceGivesTheSameReports)
+namespace {
+
+// The whole folder but the run's own words: the command line and times of
+// the manifest, and in hashes.txt its comment lines and the manifest's line.
+std::string without_run_details(const std::string& name, std::string text)
+{
+    if (name == "manifest.json") {
+        size_t from = text.find("\"command_line\"");
+        size_t to = text.find("\"system\"");
+        if (from != std::string::npos && to != std::string::npos && to > from)
+            text.erase(from, to - from);
+    } else if (name == "hashes.txt") {
+        std::string kept;
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);)
+            if (line.compare(0, 2, "##") != 0 && line.find(",manifest.json") == std::string::npos)
+                kept += line + "\n";
+        text = kept;
+    }
+    return text;
+}
+
+} // namespace
+
+TEST(CaseFolder, TheSameRunGivesTheSameFolderWhateverTheThreads)
 {
     CaseDir c;
-    std::string second = c.dir.file("second");
-    const std::string options = "extract --json --timeline bodyfile --timeline l2tcsv --timeline jsonl ";
-    ASSERT_EQ(run(options + sh(c.evidence) + " " + sh(c.out)), 0);
-    ASSERT_EQ(run(options + sh(c.evidence) + " " + sh(second)), 0);
-    for (const char* name : {"report.csv", "report.json", "timeline.body", "timeline.l2tcsv.csv", "timeline.jsonl"}) {
-        SCOPED_TRACE(name);
-        ASSERT_TRUE(file_exists(c.out + "/" + name));
-        EXPECT_EQ(read_file(c.out + "/" + name), read_file(second + "/" + name));
+    // An Explorer cache beside the Thumbs.db: many records, equal payloads,
+    // names that clash, one bad data checksum, one in a hash set.
+    fixture::ThumbcacheSpec cache;
+    for (int i = 0; i < 120; ++i) {
+        fixture::ThumbcacheRecord r;
+        r.hash = 0x1000 + uint64_t(i);
+        r.identifier = i % 7 == 0 ? "same name" : "";
+        r.identifier_from_hash = r.identifier.empty();
+        r.data = fixture::encode_jpeg(fixture::make_test_image(40 + i % 13, 30 + i % 5, uint32_t(i % 50)));
+        r.bad_data_checksum = i == 33;
+        cache.records.push_back(r);
     }
+    write_file(c.evidence + "/thumbcache_256.db", fixture::write_thumbcache(cache));
+    std::string known = "# known\n" + sha256_text(cache.records[5].data) + "\n";
+    write_file(c.dir.file("known.txt"), fixture::Bytes(known.begin(), known.end()));
+
+    const std::string options = "extract --json --html --timeline bodyfile --timeline l2tcsv --timeline jsonl "
+                                "--hashset " + sh(c.dir.file("known.txt")) + " ";
+    std::string four = c.dir.file("four");
+    const std::string caches = sh(c.evidence) + " " + sh(c.evidence + "/thumbcache_256.db") + " ";
+    ASSERT_EQ(run(options + "--jobs 1 " + caches + sh(c.out)), 0);
+    ASSERT_EQ(run(options + "-j 4 " + caches + sh(four)), 0);
+    std::string names_one, names_four;
+    run_command("ls -A " + sh(c.out), &names_one);
+    run_command("ls -A " + sh(four), &names_four);
+    EXPECT_EQ(names_one, names_four);
+    EXPECT_GT(std::count(names_one.begin(), names_one.end(), '\n'), 120) << names_one;
+    std::istringstream names(names_one);
+    for (std::string name; std::getline(names, name);) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(without_run_details(name, text_of(c.out + "/" + name)),
+                  without_run_details(name, text_of(four + "/" + name)));
+    }
+    EXPECT_NE(text_of(c.out + "/report.csv").find(",known.txt,"), std::string::npos);
+    EXPECT_NE(text_of(four + "/manifest.json").find("1 of 120 records fail their data checksum"), std::string::npos);
+    EXPECT_EQ(oracle(four), "ok\n");
+    EXPECT_EQ(run("extract --jobs 0 " + sh(c.evidence) + " " + sh(c.dir.file("none"))), 2);
 }
 
 TEST(CaseFolder, TimelinesAreReadByMactimeAndPython)
@@ -252,6 +316,10 @@ TEST(CaseFolder, KnownPicturesAreFlaggedOrLeftOut)
                           "d.execute('CREATE INDEX FILE_md5 ON FILE (md5)')\n"
                           "d.execute('INSERT INTO FILE VALUES (?,?,?,?,?,?,?)', ('0'*64, sys.argv[2].upper(), '0'*32, "
                           "'00000000', 'lost.jpg', 1, 1))\n"
+                          "d.execute('CREATE TABLE VERSION (version VARCHAR UNIQUE NOT NULL, build_set VARCHAR NOT NULL, "
+                          "build_date TIMESTAMP NOT NULL, release_date TIMESTAMP NOT NULL, description VARCHAR NOT NULL)')\n"
+                          "d.execute('INSERT INTO VERSION VALUES (?,?,?,?,?)', ('2024.12.1', 'Modern', "
+                          "'2024-12-01 08:00:00', '2024-12-02 00:00:00', 'RDSv3 test set'))\n"
                           "d.commit()\" " +
                           sh(nsrl) + " " + lost_sha1),
               0);
@@ -265,7 +333,32 @@ TEST(CaseFolder, KnownPicturesAreFlaggedOrLeftOut)
     EXPECT_NE(report.find(",kept.jpg,no,list.txt,-\r\n"), std::string::npos) << report;
     EXPECT_NE(report.find(",lost.jpg,yes,rds.db;deep.txt,1\r\n"), std::string::npos);
     EXPECT_NE(report.find(",copy of lost.jpg,yes,rds.db;deep.txt,1\r\n"), std::string::npos);
-    EXPECT_NE(text_of(c.out + "/manifest.json").find("\"kind\": \"nsrl-rdsv3\""), std::string::npos);
+    // The NSRL set is named by what it says of itself, its size and time; a
+    // full one is too large to read whole on every run. Its digests only
+    // when asked; the text sets' always.
+    std::string manifest = text_of(c.out + "/manifest.json");
+    struct stat st;
+    ASSERT_EQ(stat(nsrl.c_str(), &st), 0);
+    char when[32];
+    std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&st.st_mtime));
+    EXPECT_NE(manifest.find("\"kind\": \"nsrl-rdsv3\", \"mode\": \"alert\", \"size\": " + std::to_string(st.st_size) +
+                            ", \"modified_utc\": \"" + when + "\", \"version\": {\"version\": \"2024.12.1\", "
+                            "\"build_set\": \"Modern\", \"build_date\": \"2024-12-01 08:00:00\", \"release_date\": "
+                            "\"2024-12-02 00:00:00\", \"description\": \"RDSv3 test set\"}, \"sha256\": null, "
+                            "\"digests\": \"not taken (--hashset-digests takes them)\"}"),
+              std::string::npos)
+        << manifest;
+    auto sha256sum = [&](const std::string& path) {
+        std::string out;
+        run_command("sha256sum < " + sh(path) + " | cut -d' ' -f1", &out);
+        return out.substr(0, 64);
+    };
+    EXPECT_NE(manifest.find("\"sha256\": \"" + sha256sum(c.dir.file("list.txt")) + "\""), std::string::npos);
+    EXPECT_EQ(manifest.find(sha256sum(nsrl)), std::string::npos);
+    std::string with_digests = c.dir.file("with_digests");
+    ASSERT_EQ(run("extract --hashset-digests --hashset " + sh(nsrl) + " " + sh(c.evidence) + " " + sh(with_digests)), 0);
+    manifest = text_of(with_digests + "/manifest.json");
+    EXPECT_NE(manifest.find("set\"}, \"sha256\": \"" + sha256sum(nsrl) + "\"}"), std::string::npos) << manifest;
     EXPECT_FALSE(file_exists(nsrl + "-journal") || file_exists(nsrl + "-wal") || file_exists(nsrl + "-shm"));
 
     // Known harmless: out of the case, and out of the listing.
