@@ -2,6 +2,7 @@
 // the shared placeholder, a red X on black.
 #include "store/file_list.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -92,27 +93,18 @@ void append_unique(const char* name)
         name_index_insert(&listed_names, name, file_list.count - 1, listed_name, nullptr);
 }
 
-// Pictures of caches without a catalog may be larger than a cell (and hold
-// alpha): fitted, they stay in their cells, and the pixel budget counts what
-// is kept. A picture that cannot be fitted stays as decoded.
-void fit_into_cell(Picture* picture)
-{
-    Picture fitted;
-    if (picture_fit(*picture, PICTURE_FIT_BOX_WIDTH, PICTURE_FIT_BOX_HEIGHT, picture_fit_background, &fitted) != 0)
-        return;
-    catalog_pixel_budget += int64_t(picture->width) * picture->height - int64_t(fitted.width) * fitted.height;
-    std::free(picture->pixels);
-    *picture = fitted;
-}
-
 // The stored picture of a stream or Explorer record, decoded under the
-// ceilings and fitted to a cell; -1 without one.
+// ceilings and fitted to a cell (these may be larger than a cell, and hold
+// alpha); -1 without one. The pixel budget counts what is kept.
 int decode_payload(const StoreEntry& entry, Picture* picture)
 {
     const ByteView p = entry.payload;
-    if (p.length == 0 || p.length > size_t(INT32_MAX) || catalog_decode_bytes(p.data, int32_t(p.length), picture) != 0)
+    const PictureBox cell{PICTURE_FIT_BOX_WIDTH, PICTURE_FIT_BOX_HEIGHT, picture_fit_background,
+                          std::min(CATALOG_MAX_PICTURE_PIXELS, catalog_pixel_budget)};
+    if (p.length == 0 || p.length > size_t(INT32_MAX) ||
+        picture_decode_for_box(p.data, int32_t(p.length), cell, picture) != 0)
         return -1;
-    fit_into_cell(picture);
+    catalog_pixel_budget -= int64_t(picture->width) * picture->height;
     return 0;
 }
 

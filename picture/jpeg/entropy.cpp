@@ -213,6 +213,8 @@ inline void decode_block_direct(BitReader& b, int32_t j, int32_t* block, bool tr
     }
     if (transposed)
         idct_8x8_from_transposed(block, row_mask);
+    else if (slot.box)
+        idct_box(block, row_mask, slot.box_log2h, slot.box_log2v);
     else
         idct_8x8(block, row_mask);
 }
@@ -419,7 +421,7 @@ int64_t jpeg_decode_scan(int64_t position)
     int32_t expected = 0xD0;
     const int64_t length = jpeg.source_length;
     const bool direct = jpeg.coefficients == nullptr;
-    const bool transposed = jpeg_simd == JPEG_SIMD_AVX2;
+    const bool transposed = jpeg_simd == JPEG_SIMD_AVX2 && jpeg.scale_log2 == 0;
     for (int32_t y = 0; y < jpeg.height; y += jpeg.mcu_height) {
         for (int32_t x = 0; x < jpeg.width; x += jpeg.mcu_width) {
             // An MCU is begun only while its data starts less than 4 bytes past

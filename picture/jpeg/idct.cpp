@@ -12,11 +12,14 @@
 // mask only saves work.
 #include "picture/jpeg/jpeg_internal.h"
 
+#include <cmath>
+
 #if JPEG_X86_64
 #include <immintrin.h>
 #endif
 
 int32_t jpeg_simd = JPEG_SIMD_SCALAR;
+int32_t jpeg_box_matrix[4][8][8];
 
 namespace {
 
@@ -320,4 +323,55 @@ void idct_8x8_from_transposed(int32_t* block, uint32_t row_mask)
             v[8 * c + r] = t;
         }
     idct_8x8_scalar(v, 0xFF);
+}
+
+// What the transform above computes, as a matrix: output x of a row whose
+// only input is u (scaled by the AAN factor the table folded in) is
+// cos((2x + 1) u pi / 16) / cos(u pi / 16), and 1 for u = 0. Row m of the
+// matrix for n outputs is the average of rows 8m/n to 8(m + 1)/n - 1 of that,
+// in units of 2^-JPEG_BOX_FRACTION_BITS.
+void jpeg_init_box_matrices()
+{
+    const double pi = 3.14159265358979323846;
+    for (int32_t log2n = 0; log2n < 4; ++log2n) {
+        const int32_t n = 1 << log2n, group = 8 / n;
+        for (int32_t m = 0; m < 8; ++m)
+            for (int32_t u = 0; u < 8; ++u) {
+                double sum = 0;
+                for (int32_t x = m * group; m < n && x < (m + 1) * group; ++x)
+                    sum += u == 0 ? 1.0 : std::cos((2 * x + 1) * u * pi / 16) / std::cos(u * pi / 16);
+                jpeg_box_matrix[log2n][m][u] = int32_t(std::lround(sum / group * (1 << JPEG_BOX_FRACTION_BITS)));
+            }
+    }
+}
+
+void idct_box(int32_t* block, uint32_t row_mask, int32_t log2n_h, int32_t log2n_v)
+{
+    const int32_t n_h = 1 << log2n_h, n_v = 1 << log2n_v;
+    if (n_h == 1 && n_v == 1)
+        return;  // the block's mean is its DC value, which stands at block[0] already
+    const int32_t(*mh)[8] = jpeg_box_matrix[log2n_h];
+    const int32_t(*mv)[8] = jpeg_box_matrix[log2n_v];
+    // Sums wrap in 64 bits (unsigned, so defined); a real block stays far inside.
+    int32_t rows[8][8];
+    for (int32_t r = 0; r < 8; ++r) {
+        const int32_t* in = block + 8 * r;
+        for (int32_t j = 0; j < n_h; ++j) {
+            if (!(row_mask >> r & 1)) {
+                rows[r][j] = 0;
+                continue;
+            }
+            uint64_t sum = 0;
+            for (int32_t u = 0; u < 8; ++u)
+                sum += uint64_t(int64_t(in[u]) * mh[j][u]);
+            rows[r][j] = int32_t(uint32_t(uint64_t(int64_t(sum) >> JPEG_BOX_FRACTION_BITS)));
+        }
+    }
+    for (int32_t i = 0; i < n_v; ++i)
+        for (int32_t j = 0; j < n_h; ++j) {
+            uint64_t sum = 0;
+            for (int32_t r = 0; r < 8; ++r)
+                sum += uint64_t(int64_t(rows[r][j]) * mv[i][r]);
+            block[8 * i + j] = int32_t(uint32_t(uint64_t(int64_t(sum) >> JPEG_BOX_FRACTION_BITS)));
+        }
 }
