@@ -352,26 +352,34 @@ void idct_box(int32_t* block, uint32_t row_mask, int32_t log2n_h, int32_t log2n_
         return;  // the block's mean is its DC value, which stands at block[0] already
     const int32_t(*mh)[8] = jpeg_box_matrix[log2n_h];
     const int32_t(*mv)[8] = jpeg_box_matrix[log2n_v];
-    // Sums wrap in 64 bits (unsigned, so defined); a real block stays far inside.
+    // Only the rows that may hold coefficients. Output n - 1 - m takes the
+    // inputs of output m with odd ones negated (the transform's symmetry),
+    // so each pair costs one pass over the inputs. Sums wrap in 64 bits
+    // (unsigned, so defined); a real block stays far inside.
+    int32_t used[8], count = 0;
+    for (int32_t r = 0; r < 8; ++r)
+        if (row_mask >> r & 1)
+            used[count++] = r;
+    // With one output, first and last are the same place, and the sum is what stays.
+    const auto pair = [](const int32_t* m, const int32_t* in, int32_t* first, int32_t* last) {
+        uint64_t even = 0, odd = 0;
+        for (int32_t u = 0; u < 8; u += 2) {
+            even += uint64_t(int64_t(in[u]) * m[u]);
+            odd += uint64_t(int64_t(in[u + 1]) * m[u + 1]);
+        }
+        *last = int32_t(uint32_t(uint64_t(int64_t(even - odd) >> JPEG_BOX_FRACTION_BITS)));
+        *first = int32_t(uint32_t(uint64_t(int64_t(even + odd) >> JPEG_BOX_FRACTION_BITS)));
+    };
     int32_t rows[8][8];
-    for (int32_t r = 0; r < 8; ++r) {
-        const int32_t* in = block + 8 * r;
-        for (int32_t j = 0; j < n_h; ++j) {
-            if (!(row_mask >> r & 1)) {
-                rows[r][j] = 0;
-                continue;
-            }
-            uint64_t sum = 0;
-            for (int32_t u = 0; u < 8; ++u)
-                sum += uint64_t(int64_t(in[u]) * mh[j][u]);
-            rows[r][j] = int32_t(uint32_t(uint64_t(int64_t(sum) >> JPEG_BOX_FRACTION_BITS)));
-        }
+    for (int32_t n = 0; n < count; ++n)
+        for (int32_t j = 0; j < (n_h + 1) / 2; ++j)
+            pair(mh[j], block + 8 * used[n], &rows[n][j], &rows[n][n_h - 1 - j]);
+    // Columns: the zero rows left out weigh nothing.
+    int32_t column[8] = {};
+    for (int32_t j = 0; j < n_h; ++j) {
+        for (int32_t n = 0; n < count; ++n)
+            column[used[n]] = rows[n][j];
+        for (int32_t i = 0; i < (n_v + 1) / 2; ++i)
+            pair(mv[i], column, &block[8 * i + j], &block[8 * (n_v - 1 - i) + j]);
     }
-    for (int32_t i = 0; i < n_v; ++i)
-        for (int32_t j = 0; j < n_h; ++j) {
-            uint64_t sum = 0;
-            for (int32_t r = 0; r < 8; ++r)
-                sum += uint64_t(int64_t(rows[r][j]) * mv[i][r]);
-            block[8 * i + j] = int32_t(uint32_t(uint64_t(int64_t(sum) >> JPEG_BOX_FRACTION_BITS)));
-        }
 }
