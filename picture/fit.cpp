@@ -30,13 +30,25 @@ void fitted_size(int64_t width, int64_t height, int64_t box_width, int64_t box_h
     *out_height = int32_t(h < 1 ? 1 : h > box_height ? box_height : h);
 }
 
-// Overlap of source cell i (out units wide) with output cell x (in units wide).
-inline int64_t overlap(int64_t i, int64_t x, int64_t in, int64_t out)
+// One direction of a fit: `in` pixels of the full picture onto `out`; each
+// source pixel stands for 2^step of them (the last one clipped at `in`).
+struct FitAxis {
+    int64_t in, out;
+    int32_t step;
+};
+
+// Overlap of source pixel i with output pixel x on the common axis, where a
+// full-size pixel is `out` units wide and an output pixel `in`.
+inline int64_t overlap(int64_t i, int64_t x, const FitAxis& a)
 {
-    int64_t lo = i * out > x * in ? i * out : x * in;
-    int64_t hi = (i + 1) * out < (x + 1) * in ? (i + 1) * out : (x + 1) * in;
+    const int64_t end = ((i + 1) << a.step) < a.in ? (i + 1) << a.step : a.in;
+    const int64_t lo = (i << a.step) * a.out > x * a.in ? (i << a.step) * a.out : x * a.in;
+    const int64_t hi = end * a.out < (x + 1) * a.in ? end * a.out : (x + 1) * a.in;
     return hi > lo ? hi - lo : 0;
 }
+
+// The first source pixel under output pixel x.
+inline int64_t first_source(int64_t x, const FitAxis& a) { return (x * a.in / a.out) >> a.step; }
 
 bool alpha_all_zero(const Picture& p)
 {
@@ -50,17 +62,14 @@ bool alpha_all_zero(const Picture& p)
     return true;
 }
 
-} // namespace
 
-int picture_fit(const Picture& source, int32_t box_width, int32_t box_height, uint32_t background, Picture* fitted)
+// The fit of a source whose pixels each stand for 2^step x 2^step pixels of a
+// full_w x full_h picture, to out_w x out_h.
+int fit_area(const Picture& source, int64_t full_w, int64_t full_h, int32_t step, int32_t out_w, int32_t out_h,
+             uint32_t background, Picture* fitted)
 {
-    if (!source.pixels || source.width <= 0 || source.height <= 0 || box_width <= 0 || box_height <= 0)
-        return -1;
-    const int64_t in_w = source.width, in_h = source.height;
-    if (in_w * in_h > FIT_MAX_SOURCE_PIXELS)
-        return -1;
-    int32_t out_w, out_h;
-    fitted_size(in_w, in_h, box_width, box_height, &out_w, &out_h);
+    const int64_t in_w = full_w, in_h = full_h;
+    const FitAxis across{in_w, out_w, step}, down{in_h, out_h, step};
 
     uint32_t* pixels = static_cast<uint32_t*>(std::malloc(size_t(out_w) * size_t(out_h) * 4));
     // Per output column: the three channel sums of one source row, and of the
@@ -83,17 +92,16 @@ int picture_fit(const Picture& source, int32_t box_width, int32_t box_height, ui
     for (int32_t y = 0; y < out_h; ++y) {
         for (int32_t k = 0; k < out_w * 3; ++k)
             sums[k] = 0;
-        int64_t first_row = int64_t(y) * in_h / out_h;
-        for (int64_t j = first_row; j < in_h; ++j) {
-            int64_t wy = overlap(j, y, in_h, out_h);
+        for (int64_t j = first_source(y, down); j < source.height; ++j) {
+            int64_t wy = overlap(j, y, down);
             if (wy == 0)
                 break;
             const uint32_t* row = reinterpret_cast<const uint32_t*>(
                 reinterpret_cast<const uint8_t*>(source.pixels) + j * source.pitch);
             for (int32_t x = 0; x < out_w; ++x) {
                 uint64_t r = 0, g = 0, b = 0;
-                for (int64_t i = int64_t(x) * in_w / out_w; i < in_w; ++i) {
-                    int64_t wx = overlap(i, x, in_w, out_w);
+                for (int64_t i = first_source(x, across); i < source.width; ++i) {
+                    int64_t wx = overlap(i, x, across);
                     if (wx == 0)
                         break;
                     uint32_t p = row[i];
@@ -123,8 +131,37 @@ int picture_fit(const Picture& source, int32_t box_width, int32_t box_height, ui
     return 0;
 }
 
+} // namespace
+
 void picture_fitted_size(int64_t width, int64_t height, int32_t box_width, int32_t box_height, int32_t* out_width,
                          int32_t* out_height)
 {
     fitted_size(width, height, box_width, box_height, out_width, out_height);
+}
+
+int picture_fit(const Picture& source, int32_t box_width, int32_t box_height, uint32_t background, Picture* fitted)
+{
+    if (!source.pixels || source.width <= 0 || source.height <= 0 || box_width <= 0 || box_height <= 0)
+        return -1;
+    if (int64_t(source.width) * source.height > FIT_MAX_SOURCE_PIXELS)
+        return -1;
+    int32_t out_w, out_h;
+    fitted_size(source.width, source.height, box_width, box_height, &out_w, &out_h);
+    return fit_area(source, source.width, source.height, 0, out_w, out_h, background, fitted);
+}
+
+int picture_fit_reduced(const Picture& reduced, int32_t full_width, int32_t full_height, int32_t scale_log2,
+                        int32_t box_width, int32_t box_height, uint32_t background, Picture* fitted)
+{
+    if (scale_log2 < 0 || scale_log2 > 3 || full_width <= 0 || full_height <= 0 || !reduced.pixels ||
+        box_width <= 0 || box_height <= 0)
+        return -1;
+    const int32_t round = (1 << scale_log2) - 1;
+    if (reduced.width != (int64_t(full_width) + round) >> scale_log2 ||
+        reduced.height != (int64_t(full_height) + round) >> scale_log2 ||
+        int64_t(full_width) * full_height > FIT_MAX_SOURCE_PIXELS)
+        return -1;
+    int32_t out_w, out_h;
+    fitted_size(full_width, full_height, box_width, box_height, &out_w, &out_h);
+    return fit_area(reduced, full_width, full_height, scale_log2, out_w, out_h, background, fitted);
 }

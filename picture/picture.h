@@ -46,6 +46,12 @@ void bgr_block_output(int32_t x, int32_t y, int32_t* samples);
 // Settings of one JPEG decode, handed to the call.
 struct JpegOptions {
     JpegBlockOutput block_output;  // ycbcr_block_output for picture files
+    // 1, 2 or 3: the picture is output at 1/2, 1/4 or 1/8 of its width and
+    // height (rounded up), each pixel the mean of the 2 x 2, 4 x 4 or 8 x 8
+    // it stands for, worked out before the transform (pictures shown smaller
+    // than they are). Only with ycbcr_block_output; the window is in output
+    // pixels. 0: full size.
+    int32_t scale_log2 = 0;
 };
 
 // The format picture_decode would choose for these bytes: "png", "jpeg",

@@ -2,6 +2,7 @@
 // the shared placeholder, a red X on black.
 #include "store/file_list.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -135,10 +136,20 @@ int decode_entry(int32_t i, Picture* picture)
     const CatalogDecodeOptions how{&pixel_budget, options.decode == FILE_LIST_DECODE_SIZES};
     if (entry.kind == STORE_ENTRY_STREAM || entry.kind == STORE_ENTRY_EXPLORER) {
         const ByteView p = entry.payload;
-        if (p.length == 0 || p.length > size_t(INT32_MAX) ||
-            catalog_decode_bytes(p.data, int32_t(p.length), picture, how) != 0)
+        if (p.length == 0 || p.length > size_t(INT32_MAX))
             return -1;
-        fit_into_cell(picture);
+        if (options.decode == FILE_LIST_DECODE_SIZES) {
+            if (catalog_decode_bytes(p.data, int32_t(p.length), picture, how) != 0)
+                return -1;
+            fit_into_cell(picture);
+            return 0;
+        }
+        // A JPEG is decoded no larger than the cell needs.
+        const PictureBox cell{PICTURE_FIT_BOX_WIDTH, PICTURE_FIT_BOX_HEIGHT, options.background,
+                              std::min(CATALOG_MAX_PICTURE_PIXELS, pixel_budget)};
+        if (picture_decode_for_box(p.data, int32_t(p.length), cell, picture) != 0)
+            return -1;
+        pixel_budget -= int64_t(picture->width) * picture->height;
         return 0;
     }
     const int32_t r = size_t(i) < entry_record.size() ? entry_record[size_t(i)] : -1;

@@ -38,7 +38,7 @@ void jpeg_final_pass()
     jpeg_setup_component_slots(all, jpeg.Nf);
     const int32_t step_x = jpeg.components[0].H * 8, step_y = jpeg.components[0].V * 8;
     // The AVX2 transform reads blocks transposed, which saves it a transpose.
-    const bool transposed = jpeg_simd == JPEG_SIMD_AVX2;
+    const bool transposed = jpeg_simd == JPEG_SIMD_AVX2 && jpeg.scale_log2 == 0;
     const int32_t* zz = transposed ? JPEG_ZIGZAG_TRANSPOSED.data() : JPEG_ZIGZAG.data();
     for (int32_t y = 0; y < jpeg.height; y += step_y) {
         for (int32_t x = 0; x < jpeg.width; x += step_x) {
@@ -59,6 +59,8 @@ void jpeg_final_pass()
                         }
                         if (transposed)
                             idct_8x8_from_transposed(block, row_mask);
+                        else if (s.box)
+                            idct_box(block, row_mask, s.box_log2h, s.box_log2v);
                         else
                             idct_8x8(block, row_mask);
                     }

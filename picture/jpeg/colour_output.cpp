@@ -304,3 +304,64 @@ void bgr_block_output(int32_t x, int32_t y, int32_t* samples)
         }
     }
 }
+
+// Reduced output: slot j's block (bx, by) covers 2^cover output pixels across
+// and down from the MCU's corner, and holds 2^box samples each way, each
+// repeated over 2^(cover - box) pixels. Not a hot path: the pictures it
+// serves have a quarter of the pixels or fewer.
+void box_block_output(int32_t x, int32_t y, int32_t* samples)
+{
+    const int32_t scale = jpeg.scale_log2;
+    const int32_t* block_of[3];
+    int32_t sh[3], sv[3], ch[3], cv[3], columns[3], rows[3];
+    const int32_t* base = samples;
+    for (int32_t j = 0; j < 3; ++j) {
+        if (j < jpeg.out_components) {
+            block_of[j] = base;
+            base += 64 * jpeg.out_H[j] * jpeg.out_V[j];
+            ch[j] = jpeg.out_cover_log2h[j];
+            cv[j] = jpeg.out_cover_log2v[j];
+            sh[j] = ch[j] - jpeg.out_box_log2h[j];
+            sv[j] = cv[j] - jpeg.out_box_log2v[j];
+            columns[j] = jpeg.out_H[j];
+            rows[j] = jpeg.out_V[j];
+        } else {
+            // Grey output: Cb and Cr from the zero blocks after the buffer's ten.
+            block_of[j] = samples + JPEG_MAX_MCU_BLOCKS * 64 + 64 * (j - 1);
+            ch[j] = cv[j] = 3;
+            sh[j] = sv[j] = 0;
+            columns[j] = rows[j] = 1;
+        }
+    }
+    // The MCU's extent in output pixels: the luma blocks' cover.
+    const int32_t width = jpeg.out_H[0] << ch[0], height = jpeg.out_V[0] << cv[0];
+    const uint32_t right = uint32_t(jpeg.right_bound), bottom = uint32_t(jpeg.bottom_bound);
+    const uint32_t c0 = uint32_t(jpeg.window.x_offset) + uint32_t(x >> scale);
+    const uint32_t r0 = uint32_t(jpeg.window.y_offset) + uint32_t(y >> scale);
+    const int64_t pitch = jpeg.window.pitch;
+    for (int32_t i = 0; i < height; ++i) {
+        const uint32_t r = r0 + uint32_t(i);
+        if (r >= bottom)
+            continue;
+        uint32_t* row = reinterpret_cast<uint32_t*>(jpeg.window.destination + pitch * int64_t(int32_t(r)));
+        for (int32_t k = 0; k < width; ++k) {
+            const uint32_t c = c0 + uint32_t(k);
+            if (c >= right)
+                continue;
+            int32_t value[3];
+            for (int32_t j = 0; j < 3; ++j) {
+                // Pixels past a component's blocks (odd layouts) take its last block.
+                int32_t bx = k >> ch[j], by = i >> cv[j];
+                if (bx >= columns[j])
+                    bx = columns[j] - 1;
+                if (by >= rows[j])
+                    by = rows[j] - 1;
+                const int32_t* block = block_of[j] + 64 * (by * columns[j] + bx);
+                value[j] = block[8 * ((i & ((1 << cv[j]) - 1)) >> sv[j]) + ((k & ((1 << ch[j]) - 1)) >> sh[j])];
+            }
+            const int32_t* b = cb_table[chroma_index(value[1])];
+            const int32_t* rr = cr_table[chroma_index(value[2])];
+            row[c] = make_pixel(uint32_t(value[0]), uint32_t(rr[0]), uint32_t(rr[1]) + uint32_t(b[0]), uint32_t(b[1]));
+        }
+    }
+}

@@ -152,10 +152,60 @@ inline void start_eob_run(BitReader& b, int32_t r)
     eob_run -= 1;
 }
 
+// The AC codes of a block read and dropped: a reduced output of one sample
+// per block needs its DC value alone.
+inline void skip_ac(BitReader& b, const JpegHuffmanTable& t)
+{
+    int32_t k = 1;
+    while (k <= 63) {
+        need(b, 32);
+        int32_t e = t.fast_ac[b.bits >> 54];
+        if (e != 0) {
+            for (int32_t steps = 3; e != 0; e = t.fast_ac[b.bits >> 54]) {
+                k += (e >> 8) & 127;
+                if (k > 63) {
+                    skip(b, (e >> 4) & 15);
+                    break;
+                }
+                skip(b, e & 15);
+                k += 1;
+                if (--steps == 0 || k > 63)
+                    break;
+            }
+            continue;
+        }
+        const int32_t symbol = decode_symbol(b, t);
+        const int32_t r = symbol >> 4, size = symbol & 15;
+        if (size != 0) {
+            k += r;
+            if (k > 63)
+                break;
+            skip(b, size);
+            k += 1;
+        } else if (r < 15) {
+            start_eob_run(b, r);
+            break;
+        } else {
+            k += 16;
+        }
+    }
+}
+
 // Direct mode: the scan is complete (Ss 0, Se 63, no approximation), so
 // coefficients go dequantised straight into the natural-order sample block.
 inline void decode_block_direct(BitReader& b, int32_t j, int32_t* block, bool transposed)
 {
+    if (jpeg.slots[j].box && jpeg.slots[j].box_log2h == 0 && jpeg.slots[j].box_log2v == 0) {
+        // One sample per block: the block's mean, its DC value (idct_box reads block[0] alone).
+        const JpegScanSlot& slot = jpeg.slots[j];
+        need(b, 32);
+        block[0] = int32_t(uint32_t(decode_dc(b, *slot.dc, j)) * uint32_t(slot.quant_zz[0]));
+        if (eob_run > 0)
+            eob_run -= 1;
+        else
+            skip_ac(b, *slot.ac);
+        return;
+    }
     // The AVX2 transform reads the block transposed: storing it so saves a transpose.
     const int32_t* zz = transposed ? JPEG_ZIGZAG_TRANSPOSED.data() : JPEG_ZIGZAG.data();
     const JpegScanSlot& slot = jpeg.slots[j];
@@ -213,6 +263,8 @@ inline void decode_block_direct(BitReader& b, int32_t j, int32_t* block, bool tr
     }
     if (transposed)
         idct_8x8_from_transposed(block, row_mask);
+    else if (slot.box)
+        idct_box(block, row_mask, slot.box_log2h, slot.box_log2v);
     else
         idct_8x8(block, row_mask);
 }
@@ -419,7 +471,7 @@ int64_t jpeg_decode_scan(int64_t position)
     int32_t expected = 0xD0;
     const int64_t length = jpeg.source_length;
     const bool direct = jpeg.coefficients == nullptr;
-    const bool transposed = jpeg_simd == JPEG_SIMD_AVX2;
+    const bool transposed = jpeg_simd == JPEG_SIMD_AVX2 && jpeg.scale_log2 == 0;
     for (int32_t y = 0; y < jpeg.height; y += jpeg.mcu_height) {
         for (int32_t x = 0; x < jpeg.width; x += jpeg.mcu_width) {
             // An MCU is begun only while its data starts less than 4 bytes past

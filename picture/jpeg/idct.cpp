@@ -12,11 +12,14 @@
 // mask only saves work.
 #include "picture/jpeg/jpeg_internal.h"
 
+#include <cmath>
+
 #if JPEG_X86_64
 #include <immintrin.h>
 #endif
 
 int32_t jpeg_simd = JPEG_SIMD_SCALAR;
+int32_t jpeg_box_matrix[4][8][8];
 
 namespace {
 
@@ -320,4 +323,63 @@ void idct_8x8_from_transposed(int32_t* block, uint32_t row_mask)
             v[8 * c + r] = t;
         }
     idct_8x8_scalar(v, 0xFF);
+}
+
+// What the transform above computes, as a matrix: output x of a row whose
+// only input is u (scaled by the AAN factor the table folded in) is
+// cos((2x + 1) u pi / 16) / cos(u pi / 16), and 1 for u = 0. Row m of the
+// matrix for n outputs is the average of rows 8m/n to 8(m + 1)/n - 1 of that,
+// in units of 2^-JPEG_BOX_FRACTION_BITS.
+void jpeg_init_box_matrices()
+{
+    const double pi = 3.14159265358979323846;
+    for (int32_t log2n = 0; log2n < 4; ++log2n) {
+        const int32_t n = 1 << log2n, group = 8 / n;
+        for (int32_t m = 0; m < 8; ++m)
+            for (int32_t u = 0; u < 8; ++u) {
+                double sum = 0;
+                for (int32_t x = m * group; m < n && x < (m + 1) * group; ++x)
+                    sum += u == 0 ? 1.0 : std::cos((2 * x + 1) * u * pi / 16) / std::cos(u * pi / 16);
+                jpeg_box_matrix[log2n][m][u] = int32_t(std::lround(sum / group * (1 << JPEG_BOX_FRACTION_BITS)));
+            }
+    }
+}
+
+void idct_box(int32_t* block, uint32_t row_mask, int32_t log2n_h, int32_t log2n_v)
+{
+    const int32_t n_h = 1 << log2n_h, n_v = 1 << log2n_v;
+    if (n_h == 1 && n_v == 1)
+        return;  // the block's mean is its DC value, which stands at block[0] already
+    const int32_t(*mh)[8] = jpeg_box_matrix[log2n_h];
+    const int32_t(*mv)[8] = jpeg_box_matrix[log2n_v];
+    // Only the rows that may hold coefficients. Output n - 1 - m takes the
+    // inputs of output m with odd ones negated (the transform's symmetry),
+    // so each pair costs one pass over the inputs. Sums wrap in 64 bits
+    // (unsigned, so defined); a real block stays far inside.
+    int32_t used[8], count = 0;
+    for (int32_t r = 0; r < 8; ++r)
+        if (row_mask >> r & 1)
+            used[count++] = r;
+    // With one output, first and last are the same place, and the sum is what stays.
+    const auto pair = [](const int32_t* m, const int32_t* in, int32_t* first, int32_t* last) {
+        uint64_t even = 0, odd = 0;
+        for (int32_t u = 0; u < 8; u += 2) {
+            even += uint64_t(int64_t(in[u]) * m[u]);
+            odd += uint64_t(int64_t(in[u + 1]) * m[u + 1]);
+        }
+        *last = int32_t(uint32_t(uint64_t(int64_t(even - odd) >> JPEG_BOX_FRACTION_BITS)));
+        *first = int32_t(uint32_t(uint64_t(int64_t(even + odd) >> JPEG_BOX_FRACTION_BITS)));
+    };
+    int32_t rows[8][8];
+    for (int32_t n = 0; n < count; ++n)
+        for (int32_t j = 0; j < (n_h + 1) / 2; ++j)
+            pair(mh[j], block + 8 * used[n], &rows[n][j], &rows[n][n_h - 1 - j]);
+    // Columns: the zero rows left out weigh nothing.
+    int32_t column[8] = {};
+    for (int32_t j = 0; j < n_h; ++j) {
+        for (int32_t n = 0; n < count; ++n)
+            column[used[n]] = rows[n][j];
+        for (int32_t i = 0; i < (n_v + 1) / 2; ++i)
+            pair(mv[i], column, &block[8 * i + j], &block[8 * (n_v - 1 - i) + j]);
+    }
 }

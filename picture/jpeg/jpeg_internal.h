@@ -26,6 +26,11 @@ struct JpegComponent {
     int32_t H, V;
     int32_t Tq;
     int32_t log2H, log2V;
+    // Reduced output (scale_log2 > 0): log2 of the output pixels a block of
+    // this component covers across and down, and of the samples its
+    // transform gives (at most 8; each then covers 2^(cover - box) pixels).
+    int32_t cover_log2h, cover_log2v;
+    int32_t box_log2h, box_log2v;
 };
 
 struct JpegHuffmanTable {
@@ -64,6 +69,8 @@ struct JpegScanSlot {
     int32_t plane_width;   // in blocks
     int32_t plane_height;
     int32_t xshift, yshift;
+    bool box;  // reduced output with fewer than 8 x 8 samples: idct_box
+    int32_t box_log2h, box_log2v;
 };
 
 struct JpegState {
@@ -73,6 +80,10 @@ struct JpegState {
 
     // Frame.
     int32_t width, height;
+    // The call's reduction: the picture is output at width and height
+    // divided by 2^scale_log2, rounded up (out_width x out_height).
+    int32_t scale_log2;
+    int32_t out_width, out_height;
     int32_t Nf;
     JpegComponent components[JPEG_MAX_COMPONENTS];
     int32_t maxH, maxV, log2maxH, log2maxV;
@@ -107,6 +118,8 @@ struct JpegState {
     int32_t out_components;
     int32_t out_H[JPEG_MAX_COMPONENTS], out_V[JPEG_MAX_COMPONENTS];
     int32_t out_log2H[JPEG_MAX_COMPONENTS], out_log2V[JPEG_MAX_COMPONENTS];
+    int32_t out_cover_log2h[JPEG_MAX_COMPONENTS], out_cover_log2v[JPEG_MAX_COMPONENTS];
+    int32_t out_box_log2h[JPEG_MAX_COMPONENTS], out_box_log2v[JPEG_MAX_COMPONENTS];
 
     // MCU sample buffer: 10 blocks, then two all-zero blocks (the chroma of grey output).
     alignas(64) int32_t mcu_samples[(JPEG_MAX_MCU_BLOCKS + 2) * 64];
@@ -211,6 +224,21 @@ inline int16_t* jpeg_store_block(const JpegScanSlot& s, int32_t row, int32_t col
 // matches no length reads as symbol 0 of length 16.
 int32_t jpeg_huff_decode_slow(const JpegHuffmanTable& t, uint32_t top16, int32_t* length);
 void idct_8x8(int32_t* block, uint32_t row_mask);
+
+// Reduced output: the transform's 8 x 8 samples averaged over groups, in
+// the DCT domain. Matrix log2n (n = 1, 2, 4, 8 outputs) maps the 8 inputs of
+// a row to the means of its outputs taken 8 / n at a time, in units of
+// 2^-JPEG_BOX_FRACTION_BITS; the largest entry (about 5.1) fits 32 bits.
+constexpr int32_t JPEG_BOX_FRACTION_BITS = 28;
+extern int32_t jpeg_box_matrix[4][8][8];
+void jpeg_init_box_matrices();
+// Leaves in rows 0 to 2^log2n_v - 1, columns 0 to 2^log2n_h - 1 of the block
+// the means of the 8 / n_h x 8 / n_v groups of what idct_8x8 would give
+// (up to the rounding of the matrix).
+void idct_box(int32_t* block, uint32_t row_mask, int32_t log2n_h, int32_t log2n_v);
+// The block output of reduced decodes: YCbCr samples of every component at
+// their reduced size, each repeated over the output pixels it covers.
+void box_block_output(int32_t x, int32_t y, int32_t* samples);
 // The same transform of a block stored transposed (as the AVX2 path reads
 // it, which saves it a transpose); row_mask still names rows of the
 // untransposed block. Meant for jpeg_simd == JPEG_SIMD_AVX2; any other path

@@ -131,6 +131,16 @@ SegmentResult parse_sof(int64_t* position)
             jpeg.log2maxV = k.log2V;
         }
     }
+    const int32_t scale = jpeg.scale_log2;
+    for (int32_t i = 0; i < Nf; ++i) {
+        JpegComponent& k = jpeg.components[i];
+        k.cover_log2h = 3 + jpeg.log2maxH - k.log2H - scale;
+        k.cover_log2v = 3 + jpeg.log2maxV - k.log2V - scale;
+        k.box_log2h = k.cover_log2h < 3 ? k.cover_log2h : 3;
+        k.box_log2v = k.cover_log2v < 3 ? k.cover_log2v : 3;
+    }
+    jpeg.out_width = int32_t((int64_t(width) + (1 << scale) - 1) >> scale);
+    jpeg.out_height = int32_t((int64_t(height) + (1 << scale) - 1) >> scale);
     *position = pos + 3 * int64_t(Nf);
     return SEGMENT_PARSED;
 }
@@ -405,10 +415,10 @@ SegmentResult prepare_scan(const int32_t* component)
 bool clip_to_window()
 {
     const OutputWindow& w = jpeg.window;
-    int64_t right = int64_t(jpeg.width) + w.x_offset;
+    int64_t right = int64_t(jpeg.out_width) + w.x_offset;
     if (right > w.clip_width)
         right = w.clip_width;
-    int64_t bottom = int64_t(jpeg.height) + w.y_offset;
+    int64_t bottom = int64_t(jpeg.out_height) + w.y_offset;
     if (bottom > w.clip_height)
         bottom = w.clip_height;
     const int32_t x0 = w.x_offset > 0 ? w.x_offset : 0;
@@ -460,6 +470,13 @@ void jpeg_setup_component_slots(const int32_t* component, int32_t n)
         s.quant_zz = jpeg.quant_defined[c.Tq] ? jpeg.quant_zz[c.Tq] : JPEG_ZERO_QUANT;
         s.xshift = jpeg.log2maxH - c.log2H + 3;
         s.yshift = jpeg.log2maxV - c.log2V + 3;
+        s.box = jpeg.scale_log2 > 0 && (c.box_log2h < 3 || c.box_log2v < 3);
+        s.box_log2h = c.box_log2h;
+        s.box_log2v = c.box_log2v;
+        jpeg.out_cover_log2h[j] = c.cover_log2h;
+        jpeg.out_cover_log2v[j] = c.cover_log2v;
+        jpeg.out_box_log2h[j] = c.box_log2h;
+        jpeg.out_box_log2v[j] = c.box_log2v;
         jpeg.out_H[j] = c.H;
         jpeg.out_V[j] = c.V;
         jpeg.out_log2H[j] = c.log2H;
@@ -479,6 +496,7 @@ void jpeg_init_tables()
     build_fast_ac(annex_k[3]);
     jpeg_choose_simd();
     jpeg_init_colour_tables();
+    jpeg_init_box_matrices();
 }
 
 namespace {
@@ -501,7 +519,8 @@ void begin_call(const uint8_t* source, int32_t length, const JpegOptions& option
     jpeg.coefficients = nullptr;
     jpeg.source = source;
     jpeg.source_length = length;
-    jpeg.block_output = options.block_output;
+    jpeg.scale_log2 = options.scale_log2;
+    jpeg.block_output = options.scale_log2 > 0 ? box_block_output : options.block_output;
 }
 
 // One marker segment whose length field has been read: Ls bytes follow at *pos.
@@ -539,6 +558,10 @@ int jpeg_decode(const uint8_t* source, int32_t length, uint8_t* destination, int
         jpeg_init_tables();
     }
     if (length < 2 || source[0] != 0xFF || source[1] != 0xD8)
+        return -1;
+    // Only picture colours can be averaged: the reduction is ycbcr_block_output's alone.
+    if (options.scale_log2 < 0 || options.scale_log2 > 3 ||
+        (options.scale_log2 > 0 && options.block_output != ycbcr_block_output))
         return -1;
     begin_call(source, length, options);
     const OutputWindow call_window = {destination, pitch, clip_width, clip_height, x_offset, y_offset};

@@ -1,6 +1,8 @@
 // Fidelity against libjpeg-turbo: pictures made here, encoded with cjpeg in
 // many modes, decoded by us and by `djpeg -nosmooth -dct int` (box chroma
 // upsampling, like ours), compared pixel by pixel.
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -136,6 +138,47 @@ TEST(JpegFidelity, ProgressiveAndSequentialDecodeAlike)
         EXPECT_EQ(ds.pixels, dp.pixels) << sampling;
         ++index;
     }
+}
+
+// A reduced decode gives the means of the full decode's 2 x 2, 4 x 4 or
+// 8 x 8 blocks, worked out before the transform: in every layout and coding
+// they differ from the means of the decoded pixels only by rounding.
+TEST(JpegFidelity, ReducedDecodesAreTheMeansOfTheFullDecode)
+{
+    REQUIRE_LIBJPEG_TOOLS();
+    TempDir dir;
+    int index = 0;
+    for (const Encoding& e : kEncodings) {
+        const std::string jpg = encode(dir, e, index++);
+        ASSERT_FALSE(jpg.empty()) << "cjpeg failed";
+        const std::vector<uint8_t> bytes = read_file(jpg);
+        for (int32_t scale = 1; scale <= 3; ++scale) {
+            SCOPED_TRACE(std::to_string(e.width) + "x" + std::to_string(e.height) + " " + e.options + " 1/" +
+                         std::to_string(1 << scale));
+            const ReducedComparison r = compare_reduced(bytes, scale);
+            ASSERT_EQ(r.rc, 0);
+            EXPECT_TRUE(r.guard_intact);
+            EXPECT_TRUE(r.opaque);
+            if (r.samples > 0) {
+                EXPECT_GE(r.psnr, 45.0);
+            }
+        }
+    }
+}
+
+TEST(JpegFidelity, ReductionIsForPictureColoursOnly)
+{
+    uint32_t pixel = 0;
+    static const uint8_t soi_only[] = {0xFF, 0xD8, 0xFF, 0xD9};
+    EXPECT_EQ(jpeg_decode(soi_only, 4, reinterpret_cast<uint8_t*>(&pixel), 4, 1, 1, 0, 0,
+                          JpegOptions{bgr_block_output, 1}),
+              -1);
+    EXPECT_EQ(jpeg_decode(soi_only, 4, reinterpret_cast<uint8_t*>(&pixel), 4, 1, 1, 0, 0,
+                          JpegOptions{ycbcr_block_output, 4}),
+              -1);
+    EXPECT_EQ(jpeg_decode(soi_only, 4, reinterpret_cast<uint8_t*>(&pixel), 4, 1, 1, 0, 0,
+                          JpegOptions{ycbcr_block_output, 3}),
+              0);
 }
 
 }  // namespace

@@ -103,3 +103,57 @@ inline std::vector<uint8_t> make_pnm(int32_t w, int32_t h, bool grey, uint32_t s
         }
     return out;
 }
+
+// A JPEG decoded at 1/2^scale against the means of its full decode's blocks.
+// Left out: blocks cut by the picture's edges (they hold the encoder's
+// padding), and channels of blocks that reach black or white, where the full
+// decode clamps what rings past them and a mean taken before the transform
+// does not (on light text over black that alone costs 15 dB).
+struct ReducedComparison {
+    int rc = -1;
+    double psnr = 0;
+    int64_t samples = 0;
+    bool guard_intact = false;
+    bool opaque = true;  // every reduced pixel has alpha 0xFF
+};
+
+inline ReducedComparison compare_reduced(const std::vector<uint8_t>& bytes, int32_t scale)
+{
+    ReducedComparison r;
+    int32_t w = 0, h = 0;
+    picture_probe(bytes.data(), int32_t(bytes.size()), &w, &h);
+    if (w <= 0 || h <= 0)
+        return r;
+    std::vector<uint32_t> full(size_t(w) * size_t(h), 0);
+    picture_decode(bytes.data(), int32_t(bytes.size()), reinterpret_cast<uint8_t*>(full.data()), w * 4, w, h, 0, 0);
+    const int32_t step = 1 << scale, rw = (w + step - 1) >> scale, rh = (h + step - 1) >> scale;
+    GuardedWindow window(rw, rh);
+    const OutputWindow o = window.output();
+    r.rc = jpeg_decode(bytes.data(), int32_t(bytes.size()), o.destination, o.pitch, rw, rh, 0, 0,
+                       JpegOptions{ycbcr_block_output, scale});
+    r.guard_intact = window.margins_intact();
+    double sum = 0;
+    for (int32_t y = 0; y < rh; ++y)
+        for (int32_t x = 0; x < rw; ++x) {
+            r.opaque = r.opaque && window.at(x, y) >> 24 == 0xFF;
+            if ((x + 1) * step > w || (y + 1) * step > h)
+                continue;
+            for (int shift = 0; shift < 24; shift += 8) {
+                int64_t total = 0;
+                bool clamped = false;
+                for (int32_t j = y * step; j < (y + 1) * step; ++j)
+                    for (int32_t i = x * step; i < (x + 1) * step; ++i) {
+                        const uint32_t v = full[size_t(j) * size_t(w) + size_t(i)] >> shift & 255;
+                        clamped = clamped || v == 0 || v == 255;
+                        total += v;
+                    }
+                if (clamped)
+                    continue;
+                const double d = double(window.at(x, y) >> shift & 255) - double(total) / double(step * step);
+                sum += d * d;
+                ++r.samples;
+            }
+        }
+    r.psnr = sum == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 * double(r.samples) / sum);
+    return r;
+}
