@@ -26,6 +26,13 @@ int64_t file_read(const Source* s, uint64_t offset, void* out, size_t length)
     return got < 0 ? -1 : int64_t(got);
 }
 
+void file_release(const Source* s, uint64_t offset, uint64_t length)
+{
+    const FileState* f = static_cast<const FileState*>(s->state);
+    if (f->map)
+        sys_release_mapped(static_cast<const uint8_t*>(f->map) + offset, size_t(length));
+}
+
 void file_close(Source* s)
 {
     FileState* f = static_cast<FileState*>(s->state);
@@ -37,9 +44,20 @@ void file_close(Source* s)
     delete f;
 }
 
-constexpr SourceKind FILE_SOURCE = {file_read, file_close};
+constexpr SourceKind FILE_SOURCE = {file_read, file_release, file_close};
 
 } // namespace
+
+void sys_release_mapped(const void* at, size_t length)
+{
+    static const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE) > 0 ? sysconf(_SC_PAGESIZE) : 4096);
+    const uintptr_t from = uintptr_t(at) & ~(page - 1);
+    const uintptr_t to = (uintptr_t(at) + length + page - 1) & ~(page - 1);
+    // The mapping is private, read-only and never written: a dropped page is
+    // read from the file again when touched, unchanged. Page rounding stays
+    // inside the mapping, which starts on a page and ends in its last page.
+    madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+}
 
 int sys_source_open_file(const char* path, SourceAccess access, Source* out)
 {

@@ -33,6 +33,13 @@ int64_t file_read(const Source* s, uint64_t offset, void* out, size_t length)
     return int64_t(got);
 }
 
+void file_release(const Source* s, uint64_t offset, uint64_t length)
+{
+    const FileState* f = static_cast<const FileState*>(s->state);
+    if (f->view)
+        sys_release_mapped(static_cast<const uint8_t*>(f->view) + offset, size_t(length));
+}
+
 void file_close(Source* s)
 {
     FileState* f = static_cast<FileState*>(s->state);
@@ -46,9 +53,24 @@ void file_close(Source* s)
     delete f;
 }
 
-constexpr SourceKind FILE_SOURCE = {file_read, file_close};
+constexpr SourceKind FILE_SOURCE = {file_read, file_release, file_close};
 
 } // namespace
+
+void sys_release_mapped(const void* at, size_t length)
+{
+    static const uintptr_t page = [] {
+        SYSTEM_INFO info;
+        GetSystemInfo(&info);
+        return uintptr_t(info.dwPageSize ? info.dwPageSize : 4096);
+    }();
+    const uintptr_t from = uintptr_t(at) & ~(page - 1);
+    const uintptr_t to = (uintptr_t(at) + length + page - 1) & ~(page - 1);
+    // Unlocking pages that were never locked takes them out of the working
+    // set (and fails with ERROR_NOT_LOCKED, which is the expected answer); the
+    // view stays mapped and a page comes back from the file when touched.
+    VirtualUnlock(reinterpret_cast<void*>(from), to - from);
+}
 
 int sys_source_open_file(const char* path, SourceAccess access, Source* out)
 {

@@ -278,6 +278,7 @@ int build_explorer(const std::vector<std::string>& paths)
         Picture& picture = file_list.pictures[i];
         if (decode_payload(entry, &picture) != 0)
             picture = file_list.placeholder;
+        store_entry_release(entry);
     }
     catalog_pixel_budget = INT64_MAX;
     link_indexes(loaded);

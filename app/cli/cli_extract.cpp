@@ -270,10 +270,12 @@ int extract_cache(CaseRun& run, const std::string& cache, bool progress)
         hashset_match(run.known.sets, cases[i].payload, &cases[i].hashset, &cases[i].hidden);
         if (cases[i].hidden) {
             ++n.hidden;
+            store_entry_release(rows[i].entry);
             continue;
         }
         int failures_before = run.x.failures;
         run.x.extract(rows[i]);
+        store_entry_release(rows[i].entry);
         if (!rows[i].file.empty())
             ++n.written;
         else if (run.x.failures != failures_before)

@@ -134,7 +134,7 @@ TEST(ThumbcacheDataChecksum, VerdictsFollowTheRule)
             }
             Read r(file);
             ASSERT_EQ(r.f.count, 1);
-            EXPECT_EQ(r.f.entries[0].data_check, c.check);
+            EXPECT_EQ(thumbcache_entry_data_check(r.f, 0), c.check);
             EXPECT_TRUE(r.f.entries[0].header_checksum_ok) << "the data is not part of the header";
         }
     EXPECT_STREQ(thumbcache_check_name(THUMBCACHE_CHECK_UNVERIFIED), "unverified");
@@ -178,7 +178,7 @@ TEST(ThumbcacheFixtures, EveryVersionReadsEveryRecord)
             EXPECT_EQ(bytes_of(e.payload), w.data);
             EXPECT_STREQ(picture_format_name(e.payload.data, int32_t(e.payload.length)), formats[i]);
             EXPECT_EQ(e.data_checksum, fixture::data_checksum_bitwise(w.data));
-            EXPECT_EQ(e.data_check, THUMBCACHE_CHECK_OK);
+            EXPECT_EQ(thumbcache_entry_data_check(r.f, i), THUMBCACHE_CHECK_OK);
             EXPECT_TRUE(e.header_checksum_ok);
             EXPECT_EQ(e.recovered, 0);
             EXPECT_EQ(e.has_dimensions, version >= 26);
