@@ -100,6 +100,13 @@ void source_close(Source* source);
 // Per system: the file behind a source_open_file, mapped or with positioned
 // reads. 0, or -1.
 int sys_source_open_file(const char* path, SourceAccess access, Source* out);
-// Per system: drops the whole pages around [at, at + length) of a read-only
-// file mapping from the process's memory.
-void sys_release_mapped(const void* at, size_t length);
+// Per system: drops the pages around [offset, offset + length) of a
+// read-only file mapping of map_length bytes at map from the process's
+// memory, never a byte outside the mapping.
+void sys_release_mapped(const void* map, size_t map_length, uint64_t offset, uint64_t length);
+
+// A fault on a mapped file maps the pages around the one touched as well
+// (Linux: 64 KiB by default; Windows reads clusters of pages): a release
+// takes this much on either side too, or touching the next record would
+// leave the end of the last one mapped.
+constexpr uint64_t SOURCE_FAULT_AROUND_BYTES = uint64_t(64) << 10;

@@ -37,7 +37,7 @@ void file_release(const Source* s, uint64_t offset, uint64_t length)
 {
     const FileState* f = static_cast<const FileState*>(s->state);
     if (f->view)
-        sys_release_mapped(static_cast<const uint8_t*>(f->view) + offset, size_t(length));
+        sys_release_mapped(f->view, size_t(s->size), offset, length);
 }
 
 void file_close(Source* s)
@@ -57,19 +57,23 @@ constexpr SourceKind FILE_SOURCE = {file_read, file_release, file_close};
 
 } // namespace
 
-void sys_release_mapped(const void* at, size_t length)
+void sys_release_mapped(const void* map, size_t map_length, uint64_t offset, uint64_t length)
 {
-    static const uintptr_t page = [] {
+    static const uint64_t page = [] {
         SYSTEM_INFO info;
         GetSystemInfo(&info);
-        return uintptr_t(info.dwPageSize ? info.dwPageSize : 4096);
+        return uint64_t(info.dwPageSize ? info.dwPageSize : 4096);
     }();
-    const uintptr_t from = uintptr_t(at) & ~(page - 1);
-    const uintptr_t to = (uintptr_t(at) + length + page - 1) & ~(page - 1);
+    const uint64_t mapped_end = (uint64_t(map_length) + page - 1) & ~(page - 1);
+    const uint64_t from = offset > SOURCE_FAULT_AROUND_BYTES ? (offset - SOURCE_FAULT_AROUND_BYTES) & ~(page - 1) : 0;
+    uint64_t to = (offset + length + SOURCE_FAULT_AROUND_BYTES + page - 1) & ~(page - 1);
+    if (to > mapped_end)
+        to = mapped_end;
     // Unlocking pages that were never locked takes them out of the working
     // set (and fails with ERROR_NOT_LOCKED, which is the expected answer); the
     // view stays mapped and a page comes back from the file when touched.
-    VirtualUnlock(reinterpret_cast<void*>(from), to - from);
+    if (from < to)
+        VirtualUnlock(static_cast<uint8_t*>(const_cast<void*>(map)) + from, SIZE_T(to - from));
 }
 
 int sys_source_open_file(const char* path, SourceAccess access, Source* out)

@@ -151,6 +151,26 @@ size_t next_verified(Walk* w, size_t from, size_t stop)
     return stop;
 }
 
+// The identifier in the file's name blocks, else the view itself.
+ByteView copy_identifier(ThumbcacheFile* f, ByteView id)
+{
+    if (id.length == 0 || id.length > THUMBCACHE_COPIED_IDENTIFIER_BYTES)
+        return id;
+    if (f->name_blocks == 0 || f->name_used + id.length > THUMBCACHE_NAME_BLOCK_BYTES) {
+        if (f->name_blocks == THUMBCACHE_NAME_BLOCKS)
+            return id;
+        uint8_t* block = static_cast<uint8_t*>(std::malloc(THUMBCACHE_NAME_BLOCK_BYTES));
+        if (!block)
+            return id;
+        f->names[f->name_blocks++] = block;
+        f->name_used = 0;
+    }
+    uint8_t* to = f->names[f->name_blocks - 1] + f->name_used;
+    std::memcpy(to, id.data, id.length);
+    f->name_used += id.length;
+    return ByteView{to, id.length};
+}
+
 int add_entry(Walk* w, size_t at, const Record& r, int recovered)
 {
     ThumbcacheFile* f = w->file;
@@ -177,7 +197,7 @@ int add_entry(Walk* w, size_t at, const Record& r, int recovered)
     e.offset = at;
     e.entry_size = r.size;
     e.hash = r.hash;
-    e.identifier = ByteView{p + l.fixed, r.id_size};
+    e.identifier = copy_identifier(f, ByteView{p + l.fixed, r.id_size});
     e.padding_size = r.padding;
     e.data_size = r.data_size;
     // The data follows identifier and padding; the record may end in up to
@@ -472,6 +492,8 @@ void thumbcache_free(ThumbcacheFile* file)
 {
     source_whole_free(&file->held);
     std::free(file->entries);
+    for (int32_t k = 0; k < file->name_blocks; ++k)
+        std::free(file->names[k]);
     clear_file(file);
 }
 

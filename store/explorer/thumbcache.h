@@ -21,6 +21,13 @@ constexpr int THUMBCACHE_BUCKET_NAME_BYTES = 16;
 // per type.
 constexpr int THUMBCACHE_MAX_TYPES = 14;
 
+// Identifiers of up to this many bytes are copied (real ones are 32; a path
+// is at most a few hundred), into blocks of THUMBCACHE_NAME_BLOCK_BYTES, at
+// most THUMBCACHE_NAME_BLOCKS of them (64 MiB).
+constexpr uint32_t THUMBCACHE_COPIED_IDENTIFIER_BYTES = 4096;
+constexpr size_t THUMBCACHE_NAME_BLOCK_BYTES = size_t(256) << 10;
+constexpr int THUMBCACHE_NAME_BLOCKS = 256;
+
 enum ThumbcacheKind {
     THUMBCACHE_NEITHER,
     THUMBCACHE_CACHE,  // CMMM at 0
@@ -61,7 +68,7 @@ struct ThumbcacheEntry {
     uint64_t offset;       // of the record in the file
     uint32_t entry_size;   // as stored (the record may end in a few zero bytes)
     uint64_t hash;         // ThumbnailCacheId
-    ByteView identifier;   // UTF-16LE as stored, no NUL
+    ByteView identifier;   // UTF-16LE as stored, no NUL; a copy (see ThumbcacheFile::names)
     uint32_t padding_size;
     uint32_t data_size;    // as stored
     // The data (where it starts, and data_size bytes); length 0 beyond
@@ -93,6 +100,13 @@ struct ThumbcacheFile {
     int entries_truncated;  // THUMBCACHE_MAX_ENTRIES reached
     ThumbcacheEntry* entries;  // in file order
     int32_t count;
+    // Identifiers copied out as the file is walked, so that naming every
+    // record touches no page of the file again. Identifiers above
+    // THUMBCACHE_COPIED_IDENTIFIER_BYTES, and all once the blocks are full,
+    // stay views into the file.
+    uint8_t* names[THUMBCACHE_NAME_BLOCKS];
+    int32_t name_blocks;
+    size_t name_used;  // of the last block
 };
 
 // Walks a cache file of at most THUMBCACHE_MAX_FILE_BYTES; 0, or -1 with the

@@ -438,8 +438,10 @@ TEST(ThumbcacheDamage, EveryTruncationAndByteFlipStaysInside)
             ASSERT_LE(e.offset + e.entry_size, r.f.size);
             ASSERT_GE(e.payload.data, r.f.bytes);
             ASSERT_LE(e.payload.data + e.payload.length, r.f.bytes + r.f.size);
-            ASSERT_GE(e.identifier.data, r.f.bytes);
-            ASSERT_LE(e.identifier.data + e.identifier.length, r.f.bytes + r.f.size);
+            // The identifier (copied out) is the bytes before padding and data.
+            const uint8_t* stored = e.payload.data - e.padding_size - e.identifier.length;
+            ASSERT_GE(stored, r.f.bytes + e.offset);
+            ASSERT_EQ(std::memcmp(e.identifier.data, stored, e.identifier.length), 0);
         }
     };
     for (size_t n = 0; n <= file.size(); ++n)
