@@ -127,20 +127,6 @@ SourceWholeResult source_whole(const Source& source, uint64_t ceiling, SourceByt
     return SOURCE_WHOLE_OK;
 }
 
-SourceWholeResult source_whole_file(const char* path, uint64_t ceiling, SourceBytes* out)
-{
-    *out = SourceBytes{};
-    Source file;
-    if (source_open_file(path, &file) != 0)
-        return SOURCE_WHOLE_CANNOT_OPEN;
-    const SourceWholeResult result = source_whole(file, ceiling, out);
-    if (result != SOURCE_WHOLE_OK)
-        source_close(&file);
-    else
-        out->own = file;
-    return result;
-}
-
 const char* source_whole_text(SourceWholeResult result)
 {
     switch (result) {

@@ -70,13 +70,12 @@ const uint8_t* source_bytes(const Source& source, uint64_t offset, size_t length
 void source_release(const Source& source, uint64_t offset, uint64_t length);
 
 // All of a source's bytes at hand: its mapping where it has one (the source
-// must then stay open while they are used; source_whole_file keeps its own
-// open), else a copy.
+// must then stay open while they are used), else a copy.
 struct SourceBytes {
     const uint8_t* data;
     size_t size;
     uint8_t* copy;  // owned where the bytes were read
-    Source own;     // the file source_whole_file opened, open until freed
+    Source own;     // a file the holder opened for these bytes, closed when they are freed
 };
 
 enum SourceWholeResult {
@@ -88,7 +87,6 @@ enum SourceWholeResult {
 };
 
 SourceWholeResult source_whole(const Source& source, uint64_t ceiling, SourceBytes* out);
-SourceWholeResult source_whole_file(const char* path, uint64_t ceiling, SourceBytes* out);
 // "cannot open the file", "larger than the ceiling on cache files", ...
 const char* source_whole_text(SourceWholeResult result);
 void source_whole_free(SourceBytes* bytes);
