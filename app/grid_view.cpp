@@ -175,9 +175,9 @@ void draw_highlight(const GridState& grid, const Framebuffer& frame, int32_t ind
                                   : sizes == FILE_LIST_NOT_INDEXED ? ", not indexed" : "";
         print_text(frame, x, y + 24, GRID_HIGHLIGHT_TEXT, GRID_HIGHLIGHT_BACK, "bucket %s%s", entry.file->bucket,
                    known.c_str());
-        if (const ThumbcacheEntry* record = store_entry_record(entry))
+        if (store_entry_record(entry))
             print_text(frame, x, y + 32, GRID_HIGHLIGHT_TEXT, GRID_HIGHLIGHT_BACK, "data checksum %s",
-                       thumbcache_check_name(record->data_check));
+                       thumbcache_check_name(thumbcache_entry_data_check(*entry.file, entry.record)));
         return;
     }
     if (entry.kind == STORE_ENTRY_STREAM) {

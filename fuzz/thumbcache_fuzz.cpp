@@ -2,6 +2,7 @@
 // loaded file (the sanitizers catch reads outside it on the way).
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "store/explorer/thumbcache.h"
 
@@ -14,8 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (int32_t i = 0; i < file.count; ++i) {
         const ThumbcacheEntry& e = file.entries[i];
         if (e.offset + e.entry_size > file.size || e.payload.data < file.bytes ||
-            e.payload.data + e.payload.length > file.bytes + file.size || e.identifier.data < file.bytes ||
-            e.identifier.data + e.identifier.length > file.bytes + file.size ||
+            e.payload.data + e.payload.length > file.bytes + file.size || e.payload.data - e.padding_size - e.identifier.length < file.bytes + e.offset ||
+            std::memcmp(e.identifier.data, e.payload.data - e.padding_size - e.identifier.length, e.identifier.length) != 0 ||
             (i > 0 && e.offset <= file.entries[i - 1].offset))
             std::abort();
         for (size_t k = 0; k < e.payload.length; k += 97)

@@ -15,14 +15,22 @@ int64_t memory_read(const Source* s, uint64_t offset, void* out, size_t length)
 
 void no_state(Source*) {}
 
-constexpr SourceKind MEMORY_SOURCE = {memory_read, no_state};
+// Bytes in memory belong to the caller: never given back from here.
+void keep_pages(const Source*, uint64_t, uint64_t) {}
+
+constexpr SourceKind MEMORY_SOURCE = {memory_read, keep_pages, no_state};
 
 int64_t region_read(const Source* s, uint64_t offset, void* out, size_t length)
 {
     return source_read(*s->parent, s->base + offset, out, length) == 0 ? int64_t(length) : -1;
 }
 
-constexpr SourceKind REGION_SOURCE = {region_read, no_state};
+void region_release(const Source* s, uint64_t offset, uint64_t length)
+{
+    source_release(*s->parent, s->base + offset, length);
+}
+
+constexpr SourceKind REGION_SOURCE = {region_read, region_release, no_state};
 
 bool inside(const Source& s, uint64_t offset, uint64_t length)
 {
@@ -86,6 +94,15 @@ const uint8_t* source_bytes(const Source& source, uint64_t offset, size_t length
     return source_read(source, offset, scratch->data(), length) == 0 ? scratch->data() : nullptr;
 }
 
+void source_release(const Source& source, uint64_t offset, uint64_t length)
+{
+    if (!source.kind || offset >= source.size || length == 0)
+        return;
+    if (length > source.size - offset)
+        length = source.size - offset;
+    source.kind->release(&source, offset, length);
+}
+
 SourceWholeResult source_whole(const Source& source, uint64_t ceiling, SourceBytes* out)
 {
     *out = SourceBytes{};
@@ -108,20 +125,6 @@ SourceWholeResult source_whole(const Source& source, uint64_t ceiling, SourceByt
     }
     out->data = out->copy;
     return SOURCE_WHOLE_OK;
-}
-
-SourceWholeResult source_whole_file(const char* path, uint64_t ceiling, SourceBytes* out)
-{
-    *out = SourceBytes{};
-    Source file;
-    if (source_open_file(path, &file) != 0)
-        return SOURCE_WHOLE_CANNOT_OPEN;
-    const SourceWholeResult result = source_whole(file, ceiling, out);
-    if (result != SOURCE_WHOLE_OK)
-        source_close(&file);
-    else
-        out->own = file;
-    return result;
 }
 
 const char* source_whole_text(SourceWholeResult result)

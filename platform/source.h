@@ -16,9 +16,12 @@ struct Source;
 
 // What a kind of source does. read copies up to length bytes at offset
 // (offset + length lies inside the source) and returns the count copied,
-// -1 on a read error; close lets go of the kind's state.
+// -1 on a read error; release tells the system that the mapped pages of a
+// range inside the source are not needed for now; close lets go of the
+// kind's state.
 struct SourceKind {
     int64_t (*read)(const Source* source, uint64_t offset, void* out, size_t length);
+    void (*release)(const Source* source, uint64_t offset, uint64_t length);
     void (*close)(Source* source);
 };
 
@@ -57,14 +60,22 @@ int source_read(const Source& source, uint64_t offset, void* out, size_t length)
 // read into scratch; null under source_read's conditions.
 const uint8_t* source_bytes(const Source& source, uint64_t offset, size_t length, std::vector<uint8_t>* scratch);
 
+// Lets the system drop the pages of a mapped source that hold [offset,
+// offset + length) from memory: a reader walking a file of gigabytes calls
+// it behind itself, so what stays resident is what it is working on, not all
+// it has read. The bytes stay readable (a page comes back from the file when
+// touched again); a source without a mapping, or of bytes in memory, ignores
+// it. Pages are whole, so a neighbour sharing a page at either end is dropped
+// too and comes back as well.
+void source_release(const Source& source, uint64_t offset, uint64_t length);
+
 // All of a source's bytes at hand: its mapping where it has one (the source
-// must then stay open while they are used; source_whole_file keeps its own
-// open), else a copy.
+// must then stay open while they are used), else a copy.
 struct SourceBytes {
     const uint8_t* data;
     size_t size;
     uint8_t* copy;  // owned where the bytes were read
-    Source own;     // the file source_whole_file opened, open until freed
+    Source own;     // a file the holder opened for these bytes, closed when they are freed
 };
 
 enum SourceWholeResult {
@@ -76,7 +87,6 @@ enum SourceWholeResult {
 };
 
 SourceWholeResult source_whole(const Source& source, uint64_t ceiling, SourceBytes* out);
-SourceWholeResult source_whole_file(const char* path, uint64_t ceiling, SourceBytes* out);
 // "cannot open the file", "larger than the ceiling on cache files", ...
 const char* source_whole_text(SourceWholeResult result);
 void source_whole_free(SourceBytes* bytes);
@@ -88,3 +98,13 @@ void source_close(Source* source);
 // Per system: the file behind a source_open_file, mapped or with positioned
 // reads. 0, or -1.
 int sys_source_open_file(const char* path, SourceAccess access, Source* out);
+// Per system: drops the pages around [offset, offset + length) of a
+// read-only file mapping of map_length bytes at map from the process's
+// memory, never a byte outside the mapping.
+void sys_release_mapped(const void* map, size_t map_length, uint64_t offset, uint64_t length);
+
+// A fault on a mapped file maps the pages around the one touched as well
+// (Linux: 64 KiB by default; Windows reads clusters of pages): a release
+// takes this much on either side too, or touching the next record would
+// leave the end of the last one mapped.
+constexpr uint64_t SOURCE_FAULT_AROUND_BYTES = uint64_t(64) << 10;

@@ -26,6 +26,13 @@ int64_t file_read(const Source* s, uint64_t offset, void* out, size_t length)
     return got < 0 ? -1 : int64_t(got);
 }
 
+void file_release(const Source* s, uint64_t offset, uint64_t length)
+{
+    const FileState* f = static_cast<const FileState*>(s->state);
+    if (f->map)
+        sys_release_mapped(f->map, f->map_length, offset, length);
+}
+
 void file_close(Source* s)
 {
     FileState* f = static_cast<FileState*>(s->state);
@@ -37,9 +44,25 @@ void file_close(Source* s)
     delete f;
 }
 
-constexpr SourceKind FILE_SOURCE = {file_read, file_close};
+constexpr SourceKind FILE_SOURCE = {file_read, file_release, file_close};
 
 } // namespace
+
+void sys_release_mapped(const void* map, size_t map_length, uint64_t offset, uint64_t length)
+{
+    static const uint64_t page = uint64_t(sysconf(_SC_PAGESIZE) > 0 ? sysconf(_SC_PAGESIZE) : 4096);
+    const uint64_t mapped_end = (uint64_t(map_length) + page - 1) & ~(page - 1);
+    const uint64_t from = offset > SOURCE_FAULT_AROUND_BYTES ? (offset - SOURCE_FAULT_AROUND_BYTES) & ~(page - 1) : 0;
+    uint64_t to = (offset + length + SOURCE_FAULT_AROUND_BYTES + page - 1) & ~(page - 1);
+    if (to > mapped_end)
+        to = mapped_end;
+    // The mapping is private, read-only and never written: a dropped page is
+    // read from the file again when touched, unchanged. The range stays
+    // inside the mapping (which starts on a page and ends in its last one):
+    // beside it may lie memory this advice would wipe.
+    if (from < to)
+        madvise(static_cast<uint8_t*>(const_cast<void*>(map)) + from, size_t(to - from), MADV_DONTNEED);
+}
 
 int sys_source_open_file(const char* path, SourceAccess access, Source* out)
 {

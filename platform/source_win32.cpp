@@ -33,6 +33,13 @@ int64_t file_read(const Source* s, uint64_t offset, void* out, size_t length)
     return int64_t(got);
 }
 
+void file_release(const Source* s, uint64_t offset, uint64_t length)
+{
+    const FileState* f = static_cast<const FileState*>(s->state);
+    if (f->view)
+        sys_release_mapped(f->view, size_t(s->size), offset, length);
+}
+
 void file_close(Source* s)
 {
     FileState* f = static_cast<FileState*>(s->state);
@@ -46,9 +53,28 @@ void file_close(Source* s)
     delete f;
 }
 
-constexpr SourceKind FILE_SOURCE = {file_read, file_close};
+constexpr SourceKind FILE_SOURCE = {file_read, file_release, file_close};
 
 } // namespace
+
+void sys_release_mapped(const void* map, size_t map_length, uint64_t offset, uint64_t length)
+{
+    static const uint64_t page = [] {
+        SYSTEM_INFO info;
+        GetSystemInfo(&info);
+        return uint64_t(info.dwPageSize ? info.dwPageSize : 4096);
+    }();
+    const uint64_t mapped_end = (uint64_t(map_length) + page - 1) & ~(page - 1);
+    const uint64_t from = offset > SOURCE_FAULT_AROUND_BYTES ? (offset - SOURCE_FAULT_AROUND_BYTES) & ~(page - 1) : 0;
+    uint64_t to = (offset + length + SOURCE_FAULT_AROUND_BYTES + page - 1) & ~(page - 1);
+    if (to > mapped_end)
+        to = mapped_end;
+    // Unlocking pages that were never locked takes them out of the working
+    // set (and fails with ERROR_NOT_LOCKED, which is the expected answer); the
+    // view stays mapped and a page comes back from the file when touched.
+    if (from < to)
+        VirtualUnlock(static_cast<uint8_t*>(const_cast<void*>(map)) + from, SIZE_T(to - from));
+}
 
 int sys_source_open_file(const char* path, SourceAccess access, Source* out)
 {

@@ -138,19 +138,22 @@ int decode_entry(int32_t i, Picture* picture)
         const ByteView p = entry.payload;
         if (p.length == 0 || p.length > size_t(INT32_MAX))
             return -1;
+        int result;
         if (options.decode == FILE_LIST_DECODE_SIZES) {
-            if (catalog_decode_bytes(p.data, int32_t(p.length), picture, how) != 0)
-                return -1;
-            fit_into_cell(picture);
-            return 0;
+            result = catalog_decode_bytes(p.data, int32_t(p.length), picture, how);
+            if (result == 0)
+                fit_into_cell(picture);
+        } else {
+            // A JPEG is decoded no larger than the cell needs.
+            const PictureBox cell{PICTURE_FIT_BOX_WIDTH, PICTURE_FIT_BOX_HEIGHT, options.background,
+                                  std::min(CATALOG_MAX_PICTURE_PIXELS, pixel_budget)};
+            result = picture_decode_for_box(p.data, int32_t(p.length), cell, picture);
+            if (result == 0)
+                pixel_budget -= int64_t(picture->width) * picture->height;
         }
-        // A JPEG is decoded no larger than the cell needs.
-        const PictureBox cell{PICTURE_FIT_BOX_WIDTH, PICTURE_FIT_BOX_HEIGHT, options.background,
-                              std::min(CATALOG_MAX_PICTURE_PIXELS, pixel_budget)};
-        if (picture_decode_for_box(p.data, int32_t(p.length), cell, picture) != 0)
-            return -1;
-        pixel_budget -= int64_t(picture->width) * picture->height;
-        return 0;
+        // A mapped cache's pages go back once the picture is made from them.
+        store_entry_release(entry);
+        return result;
     }
     const int32_t r = size_t(i) < entry_record.size() ? entry_record[size_t(i)] : -1;
     CatalogEntry record;

@@ -55,6 +55,12 @@ void store_entry_forget_bytes(StoreEntry* entry)
     entry->file = nullptr;
 }
 
+void store_entry_release(const StoreEntry& entry)
+{
+    if (entry.kind == STORE_ENTRY_EXPLORER && entry.file)
+        thumbcache_entry_release(*entry.file, entry.record);
+}
+
 const ThumbcacheEntry* store_entry_record(const StoreEntry& entry)
 {
     return entry.kind == STORE_ENTRY_EXPLORER && entry.file ? &entry.file->entries[entry.record] : nullptr;

@@ -44,6 +44,11 @@ StoreEntry store_entry_explorer(const ThumbcacheFile* file, int32_t record);
 // kind, record, slot and hash stay as facts.
 void store_entry_forget_bytes(StoreEntry* entry);
 
+// Lets the system drop the pages that hold the entry's stored bytes once
+// they have been used, where they lie in a mapped file (Explorer records);
+// they stay readable. Nothing for other kinds.
+void store_entry_release(const StoreEntry& entry);
+
 // The Explorer record of an entry, null for other kinds and forgotten bytes.
 const ThumbcacheEntry* store_entry_record(const StoreEntry& entry);
 

@@ -130,7 +130,8 @@ int report_thumbcache(const std::string& path, std::vector<ReportRow>* rows, boo
         f.data_size = e.data_size;
         f.header_checksum_ok = e.header_checksum_ok != 0;
         f.data_checksum = e.data_checksum;
-        f.data_check = e.data_check;
+        f.data_check = thumbcache_entry_data_check(*file, i);
+        thumbcache_entry_release(*file, i);  // read again, a page at a time, when written
         f.recovered = e.recovered != 0;
         if (linked) {
             const ThumbcacheEntryLink& l = links.entries[i];

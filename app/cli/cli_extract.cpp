@@ -330,6 +330,9 @@ void digest_payloads(std::vector<ReportRow>& rows, std::vector<CaseRow>& cases, 
         CaseRow& c = (*w->cases)[size_t(i)];
         case_digest_payload(row, &c);
         row.sha256 = c.payload.sha256;
+        // Pages of a mapped cache go back as they are digested: the writes
+        // read them again one record at a time.
+        store_entry_release(row.entry);
     }, &work);
 }
 
@@ -378,10 +381,12 @@ int extract_cache(CaseRun& run, const std::string& cache, bool progress)
         hashset_match(run.known.sets, cases[i].payload, &cases[i].hashset, &cases[i].hidden);
         if (cases[i].hidden) {
             ++n.hidden;
+            store_entry_release(rows[i].entry);
             continue;
         }
         int failures_before = run.x.failures;
         run.x.extract(rows[i], cases[i].payload);
+        store_entry_release(rows[i].entry);
         if (!rows[i].file.empty())
             ++n.written;
         else if (run.x.failures != failures_before)

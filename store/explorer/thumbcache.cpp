@@ -6,7 +6,6 @@
 
 #include "platform/failure.h"
 #include "platform/system.h"
-#include "store/thumbsdb/compound_file.h"
 #include "store/explorer/crc64.h"
 
 namespace {
@@ -74,7 +73,23 @@ struct Walk {
     ByteView view;
     const EntryLayout* layout;
     int32_t capacity;
+    size_t released;  // pages before this offset have been given back
 };
+
+// The walk gives back the pages behind it in steps of this many bytes: what
+// stays resident of a file of gigabytes is a few steps, not the file.
+constexpr size_t RELEASE_STEP = size_t(8) << 20;
+
+// The resynchronising scan looks for a record's magic this far at a time.
+constexpr size_t SCAN_STEP = size_t(1) << 20;
+
+void release_behind(Walk* w, size_t at)
+{
+    if (at < w->released + RELEASE_STEP)
+        return;
+    source_release(w->file->pages, w->released, at - w->released);
+    w->released = at;
+}
 
 // One record as read at an offset: every field checked against the file
 // and against the record's own size before it is used.
@@ -113,20 +128,47 @@ int read_record(const Walk& w, size_t at, Record* r)
 bool is_free_record(const Record& r) { return r.hash == 0 && r.id_size == 0 && r.padding == 0 && r.data_size == 0; }
 
 // The next offset in [from, stop) holding a well-formed record whose header
-// checksum verifies; stop when there is none.
-size_t next_verified(const Walk& w, size_t from, size_t stop)
+// checksum verifies; stop when there is none. It reads a step at a time and
+// gives back what it has passed.
+size_t next_verified(Walk* w, size_t from, size_t stop)
 {
-    for (size_t at = from; at < stop && view_has(w.view, at, 4);) {
-        const void* hit = std::memchr(w.view.data + at, 'C', w.view.length - at);
-        if (!hit)
-            return stop;
-        at = size_t(static_cast<const uint8_t*>(hit) - w.view.data);
+    if (stop > w->view.length)
+        stop = w->view.length;
+    for (size_t at = from; at < stop;) {
+        const size_t step = stop - at < SCAN_STEP ? stop - at : SCAN_STEP;
+        const void* hit = std::memchr(w->view.data + at, 'C', step);
+        if (!hit) {
+            at += step;
+            release_behind(w, at);
+            continue;
+        }
+        at = size_t(static_cast<const uint8_t*>(hit) - w->view.data);
         Record r;
-        if (at < stop && read_record(w, at, &r) == 0 && r.checksum_stored == r.checksum_computed)
+        if (read_record(*w, at, &r) == 0 && r.checksum_stored == r.checksum_computed)
             return at;
         ++at;
     }
     return stop;
+}
+
+// The identifier in the file's name blocks, else the view itself.
+ByteView copy_identifier(ThumbcacheFile* f, ByteView id)
+{
+    if (id.length == 0 || id.length > THUMBCACHE_COPIED_IDENTIFIER_BYTES)
+        return id;
+    if (f->name_blocks == 0 || f->name_used + id.length > THUMBCACHE_NAME_BLOCK_BYTES) {
+        if (f->name_blocks == THUMBCACHE_NAME_BLOCKS)
+            return id;
+        uint8_t* block = static_cast<uint8_t*>(std::malloc(THUMBCACHE_NAME_BLOCK_BYTES));
+        if (!block)
+            return id;
+        f->names[f->name_blocks++] = block;
+        f->name_used = 0;
+    }
+    uint8_t* to = f->names[f->name_blocks - 1] + f->name_used;
+    std::memcpy(to, id.data, id.length);
+    f->name_used += id.length;
+    return ByteView{to, id.length};
 }
 
 int add_entry(Walk* w, size_t at, const Record& r, int recovered)
@@ -155,7 +197,7 @@ int add_entry(Walk* w, size_t at, const Record& r, int recovered)
     e.offset = at;
     e.entry_size = r.size;
     e.hash = r.hash;
-    e.identifier = ByteView{p + l.fixed, r.id_size};
+    e.identifier = copy_identifier(f, ByteView{p + l.fixed, r.id_size});
     e.padding_size = r.padding;
     e.data_size = r.data_size;
     // The data follows identifier and padding; the record may end in up to
@@ -168,7 +210,6 @@ int add_entry(Walk* w, size_t at, const Record& r, int recovered)
         e.height = read_le32(p + l.height_at);
     }
     e.data_checksum = read_le64(p + l.data_checksum_at);
-    e.data_check = thumbcache_data_check(data, e.data_checksum);
     e.header_checksum_stored = r.checksum_stored;
     e.header_checksum_computed = r.checksum_computed;
     e.header_checksum_ok = r.checksum_stored == r.checksum_computed;
@@ -186,15 +227,16 @@ size_t walk(Walk* w, size_t at, size_t stop, bool on_chain)
     ThumbcacheFile* f = w->file;
     bool intact = on_chain;
     if (!on_chain)
-        at = next_verified(*w, at, stop);
+        at = next_verified(w, at, stop);
     while (at < stop) {
+        release_behind(w, at);
         Record r;
         if (read_record(*w, at, &r) == 0) {
             if (is_free_record(r)) {
                 if (at == f->first_available_offset && f->free_record_offset < 0)
                     f->free_record_offset = int64_t(at);
                 intact = false;
-                at = next_verified(*w, at + w->layout->fixed, stop);
+                at = next_verified(w, at + w->layout->fixed, stop);
                 continue;
             }
             if (add_entry(w, at, r, !intact) != 0)
@@ -205,7 +247,7 @@ size_t walk(Walk* w, size_t at, size_t stop, bool on_chain)
         if (intact && f->chain_break_offset < 0)
             f->chain_break_offset = int64_t(at);
         intact = false;
-        at = next_verified(*w, at + 1, stop);
+        at = next_verified(w, at + 1, stop);
     }
     return at;
 }
@@ -295,8 +337,8 @@ namespace {
 // 0 when the bytes start like a cache file this reader knows.
 int check_header(ByteView view)
 {
-    if (view.length > size_t(STORE_MAX_FILE_BYTES))
-        return fail("larger than the ceiling on cache files");
+    if (uint64_t(view.length) > THUMBCACHE_MAX_FILE_BYTES)
+        return fail("%s", THUMBCACHE_TOO_LARGE);
     if (!view_has(view, 0, CACHE_HEADER_BYTES) || std::memcmp(view.data, CACHE_MAGIC, 4) != 0)
         return fail("not a thumbnail cache (no CMMM header)");
     if (!is_known_version(read_le32(view.data + CACHE_VERSION_AT)))
@@ -305,9 +347,10 @@ int check_header(ByteView view)
 }
 
 // Takes over the bytes (checked by check_header) and walks them.
-void read_image(const SourceBytes& held, ThumbcacheFile* out)
+void read_image(const SourceBytes& held, const Source& pages, ThumbcacheFile* out)
 {
     out->held = held;
+    out->pages = pages;
     out->bytes = held.data;
     out->size = held.size;
     const uint8_t* h = out->bytes;
@@ -326,7 +369,7 @@ void read_image(const SourceBytes& held, ThumbcacheFile* out)
         out->first_available_offset = read_le32(h + NEW_FIRST_AVAILABLE_AT);
     }
 
-    Walk w{out, ByteView{out->bytes, out->size}, &layout_for(version), 0};
+    Walk w{out, ByteView{out->bytes, out->size}, &layout_for(version), 0, 0};
     // The chain runs from the first entry to the first available offset. A
     // first entry outside the file ("0 if not set") leaves no chain: every
     // record is then found by scanning.
@@ -347,67 +390,100 @@ void read_image(const SourceBytes& held, ThumbcacheFile* out)
     // are listed as recovered.
     if (!out->entries_truncated)
         walk(&w, scan_from, out->size, false);
+    source_release(out->pages, w.released, out->size - w.released);
 }
 
 } // namespace
 
 namespace {
 
-// Checks the header and walks the bytes, which the file takes over; they
-// are freed here when they are no cache.
-int read_held(SourceBytes* held, ThumbcacheFile* out)
+void clear_file(ThumbcacheFile* out)
 {
     *out = ThumbcacheFile{};
     out->free_record_offset = -1;
     out->chain_break_offset = -1;
+}
+
+// Checks the header and walks the bytes, which the file takes over; they
+// are freed here when they are no cache.
+int read_held(SourceBytes* held, const Source& pages, ThumbcacheFile* out)
+{
+    clear_file(out);
     if (check_header(ByteView{held->data, held->size}) != 0) {
         source_whole_free(held);
         return -1;
     }
-    read_image(*held, out);
+    read_image(*held, pages, out);
     failure_clear();
     return 0;
 }
 
-int held_or_error(SourceWholeResult result, SourceBytes* held, ThumbcacheFile* out)
-{
-    if (result == SOURCE_WHOLE_OK)
-        return read_held(held, out);
-    *out = ThumbcacheFile{};
-    out->free_record_offset = -1;
-    out->chain_break_offset = -1;
-    return fail("%s", source_whole_text(result));
-}
-
 } // namespace
+
+int thumbcache_hold_source(const Source& source, SourceBytes* held, Source* pages)
+{
+    *held = SourceBytes{};
+    *pages = Source{};
+    if (!source.kind)
+        return fail("%s", source_whole_text(SOURCE_WHOLE_CANNOT_OPEN));
+    if (source.size > THUMBCACHE_MAX_FILE_BYTES)
+        return fail("%s", THUMBCACHE_TOO_LARGE);
+    if (source.mapped) {
+        held->data = source.mapped;
+        held->size = size_t(source.size);
+        *pages = source;
+        return 0;
+    }
+    const SourceWholeResult result = source_whole(source, THUMBCACHE_MAX_UNMAPPED_BYTES, held);
+    if (result == SOURCE_WHOLE_TOO_LARGE)
+        return fail("cannot be mapped, and larger than the 512 MiB read into memory instead");
+    return result == SOURCE_WHOLE_OK ? 0 : fail("%s", source_whole_text(result));
+}
 
 int thumbcache_read(ByteView view, ThumbcacheFile* out)
 {
     // A copy: the caller's bytes may go before the file does.
+    clear_file(out);
+    if (uint64_t(view.length) > THUMBCACHE_MAX_FILE_BYTES)
+        return fail("%s", THUMBCACHE_TOO_LARGE);
     SourceBytes held{};
-    if (view.length > size_t(STORE_MAX_FILE_BYTES))
-        return held_or_error(SOURCE_WHOLE_TOO_LARGE, &held, out);
     held.copy = static_cast<uint8_t*>(std::malloc(view.length + 1));
     if (!held.copy)
-        return held_or_error(SOURCE_WHOLE_NO_MEMORY, &held, out);
+        return fail("%s", source_whole_text(SOURCE_WHOLE_NO_MEMORY));
     if (view.length)
         std::memcpy(held.copy, view.data, view.length);
     held.data = held.copy;
     held.size = view.length;
-    return read_held(&held, out);
+    return read_held(&held, Source{}, out);
 }
 
 int thumbcache_read_source(const Source& source, ThumbcacheFile* out)
 {
+    clear_file(out);
     SourceBytes held;
-    return held_or_error(source_whole(source, uint64_t(STORE_MAX_FILE_BYTES), &held), &held, out);
+    Source pages;
+    if (thumbcache_hold_source(source, &held, &pages) != 0)
+        return -1;
+    return read_held(&held, pages, out);
 }
 
 int thumbcache_load(const char* path, ThumbcacheFile* out)
 {
-    SourceBytes held;
     failure_clear();
-    if (held_or_error(source_whole_file(path, uint64_t(STORE_MAX_FILE_BYTES), &held), &held, out) != 0)
+    clear_file(out);
+    Source file;
+    if (source_open_file(path, &file) != 0) {
+        fail("%s", source_whole_text(SOURCE_WHOLE_CANNOT_OPEN));
+        return failure_concerns(path);
+    }
+    SourceBytes held;
+    Source pages;
+    if (thumbcache_hold_source(file, &held, &pages) != 0) {
+        source_close(&file);
+        return failure_concerns(path);
+    }
+    held.own = file;  // closed with the bytes
+    if (read_held(&held, pages, out) != 0)
         return failure_concerns(path);
     return 0;
 }
@@ -416,9 +492,24 @@ void thumbcache_free(ThumbcacheFile* file)
 {
     source_whole_free(&file->held);
     std::free(file->entries);
-    *file = ThumbcacheFile{};
-    file->free_record_offset = -1;
-    file->chain_break_offset = -1;
+    for (int32_t k = 0; k < file->name_blocks; ++k)
+        std::free(file->names[k]);
+    clear_file(file);
+}
+
+ThumbcacheCheck thumbcache_entry_data_check(const ThumbcacheFile& file, int32_t entry)
+{
+    if (entry < 0 || entry >= file.count)
+        return THUMBCACHE_CHECK_UNVERIFIED;
+    const ThumbcacheEntry& e = file.entries[entry];
+    // The walk checked that all the data lies inside the record and file.
+    return thumbcache_data_check(ByteView{e.payload.data, e.data_size}, e.data_checksum);
+}
+
+void thumbcache_entry_release(const ThumbcacheFile& file, int32_t entry)
+{
+    if (entry >= 0 && entry < file.count)
+        source_release(file.pages, file.entries[entry].offset, file.entries[entry].entry_size);
 }
 
 void thumbcache_hash_text(uint64_t hash, char out[17])

@@ -8,7 +8,6 @@
 
 #include "platform/failure.h"
 #include "platform/system.h"
-#include "store/thumbsdb/compound_file.h"
 
 namespace {
 
@@ -27,6 +26,8 @@ constexpr size_t NEW_FILE_TABLE_AT = 28;  // sizes[N], then counts[N], then a ze
 constexpr uint32_t V32_HEADER_BYTES = 144;
 // Past this a v30/v31 header derived from the file size is not believed.
 constexpr uint32_t INDEX_MAX_HEADER_BYTES = 4096;
+
+constexpr uint64_t INDEX_RELEASE_STEP = uint64_t(8) << 20;
 
 struct SlotLayout {
     uint32_t version;
@@ -130,9 +131,10 @@ namespace {
 
 // Takes over the bytes and reads the index in them; -1 (bytes freed) when
 // they are no index this reader knows.
-int read_index_image(const SourceBytes& held, ThumbcacheIndex* out)
+int read_index_image(const SourceBytes& held, const Source& pages, ThumbcacheIndex* out)
 {
     out->held = held;
+    out->pages = pages;
     out->bytes = held.data;
     out->size = held.size;
     const SlotLayout* layout = nullptr;
@@ -142,8 +144,15 @@ int read_index_image(const SourceBytes& held, ThumbcacheIndex* out)
     }
     const ByteView v{out->bytes, out->size};
     int32_t capacity = 0;
+    uint64_t released = 0;
     for (uint64_t i = 0; i < out->slot_count; ++i) {
         const uint64_t at = out->header_bytes + i * layout->slot_bytes;
+        // The slots are copied out: pages read are given back as the table
+        // is walked, so a large table stays out of memory.
+        if (at >= released + INDEX_RELEASE_STEP) {
+            source_release(out->pages, released, at - released);
+            released = at;
+        }
         if (!view_has(v, size_t(at), layout->slot_bytes) || out->count >= THUMBCACHE_MAX_INDEX_SLOTS) {
             out->slots_truncated = 1;
             break;
@@ -173,6 +182,7 @@ int read_index_image(const SourceBytes& held, ThumbcacheIndex* out)
             s.offsets[t] = t < layout->type_count ? read_le32(p + layout->offsets_at + 4 * t) : THUMBCACHE_NO_OFFSET;
         decode_flags(out->version, &s);
     }
+    source_release(out->pages, 0, out->size);
     failure_clear();
     return 0;
 }
@@ -181,46 +191,52 @@ int read_index_image(const SourceBytes& held, ThumbcacheIndex* out)
 
 namespace {
 
-int index_or_error(SourceWholeResult result, const SourceBytes& held, ThumbcacheIndex* out)
-{
-    *out = ThumbcacheIndex{};
-    if (result != SOURCE_WHOLE_OK) {
-        return fail("%s", source_whole_text(result));
-    }
-    return read_index_image(held, out);
-}
-
 } // namespace
 
 int thumbcache_index_read(ByteView view, ThumbcacheIndex* out)
 {
     // A copy: the caller's bytes may go before the index does.
+    *out = ThumbcacheIndex{};
+    if (uint64_t(view.length) > THUMBCACHE_MAX_FILE_BYTES)
+        return fail("%s", THUMBCACHE_TOO_LARGE);
     SourceBytes held{};
-    if (view.length > size_t(STORE_MAX_FILE_BYTES))
-        return index_or_error(SOURCE_WHOLE_TOO_LARGE, held, out);
     held.copy = static_cast<uint8_t*>(std::malloc(view.length ? view.length : 1));
     if (!held.copy)
-        return index_or_error(SOURCE_WHOLE_NO_MEMORY, held, out);
+        return fail("%s", source_whole_text(SOURCE_WHOLE_NO_MEMORY));
     if (view.length)
         std::memcpy(held.copy, view.data, view.length);
     held.data = held.copy;
     held.size = view.length;
-    return index_or_error(SOURCE_WHOLE_OK, held, out);
+    return read_index_image(held, Source{}, out);
 }
 
 int thumbcache_index_read_source(const Source& source, ThumbcacheIndex* out)
 {
+    *out = ThumbcacheIndex{};
     SourceBytes held;
-    const SourceWholeResult result = source_whole(source, uint64_t(STORE_MAX_FILE_BYTES), &held);
-    return index_or_error(result, held, out);
+    Source pages;
+    if (thumbcache_hold_source(source, &held, &pages) != 0)
+        return -1;
+    return read_index_image(held, pages, out);
 }
 
 int thumbcache_index_load(const char* path, ThumbcacheIndex* out)
 {
-    SourceBytes held;
     failure_clear();
-    const SourceWholeResult result = source_whole_file(path, uint64_t(STORE_MAX_FILE_BYTES), &held);
-    if (index_or_error(result, held, out) != 0)
+    *out = ThumbcacheIndex{};
+    Source file;
+    if (source_open_file(path, &file) != 0) {
+        fail("%s", source_whole_text(SOURCE_WHOLE_CANNOT_OPEN));
+        return failure_concerns(path);
+    }
+    SourceBytes held;
+    Source pages;
+    if (thumbcache_hold_source(file, &held, &pages) != 0) {
+        source_close(&file);
+        return failure_concerns(path);
+    }
+    held.own = file;  // closed with the bytes
+    if (read_index_image(held, pages, out) != 0)
         return failure_concerns(path);
     return 0;
 }

@@ -9,9 +9,6 @@
 #include "picture/bytes.h"
 #include "store/explorer/thumbcache.h"
 
-// Used slots we list per index. Real indexes have at most a few thousand.
-constexpr int32_t THUMBCACHE_MAX_INDEX_SLOTS = 1 << 20;
-
 // An offset meaning "no record in this size".
 constexpr uint32_t THUMBCACHE_NO_OFFSET = 0xFFFFFFFF;
 
@@ -30,8 +27,9 @@ struct ThumbcacheIndexSlot {
 
 struct ThumbcacheIndex {
     const uint8_t* bytes;  // the whole file: held (mapped or copied) until thumbcache_index_free
-    size_t size;
+    size_t size;           // at most THUMBCACHE_MAX_FILE_BYTES
     SourceBytes held;
+    Source pages;  // the mapped source bytes lie in, to give pages back; kind null for a copy
     uint32_t signature_offset;  // 0 (versions 20, 21) or 4
     uint32_t version;
     uint32_t header_bytes;

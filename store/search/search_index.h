@@ -8,18 +8,7 @@
 #include <cstdint>
 
 #include "platform/failure.h"
-
-// Windows' longest path, in UTF-16 units. A longer stored path is not a
-// path Windows could have shown: the item is skipped (and counted) rather
-// than cut, so no name is ever a truncated one.
-constexpr int32_t SEARCH_INDEX_MAX_PATH_UNITS = 32767;
-
-// Items kept; real indexes hold some hundred thousand. Reaching it stops the
-// read with what was gathered (truncated is set).
-constexpr int32_t SEARCH_INDEX_MAX_ITEMS = 1 << 23;
-
-// Bytes of UTF-8 text kept for all paths and names together.
-constexpr size_t SEARCH_INDEX_MAX_TEXT_BYTES = size_t(512) << 20;
+#include "store/store_limits.h"
 
 enum SearchIndexKind {
     SEARCH_INDEX_NEITHER,

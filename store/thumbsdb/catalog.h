@@ -6,10 +6,7 @@
 #include "picture/bytes.h"
 #include "platform/system.h"
 #include "picture/picture.h"
-
-// The largest picture a thumbnail may claim (pixels); beyond it the entry
-// gets the placeholder. 4096 x 4096 is sixteen times a Windows thumbnail.
-constexpr int64_t CATALOG_MAX_PICTURE_PIXELS = int64_t(4096) * 4096;
+#include "store/store_limits.h"
 
 // Names are narrowed into a 260-byte buffer: at most 259 characters.
 constexpr int CATALOG_NAME_BYTES = 260;

@@ -5,10 +5,7 @@
 #include <cstdint>
 
 #include "platform/source.h"
-
-// Ceiling on the file we read into memory (the pool is as large again).
-// Real caches stay below 4 MB; 20,000 thumbnails are about 100 MB.
-constexpr int64_t STORE_MAX_FILE_BYTES = int64_t(512) << 20;
+#include "store/store_limits.h"
 
 // Stream names are kept narrowed to 8 bits, at most 31 characters + NUL.
 constexpr int STORE_SLOT_NAME_BYTES = 32;

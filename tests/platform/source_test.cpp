@@ -1,5 +1,6 @@
 // Sources: a file mapped and read at positions, memory, regions of each give
-// the same bytes, and no read reaches past a source's end.
+// the same bytes, also after their pages are given back, and no read reaches
+// past a source's end.
 #include <cstdio>
 #include <vector>
 
@@ -38,6 +39,13 @@ void expect_reads_like(const Source& source, const std::vector<uint8_t>& bytes)
     ASSERT_TRUE(view);
     EXPECT_EQ(std::vector<uint8_t>(view, view + 50), std::vector<uint8_t>(bytes.begin() + 100, bytes.begin() + 150));
     EXPECT_FALSE(source_bytes(source, n - 10, 11, &scratch));
+    // Pages given back come back unchanged; bytes in memory are the
+    // caller's and are never dropped. Ranges past the end are cut.
+    source_release(source, 4097, 9000);
+    source_release(source, 0, UINT64_MAX);
+    source_release(source, n, 10);
+    ASSERT_EQ(source_read(source, 0, got.data(), n), 0);
+    EXPECT_EQ(got, bytes);
 }
 
 } // namespace
@@ -66,8 +74,9 @@ TEST(Source, FileMappedOrReadMemoryAndRegionsGiveTheSameBytes)
         source_close(&file);  // twice is harmless
     }
 
+    const std::vector<uint8_t> held = bytes;  // apart from the bytes it is checked against
     Source memory;
-    source_from_memory(bytes.data(), bytes.size(), &memory);
+    source_from_memory(held.data(), held.size(), &memory);
     expect_reads_like(memory, bytes);
 }
 

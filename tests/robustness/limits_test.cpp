@@ -11,13 +11,18 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "store/thumbsdb/catalog.h"
 #include "platform/failure.h"
 #include "store/thumbsdb/compound_file.h"
+#include "store/explorer/thumbcache.h"
+#include "store/explorer/thumbcache_index.h"
 #include "store/file_list.h"
 #include "tests/support/bytes.h"
 #include "tests/support/test_support.h"
+#include "tools/fixture/thumbcache_writer.h"
 #include "tools/fixture/thumbsdb_writer.h"
 
 using fixture::Bytes;
@@ -242,4 +247,103 @@ TEST(Limits, TwentyThousandThumbnailsLoadCompletely)
     long base = baseline_kib();
     EXPECT_PEAK_BELOW(r, base, expected);
     EXPECT_PEAK_BELOW(r, base, STORE_MAX_FILE_BYTES / 1024);
+}
+
+namespace {
+
+// A sparse file of size bytes holding the given pieces at their offsets;
+// false where the file system cannot make one.
+bool write_sparse(const std::string& path, uint64_t size, const std::vector<std::pair<uint64_t, Bytes>>& pieces)
+{
+    int fd = open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+    if (fd < 0)
+        return false;
+    bool ok = ftruncate(fd, off_t(size)) == 0;
+    for (const auto& [at, bytes] : pieces)
+        ok = ok && pwrite(fd, bytes.data(), bytes.size(), off_t(at)) == ssize_t(bytes.size());
+    return close(fd) == 0 && ok;
+}
+
+} // namespace
+
+// Explorer caches have no ceiling below what their 32-bit offsets reach: a
+// 3 GiB cache whose second record starts past 3 GiB is read (record headers
+// only, nothing copied), its index finds that record, and memory stays small.
+TEST(Limits, ExplorerCacheOfThreeGigabytesReadsItsLastRecord)
+{
+    const uint32_t filler_size = 0xC0000000u;  // the first record spans 3 GiB of zeros
+    const uint64_t last_at = 24 + uint64_t(filler_size);
+    const Bytes png = fixture::encode_png_rgba(fixture::make_test_image(40, 30, 3));
+    // The last record, written as the only record of a file of its own.
+    fixture::ThumbcacheSpec tail;
+    tail.cache_type = 8;  // 2560
+    tail.free_record = false;
+    tail.records.resize(1);
+    tail.records[0].hash = 0x1234567890abcdefull;
+    tail.records[0].data = png;
+    tail.records[0].width = 40, tail.records[0].height = 30;
+    const Bytes tail_file = fixture::write_thumbcache(tail);
+    const Bytes last(tail_file.begin() + 24, tail_file.begin() + 24 + long(le32_at(tail_file, 24 + 4)));
+    // The header and the filler record's fixed part and identifier; its
+    // data (all zeros, data checksum 0) is the hole of the sparse file.
+    fixture::ThumbcacheSpec head;
+    head.cache_type = 8;
+    head.free_record = false;
+    head.first_available = int64_t(last_at + last.size());
+    head.records.resize(1);
+    head.records[0].hash = 0x77;
+    head.records[0].entry_size = filler_size;
+    head.records[0].data_size = filler_size - 56 - 4;  // identifier "77" in UTF-16
+    const Bytes head_file = fixture::write_thumbcache(head);
+    const Bytes first(head_file.begin(), head_file.begin() + 24 + 56 + 4);
+
+    TempDir dir;
+    const std::string cache = dir.file("thumbcache_2560.db");
+    if (!write_sparse(cache, last_at + last.size(), {{0, first}, {last_at, last}}))
+        GTEST_SKIP() << "no sparse file of 3 GiB here";
+    fixture::ThumbcacheIndexSpec index;
+    fixture::ThumbcacheIndexItem item;
+    item.hash = tail.records[0].hash;
+    item.offsets.assign(14, 0xFFFFFFFFu);
+    item.offsets[8] = uint32_t(last_at);
+    index.items.push_back(item);
+    write_file(dir.file("thumbcache_idx.db"), fixture::write_thumbcache_index(index));
+
+    ChildResult r = in_child([&] {
+        ThumbcacheFile file;
+        if (thumbcache_load(cache.c_str(), &file) != 0)
+            return 1;
+        int result = 0;
+        if (file.count != 2 || file.chain_break_offset != -1 || file.entries[1].offset != last_at)
+            result = 2;
+        else if (file.entries[0].payload.length != 0 ||  // beyond the payload ceiling: listed, no view
+                 Bytes(file.entries[1].payload.data, file.entries[1].payload.data + file.entries[1].payload.length) != png ||
+                 thumbcache_entry_data_check(file, 1) != THUMBCACHE_CHECK_OK)
+            result = 3;
+        ThumbcacheIndex x;
+        ThumbcacheLinks links{};
+        const ThumbcacheFile* files[] = {&file};
+        if (result == 0 && (thumbcache_index_load(dir.file("thumbcache_idx.db").c_str(), &x) != 0 ||
+                            thumbcache_link(&x, files, 1, &links) != 0 || links.dangling_count != 0 ||
+                            !links.entries[1].at_indexed_offset))
+            result = 4;
+        thumbcache_links_free(&links);
+        thumbcache_index_free(&x);
+        thumbcache_free(&file);
+        // The viewer's list of the folder: both records, the last one decoded.
+        if (result == 0 && (file_list_build(dir.path().c_str(), 2) != 0 || file_list.count != 2 ||
+                            !file_list_has_thumbnail(1) || file_list.pictures[1].width != 40))
+            result = 5;
+        return result;
+    });
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_PEAK_BELOW(r, baseline_kib(), 16 * MiB);
+
+    // One byte more than 4 GiB is more than the offsets reach: refused at once.
+    const Bytes header(head_file.begin(), head_file.begin() + 24);
+    ASSERT_TRUE(write_sparse(cache, THUMBCACHE_MAX_FILE_BYTES + 1, {{0, header}}));
+    ThumbcacheFile file;
+    EXPECT_EQ(thumbcache_load(cache.c_str(), &file), -1);
+    EXPECT_STREQ(failure_last().reason, THUMBCACHE_TOO_LARGE);
+    thumbcache_free(&file);
 }

@@ -256,10 +256,10 @@ TEST(CliExplorerCaches, ErrorsNameTheFileAndTheReasonOfItsOwnLoad)
     Bytes index = fixture::write_thumbcache_index({});
     index[8] = 99;
     write_file(dir.file("bad-index.db"), index);
-    // Past the ceiling on cache files, without the bytes: a sparse file
+    // Past what the format's offsets reach, without the bytes: a sparse file
     // (extract would hash all of it for the manifest, so list and sheet only).
     write_file(dir.file("huge-cache.db"), Bytes(cache.begin(), cache.begin() + 24));
-    std::filesystem::resize_file(dir.file("huge-cache.db"), (uint64_t(512) << 20) + 1);
+    std::filesystem::resize_file(dir.file("huge-cache.db"), (uint64_t(4) << 30) + 1);
     write_file(dir.file("not-a-cache.db"), Bytes(4096, 0x55));
 
     struct Case {
@@ -269,7 +269,7 @@ TEST(CliExplorerCaches, ErrorsNameTheFileAndTheReasonOfItsOwnLoad)
         const char* says;
     };
     const char* cache_version = ": Explorer cache file cannot be read (unknown thumbnail cache version)";
-    const char* ceiling = ": Explorer cache file cannot be read (larger than the ceiling on cache files)";
+    const char* ceiling = ": Explorer cache file cannot be read (larger than an Explorer cache file can be (4 GiB))";
     const Case cases[] = {
         {"list", "good.db", "bad-cache.db", cache_version},
         {"list --catalog", "good.db", "bad-cache.db", cache_version},

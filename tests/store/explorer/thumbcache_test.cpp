@@ -134,7 +134,7 @@ TEST(ThumbcacheDataChecksum, VerdictsFollowTheRule)
             }
             Read r(file);
             ASSERT_EQ(r.f.count, 1);
-            EXPECT_EQ(r.f.entries[0].data_check, c.check);
+            EXPECT_EQ(thumbcache_entry_data_check(r.f, 0), c.check);
             EXPECT_TRUE(r.f.entries[0].header_checksum_ok) << "the data is not part of the header";
         }
     EXPECT_STREQ(thumbcache_check_name(THUMBCACHE_CHECK_UNVERIFIED), "unverified");
@@ -178,7 +178,7 @@ TEST(ThumbcacheFixtures, EveryVersionReadsEveryRecord)
             EXPECT_EQ(bytes_of(e.payload), w.data);
             EXPECT_STREQ(picture_format_name(e.payload.data, int32_t(e.payload.length)), formats[i]);
             EXPECT_EQ(e.data_checksum, fixture::data_checksum_bitwise(w.data));
-            EXPECT_EQ(e.data_check, THUMBCACHE_CHECK_OK);
+            EXPECT_EQ(thumbcache_entry_data_check(r.f, i), THUMBCACHE_CHECK_OK);
             EXPECT_TRUE(e.header_checksum_ok);
             EXPECT_EQ(e.recovered, 0);
             EXPECT_EQ(e.has_dimensions, version >= 26);
@@ -438,8 +438,10 @@ TEST(ThumbcacheDamage, EveryTruncationAndByteFlipStaysInside)
             ASSERT_LE(e.offset + e.entry_size, r.f.size);
             ASSERT_GE(e.payload.data, r.f.bytes);
             ASSERT_LE(e.payload.data + e.payload.length, r.f.bytes + r.f.size);
-            ASSERT_GE(e.identifier.data, r.f.bytes);
-            ASSERT_LE(e.identifier.data + e.identifier.length, r.f.bytes + r.f.size);
+            // The identifier (copied out) is the bytes before padding and data.
+            const uint8_t* stored = e.payload.data - e.padding_size - e.identifier.length;
+            ASSERT_GE(stored, r.f.bytes + e.offset);
+            ASSERT_EQ(std::memcmp(e.identifier.data, stored, e.identifier.length), 0);
         }
     };
     for (size_t n = 0; n <= file.size(); ++n)
