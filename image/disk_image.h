@@ -41,9 +41,13 @@ struct ImageCacheFile {
     int32_t index = -1;   // an Explorer cache file's index beside it (in the same list), -1 none
 };
 
-// Whether path names a disk image: its content is not a cache's, and a
+// Whether path names a disk image: it starts with an image container's
+// signature (E01, VHD, VHDX, VMDK, QCOW), or, its content not a cache's, a
 // volume system or a file system is found in it. 1 yes, 0 no.
 int disk_image_probe(const char* path);
+
+// Whether the file starts with an image container's signature; 1 or 0.
+int disk_image_signature(const char* path);
 
 // Opens the image and every file system in it; 0, or -1 with the reason in
 // failure_last(). A volume that cannot be read is recorded in *problems

@@ -230,6 +230,8 @@ bool disk_image_supported() { return true; }
 
 int disk_image_probe(const char* path)
 {
+    if (disk_image_signature(path))
+        return 1;  // opened, or its damage reported, as an image
     if (!path || sys_is_directory(path) || starts_like_cache(path))
         return 0;
     failure_clear();

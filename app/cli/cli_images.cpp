@@ -62,7 +62,7 @@ CliImageResult cli_images_add(const std::string& path, std::vector<std::string>*
         if (by_label.emplace(label, std::make_pair(o, i)).second)
             caches->push_back(label);
     }
-    return CLI_IMAGE_READ;
+    return problems.empty() ? CLI_IMAGE_READ : CLI_IMAGE_PARTLY_READ;
 }
 
 bool cli_images_refused(const std::vector<std::string>& paths)

@@ -12,7 +12,8 @@
 // What cli_images_add made of a path.
 enum CliImageResult {
     CLI_IMAGE_NOT_ONE,       // not a disk image: resolve it as a cache or folder
-    CLI_IMAGE_READ,          // its caches' labels appended (problems reported)
+    CLI_IMAGE_READ,          // its caches' labels appended
+    CLI_IMAGE_PARTLY_READ,   // ... but a volume or a file could not be read (reported)
     CLI_IMAGE_UNREADABLE,    // an image that cannot be opened (reported)
     CLI_IMAGE_UNSUPPORTED,   // an image, and this build reads none (reported)
 };

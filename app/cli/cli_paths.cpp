@@ -22,6 +22,7 @@ int find_caches(const std::vector<std::string>& arguments, bool recursive, std::
         switch (cli_images_add(absolute(argument), caches)) {
         case CLI_IMAGE_NOT_ONE: break;
         case CLI_IMAGE_READ: continue;
+        case CLI_IMAGE_PARTLY_READ:
         case CLI_IMAGE_UNREADABLE:
         case CLI_IMAGE_UNSUPPORTED: result = -1; continue;
         }
