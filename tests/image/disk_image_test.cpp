@@ -188,7 +188,9 @@ TEST_F(DiskImage, ExtractKeepsLiveAndDeletedApartAndLeavesTheImageAlone)
     const std::vector<uint8_t> image = read_file(at("disk.E01"));
     TempDir out;
     const std::string cases = out.file("case");
-    ASSERT_EQ(run_command(cli_command() + " extract " + at("disk.E01") + " " + cases + " 2>/dev/null"), 0);
+    ASSERT_EQ(run_command(cli_command() + " extract --html --timeline jsonl " + at("disk.E01") + " " + cases +
+                          " 2>/dev/null"),
+              0);
     EXPECT_EQ(read_file(at("disk.E01")), image);
     EXPECT_EQ(list_folder(dir->path()), before);
 
@@ -205,6 +207,13 @@ TEST_F(DiskImage, ExtractKeepsLiveAndDeletedApartAndLeavesTheImageAlone)
     }();
     EXPECT_NE(report.find("fs_path"), std::string::npos);
     EXPECT_NE(report.find("/Old/Thumbs.db"), std::string::npos);
+    // The timeline and the page carry the same origin.
+    for (const char* name : {"timeline.jsonl", "index.html"}) {
+        const std::vector<uint8_t> b = read_file(cases + "/" + name);
+        const std::string text(b.begin(), b.end());
+        EXPECT_NE(text.find("/Old/Thumbs.db"), std::string::npos) << name;
+        EXPECT_NE(text.find("deleted"), std::string::npos) << name;
+    }
     // The manifest fingerprints the image itself, not the caches inside it.
     const std::vector<uint8_t> m = read_file(cases + "/manifest.json");
     const std::string manifest(m.begin(), m.end());
