@@ -46,7 +46,19 @@ struct ImageCacheFile {
 // volume system or a file system is found in it. 1 yes, 0 no.
 int disk_image_probe(const char* path);
 
-// Whether the file starts with an image container's signature; 1 or 0.
+// The container a file's signature names; NONE for anything else (a raw
+// image among it).
+enum ImageContainer {
+    IMAGE_CONTAINER_NONE,
+    IMAGE_CONTAINER_E01,
+    IMAGE_CONTAINER_VHD,
+    IMAGE_CONTAINER_VHDX,
+    IMAGE_CONTAINER_VMDK,
+    IMAGE_CONTAINER_QCOW,
+};
+ImageContainer disk_image_container(const char* path);
+
+// Whether the file has an image container's signature; 1 or 0.
 int disk_image_signature(const char* path);
 
 // Opens the image and every file system in it; 0, or -1 with the reason in

@@ -50,16 +50,20 @@ std::string tsk_reason()
     return text;
 }
 
+// The container named by its signature, so that sleuthkit tries no other
+// (its probing of the others leaks what it allocates).
 TSK_IMG_INFO* open_img(const char* path)
 {
-    uint8_t head[8] = {};
-    if (std::FILE* f = sys_fopen(path, "rb")) {
-        const size_t got = std::fread(head, 1, sizeof head, f);
-        std::fclose(f);
-        if (qcow_signature(head, got))
-            return qcow_image_open(path);
+    TSK_IMG_TYPE_ENUM type = TSK_IMG_TYPE_RAW;
+    switch (disk_image_container(path)) {
+    case IMAGE_CONTAINER_QCOW: return qcow_image_open(path);
+    case IMAGE_CONTAINER_E01: type = TSK_IMG_TYPE_EWF_EWF; break;
+    case IMAGE_CONTAINER_VHD:
+    case IMAGE_CONTAINER_VHDX: type = TSK_IMG_TYPE_VHD_VHD; break;
+    case IMAGE_CONTAINER_VMDK: type = TSK_IMG_TYPE_VMDK_VMDK; break;
+    case IMAGE_CONTAINER_NONE: break;
     }
-    TSK_IMG_INFO* img = tsk_img_open_utf8_sing(path, TSK_IMG_TYPE_DETECT, 0);
+    TSK_IMG_INFO* img = tsk_img_open_utf8_sing(path, type, 0);
     if (!img) {
         failure_concerns(path);
         fail("not a disk image we read (%s)", tsk_reason().c_str());

@@ -7,7 +7,6 @@
 #include <libqcow.h>
 
 #include <cstdlib>
-#include <cstring>
 
 #include "platform/failure.h"
 
@@ -39,11 +38,6 @@ void qcow_close(TSK_IMG_INFO* info)
 void qcow_stat(TSK_IMG_INFO*, FILE*) {}
 
 } // namespace
-
-bool qcow_signature(const uint8_t* bytes, size_t length)
-{
-    return length >= 4 && std::memcmp(bytes, "QFI\xfb", 4) == 0;
-}
 
 TSK_IMG_INFO* qcow_image_open(const char* path)
 {

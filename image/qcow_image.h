@@ -4,9 +4,6 @@
 // without a word.
 #include <tsk/libtsk.h>
 
-// Whether the first bytes are a QCOW header ("QFI\xfb").
-bool qcow_signature(const uint8_t* bytes, size_t length);
-
 // The image behind a QCOW file (any version libqcow reads); null with the
 // reason in failure_last(). Close with tsk_img_close.
 TSK_IMG_INFO* qcow_image_open(const char* path);
