@@ -75,6 +75,10 @@ void disk_image_find_caches(DiskImage* image, std::vector<ImageCacheFile>* out, 
 // image must stay open while the source is. 0, or -1.
 int disk_image_open_file(DiskImage* image, const ImageCacheFile& file, Source* out);
 
+// The files the image is made of (every segment of a split raw or E01
+// image), for the case manifest.
+std::vector<std::string> disk_image_files(const DiskImage* image);
+
 // Closes the image and its file systems; null is allowed.
 void disk_image_close(DiskImage* image);
 

@@ -24,4 +24,6 @@ int disk_image_open_file(DiskImage*, const ImageCacheFile&, Source* out)
     return -1;
 }
 
+std::vector<std::string> disk_image_files(const DiskImage*) { return {}; }
+
 void disk_image_close(DiskImage*) {}

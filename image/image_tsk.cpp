@@ -341,6 +341,21 @@ int disk_image_open_file(DiskImage* image, const ImageCacheFile& file, Source* o
     return 0;
 }
 
+std::vector<std::string> disk_image_files(const DiskImage* image)
+{
+    std::vector<std::string> files;
+    if (!image)
+        return files;
+    // A caller's own image (QCOW) names no files to sleuthkit.
+    if (image->img->itype != TSK_IMG_TYPE_EXTERNAL && image->img->images)
+        for (int i = 0; i < image->img->num_img; ++i)
+            if (image->img->images[i])
+                files.emplace_back(image->img->images[i]);
+    if (files.empty())
+        files.push_back(image->path);
+    return files;
+}
+
 void disk_image_close(DiskImage* image)
 {
     if (!image)

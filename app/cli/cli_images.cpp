@@ -109,7 +109,8 @@ std::vector<std::string> cli_image_paths()
 {
     std::vector<std::string> paths;
     for (const OpenImage* o : images)
-        paths.push_back(o->path);
+        for (const std::string& f : disk_image_files(o->image))
+            paths.push_back(f);
     return paths;
 }
 

@@ -34,7 +34,7 @@ int cli_image_index_source(const std::string& label, Source* out);
 // Whether an input was a disk image: the origin columns are then shown.
 bool cli_images_named();
 
-// The images read, for the case manifest.
+// The files of the images read (every segment), for the case manifest.
 std::vector<std::string> cli_image_paths();
 
 // Closes every image (at the end of a command).

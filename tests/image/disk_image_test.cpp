@@ -221,6 +221,16 @@ TEST_F(DiskImage, ExtractKeepsLiveAndDeletedApartAndLeavesTheImageAlone)
     EXPECT_NE(manifest.find(std::to_string(image.size())), std::string::npos);
 }
 
+TEST_F(DiskImage, TheManifestFingerprintsEverySegment)
+{
+    TempDir out;
+    ASSERT_EQ(run_command(cli_command() + " extract " + at("disk.001") + " " + out.file("case") + " 2>/dev/null"), 0);
+    const std::vector<uint8_t> m = read_file(out.file("case/manifest.json"));
+    const std::string manifest(m.begin(), m.end());
+    for (const char* segment : {"disk.001", "disk.002", "disk.003"})
+        EXPECT_NE(manifest.find(at(segment)), std::string::npos) << segment;
+}
+
 TEST_F(DiskImage, DamageIsReportedPerVolumeAndTheRestIsRead)
 {
     TempDir work;
