@@ -144,6 +144,36 @@ struct Walk {
     std::vector<std::pair<uint64_t, std::string>> seen;  // meta address and path
 };
 
+// Where an NTFS orphan lay: its MFT record keeps its name and its folder's
+// reference, and each folder's record its own, up to the root. Empty where
+// a folder is gone or reused (its sequence number no longer matches).
+std::string ntfs_original_path(TSK_FS_INFO* fs, const TSK_FS_META* meta)
+{
+    if (!meta->name2)
+        return {};
+    std::string path = meta->name2->name;
+    TSK_INUM_T parent = meta->name2->par_inode;
+    uint32_t parent_seq = meta->name2->par_seq;
+    for (int depth = 0; depth < 64; ++depth) {
+        if (parent == fs->root_inum)
+            return "/" + path;
+        TSK_FS_FILE* folder = tsk_fs_file_open_meta(fs, nullptr, parent);
+        const bool known = folder && folder->meta && folder->meta->name2 && folder->meta->seq == parent_seq &&
+                           folder->meta->type == TSK_FS_META_TYPE_DIR;
+        if (known) {
+            path = std::string(folder->meta->name2->name) + "/" + path;
+            parent = folder->meta->name2->par_inode;
+            parent_seq = folder->meta->name2->par_seq;
+        }
+        tsk_fs_file_close(folder);
+        if (!known) {
+            tsk_error_reset();
+            return {};
+        }
+    }
+    return {};
+}
+
 TSK_WALK_RET_ENUM visit(TSK_FS_FILE* file, const char* parent, void* context)
 {
     Walk* w = static_cast<Walk*>(context);
@@ -153,6 +183,11 @@ TSK_WALK_RET_ENUM visit(TSK_FS_FILE* file, const char* parent, void* context)
     if (kind < 0)
         return TSK_WALK_CONT;
     std::string path = "/" + std::string(parent ? parent : "") + file->name->name;
+    if (TSK_FS_TYPE_ISNTFS(file->fs_info->ftype) && path.rfind("/$OrphanFiles/", 0) == 0) {
+        const std::string original = ntfs_original_path(file->fs_info, file->meta);
+        if (!original.empty())
+            path = original;
+    }
     const std::pair<uint64_t, std::string> key{uint64_t(file->name->meta_addr), path};
     if (std::find(w->seen.begin(), w->seen.end(), key) != w->seen.end() || w->seen.size() >= MAX_NAMES_KEPT)
         return TSK_WALK_CONT;
