@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/cli/cli_images.h"
 #include "app/cli/digests/digests.h"
 #include "platform/failure.h"
 #include "platform/system.h"
@@ -96,18 +97,35 @@ void report_index(const std::string& path, ThumbcacheIndex* index, std::vector<R
     }
 }
 
-int report_thumbcache(const std::string& path, std::vector<ReportRow>* rows, bool digest)
+// The cache's bytes: the file at path, or where a disk image holds it (its
+// index then too, where it has one beside it).
+struct CacheBytes {
+    Source file{}, index{};
+    bool in_image = false;
+    ~CacheBytes()
+    {
+        source_close(&file);
+        source_close(&index);
+    }
+};
+
+int report_thumbcache(const std::string& path, const CacheBytes& bytes, std::vector<ReportRow>* rows, bool digest)
 {
     ThumbcacheFile* file = new ThumbcacheFile{};
-    if (thumbcache_load(path.c_str(), file) != 0) {
+    if ((bytes.in_image ? thumbcache_read_source(bytes.file, file) : thumbcache_load(path.c_str(), file)) != 0) {
         delete file;
         return -1;
     }
     kept_files.push_back(file);
     ThumbcacheIndex index{};
     ThumbcacheLinks links{};
-    std::string index_path = explorer_index_beside(path);
-    bool linked = !index_path.empty() && thumbcache_index_load(index_path.c_str(), &index) == 0;
+    bool linked;
+    if (bytes.in_image) {
+        linked = bytes.index.kind && thumbcache_index_read_source(bytes.index, &index) == 0;
+    } else {
+        std::string index_path = explorer_index_beside(path);
+        linked = !index_path.empty() && thumbcache_index_load(index_path.c_str(), &index) == 0;
+    }
     const ThumbcacheFile* files[] = {file};
     if (linked && thumbcache_link(&index, files, 1, &links) != 0) {
         thumbcache_index_free(&index);
@@ -212,6 +230,8 @@ void name_stream_rows(const std::string& path, size_t first_record, size_t first
     }
 }
 
+int report_cache_rows(const std::string& path, std::vector<ReportRow>* rows, std::string* failure, bool digest);
+
 } // namespace
 
 std::string thumbcache_row_name(const ThumbcacheEntry& entry)
@@ -297,16 +317,52 @@ std::string utc_text(uint64_t filetime)
 
 int report_cache(const std::string& path, std::vector<ReportRow>* rows, std::string* failure, bool digest)
 {
-    const ThumbcacheKind kind = thumbcache_file_kind(path.c_str());
+    const size_t first_row = rows->size();
+    const int result = report_cache_rows(path, rows, failure, digest);
+    if (const ImageCacheFile* in_image = cli_image_cache(path))
+        for (size_t i = first_row; i < rows->size(); ++i)
+            (*rows)[i].origin = in_image->origin;
+    return result;
+}
+
+std::vector<std::string> report_origin_columns()
+{
+    return {"image", "partition_offset", "partition_type", "store", "fs_type", "fs_path", "inode", "state"};
+}
+
+std::vector<std::string> report_origin_cells(const ReportRow& r)
+{
+    const ImageOrigin& o = r.origin;
+    if (o.image.empty())
+        return std::vector<std::string>(report_origin_columns().size(), "-");
+    return {o.image, std::to_string(o.partition_offset), o.partition_type, o.store, o.fs_type, o.fs_path, o.inode,
+            o.state};
+}
+
+namespace {
+
+int report_cache_rows(const std::string& path, std::vector<ReportRow>* rows, std::string* failure, bool digest)
+{
+    CacheBytes bytes;
+    if (cli_image_cache(path)) {
+        bytes.in_image = true;
+        if (cli_image_source(path, &bytes.file) != 0) {
+            *failure = path + ": cannot be read from the image";
+            return -1;
+        }
+        cli_image_index_source(path, &bytes.index);
+    }
+    failure_clear();
+    const ThumbcacheKind kind = bytes.in_image ? thumbcache_source_kind(bytes.file) : thumbcache_file_kind(path.c_str());
     switch (kind) {
     case THUMBCACHE_CACHE:
-        if (report_thumbcache(path, rows, digest) == 0)
+        if (report_thumbcache(path, bytes, rows, digest) == 0)
             return 0;
         *failure = report_failure(path, kind);
         return -1;
     case THUMBCACHE_INDEX: {
         ThumbcacheIndex* index = new ThumbcacheIndex{};
-        if (thumbcache_index_load(path.c_str(), index) != 0) {
+        if ((bytes.in_image ? thumbcache_index_read_source(bytes.file, index) : thumbcache_index_load(path.c_str(), index)) != 0) {
             delete index;
             *failure = report_failure(path, kind);
             return -1;
@@ -317,7 +373,7 @@ int report_cache(const std::string& path, std::vector<ReportRow>* rows, std::str
     }
     case THUMBCACHE_NEITHER: break;
     }
-    if (store_load(path.c_str()) != 0 && hashed_stream_count() == 0) {
+    if ((bytes.in_image ? store_load_source(bytes.file) : store_load(path.c_str())) != 0 && hashed_stream_count() == 0) {
         *failure = report_failure(path, kind);
         return -1;
     }
@@ -373,6 +429,8 @@ int report_cache(const std::string& path, std::vector<ReportRow>* rows, std::str
     name_stream_rows(path, first_record, first_stream, rows);
     return 0;
 }
+
+} // namespace
 
 std::vector<std::string> report_columns()
 {

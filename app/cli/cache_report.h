@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "image/disk_image.h"
 #include "store/store_entry.h"
 #include "store/explorer/thumbcache.h"
 
@@ -55,6 +56,7 @@ struct ReportRow {
     // (STORE_ENTRY_NONE): report_row_explorer tells them.
     StoreEntry entry = store_entry_none();
     ThumbcacheFacts thumbcache;       // rows of Explorer files only
+    ImageOrigin origin;               // rows of caches inside a disk image only (image set)
 };
 
 // Whether the row comes from an Explorer cache file or index: a record, an
@@ -78,6 +80,10 @@ int report_cache(const std::string& path, std::vector<ReportRow>* rows, std::str
 // The columns of `list --catalog` (and of the extract report, without "file").
 std::vector<std::string> report_columns();
 std::vector<std::string> report_cells(const ReportRow& row);
+// The columns added when an input is a disk image: where the row's cache
+// lies in it; "-" on rows of other caches.
+std::vector<std::string> report_origin_columns();
+std::vector<std::string> report_origin_cells(const ReportRow& row);
 // The columns added when Explorer cache files are listed; "-" on other rows.
 std::vector<std::string> report_thumbcache_columns();
 std::vector<std::string> report_thumbcache_cells(const ReportRow& row);

@@ -19,6 +19,7 @@
 #include "app/cli/case/html_report.h"
 #include "app/cli/case/missing.h"
 #include "app/cli/case/timeline.h"
+#include "app/cli/cli_images.h"
 #include "app/cli/safe_name.h"
 #include "store/explorer/thumbcache.h"
 #include "app/cli/table.h"
@@ -189,6 +190,9 @@ struct Extractor {
             name += extension_of(row.format);
         else if (report_row_explorer(row))
             name = thumbcache_file_name(row);
+        // A deleted cache's thumbnails say so in their names, beside the live ones.
+        if (!row.origin.state.empty() && row.origin.state != "allocated")
+            name = row.origin.state + "_" + name;
         name = unique_file_name(name, &used);
         std::string path = dir + "/" + name;
         bool exists = false;
@@ -428,12 +432,19 @@ Table report_table(const CaseRun& run)
         for (const std::string& c : report_thumbcache_columns())
             table.columns.push_back(c), table.kinds.push_back(ColumnKind::text);
     }
+    const bool images = cli_images_named();
+    if (images)
+        for (const std::string& c : report_origin_columns())
+            table.columns.push_back(c), table.kinds.push_back(ColumnKind::text);
     for (size_t i = 0; i < run.rows.size(); ++i) {
         std::vector<std::string> cells = report_cells(run.rows[i]);
         for (std::string& c : case_cells(run.rows[i], run.cases[i]))
             cells.push_back(std::move(c));
         if (explorer)
             for (std::string& c : report_thumbcache_cells(run.rows[i]))
+                cells.push_back(std::move(c));
+        if (images)
+            for (std::string& c : report_origin_cells(run.rows[i]))
                 cells.push_back(std::move(c));
         table.rows.push_back(std::move(cells));
     }
@@ -599,17 +610,21 @@ int extract_run(const ExtractOptions& o, CaseRun& run)
 {
     record_hashsets(&run.known, o.hashset_digests, &run.manifest);
     std::vector<std::string> caches, missing;
-    find_caches(o.paths, o.recursive, &caches, &missing);
-    int result = CLI_OK;
+    int result = find_caches(o.paths, o.recursive, &caches, &missing) == 0 ? CLI_OK : CLI_FAILED;
     for (const std::string& m : missing) {
         cli_error("%s: Thumbs.db not found", m.c_str());
         result = CLI_FAILED;
     }
-    // The evidence's fingerprints before anything else reads it.
-    for (const std::string& cache : caches) {
+    // The evidence's fingerprints before anything else reads it: each cache
+    // file, and each disk image whole rather than the caches inside it.
+    std::vector<std::string> inputs = cli_image_paths();
+    for (const std::string& cache : caches)
+        if (!cli_image_cache(cache))
+            inputs.push_back(cache);
+    for (const std::string& input : inputs) {
         CaseInput in;
-        in.path = cache;
-        input_print(cache, &in.before, run.jobs);
+        in.path = input;
+        input_print(input, &in.before, run.jobs);
         run.manifest.inputs.push_back(in);
     }
     if (cli_index_open(o.index_path, o.paths, o.recursive) != 0)
@@ -645,11 +660,16 @@ int cli_extract(int argc, char** argv)
     }
     ExtractOptions options;
     int result;
-    if (extract_parse(argc, argv, &options, &result) != 0 || extract_prepare(options, &run, &result) != 0)
+    if (extract_parse(argc, argv, &options, &result) != 0)
+        return result;
+    if (cli_images_refused(options.paths))
+        return CLI_USAGE;
+    if (extract_prepare(options, &run, &result) != 0)
         return result;
     WarningsHook hook(&run.manifest.warnings);
     result = extract_run(options, run);
     if (write_case(run, options.outputs, command) != 0)
         result = CLI_FAILED;
+    cli_images_close();
     return run.x.failures ? CLI_FAILED : result;
 }

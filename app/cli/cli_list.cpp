@@ -9,6 +9,7 @@
 
 #include "app/cli/cache_report.h"
 #include "app/cli/cli.h"
+#include "app/cli/cli_images.h"
 #include "app/cli/case/case_record.h"
 #include "app/cli/cli_paths.h"
 #include "app/cli/cli_search_index.h"
@@ -28,7 +29,10 @@ const char help[] =
     "(Thumbs.db, ehthumbs.db, thumbcache_*.db, iconcache_*.db, an index such as\n"
     "thumbcache_idx.db or thm523.tmp), or a folder holding a Thumbs.db (any\n"
     "letter case) or Explorer's cache files (all of them, thumbcache before\n"
-    "iconcache, each by size bucket).\n"
+    "iconcache, each by size bucket), or a disk image (raw, split raw, E01,\n"
+    "VHD, VHDX, VMDK, QCOW2): every cache of every file system in it, live and\n"
+    "deleted, with the columns image, partition_offset, partition_type, store,\n"
+    "fs_type, fs_path, inode and state added.\n"
     "\n"
     "Without --catalog: the list exactly as the viewer builds it, with the\n"
     "columns name, width, height, filetime, utc (and cache first when several\n"
@@ -142,7 +146,10 @@ int add_catalog_rows(const std::string& cache, const CatalogFilter& filter, Tabl
             cells.push_back(cases[i].hashset.empty() ? "-" : cases[i].hashset);
         }
         table->rows.push_back(std::move(cells));
-        extras->push_back(report_thumbcache_cells(rows[i]));
+        std::vector<std::string> extra = report_thumbcache_cells(rows[i]);
+        for (std::string& o : report_origin_cells(rows[i]))
+            extra.push_back(std::move(o));
+        extras->push_back(std::move(extra));
         *any_thumbcache = *any_thumbcache || report_row_explorer(rows[i]);
     }
     return 0;
@@ -275,16 +282,73 @@ int add_file_list_rows(const std::string& cache, long flags, bool several, Table
     return 0;
 }
 
-void add_thumbcache_columns(const std::vector<std::vector<std::string>>& extras, Table* table)
+// The columns of Explorer files and of disk images, each set where any row
+// needs it; extras holds both per row.
+void add_extra_columns(const std::vector<std::vector<std::string>>& extras, bool thumbcache, bool origin, Table* table)
 {
-    for (const std::string& c : report_thumbcache_columns())
-        table->columns.push_back(c);
-    for (ColumnKind k : {ColumnKind::number, ColumnKind::text, ColumnKind::number, ColumnKind::text,
-                         ColumnKind::number, ColumnKind::text, ColumnKind::text, ColumnKind::text, ColumnKind::text,
-                         ColumnKind::text})
-        table->kinds.push_back(k);
-    for (size_t i = 0; i < table->rows.size(); ++i)
-        table->rows[i].insert(table->rows[i].end(), extras[i].begin(), extras[i].end());
+    const size_t thumbcache_count = report_thumbcache_columns().size();
+    if (thumbcache) {
+        for (const std::string& c : report_thumbcache_columns())
+            table->columns.push_back(c);
+        for (ColumnKind k : {ColumnKind::number, ColumnKind::text, ColumnKind::number, ColumnKind::text,
+                             ColumnKind::number, ColumnKind::text, ColumnKind::text, ColumnKind::text,
+                             ColumnKind::text, ColumnKind::text})
+            table->kinds.push_back(k);
+    }
+    if (origin) {
+        for (const std::string& c : report_origin_columns()) {
+            table->columns.push_back(c);
+            table->kinds.push_back(c == "partition_offset" ? ColumnKind::number : ColumnKind::text);
+        }
+    }
+    for (size_t i = 0; i < table->rows.size(); ++i) {
+        const std::vector<std::string>& e = extras[i];
+        if (thumbcache)
+            table->rows[i].insert(table->rows[i].end(), e.begin(), e.begin() + long(thumbcache_count));
+        if (origin)
+            table->rows[i].insert(table->rows[i].end(), e.begin() + long(thumbcache_count), e.end());
+    }
+}
+
+// The viewer's list of a Thumbs.db inside a disk image, from its records:
+// the first record of each name (letter case ignored), then the thumbnail
+// streams of a cache without a Catalog. 0, or -1 when it cannot be read
+// (reported).
+int add_image_list_rows(const std::string& cache, bool several, Table* table,
+                        std::vector<std::vector<std::string>>* extras)
+{
+    std::vector<ReportRow> rows;
+    if (read_rows(cache, &rows) != 0)
+        return -1;
+    std::set<std::string> seen;
+    for (const ReportRow& r : rows) {
+        if (r.thumbcache.index.rfind("dangling", 0) == 0)
+            continue;
+        if (r.record >= 0 && !report_row_explorer(r)) {
+            std::string folded;
+            for (char c : r.name)
+                folded += char(c >= 'A' && c <= 'Z' ? c + 32 : c);
+            if (!seen.insert(folded).second)
+                continue;
+        }
+        std::vector<std::string> cells;
+        if (several)
+            cells.push_back(cache);
+        const bool thumbnail = r.length >= 0 && r.width > 0;
+        const bool timed = thumbnail && r.has_time;
+        cells.push_back(r.path.empty() ? r.name : r.path);
+        cells.push_back(dash_or(thumbnail, std::to_string(r.width)));
+        cells.push_back(dash_or(thumbnail, std::to_string(r.height)));
+        cells.push_back(dash_or(timed, std::to_string(r.filetime)));
+        cells.push_back(dash_or(timed, utc_text(r.filetime)));
+        table->rows.push_back(std::move(cells));
+        std::vector<std::string> extra(report_thumbcache_columns().size(), "-");
+        for (std::string& o : report_origin_cells(r))
+            extra.push_back(std::move(o));
+        extras->push_back(std::move(extra));
+    }
+    report_release();
+    return 0;
 }
 
 // Reads every cache the paths name into *table; *loaded_any when one could
@@ -295,11 +359,12 @@ int list_run(const ListOptions& o, Table* table, bool* loaded_any)
     filter.missing_only = o.missing_only;
     filter.flag_known = o.flag_known;
     filter.sets = &o.known.sets;
+    if (cli_images_refused(o.paths))
+        return CLI_USAGE;
     std::vector<std::string> caches, missing;
-    find_caches(o.paths, o.recursive, &caches, &missing);
+    int result = find_caches(o.paths, o.recursive, &caches, &missing) == 0 ? CLI_OK : CLI_FAILED;
     if (o.missing_only)
         filter.from_folder = caches_opened_from_folders(o.paths, o.recursive);
-    int result = CLI_OK;
     for (const std::string& m : missing) {
         cli_error("%s: Thumbs.db not found", m.c_str());
         result = CLI_FAILED;
@@ -311,21 +376,30 @@ int list_run(const ListOptions& o, Table* table, bool* loaded_any)
 
     bool any_thumbcache = false;
     std::vector<std::vector<std::string>> extras;  // per catalog row
+    const bool images = cli_images_named();
     for (const std::string& cache : caches) {
         int read;
         if (o.catalog)
             read = add_catalog_rows(cache, filter, table, &extras, &any_thumbcache);
+        else if (cli_image_cache(cache))
+            read = add_image_list_rows(cache, several, table, &extras);
         else if (report_explorer_file(cache))
             read = add_explorer_rows(cache, several, table);
         else
             read = add_file_list_rows(cache, o.flags, several, table);
+        // Rows of caches outside an image have no origin: '-' in its columns.
+        const size_t dashes = report_thumbcache_columns().size() + report_origin_columns().size();
+        while (extras.size() < table->rows.size())
+            extras.emplace_back(dashes, "-");
         if (read != 0)
             result = CLI_FAILED;
         else
             *loaded_any = true;
     }
-    if (any_thumbcache)
-        add_thumbcache_columns(extras, table);
+    // An image whose volumes hold no cache still lists: no rows, not a failure.
+    *loaded_any = *loaded_any || images;
+    if (any_thumbcache || images)
+        add_extra_columns(extras, any_thumbcache, images, table);
     return result;
 }
 
@@ -347,5 +421,6 @@ int cli_list(int argc, char** argv)
     catalog_release();
     store_release();
     cli_index_close();
+    cli_images_close();
     return result;
 }

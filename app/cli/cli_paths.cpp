@@ -1,5 +1,6 @@
 #include "app/cli/cli_paths.h"
 
+#include "app/cli/cli_images.h"
 #include "platform/system.h"
 #include "store/resolve.h"
 
@@ -13,10 +14,18 @@ std::string absolute(const std::string& path)
 
 } // namespace
 
-void find_caches(const std::vector<std::string>& arguments, bool recursive, std::vector<std::string>* caches,
-                 std::vector<std::string>* missing)
+int find_caches(const std::vector<std::string>& arguments, bool recursive, std::vector<std::string>* caches,
+                std::vector<std::string>* missing)
 {
+    int result = 0;
     for (const std::string& argument : arguments) {
+        switch (cli_images_add(absolute(argument), caches)) {
+        case CLI_IMAGE_NOT_ONE: break;
+        case CLI_IMAGE_READ: continue;
+        case CLI_IMAGE_PARTLY_READ:
+        case CLI_IMAGE_UNREADABLE:
+        case CLI_IMAGE_UNSUPPORTED: result = -1; continue;
+        }
         ResolvedCaches resolved;
         if (store_resolve(absolute(argument), recursive, &resolved) != 0) {
             missing->push_back(argument);
@@ -25,6 +34,7 @@ void find_caches(const std::vector<std::string>& arguments, bool recursive, std:
         for (const std::string& path : store_resolved_for_tool(resolved))
             caches->push_back(path);
     }
+    return result;
 }
 
 void split_cache_path(const std::string& path, std::string* folder, std::string* file)

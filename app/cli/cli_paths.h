@@ -4,8 +4,11 @@
 #include <vector>
 
 // The caches each argument names (store_resolve, in the tool's reading
-// order), as absolute paths. Folders without a cache are reported in missing.
-void find_caches(const std::vector<std::string>& arguments, bool recursive, std::vector<std::string>* caches,
+// order), as absolute paths; a disk image names the caches found in it, by
+// their labels (cli_images). Folders without a cache are reported in
+// missing. 0, or -1 when a disk image or one of its volumes cannot be read
+// (reported already; the caches of the rest are given).
+int find_caches(const std::vector<std::string>& arguments, bool recursive, std::vector<std::string>* caches,
                  std::vector<std::string>* missing);
 
 // Splits an absolute cache path into its folder and file name.

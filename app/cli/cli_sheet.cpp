@@ -9,6 +9,7 @@
 
 #include "app/cli/cache_report.h"
 #include "app/cli/cli.h"
+#include "app/cli/cli_images.h"
 #include "app/cli/cli_paths.h"
 #include "app/cli/cli_search_index.h"
 #include "app/command_line.h"
@@ -189,6 +190,13 @@ int cli_sheet(int argc, char** argv)
     int result;
     if (sheet_parse(argc, argv, &options, &result) != 0)
         return result;
+    if (cli_images_refused({options.paths[0]}))
+        return CLI_USAGE;
+    if (disk_image_probe(options.paths[0].c_str())) {
+        cli_error("sheet: %s is a disk image: sheets are drawn from a cache file (extract or list the image)",
+                  options.paths[0].c_str());
+        return CLI_USAGE;
+    }
     bool index_failed = false;
     if (sheet_build_list(options, &index_failed) != 0)
         return CLI_FAILED;

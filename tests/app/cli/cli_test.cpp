@@ -1,5 +1,6 @@
 // glimmerdex-cli as a user runs it.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <set>
@@ -218,4 +219,31 @@ TEST(CliDecode, WritesRawAndPng)
     EXPECT_EQ(run("decode " + dir.file("missing.jpg") + " " + dir.file("j.raw")), 1);
     EXPECT_EQ(run("decode " + dir.file("p.jpg") + " " + dir.file("p.bmp")), 2);
     EXPECT_EQ(run("decode " + dir.file("p.jpg")), 2);
+}
+
+// A file that begins as an E01 does but holds nothing more: the Windows
+// executables (run here under Wine when GLIMMERDEX_CLI names one) read no
+// disk images and say so with exit 2, before writing anything; the Linux
+// tool tries it as an image and reports that it cannot be read.
+TEST(CliList, ADiskImageThisBuildCannotRead)
+{
+    TempDir dir;
+    std::vector<uint8_t> e01 = {'E', 'V', 'F', 0x09, 0x0d, 0x0a, 0xff, 0x00};
+    e01.resize(4096, 0);
+    write_file(dir.file("disk.E01"), e01);
+    const char* cli = std::getenv("GLIMMERDEX_CLI");
+    const bool windows = cli && std::string(cli).find(".exe") != std::string::npos;
+    std::string out;
+    const int code = run("list " + dir.file("disk.E01") + " 2>&1", &out);
+    const int extract = run("extract " + dir.file("disk.E01") + " " + dir.file("case") + " 2>/dev/null");
+    if (windows) {
+        EXPECT_EQ(code, 2);
+        EXPECT_NE(out.find("disk images are not read by this build"), std::string::npos) << out;
+        EXPECT_EQ(extract, 2);
+        EXPECT_FALSE(file_exists(dir.file("case")));
+    } else {
+        EXPECT_EQ(code, 1);
+        EXPECT_NE(out.find("disk.E01"), std::string::npos) << out;
+        EXPECT_EQ(out.find("Thumbs.db not found"), std::string::npos) << out;
+    }
 }

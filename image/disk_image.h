@@ -1,0 +1,86 @@
+#pragma once
+// Disk images as evidence: raw (also split), E01, VHD, VHDX, VMDK and QCOW2,
+// known by their content. Every file system of every partition is walked,
+// allocated and deleted names alike, for the files that hold thumbnail
+// caches; each is read as a Source through the file system, in bounded
+// reads, never by reading the image whole. Nothing is ever written to an
+// image or beside it.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/source.h"
+
+struct DiskImage;  // an open image, its volumes and their file systems
+
+// Where a cache file lies inside an image. Plain values, so that every row
+// read from the file can carry them.
+struct ImageOrigin {
+    std::string image;             // the image file as named
+    uint64_t partition_offset = 0; // bytes from the image's start
+    std::string partition_type;    // the volume system's description, or "none"
+    std::string store = "-";       // a shadow-copy store, "-" for the volume itself
+    std::string fs_type;           // "ntfs", "fat16", "exfat", "ext4", ...
+    std::string fs_path;           // "/Users/a/Pictures/Thumbs.db"
+    std::string inode;             // the file's inode or MFT reference ("518", "64-1")
+    std::string state;             // "allocated" or "deleted"
+};
+
+enum ImageCacheKind {
+    IMAGE_CACHE_THUMBS_DB,  // Thumbs.db, ehthumbs*.db: a compound file
+    IMAGE_CACHE_EXPLORER,   // thumbcache_*.db, iconcache_*.db
+    IMAGE_CACHE_INDEX,      // *_idx.db, thm*.tmp
+};
+
+struct ImageCacheFile {
+    ImageOrigin origin;
+    ImageCacheKind kind;
+    uint64_t size;
+    int32_t volume;       // which of the image's file systems
+    uint64_t meta;        // the file's metadata address there
+    int32_t index = -1;   // an Explorer cache file's index beside it (in the same list), -1 none
+};
+
+// Whether path names a disk image: it starts with an image container's
+// signature (E01, VHD, VHDX, VMDK, QCOW), or, its content not a cache's, a
+// volume system or a file system is found in it. 1 yes, 0 no.
+int disk_image_probe(const char* path);
+
+// The container a file's signature names; NONE for anything else (a raw
+// image among it).
+enum ImageContainer {
+    IMAGE_CONTAINER_NONE,
+    IMAGE_CONTAINER_E01,
+    IMAGE_CONTAINER_VHD,
+    IMAGE_CONTAINER_VHDX,
+    IMAGE_CONTAINER_VMDK,
+    IMAGE_CONTAINER_QCOW,
+};
+ImageContainer disk_image_container(const char* path);
+
+// Whether the file has an image container's signature; 1 or 0.
+int disk_image_signature(const char* path);
+
+// Opens the image and every file system in it; 0, or -1 with the reason in
+// failure_last(). A volume that cannot be read is recorded in *problems
+// and the rest are opened.
+int disk_image_open(const char* path, DiskImage** out, std::vector<std::string>* problems);
+
+// Every cache file of every file system, by name and confirmed by content:
+// volume by volume, in path order, allocated before deleted. Files named
+// like a cache whose bytes are not one are recorded in *problems.
+void disk_image_find_caches(DiskImage* image, std::vector<ImageCacheFile>* out, std::vector<std::string>* problems);
+
+// The file's bytes as a source (reads go through the file system); the
+// image must stay open while the source is. 0, or -1.
+int disk_image_open_file(DiskImage* image, const ImageCacheFile& file, Source* out);
+
+// The files the image is made of (every segment of a split raw or E01
+// image), for the case manifest.
+std::vector<std::string> disk_image_files(const DiskImage* image);
+
+// Closes the image and its file systems; null is allowed.
+void disk_image_close(DiskImage* image);
+
+// False where this build reads no disk images.
+bool disk_image_supported();
