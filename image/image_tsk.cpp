@@ -135,7 +135,11 @@ void file_close(Source* s)
     delete f;
 }
 
-constexpr SourceKind IMAGE_FILE_SOURCE = {file_read, file_close};
+// Bytes are read through the file system into the reader's buffers: no
+// pages of ours to give back.
+void file_release(const Source*, uint64_t, uint64_t) {}
+
+constexpr SourceKind IMAGE_FILE_SOURCE = {file_read, file_release, file_close};
 
 struct Walk {
     DiskImage* image;

@@ -471,20 +471,23 @@ int thumbcache_load(const char* path, ThumbcacheFile* out)
 {
     failure_clear();
     clear_file(out);
-    Source file;
-    if (source_open_file(path, &file) != 0) {
-        fail("%s", source_whole_text(SOURCE_WHOLE_CANNOT_OPEN));
-        return failure_concerns(path);
-    }
     SourceBytes held;
     Source pages;
-    if (thumbcache_hold_source(file, &held, &pages) != 0) {
+    if (thumbcache_hold_file(path, &held, &pages) != 0 || read_held(&held, pages, out) != 0)
+        return failure_concerns(path);
+    return 0;
+}
+
+int thumbcache_hold_file(const char* path, SourceBytes* held, Source* pages)
+{
+    Source file;
+    if (source_open_file(path, &file) != 0)
+        return fail("%s", source_whole_text(SOURCE_WHOLE_CANNOT_OPEN));
+    if (thumbcache_hold_source(file, held, pages) != 0) {
         source_close(&file);
-        return failure_concerns(path);
+        return -1;
     }
-    held.own = file;  // closed with the bytes
-    if (read_held(&held, pages, out) != 0)
-        return failure_concerns(path);
+    held->own = file;  // closed with the bytes
     return 0;
 }
 

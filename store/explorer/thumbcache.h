@@ -137,6 +137,9 @@ void thumbcache_entry_release(const ThumbcacheFile& file, int32_t entry);
 // THUMBCACHE_MAX_UNMAPPED_BYTES (*pages has no kind). 0, or -1 with the
 // reason.
 int thumbcache_hold_source(const Source& source, SourceBytes* held, Source* pages);
+// The same for the file at path, which then closes with *held; -1 with the
+// reason (the path not yet named).
+int thumbcache_hold_file(const char* path, SourceBytes* held, Source* pages);
 
 // "32" for cache type 1 of version 32, nullptr outside the version's table.
 const char* thumbcache_bucket_name(uint32_t version, uint32_t cache_type);

@@ -224,19 +224,9 @@ int thumbcache_index_load(const char* path, ThumbcacheIndex* out)
 {
     failure_clear();
     *out = ThumbcacheIndex{};
-    Source file;
-    if (source_open_file(path, &file) != 0) {
-        fail("%s", source_whole_text(SOURCE_WHOLE_CANNOT_OPEN));
-        return failure_concerns(path);
-    }
     SourceBytes held;
     Source pages;
-    if (thumbcache_hold_source(file, &held, &pages) != 0) {
-        source_close(&file);
-        return failure_concerns(path);
-    }
-    held.own = file;  // closed with the bytes
-    if (read_index_image(held, pages, out) != 0)
+    if (thumbcache_hold_file(path, &held, &pages) != 0 || read_index_image(held, pages, out) != 0)
         return failure_concerns(path);
     return 0;
 }
