@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_set>
 
 #include "platform/system.h"
 
@@ -20,6 +21,69 @@ namespace {
 constexpr uint64_t HEADER_OFFSET = 0x1E00;  // the volume header's place in an NTFS volume
 constexpr uint8_t VSS_IDENTIFIER[16] = {0x6B, 0x87, 0x08, 0x38, 0x76, 0xC1, 0x48, 0x4E,
                                         0xB7, 0xAE, 0x04, 0x04, 0x6E, 0x6C, 0xC7, 0x52};
+
+constexpr uint64_t BLOCK = 0x4000;  // the catalog's and the stores' blocks
+constexpr int MAX_STORES = 512;      // Windows keeps at most 512 a volume
+
+uint64_t le64(const uint8_t* p)
+{
+    uint64_t v = 0;
+    for (int i = 7; i >= 0; --i)
+        v = v << 8 | p[i];
+    return v;
+}
+
+bool read_at(TSK_IMG_INFO* img, uint64_t at, void* out, size_t length)
+{
+    if (tsk_img_read(img, TSK_OFF_T(at), static_cast<char*>(out), length) == ssize_t(length))
+        return true;
+    tsk_error_reset();
+    return false;
+}
+
+// libvshadow follows the chains of blocks of the catalog and of each store
+// (each block names the next) without asking whether they end: a chain that
+// comes back on itself would hang it. So each is walked here first: every
+// block inside the volume, none twice.
+bool chain_ends(TSK_IMG_INFO* img, uint64_t base, uint64_t size, uint64_t start)
+{
+    std::unordered_set<uint64_t> seen;
+    for (uint64_t at = start; at != 0;) {
+        uint8_t head[48];
+        if (size < BLOCK || at > size - BLOCK || !seen.insert(at).second || !read_at(img, base + at, head, sizeof head))
+            return false;
+        at = le64(head + 40);
+    }
+    return true;
+}
+
+// Whether every chain the catalog names ends.
+bool chains_end(TSK_IMG_INFO* img, uint64_t base, uint64_t size)
+{
+    uint8_t header[64];
+    if (!read_at(img, base + HEADER_OFFSET, header, sizeof header))
+        return false;
+    const uint64_t catalog = le64(header + 48);
+    if (catalog == 0)
+        return true;  // a header and no copies
+    if (!chain_ends(img, base, size, catalog))
+        return false;
+    std::vector<uint8_t> bytes(BLOCK);
+    const uint8_t* block = bytes.data();
+    for (uint64_t at = catalog; at != 0;) {
+        if (!read_at(img, base + at, bytes.data(), BLOCK))
+            return false;
+        for (size_t e = 128; e + 128 <= BLOCK; e += 128) {
+            if (le64(block + e) != 3)
+                continue;  // the store's own entry (2), or none
+            for (size_t field : {8, 32, 40, 48, 72})  // block list, header, ranges, bitmaps
+                if (le64(block + e + field) != 0 && !chain_ends(img, base, size, le64(block + e + field)))
+                    return false;
+        }
+        at = le64(block + 40);
+    }
+    return true;
+}
 
 // The volume's byte range, as libbfio sees it.
 struct Range {
@@ -172,6 +236,10 @@ void vshadow_volume_stores(TSK_IMG_INFO* img, uint64_t offset, uint64_t size, st
     }
     if (std::memcmp(head, VSS_IDENTIFIER, sizeof head) != 0)
         return;
+    if (!chains_end(img, offset, size)) {
+        problems->push_back(where + ": damaged, not read (a chain of its blocks leaves the volume or loops)");
+        return;
+    }
 
     Shadows* shadows = new Shadows;
     shadows->users = 1;
@@ -196,6 +264,11 @@ void vshadow_volume_stores(TSK_IMG_INFO* img, uint64_t offset, uint64_t size, st
             libvshadow_volume_free(&shadows->volume, nullptr);  // never opened: nothing to close
         shadows_release(shadows);
         return;
+    }
+    if (stores > MAX_STORES) {
+        problems->push_back(where + ": " + std::to_string(stores) + " stores named, the first " +
+                            std::to_string(MAX_STORES) + " read");
+        stores = MAX_STORES;
     }
     for (int i = 0; i < stores; ++i) {
         const std::string which = where + ": store " + std::to_string(i + 1);

@@ -133,26 +133,51 @@ TEST_F(ShadowCopy, ExtractKeepsShadowVersionsApartAndLeavesTheImageAlone)
     EXPECT_GT(shadow, deleted);
 }
 
+uint64_t le64_at(const std::vector<uint8_t>& b, uint64_t at)
+{
+    uint64_t v = 0;
+    std::memcpy(&v, b.data() + at, 8);
+    return v;
+}
+
 TEST_F(ShadowCopy, DamagedShadowCopyDataIsReportedAndTheLiveVolumeRead)
 {
-    std::vector<uint8_t> volume = read_file(at("vss.img"));
-    uint64_t catalog = 0;
-    std::memcpy(&catalog, volume.data() + 0x1E00 + 48, 8);
-    ASSERT_LT(catalog + 16, volume.size());
-    std::fill(volume.begin() + long(catalog), volume.begin() + long(catalog) + 16, uint8_t(0));  // its identifier
+    const std::vector<uint8_t> good = read_file(at("vss.img"));
+    const uint64_t catalog = le64_at(good, 0x1E00 + 48);
+    ASSERT_LT(catalog + 0x4000, good.size());
+    const uint64_t block_list = le64_at(good, catalog + 256 + 8);  // the store's second catalog entry names it
+    ASSERT_LT(block_list + 0x4000, good.size());
+    struct Damage {
+        const char* what;
+        uint64_t at;
+        uint64_t value;
+        const char* reason;
+    };
+    const Damage damages[] = {
+        {"the catalog's identifier gone", catalog, 0, "damaged, not read (libvshadow"},
+        {"the block list names itself as the next", block_list + 40, block_list, "leaves the volume or loops"},
+        {"the catalog goes on beyond the volume", catalog + 40, good.size(), "leaves the volume or loops"},
+    };
     TempDir work;
-    write_file(work.file("damaged.img"), volume);
-    int code;
-    const Rows t = list_catalog(work.file("damaged.img"), &code);
-    EXPECT_EQ(code, 1);
-    for (const auto& [file, n] : records_by_file(t))
-        EXPECT_EQ(file.rfind("- ", 0), 0u) << file;
-    EXPECT_FALSE(t.rows.empty());
-    std::string errors;
-    run_command(cli_command() + " list --catalog " + work.file("damaged.img") + " 2>&1 >/dev/null", &errors);
-    EXPECT_NE(errors.find("shadow copies of the volume at 0: damaged"), std::string::npos) << errors;
+    for (const Damage& d : damages) {
+        SCOPED_TRACE(d.what);
+        std::vector<uint8_t> volume = good;
+        std::memcpy(volume.data() + d.at, &d.value, 8);
+        write_file(work.file("damaged.img"), volume);
+        int code;
+        const Rows t = list_catalog(work.file("damaged.img"), &code);
+        EXPECT_EQ(code, 1);
+        for (const auto& [file, n] : records_by_file(t))
+            EXPECT_EQ(file.rfind("- ", 0), 0u) << file;
+        EXPECT_EQ(t.rows.size(), 7u);  // the live volume's
+        std::string errors;
+        run_command(cli_command() + " list --catalog " + work.file("damaged.img") + " 2>&1 >/dev/null", &errors);
+        EXPECT_NE(errors.find("shadow copies of the volume at 0: "), std::string::npos) << errors;
+        EXPECT_NE(errors.find(d.reason), std::string::npos) << errors;
+    }
 
     // A volume without shadow copies (ntfs.img) has only the live rows.
+    int code;
     const Rows plain = list_catalog(at("ntfs.img"), &code);
     EXPECT_EQ(code, 0);
     for (size_t r = 0; r < plain.rows.size(); ++r)
