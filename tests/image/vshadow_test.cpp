@@ -42,12 +42,15 @@ Rows list_catalog(const std::string& path, int* code)
     return t;
 }
 
-// (store, path, state) -> how many records.
-std::map<std::string, int> records_by_file(const Rows& t)
+// Each record's name and stored bytes' SHA-256.
+std::string record(const Rows& t, size_t r) { return t.cell(r, "name") + " " + t.cell(r, "sha256"); }
+
+// (store, path, state) -> its records.
+std::map<std::string, std::vector<std::string>> records_by_file(const Rows& t)
 {
-    std::map<std::string, int> n;
+    std::map<std::string, std::vector<std::string>> n;
     for (size_t r = 0; r < t.rows.size(); ++r)
-        ++n[t.cell(r, "store") + " " + t.cell(r, "fs_path") + " " + t.cell(r, "state")];
+        n[t.cell(r, "store") + " " + t.cell(r, "fs_path") + " " + t.cell(r, "state")].push_back(record(t, r));
     return n;
 }
 
@@ -82,18 +85,17 @@ TEST_F(ShadowCopy, TheLiveVolumeAndItsShadowCopyAreListedApart)
     EXPECT_NE(info.find("Creation time\t\t: Jan 02, 2026 03:04:05"), std::string::npos) << info;
 
     // The oracle: the cache files themselves.
-    std::map<std::string, int> in_part;
+    std::map<std::string, std::vector<std::string>> in_part;
     for (const char* name : {"thumbcache_32.db", "thumbcache_256.db", "thumbcache_idx.db"}) {
         int code;
-        in_part[name] = int(list_catalog(at(std::string("parts/explorer/") + name), &code).rows.size());
+        const Rows t = list_catalog(at(std::string("parts/explorer/") + name), &code);
         ASSERT_EQ(code, 0) << name;
+        for (size_t r = 0; r < t.rows.size(); ++r)
+            in_part[name].push_back(record(t, r));
     }
-    int code;
-    const Rows t = list_catalog(at("vss.img"), &code);
-    EXPECT_EQ(code, 0);
     const std::string live = "- ", shadow = std::string(STORE) + " ";
     // Deleted on the live volume; still in place when the copy was made.
-    const std::map<std::string, int> expected = {
+    const std::map<std::string, std::vector<std::string>> expected = {
         {live + "/thumbcache_32.db deleted", in_part["thumbcache_32.db"]},
         {live + "/thumbcache_256.db allocated", in_part["thumbcache_256.db"]},
         {live + "/thumbcache_idx.db allocated", in_part["thumbcache_idx.db"]},
@@ -101,10 +103,20 @@ TEST_F(ShadowCopy, TheLiveVolumeAndItsShadowCopyAreListedApart)
         {shadow + "/thumbcache_256.db allocated", in_part["thumbcache_256.db"]},
         {shadow + "/thumbcache_idx.db allocated", in_part["thumbcache_idx.db"]},
     };
-    EXPECT_EQ(records_by_file(t), expected);
-    for (size_t r = 0; r < t.rows.size(); ++r) {
-        EXPECT_EQ(t.cell(r, "partition_offset"), "0");
-        EXPECT_EQ(t.cell(r, "fs_type"), "ntfs");
+    // The volume alone, and as a partition inside a container.
+    for (const auto& [image, offset] : {std::pair<const char*, const char*>{"vss.img", "0"}, {"vss-disk.vhdx", "1048576"}}) {
+        SCOPED_TRACE(image);
+        int code;
+        const Rows t = list_catalog(at(image), &code);
+        EXPECT_EQ(code, 0);
+        EXPECT_EQ(records_by_file(t), expected);
+        for (size_t r = 0; r < t.rows.size(); ++r) {
+            EXPECT_EQ(t.cell(r, "partition_offset"), offset);
+            EXPECT_EQ(t.cell(r, "fs_type"), "ntfs");
+            if (t.cell(r, "store") != "-") {
+                EXPECT_EQ(t.cell(r, "cache").find(std::string(at(image)) + "@" + offset + ":vss1:/"), 0u);
+            }
+        }
     }
 }
 
