@@ -44,15 +44,16 @@ bool read_at(TSK_IMG_INFO* img, uint64_t at, void* out, size_t length)
 // libvshadow follows the chains of blocks of the catalog and of each store
 // (each block names the next) without asking whether they end: a chain that
 // comes back on itself would hang it. So each is walked here first: every
-// block inside the volume, none twice.
-bool chain_ends(TSK_IMG_INFO* img, uint64_t base, uint64_t size, uint64_t start)
+// block inside the volume, none twice. A store's header is one block: only
+// its place is checked.
+bool chain_ends(TSK_IMG_INFO* img, uint64_t base, uint64_t size, uint64_t start, bool follow = true)
 {
     std::unordered_set<uint64_t> seen;
     for (uint64_t at = start; at != 0;) {
         uint8_t head[48];
         if (size < BLOCK || at > size - BLOCK || !seen.insert(at).second || !read_at(img, base + at, head, sizeof head))
             return false;
-        at = le64(head + 40);
+        at = follow ? le64(head + 40) : 0;
     }
     return true;
 }
@@ -77,7 +78,7 @@ bool chains_end(TSK_IMG_INFO* img, uint64_t base, uint64_t size)
             if (le64(block + e) != 3)
                 continue;  // the store's own entry (2), or none
             for (size_t field : {8, 32, 40, 48, 72})  // block list, header, ranges, bitmaps
-                if (le64(block + e + field) != 0 && !chain_ends(img, base, size, le64(block + e + field)))
+                if (le64(block + e + field) != 0 && !chain_ends(img, base, size, le64(block + e + field), field != 32))
                     return false;
         }
         at = le64(block + 40);
