@@ -10,6 +10,7 @@
 
 #include "image/disk_image.h"
 #include "image/qcow_image.h"
+#include "image/vshadow_volume.h"
 #include "platform/failure.h"
 #include "platform/system.h"
 #include "store/explorer/thumbcache.h"
@@ -25,6 +26,8 @@ struct Volume {
     TSK_FS_INFO* fs;
     uint64_t offset;
     std::string type;
+    std::string store = "-";          // a shadow copy's label, "-" for the volume itself
+    TSK_IMG_INFO* store_img = nullptr; // a shadow copy's bytes, closed with it
 };
 
 } // namespace
@@ -206,6 +209,7 @@ TSK_WALK_RET_ENUM visit(TSK_FS_FILE* file, const char* parent, void* context)
     c.origin.image = w->image->path;
     c.origin.partition_offset = v.offset;
     c.origin.partition_type = v.type;
+    c.origin.store = v.store;
     c.origin.fs_type = tsk_fs_type_toname(v.fs->ftype);
     c.origin.fs_path = path;
     c.origin.inode = std::to_string(c.meta);
@@ -262,9 +266,27 @@ void link_indexes(std::vector<ImageCacheFile>* files)
     }
 }
 
-void add_volume(DiskImage* image, TSK_FS_INFO* fs, uint64_t offset, const std::string& type)
+// An NTFS volume's shadow copies follow it, each one more volume.
+void add_volume(DiskImage* image, TSK_FS_INFO* fs, uint64_t offset, const std::string& type,
+                std::vector<std::string>* problems)
 {
     image->volumes.push_back({fs, offset, type});
+    if (!TSK_FS_TYPE_ISNTFS(fs->ftype))
+        return;
+    std::vector<ShadowStore> stores;
+    std::vector<std::string> damage;
+    vshadow_volume_stores(image->img, offset, uint64_t(fs->block_count) * fs->block_size, &stores, &damage);
+    for (const std::string& d : damage)
+        problems->push_back(image->path + ": " + d);
+    for (const ShadowStore& s : stores) {
+        if (TSK_FS_INFO* store_fs = tsk_fs_open_img(s.img, 0, TSK_FS_TYPE_DETECT)) {
+            image->volumes.push_back({store_fs, offset, type, s.label, s.img});
+        } else {
+            problems->push_back(image->path + ": shadow copy " + s.label + " of the volume at " + std::to_string(offset) +
+                                ": no file system we read (" + tsk_reason() + ")");
+            tsk_img_close(s.img);
+        }
+    }
 }
 
 } // namespace
@@ -309,7 +331,7 @@ int disk_image_open(const char* path, DiskImage** out, std::vector<std::string>*
     if (!image->vs) {
         tsk_error_reset();
         if (TSK_FS_INFO* fs = tsk_fs_open_img(image->img, 0, TSK_FS_TYPE_DETECT))
-            add_volume(image, fs, 0, "none");
+            add_volume(image, fs, 0, "none", problems);
         else
             problems->push_back(std::string(path) + ": no volume system and no file system we read (" + tsk_reason() + ")");
     } else {
@@ -320,7 +342,7 @@ int disk_image_open(const char* path, DiskImage** out, std::vector<std::string>*
             const uint64_t offset = uint64_t(part->start) * image->vs->block_size;
             const std::string type = part->desc ? part->desc : "?";
             if (TSK_FS_INFO* fs = tsk_fs_open_vol(part, TSK_FS_TYPE_DETECT))
-                add_volume(image, fs, offset, type);
+                add_volume(image, fs, offset, type, problems);
             else
                 problems->push_back(std::string(path) + ": partition at " + std::to_string(offset) + " (" + type +
                                     "): no file system we read (" + tsk_reason() + ")");
@@ -354,7 +376,7 @@ void disk_image_find_caches(DiskImage* image, std::vector<ImageCacheFile>* out, 
             if (confirmed(image, c))
                 out->push_back(std::move(c));
             else
-                problems->push_back(image->path + ": " + c.origin.fs_path + " (" + c.origin.state + ", inode " +
+                problems->push_back(image->path + ": " + (c.origin.store == "-" ? "" : c.origin.store + " ") + c.origin.fs_path + " (" + c.origin.state + ", inode " +
                                     c.origin.inode + "): named like a cache, but its bytes are not one");
         }
     }
@@ -399,8 +421,11 @@ void disk_image_close(DiskImage* image)
 {
     if (!image)
         return;
-    for (Volume& v : image->volumes)
+    for (Volume& v : image->volumes) {
         tsk_fs_close(v.fs);
+        if (v.store_img)
+            tsk_img_close(v.store_img);
+    }
     if (image->vs)
         tsk_vs_close(image->vs);
     if (image->img)

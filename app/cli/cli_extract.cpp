@@ -193,6 +193,9 @@ struct Extractor {
         // A deleted cache's thumbnails say so in their names, beside the live ones.
         if (!row.origin.state.empty() && row.origin.state != "allocated")
             name = row.origin.state + "_" + name;
+        // So do a shadow copy's ("vss1_..."), beside the live volume's.
+        if (!row.origin.store.empty() && row.origin.store != "-")
+            name = row.origin.store.substr(0, row.origin.store.find(' ')) + "_" + name;
         name = unique_file_name(name, &used);
         std::string path = dir + "/" + name;
         bool exists = false;

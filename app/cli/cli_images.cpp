@@ -19,7 +19,10 @@ std::map<std::string, std::pair<OpenImage*, size_t>> by_label;
 
 std::string label_of(const ImageCacheFile& f)
 {
-    std::string label = f.origin.image + "@" + std::to_string(f.origin.partition_offset) + ":" + f.origin.fs_path;
+    std::string label = f.origin.image + "@" + std::to_string(f.origin.partition_offset) + ":";
+    if (f.origin.store != "-")
+        label += f.origin.store.substr(0, f.origin.store.find(' ')) + ":";  // "vss1": a shadow copy's version
+    label += f.origin.fs_path;
     if (f.origin.state != "allocated")
         label += " (" + f.origin.state + ", inode " + f.origin.inode + ")";
     return label;
