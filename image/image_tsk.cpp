@@ -135,7 +135,10 @@ void file_close(Source* s)
     delete f;
 }
 
-constexpr SourceKind IMAGE_FILE_SOURCE = {file_read, file_close};
+// Reads through the file system keep nothing to give back.
+void file_release(const Source*, uint64_t, uint64_t) {}
+
+constexpr SourceKind IMAGE_FILE_SOURCE = {file_read, file_release, file_close};
 
 struct Walk {
     DiskImage* image;
