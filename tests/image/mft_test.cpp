@@ -159,6 +159,12 @@ protected:
         err->assign(e.begin(), e.end());
         return tsv_lines(out);
     }
+    // names.tsv: id, form, path, state of every file a record was made for.
+    static std::vector<std::vector<std::string>> expected()
+    {
+        const std::vector<uint8_t> b = read_file(dir->file("parts/mft/names.tsv"));
+        return tsv_lines(std::string(b.begin(), b.end()));
+    }
     static TempDir* dir;
     static bool made;
 };
@@ -172,11 +178,7 @@ size_t column(const std::vector<std::string>& header, const char* name)
 
 TEST_F(MftImage, EveryRecordIsNamedByItsFilesPathTheDeletedOneFlagged)
 {
-    // names.tsv: id, form, path, state of every file a record was made for.
-    std::vector<std::vector<std::string>> expected = tsv_lines([] {
-        const std::vector<uint8_t> b = read_file(dir->file("parts/mft/names.tsv"));
-        return std::string(b.begin(), b.end());
-    }());
+    const std::vector<std::vector<std::string>> expected = MftImage::expected();
     ASSERT_EQ(expected.size(), 4u);
     int code;
     std::string err;
@@ -202,6 +204,49 @@ TEST_F(MftImage, EveryRecordIsNamedByItsFilesPathTheDeletedOneFlagged)
                        "the Windows 7 form)"),
               std::string::npos)
         << err;
+}
+
+TEST_F(MftImage, WhereTheSearchIndexAndTheMftDisagreeBothAreToldNeitherSilentlyWins)
+{
+    const std::vector<std::vector<std::string>> files = expected();
+    ASSERT_EQ(files.size(), 4u);
+    // A Windows.db naming /beach.jpg as the MFT does, /harbour.png elsewhere.
+    const std::string script =
+        "import sqlite3, struct, sys\n"
+        "d = sqlite3.connect(sys.argv[1])\n"
+        "d.executescript('CREATE TABLE SystemIndex_1_PropertyStore_Metadata (Id INTEGER PRIMARY KEY, UniqueKey TEXT, "
+        "Name TEXT); CREATE TABLE SystemIndex_1_PropertyStore (WorkId INTEGER, ColumnId INTEGER, Value BLOB, PRIMARY "
+        "KEY (WorkId, ColumnId)) WITHOUT ROWID; INSERT INTO SystemIndex_1_PropertyStore_Metadata VALUES "
+        "(7, \"4678-System_ThumbnailCacheId\", \"System.ThumbnailCacheId\"), "
+        "(9, \"4447-System_ItemPathDisplay\", \"System.ItemPathDisplay\")')\n"
+        "for work, (hexid, path) in enumerate(zip(sys.argv[2::2], sys.argv[3::2]), 1):\n"
+        "    d.execute('INSERT INTO SystemIndex_1_PropertyStore VALUES (?, 7, ?)', (work, struct.pack('<Q', int(hexid, 16))))\n"
+        "    d.execute('INSERT INTO SystemIndex_1_PropertyStore VALUES (?, 9, ?)', (work, path))\n"
+        "d.commit()\n";
+    write_file(dir->file("make_index.py"), std::vector<uint8_t>(script.begin(), script.end()));
+    ASSERT_EQ(run_command("python3 " + dir->file("make_index.py") + " " + dir->file("Windows.db") + " " + files[0][0] +
+                          " 'C:\\beach.jpg' " + files[3][0] + " 'C:\\Pictures\\elsewhere.png'"),
+              0);
+    int code;
+    std::string err;
+    const auto rows = list("--search-index " + dir->file("Windows.db") + " --volume-guid " + MFT_VOLUME_GUID, &code, &err);
+    EXPECT_EQ(code, 0) << err;
+    ASSERT_EQ(rows.size(), 5u) << err;
+    const auto& h = rows[0];
+    for (size_t r = 1; r < rows.size(); ++r) {
+        const std::string hash = rows[r][column(h, "hash")], path = rows[r][column(h, "path")];
+        const std::string source = rows[r][column(h, "name_source")];
+        if (hash == files[0][0])
+            EXPECT_EQ(path + " " + source, "C:\\beach.jpg search-index");
+        else if (hash == files[3][0])
+            EXPECT_EQ(path + " " + source, "C:\\Pictures\\elsewhere.png search-index");
+        else
+            EXPECT_EQ(source.rfind("mft", 0), 0u) << path << ": unknown to the index, named from the MFT";
+    }
+    EXPECT_NE(err.find("the search index names it C:\\Pictures\\elsewhere.png, the MFT /harbour.png (mft)"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(err.find("beach.jpg, the MFT"), std::string::npos) << "agreeing names are no warning: " << err;
 }
 
 TEST_F(MftImage, WithoutTheVolumeGuidRecordsKeepTheirHashAndTheUserIsTold)
