@@ -9,6 +9,7 @@
 #include <benchmark/benchmark.h>
 #include <openssl/sha.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "image/mft_names.h"
