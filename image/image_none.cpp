@@ -33,6 +33,8 @@ int32_t disk_image_volume_count(const DiskImage*) { return 0; }
 
 uint64_t disk_image_volume_offset(const DiskImage*, int32_t) { return 0; }
 
+bool disk_image_volume_ntfs(DiskImage*, int32_t) { return false; }
+
 int mft_files_read(DiskImage*, int32_t, std::vector<MftFile>* out)
 {
     out->clear();

@@ -145,6 +145,12 @@ struct Paths {
 
 } // namespace
 
+bool disk_image_volume_ntfs(DiskImage* image, int32_t volume)
+{
+    const DiskImageVolume v = disk_image_volume(image, volume);
+    return v.fs && TSK_FS_TYPE_ISNTFS(v.fs->ftype);
+}
+
 int mft_files_read(DiskImage* image, int32_t volume, std::vector<MftFile>* out)
 {
     out->clear();

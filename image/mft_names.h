@@ -7,6 +7,7 @@
 // SYSTEM hive's MountedDevices values, matched to the image's partitions.
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "image/disk_image.h"
@@ -34,6 +35,9 @@ struct MftNames {
     std::vector<MftName> by_id;
     int64_t without_time = 0;  // files whose time has no DOS form: no id
 };
+
+// Whether the volume's file system is NTFS.
+bool disk_image_volume_ntfs(DiskImage* image, int32_t volume);
 
 // Every file record of the volume's MFT into *out (files only: folders'
 // ids are not known). 0; -1 when the volume is not NTFS or its MFT cannot

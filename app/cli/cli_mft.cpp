@@ -64,13 +64,6 @@ std::vector<VolumeNames>& names_of(DiskImage* image, const std::string& image_pa
     for (int32_t v = 0; v < disk_image_volume_count(image); ++v) {
         const uint64_t offset = disk_image_volume_offset(image, v);
         VolumeNames n{offset, {}};
-        failure_clear();
-        if (mft_files_read(image, v, &n.names.files) != 0) {
-            if (std::string(failure_last().reason) != "not NTFS")
-                cli_error("%s: partition at %llu: its MFT cannot be read: %s", image_path.c_str(),
-                          (unsigned long long)offset, failure_last().reason);
-            continue;
-        }
         const auto hive = from_hive.find(offset);
         std::string source;
         if (guid_given) {
@@ -84,19 +77,28 @@ std::vector<VolumeNames>& names_of(DiskImage* image, const std::string& image_pa
         } else if (hive != from_hive.end()) {
             n.names.volume = hive->second;
             source = "from the SYSTEM hive's MountedDevices";
-        } else {
+        }
+        if (!disk_image_volume_ntfs(image, v))
+            continue;
+        if (source.empty()) {
             cli_error("%s: partition at %llu: NTFS, but its volume GUID is not known (no SYSTEM hive places it; "
                       "--volume-guid gives it): its files do not name Explorer records",
                       image_path.c_str(), (unsigned long long)offset);
             continue;
         }
+        failure_clear();
+        if (mft_files_read(image, v, &n.names.files) != 0) {
+            cli_error("%s: partition at %llu: its MFT cannot be read: %s", image_path.c_str(),
+                      (unsigned long long)offset, failure_last().reason);
+            continue;
+        }
         mft_names_index(&n.names);
-        size_t deleted = 0;
+        unsigned long long deleted = 0;
         for (const MftFile& f : n.names.files)
             deleted += f.deleted;
-        std::fprintf(stderr, "glimmerdex-cli: %s: partition at %llu: volume %s (%s): %zu files in the MFT, %zu of them deleted\n",
+        std::fprintf(stderr, "glimmerdex-cli: %s: partition at %llu: volume %s (%s): %llu files in the MFT, %llu of them deleted\n",
                      image_path.c_str(), (unsigned long long)offset, guid_text(n.names.volume).c_str(), source.c_str(),
-                     n.names.files.size(), deleted);
+                     (unsigned long long)n.names.files.size(), deleted);
         volumes.push_back(std::move(n));
     }
     return volumes;
@@ -143,7 +145,7 @@ void cli_mft_name_rows(const std::string& cache, std::vector<ReportRow>* rows)
     if (!image || !file)
         return;
     std::vector<VolumeNames>* volumes = nullptr;
-    size_t keyed = 0, named = 0, by_form[2] = {0, 0};
+    unsigned long long keyed = 0, named = 0, by_form[2] = {0, 0};
     for (ReportRow& row : *rows) {
         if (row.cache != cache || !report_row_explorer(row))
             continue;
@@ -177,8 +179,8 @@ void cli_mft_name_rows(const std::string& cache, std::vector<ReportRow>* rows)
         row.name_source = source;
     }
     if (volumes && !volumes->empty())
-        std::fprintf(stderr, "glimmerdex-cli: %s: %zu of %zu records named from the MFT (%zu by the Windows 8.1+ form "
-                             "of the id, %zu by the Windows 7 form)\n",
+        std::fprintf(stderr, "glimmerdex-cli: %s: %llu of %llu records named from the MFT (%llu by the Windows 8.1+ form "
+                             "of the id, %llu by the Windows 7 form)\n",
                      cache.c_str(), named, keyed, by_form[0], by_form[1]);
 }
 
