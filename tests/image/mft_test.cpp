@@ -109,6 +109,33 @@ TEST(MountedDevices, ValuesPlaceVolumesOnMbrAndGptDisks)
     const uint8_t path[] = {'_', 0, '?', 0, '?', 0, '_', 0, 'U', 0, 'S', 0, 'B', 0};
     EXPECT_EQ(mounted_devices_value(path, sizeof path, &v), -1);
     EXPECT_EQ(mounted_devices_value(gpt.data(), 20, &v), -1);
+
+    // A "hive" that is none is refused, not read.
+    std::vector<VolumeGuidAt> found;
+    EXPECT_EQ(mounted_devices_read(std::vector<uint8_t>(8192, 0x5A), mbr_disk, {1048576}, &found), -1);
+    EXPECT_EQ(mounted_devices_read({}, mbr_disk, {1048576}, &found), -1);
+    EXPECT_TRUE(found.empty());
+}
+
+TEST(MountedDevices, TheDiskSignatureIsReadFromTheImagesMbr)
+{
+    // An MBR disk of one partition (its file system blank: reported, not read).
+    TempDir tmp;
+    std::vector<uint8_t> disk(4u << 20);
+    const uint8_t signature[4] = {0x78, 0x56, 0x34, 0x12};
+    std::memcpy(&disk[440], signature, 4);
+    const uint8_t entry[16] = {0, 0xFE, 0xFF, 0xFF, 0x07, 0xFE, 0xFF, 0xFF, 0x00, 0x08, 0, 0, 0x00, 0x10, 0, 0};
+    std::memcpy(&disk[446], entry, 16);
+    disk[510] = 0x55, disk[511] = 0xAA;
+    write_file(tmp.file("disk.raw"), disk);
+    DiskImage* image = nullptr;
+    std::vector<std::string> problems;
+    ASSERT_EQ(disk_image_open(tmp.file("disk.raw").c_str(), &image, &problems), 0);
+    DiskLayout layout;
+    EXPECT_EQ(disk_image_layout(image, &layout), 0);
+    EXPECT_FALSE(layout.gpt);
+    EXPECT_EQ(layout.disk_signature, 0x12345678u);
+    disk_image_close(image);
 }
 
 TEST(MftNames, EveryExtensionAndFormIsLookedUpById)
