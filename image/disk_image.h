@@ -79,6 +79,11 @@ int disk_image_open_file(DiskImage* image, const ImageCacheFile& file, Source* o
 // image), for the case manifest.
 std::vector<std::string> disk_image_files(const DiskImage* image);
 
+// The file systems opened (the volume numbers of ImageCacheFile), and where
+// each lies in the image, in bytes.
+int32_t disk_image_volume_count(const DiskImage* image);
+uint64_t disk_image_volume_offset(const DiskImage* image, int32_t volume);
+
 // Closes the image and its file systems; null is allowed.
 void disk_image_close(DiskImage* image);
 

@@ -1,6 +1,7 @@
 // Builds without the disk-image libraries (the Windows executables): images
 // are recognised by nothing, and asking for one says so.
 #include "image/disk_image.h"
+#include "image/mft_names.h"
 
 #include "platform/failure.h"
 
@@ -27,3 +28,34 @@ int disk_image_open_file(DiskImage*, const ImageCacheFile&, Source* out)
 std::vector<std::string> disk_image_files(const DiskImage*) { return {}; }
 
 void disk_image_close(DiskImage*) {}
+
+int32_t disk_image_volume_count(const DiskImage*) { return 0; }
+
+uint64_t disk_image_volume_offset(const DiskImage*, int32_t) { return 0; }
+
+bool disk_image_volume_ntfs(DiskImage*, int32_t) { return false; }
+
+int mft_files_read(DiskImage*, int32_t, std::vector<MftFile>* out)
+{
+    out->clear();
+    return fail("disk images are not read by this build");
+}
+
+int disk_image_layout(DiskImage*, DiskLayout* out)
+{
+    *out = DiskLayout{};
+    return fail("disk images are not read by this build");
+}
+
+int disk_image_system_hive(DiskImage*, int32_t, std::vector<uint8_t>* out)
+{
+    out->clear();
+    return -1;
+}
+
+int mounted_devices_read(const std::vector<uint8_t>&, const DiskLayout&, const std::vector<uint64_t>&,
+                         std::vector<VolumeGuidAt>* out)
+{
+    out->clear();
+    return fail("registry hives are not read by this build");
+}

@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "image/disk_image.h"
+#include "image/image_tsk_access.h"
 #include "image/qcow_image.h"
 #include "image/vshadow_volume.h"
 #include "platform/failure.h"
@@ -432,3 +433,21 @@ void disk_image_close(DiskImage* image)
         tsk_img_close(image->img);
     delete image;
 }
+
+int32_t disk_image_volume_count(const DiskImage* image) { return image ? int32_t(image->volumes.size()) : 0; }
+
+uint64_t disk_image_volume_offset(const DiskImage* image, int32_t volume)
+{
+    return image && volume >= 0 && size_t(volume) < image->volumes.size() ? image->volumes[size_t(volume)].offset : 0;
+}
+
+DiskImageVolume disk_image_volume(DiskImage* image, int32_t volume)
+{
+    if (!image || volume < 0 || size_t(volume) >= image->volumes.size())
+        return {nullptr, 0};
+    return {image->volumes[size_t(volume)].fs, image->volumes[size_t(volume)].offset};
+}
+
+TSK_IMG_INFO* disk_image_img(DiskImage* image) { return image->img; }
+
+std::mutex& disk_image_lock(DiskImage* image) { return image->lock; }

@@ -15,6 +15,7 @@
 #include "app/cli/cli.h"
 #include "app/cli/cli_paths.h"
 #include "app/cli/cli_search_index.h"
+#include "app/cli/cli_mft.h"
 #include "app/cli/case/hashset.h"
 #include "app/cli/case/html_report.h"
 #include "app/cli/case/missing.h"
@@ -57,6 +58,10 @@ const char help[] =
     "  --recursive   every Thumbs.db below each folder, and the Windows Search\n"
     "                index at its usual place below one (as --search-index)\n"
     "  --search-index FILE  Windows.edb or Windows.db naming the entries by path\n"
+    "  --volume-guid GUID  the volume GUID of a disk image's NTFS volumes, where\n"
+    "                no SYSTEM hive in the image gives it: Explorer records of\n"
+    "                files the MFT still holds are named by path (mft,\n"
+    "                mft-deleted)\n"
     "  --timeline bodyfile|l2tcsv|jsonl   also write the timed entries as\n"
     "                DIR/timeline.body (mactime), timeline.l2tcsv.csv (plaso)\n"
     "                or timeline.jsonl (Timesketch); repeat for several\n"
@@ -371,6 +376,7 @@ int extract_cache(CaseRun& run, const std::string& cache, bool progress)
         return -1;
     }
     cli_index_name_rows(&rows);
+    cli_mft_name_rows(cache, &rows);
     warn_bad_data_checksums(cache, rows);
     std::vector<CaseRow> cases(rows.size());
     if (run.from_folder.count(cache)) {
@@ -513,6 +519,7 @@ struct ExtractOptions {
     bool hashset_digests = false;  // the full digests of NSRL sets' files too
     long jobs = 0;                 // 0: one per processor
     const char* index_path = nullptr;
+    const char* volume_guid = nullptr;
     CaseOutputs outputs;
     std::vector<std::pair<std::string, std::string>> hashsets;  // --hashset, --hashset-mode
     std::vector<std::string> paths;
@@ -531,6 +538,7 @@ int extract_parse(int argc, char** argv, ExtractOptions* o, int* exit_code)
         {"--html", nullptr, CLI_SWITCH, &outputs.html, nullptr, 0, 0, nullptr},
         {"--blur-flagged", nullptr, CLI_SWITCH, &outputs.blur_flagged, nullptr, 0, 0, nullptr},
         {"--search-index", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &o->index_path},
+        {"--volume-guid", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &o->volume_guid},
         {"--hashset-digests", nullptr, CLI_SWITCH, &o->hashset_digests, nullptr, 0, 0, nullptr},
         {"--jobs", "-j", CLI_NUMBER, nullptr, &o->jobs, 1, CLI_MAX_JOBS, nullptr},
     };
@@ -545,6 +553,8 @@ int extract_parse(int argc, char** argv, ExtractOptions* o, int* exit_code)
     case CLI_BAD_OPTION: return -1;
     case CLI_PARSED: break;
     }
+    if (cli_mft_option(o->volume_guid) != 0)
+        return -1;
     for (const auto& [name, value] : taken) {
         TimelineFormat t;
         if (name != "--timeline") {

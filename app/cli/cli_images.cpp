@@ -3,6 +3,7 @@
 #include <map>
 
 #include "app/cli/cli.h"
+#include "app/cli/cli_mft.h"
 #include "platform/failure.h"
 
 namespace {
@@ -87,6 +88,12 @@ const ImageCacheFile* cli_image_cache(const std::string& label)
     return at ? &at->first->files[at->second] : nullptr;
 }
 
+DiskImage* cli_image_disk(const std::string& label)
+{
+    const auto* at = find(label);
+    return at ? at->first->image : nullptr;
+}
+
 int cli_image_source(const std::string& label, Source* out)
 {
     *out = Source{};
@@ -119,6 +126,7 @@ std::vector<std::string> cli_image_paths()
 
 void cli_images_close()
 {
+    cli_mft_close();
     by_label.clear();
     for (OpenImage* o : images) {
         disk_image_close(o->image);

@@ -27,6 +27,9 @@ bool cli_images_refused(const std::vector<std::string>& paths);
 // The image's cache file behind a label, or null for any other path.
 const ImageCacheFile* cli_image_cache(const std::string& label);
 
+// The open image a label's cache lies in, or null for any other path.
+DiskImage* cli_image_disk(const std::string& label);
+
 // The file's bytes, and its index's where it has one; 0, or -1.
 int cli_image_source(const std::string& label, Source* out);
 int cli_image_index_source(const std::string& label, Source* out);

@@ -10,6 +10,7 @@
 #include "app/cli/cache_report.h"
 #include "app/cli/cli.h"
 #include "app/cli/cli_images.h"
+#include "app/cli/cli_mft.h"
 #include "app/cli/case/case_record.h"
 #include "app/cli/cli_paths.h"
 #include "app/cli/cli_search_index.h"
@@ -51,7 +52,8 @@ const char help[] =
     "utc, header, length, format, width, height, sha256 of the stored bytes,\n"
     "path (the name found for a stream or Explorer record), name_source\n"
     "(search-index, catalog: a record of the same name, folder: a file of\n"
-    "the cache's folder, identifier: an index applies but names nothing;\n"
+    "the cache's folder, mft / mft-deleted: a file a disk image's MFT still\n"
+    "records, live or deleted, identifier: an index applies but names nothing;\n"
     "empty for a catalog record and where nothing names it) and linked\n"
     "(\"record N\" on a stream named by a catalog record, \"stream NAME\" on\n"
     "the record).\n"
@@ -75,6 +77,11 @@ const char help[] =
     "                        subfolders) is used as --search-index\n"
     "  --search-index FILE   Windows.edb or Windows.db: entries whose\n"
     "                        ThumbnailCacheId it knows are listed under their path\n"
+    "  --volume-guid GUID    the volume GUID of a disk image's NTFS volumes\n"
+    "                        ({6924D67C-D058-4337-8E3E-954A5CC57C23}), where no\n"
+    "                        SYSTEM hive in the image gives it: Explorer records\n"
+    "                        whose files the MFT still holds are listed under\n"
+    "                        their paths (name_source mft, mft-deleted)\n"
     "  --missing             only the catalog records whose original file is\n"
     "                        no longer in the cache's folder (a cache named\n"
     "                        by its folder); implies --catalog\n"
@@ -108,6 +115,7 @@ int read_rows(const std::string& cache, std::vector<ReportRow>* rows)
         return -1;
     }
     cli_index_name_rows(rows);
+    cli_mft_name_rows(cache, rows);
     return 0;
 }
 
@@ -161,6 +169,7 @@ struct ListOptions {
     bool catalog = false, recursive = false, missing_only = false;
     TableFormat format = TableFormat::tsv;
     const char* index_path = nullptr;
+    const char* volume_guid = nullptr;
     std::vector<std::string> paths;
     HashSetList known;  // --hashset
     bool flag_known = false;
@@ -178,6 +187,7 @@ int list_parse(int argc, char** argv, ListOptions* o, int* exit_code)
         {"--recursive", "-r", CLI_SWITCH, &o->recursive, nullptr, 0, 0, nullptr},
         {"--missing", nullptr, CLI_SWITCH, &o->missing_only, nullptr, 0, 0, nullptr},
         {"--search-index", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &o->index_path},
+        {"--volume-guid", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &o->volume_guid},
     };
     static const char* const repeated[] = {"--hashset", "--hashset-mode"};
     std::vector<std::pair<std::string, std::string>> taken;
@@ -194,6 +204,8 @@ int list_parse(int argc, char** argv, ListOptions* o, int* exit_code)
         cli_error("list: --format takes tsv, csv or json");
         return -1;
     }
+    if (cli_mft_option(o->volume_guid) != 0)
+        return -1;
     if (o->paths.empty()) {
         std::fputs(help, stderr);
         return -1;
