@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "image/disk_image.h"
+#include "image/image_tsk.h"
 #include "image/qcow_image.h"
 #include "platform/failure.h"
 #include "platform/system.h"
@@ -135,7 +136,10 @@ void file_close(Source* s)
     delete f;
 }
 
-constexpr SourceKind IMAGE_FILE_SOURCE = {file_read, file_close};
+// Nothing is mapped: each read goes through the file system.
+void file_release(const Source*, uint64_t, uint64_t) {}
+
+constexpr SourceKind IMAGE_FILE_SOURCE = {file_read, file_release, file_close};
 
 struct Walk {
     DiskImage* image;
@@ -374,6 +378,14 @@ int disk_image_open_file(DiskImage* image, const ImageCacheFile& file, Source* o
     const uint64_t size = f->meta && f->meta->size > 0 ? uint64_t(f->meta->size) : 0;
     *out = Source{&IMAGE_FILE_SOURCE, size, nullptr, new FileState{image, f}, nullptr, 0};
     return 0;
+}
+
+TSK_FS_INFO* disk_image_fs(DiskImage* image, int32_t volume, std::mutex** lock)
+{
+    if (!image || volume < 0 || size_t(volume) >= image->volumes.size())
+        return nullptr;
+    *lock = &image->lock;
+    return image->volumes[size_t(volume)].fs;
 }
 
 std::vector<std::string> disk_image_files(const DiskImage* image)
