@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/source.h"
+#include "store/stream_names.h"
 
 struct DiskImage;  // an open image, its volumes and their file systems
 
@@ -74,6 +75,28 @@ void disk_image_find_caches(DiskImage* image, std::vector<ImageCacheFile>* out, 
 // The file's bytes as a source (reads go through the file system); the
 // image must stay open while the source is. 0, or -1.
 int disk_image_open_file(DiskImage* image, const ImageCacheFile& file, Source* out);
+
+// The names of the directory that holds the cache file, in its file system:
+// allocated ones as NAME_SOURCE_FOLDER, deleted ones as
+// NAME_SOURCE_FOLDER_DELETED (never a folder of this machine's). Nothing
+// where the directory cannot be found.
+void disk_image_folder_names(DiskImage* image, const ImageCacheFile& file, std::vector<ExtraName>* out);
+
+// The volume's own Windows Search database (Windows.edb or Windows.db where
+// Windows keeps it; an allocated one before a deleted one), copied with its
+// write-ahead log into folder, for the readers that need a path: 0 with
+// the copy's path and where it lay ("/ProgramData/.../Windows.db",
+// " (deleted)" after it), -1 when there is none or it cannot be copied.
+int disk_image_copy_search_index(DiskImage* image, int32_t volume, const std::string& folder, std::string* copy,
+                                 std::string* where);
+
+// An E01's check of itself: its media bytes, every one in order, given to
+// feed (0 to go on, -1 to stop), and the MD5 the acquiring tool stored. 1
+// with that MD5 in stored_md5, 0 when the image stores none, -1 when the
+// file is no E01 or its media cannot be read to the end (reason in
+// failure_last()).
+int disk_image_e01_media(const char* path, uint8_t stored_md5[16], int (*feed)(void*, const uint8_t*, size_t),
+                         void* context);
 
 // The files the image is made of (every segment of a split raw or E01
 // image), for the case manifest.

@@ -25,6 +25,15 @@ int disk_image_open_file(DiskImage*, const ImageCacheFile&, Source* out)
     return -1;
 }
 
+void disk_image_folder_names(DiskImage*, const ImageCacheFile&, std::vector<ExtraName>*) {}
+
+int disk_image_copy_search_index(DiskImage*, int32_t, const std::string&, std::string*, std::string*) { return -1; }
+
+int disk_image_e01_media(const char*, uint8_t*, int (*)(void*, const uint8_t*, size_t), void*)
+{
+    return fail("disk images are not read by this build");
+}
+
 std::vector<std::string> disk_image_files(const DiskImage*) { return {}; }
 
 void disk_image_close(DiskImage*) {}

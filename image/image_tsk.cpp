@@ -10,6 +10,7 @@
 
 #include "image/disk_image.h"
 #include "image/image_tsk_access.h"
+#include "image/image_tsk.h"
 #include "image/qcow_image.h"
 #include "image/vshadow_volume.h"
 #include "platform/failure.h"
@@ -401,6 +402,14 @@ int disk_image_open_file(DiskImage* image, const ImageCacheFile& file, Source* o
     const uint64_t size = f->meta && f->meta->size > 0 ? uint64_t(f->meta->size) : 0;
     *out = Source{&IMAGE_FILE_SOURCE, size, nullptr, new FileState{image, f}, nullptr, 0};
     return 0;
+}
+
+TSK_FS_INFO* disk_image_fs(DiskImage* image, int32_t volume, std::mutex** lock)
+{
+    if (!image || volume < 0 || size_t(volume) >= image->volumes.size())
+        return nullptr;
+    *lock = &image->lock;
+    return image->volumes[size_t(volume)].fs;
 }
 
 std::vector<std::string> disk_image_files(const DiskImage* image)

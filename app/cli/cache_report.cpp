@@ -197,7 +197,10 @@ void name_stream_rows(const std::string& path, size_t first_record, size_t first
     if (first == rows->size())
         return;
     StreamNames names;
-    stream_names_gather(path, nullptr, &names);
+    if (cli_image_cache(path))
+        cli_image_stream_names(path, &names);  // the image's directory, not a folder here that looks like it
+    else
+        stream_names_gather(path, nullptr, &names);
     std::vector<size_t> row_of_record;
     for (size_t i = first_record; i < first; ++i) {
         const int32_t record = (*rows)[i].record;

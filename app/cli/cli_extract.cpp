@@ -75,6 +75,9 @@ const char help[] =
     "                files for the manifest; without it an NSRL set is named by\n"
     "                its VERSION row, size and modification time (a full set is\n"
     "                tens of gigabytes); text sets' digests are always taken\n"
+    "  --verify-image  check each E01 image read against the MD5 it stores\n"
+    "                (its whole media is read): said on standard error and\n"
+    "                in the manifest; a mismatch is exit 1\n"
     "  -j, --jobs N  digest on N threads (default: one per processor); the\n"
     "                output is the same whatever N\n"
     "  --html        also write DIR/index.html: the report as a page, with\n"
@@ -517,6 +520,7 @@ int write_case(CaseRun& run, const CaseOutputs& o, const std::vector<std::string
 struct ExtractOptions {
     bool force = false, recursive = false;
     bool hashset_digests = false;  // the full digests of NSRL sets' files too
+    bool verify_image = false;     // an E01's stored MD5 checked against its media
     long jobs = 0;                 // 0: one per processor
     const char* index_path = nullptr;
     const char* volume_guid = nullptr;
@@ -540,6 +544,7 @@ int extract_parse(int argc, char** argv, ExtractOptions* o, int* exit_code)
         {"--search-index", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &o->index_path},
         {"--volume-guid", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &o->volume_guid},
         {"--hashset-digests", nullptr, CLI_SWITCH, &o->hashset_digests, nullptr, 0, 0, nullptr},
+        {"--verify-image", nullptr, CLI_SWITCH, &o->verify_image, nullptr, 0, 0, nullptr},
         {"--jobs", "-j", CLI_NUMBER, nullptr, &o->jobs, 1, CLI_MAX_JOBS, nullptr},
     };
     static const char* const repeated[] = {"--timeline", "--hashset", "--hashset-mode"};
@@ -639,6 +644,13 @@ int extract_run(const ExtractOptions& o, CaseRun& run)
         in.path = input;
         input_print(input, &in.before, run.jobs);
         run.manifest.inputs.push_back(in);
+    }
+    if (o.verify_image) {
+        std::vector<ImageCheck> checks;
+        if (cli_images_verify(&checks) != 0)
+            result = CLI_FAILED;
+        for (const ImageCheck& c : checks)
+            run.manifest.image_checks.push_back({c.image, c.result, c.stored_md5, c.media_md5});
     }
     if (cli_index_open(o.index_path, o.paths, o.recursive) != 0)
         result = CLI_FAILED;

@@ -1,10 +1,14 @@
 #include "app/cli/cli_images.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <map>
 
 #include "app/cli/cli.h"
 #include "app/cli/cli_mft.h"
+#include "app/cli/digests/digests.h"
 #include "platform/failure.h"
+#include "platform/system.h"
 
 namespace {
 
@@ -12,6 +16,8 @@ struct OpenImage {
     std::string path;
     DiskImage* image;
     std::vector<ImageCacheFile> files;
+    std::map<int32_t, SearchIndex> indexes;  // by volume, where the volume has one
+    bool indexes_read = false;
 };
 
 // Few images per command; each keeps its file systems open until the end.
@@ -35,6 +41,44 @@ const std::pair<OpenImage*, size_t>* find(const std::string& label)
     return it == by_label.end() ? nullptr : &it->second;
 }
 
+// Reads the search database of each volume that holds a cache: copied out
+// to a private temporary folder (the readers need a path), read whole into
+// memory, and the copy removed at once. A database that cannot be read is
+// reported and the volume's caches keep their other names.
+int read_search_indexes(OpenImage* o)
+{
+    int result = 0;
+    std::vector<int32_t> volumes;
+    for (const ImageCacheFile& f : o->files)
+        if (std::find(volumes.begin(), volumes.end(), f.volume) == volumes.end())
+            volumes.push_back(f.volume);
+    for (const int32_t v : volumes) {
+        std::string folder, copy, where;
+        if (sys_make_temp_folder("glimmerdex-index", &folder) != 0) {
+            cli_error("%s: no temporary folder for the volume's search index", o->path.c_str());
+            return -1;
+        }
+        if (disk_image_copy_search_index(o->image, v, folder, &copy, &where) == 0) {
+            const ImageCacheFile& any = *std::find_if(o->files.begin(), o->files.end(),
+                                                      [&](const ImageCacheFile& f) { return f.volume == v; });
+            const std::string label = o->path + "@" + std::to_string(any.origin.partition_offset) + ":" + where;
+            SearchIndex index{};
+            if (search_index_load(copy.c_str(), &index) != 0) {
+                cli_error("%s: search index not read: %s", label.c_str(), failure_last().reason);
+                result = -1;
+            } else {
+                std::fprintf(stderr, "glimmerdex-cli: search index %s: %d items with a ThumbnailCacheId\n",
+                             label.c_str(), index.count);
+                o->indexes[v] = index;
+            }
+        }
+        for (const char* name : {"Windows.db", "Windows.db-wal", "Windows.edb"})
+            sys_remove_file((folder + "/" + name).c_str());
+        sys_remove_folder(folder.c_str());
+    }
+    return result;
+}
+
 } // namespace
 
 CliImageResult cli_images_add(const std::string& path, std::vector<std::string>* caches)
@@ -54,7 +98,7 @@ CliImageResult cli_images_add(const std::string& path, std::vector<std::string>*
         cli_error("%s", failure_text().c_str());
         return CLI_IMAGE_UNREADABLE;
     }
-    OpenImage* o = new OpenImage{path, image, {}};
+    OpenImage* o = new OpenImage{path, image, {}, {}, false};
     images.push_back(o);
     disk_image_find_caches(image, &o->files, &problems);
     for (const std::string& p : problems)
@@ -113,6 +157,42 @@ int cli_image_index_source(const std::string& label, Source* out)
     return disk_image_open_file(at->first->image, at->first->files[size_t(index)], out);
 }
 
+int cli_images_read_search_indexes()
+{
+    int result = 0;
+    for (OpenImage* o : images) {
+        if (o->indexes_read)
+            continue;
+        o->indexes_read = true;
+        if (read_search_indexes(o) != 0)
+            result = -1;
+    }
+    return result;
+}
+
+void cli_image_stream_names(const std::string& label, StreamNames* names)
+{
+    stream_names_want_loaded(names);
+    if (names->wanted.empty())
+        return;
+    stream_names_add_catalog(names);
+    if (const auto* at = find(label)) {
+        std::vector<ExtraName> folder;
+        disk_image_folder_names(at->first->image, at->first->files[at->second], &folder);
+        stream_names_add_list(names, folder);
+    }
+    stream_names_finish(names);
+}
+
+const SearchIndex* cli_image_search_index(const std::string& label)
+{
+    const auto* at = find(label);
+    if (!at)
+        return nullptr;
+    const auto index = at->first->indexes.find(at->first->files[at->second].volume);
+    return index == at->first->indexes.end() ? nullptr : &index->second;
+}
+
 bool cli_images_named() { return !images.empty(); }
 
 std::vector<std::string> cli_image_paths()
@@ -124,11 +204,70 @@ std::vector<std::string> cli_image_paths()
     return paths;
 }
 
+namespace {
+
+int feed_md5(void* run, const uint8_t* data, size_t length)
+{
+    return digest_add(static_cast<DigestRun*>(run), data, length);
+}
+
+} // namespace
+
+int cli_images_verify(std::vector<ImageCheck>* out)
+{
+    int result = 0;
+    for (const OpenImage* o : images) {
+        ImageCheck check{o->path, "", "", ""};
+        if (disk_image_container(o->path.c_str()) != IMAGE_CONTAINER_E01) {
+            check.result = "not an E01";
+            std::fprintf(stderr, "glimmerdex-cli: %s: not an E01: it stores no MD5 to verify\n", o->path.c_str());
+            out->push_back(check);
+            continue;
+        }
+        DigestRun run;
+        uint8_t stored[16];
+        Digests media;
+        const int got = digest_begin(&run, 1u << DIGEST_MD5) == 0
+                            ? disk_image_e01_media(o->path.c_str(), stored, feed_md5, &run)
+                            : -1;
+        if (got < 0 || digest_end(&run, &media) != 0) {
+            check.result = "unreadable";
+            cli_error("%s: verify: %s", o->path.c_str(), failure_last().reason);
+            result = -1;
+        } else {
+            check.media_md5 = media.md5;
+            if (got == 0) {
+                check.result = "none stored";
+                std::fprintf(stderr, "glimmerdex-cli: %s: stores no MD5 to verify (its media's: %s)\n",
+                             o->path.c_str(), media.md5.c_str());
+            } else {
+                char hex[33];
+                hex_digits(stored, sizeof stored, hex);
+                check.stored_md5 = hex;
+                if (check.stored_md5 == check.media_md5) {
+                    check.result = "match";
+                    std::fprintf(stderr, "glimmerdex-cli: %s: verified: its media's MD5 is the one stored (%s)\n",
+                                 o->path.c_str(), hex);
+                } else {
+                    check.result = "mismatch";
+                    cli_error("%s: verify: its media's MD5 %s is not the one stored (%s)", o->path.c_str(),
+                              media.md5.c_str(), hex);
+                    result = -1;
+                }
+            }
+        }
+        out->push_back(check);
+    }
+    return result;
+}
+
 void cli_images_close()
 {
     cli_mft_close();
     by_label.clear();
     for (OpenImage* o : images) {
+        for (auto& index : o->indexes)
+            search_index_free(&index.second);
         disk_image_close(o->image);
         delete o;
     }

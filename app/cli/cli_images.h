@@ -8,6 +8,8 @@
 
 #include "image/disk_image.h"
 #include "platform/source.h"
+#include "store/search/search_index.h"
+#include "store/stream_names.h"
 
 // What cli_images_add made of a path.
 enum CliImageResult {
@@ -34,11 +36,37 @@ DiskImage* cli_image_disk(const std::string& label);
 int cli_image_source(const std::string& label, Source* out);
 int cli_image_index_source(const std::string& label, Source* out);
 
+// Names for the streams of the loaded Thumbs.db behind a label: its catalog
+// and its directory in the image (deleted names too), never a folder of
+// this machine; finished.
+void cli_image_stream_names(const std::string& label, StreamNames* names);
+
+// Reads the Windows Search database of every volume of the open images
+// that holds a cache (once per image); each one that cannot be read is
+// reported. 0, or -1 when one could not be read.
+int cli_images_read_search_indexes();
+
+// The Windows Search database of the volume that holds the label's cache;
+// null where there is none (or it was not read).
+const SearchIndex* cli_image_search_index(const std::string& label);
+
 // Whether an input was a disk image: the origin columns are then shown.
 bool cli_images_named();
 
 // The files of the images read (every segment), for the case manifest.
 std::vector<std::string> cli_image_paths();
+
+// What --verify-image found of one image.
+struct ImageCheck {
+    std::string image;
+    std::string result;  // "match", "mismatch", "none stored", "unreadable", "not an E01"
+    std::string stored_md5, media_md5;
+};
+
+// Checks every E01 among the images read against the MD5 it stores (its
+// whole media is read), each result said on standard error. 0, or -1 when
+// one does not match or cannot be read to the end.
+int cli_images_verify(std::vector<ImageCheck>* out);
 
 // Closes every image (at the end of a command).
 void cli_images_close();

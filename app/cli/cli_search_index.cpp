@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/cli/cli.h"
+#include "app/cli/cli_images.h"
 #include "platform/system.h"
 
 namespace {
@@ -48,9 +49,10 @@ int cli_index_open(const char* option, const std::vector<std::string>& arguments
     cli_index_close();
     if (option)
         return load("", option);
+    // Disk images name their caches from their volumes' own indexes.
+    int result = cli_images_read_search_indexes();
     if (!recursive)
-        return 0;
-    int result = 0;
+        return result;
     for (const std::string& argument : arguments) {
         const std::string root = absolute(argument);
         if (!sys_is_directory(root.c_str()))
@@ -80,6 +82,13 @@ void cli_index_close()
 
 const SearchIndex* cli_index_for(const std::string& cache)
 {
+    // A cache in a disk image: the index given by hand, else its volume's own.
+    if (cli_image_cache(cache)) {
+        for (const FoundIndex& f : g_indexes)
+            if (f.root.empty())
+                return &f.index;
+        return cli_image_search_index(cache);
+    }
     const FoundIndex* best = nullptr;
     for (const FoundIndex& f : g_indexes) {
         const bool below = f.root.empty() || (cache.size() > f.root.size() &&

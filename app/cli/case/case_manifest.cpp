@@ -135,6 +135,12 @@ void write_manifest(std::FILE* out, const CaseManifest& m, const std::vector<std
         print_json(out, in.before);
         std::fputs(",\n     \"after\": ", out);
         print_json(out, in.after);
+        for (const CaseImageCheck& c : m.image_checks)
+            if (c.path == in.path)
+                std::fprintf(out,
+                             ",\n     \"verify_image\": {\"result\": %s, \"stored_md5\": %s, \"media_md5\": %s}",
+                             json_string(c.result).c_str(), json_string(c.stored_md5).c_str(),
+                             json_string(c.media_md5).c_str());
         std::fprintf(out, ",\n     \"unchanged\": %s}", unchanged ? "true" : "false");
     }
     std::fputs(m.inputs.empty() ? "],\n" : "\n  ],\n", out);

@@ -21,6 +21,13 @@ struct CaseInput {
     InputPrint before, after;
 };
 
+// An image checked with --verify-image against the MD5 it stores.
+struct CaseImageCheck {
+    std::string path;    // the image as an input names it
+    std::string result;  // "match", "mismatch", "none stored", "unreadable", "not an E01"
+    std::string stored_md5, media_md5;
+};
+
 struct CaseHashset {
     std::string path;
     std::string mode;  // "alert" or "ignore"
@@ -48,6 +55,7 @@ struct CaseCounts {
 struct CaseManifest {
     std::string started_utc, finished_utc;
     std::vector<CaseInput> inputs;
+    std::vector<CaseImageCheck> image_checks;  // shown with the input of the same path
     std::vector<CaseHashset> hashsets;
     CaseCounts counts;
     std::vector<std::string> outputs;  // names in the output folder, in the order written
