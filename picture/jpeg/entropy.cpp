@@ -26,10 +26,10 @@ struct BitReader {
 // Source positions of the last 0xFF bytes loaded (each took its next byte
 // with it); the buffer holds at most 8 bytes, so 8 are enough to find where
 // the unread bytes begin.
-int64_t ff_at[8];
-uint32_t ff_loaded;
+SYS_THREAD_LOCAL int64_t ff_at[8];
+SYS_THREAD_LOCAL uint32_t ff_loaded;
 
-int32_t eob_run;
+SYS_THREAD_LOCAL int32_t eob_run;
 
 int64_t next_ff(const uint8_t* source, int64_t pos)
 {
