@@ -14,7 +14,7 @@ constexpr uint32_t DDPF_FOURCC = 0x4;
 constexpr uint32_t DDPF_RGB = 0x40;
 
 // Reciprocals for un-premultiplying: T[a] = 255 * 65536 / a, T[0] = 65536.
-uint32_t unpremultiply[256];
+SYS_THREAD_LOCAL uint32_t unpremultiply[256];
 
 void build_unpremultiply()
 {

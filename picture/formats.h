@@ -13,10 +13,13 @@
 bool png_sniff(ByteView v);
 void png_probe(ByteView v, int32_t* width, int32_t* height);
 int png_decode(ByteView src, const OutputWindow& w);
+// Its constant tables, built once on first use.
+void png_prepare_tables();
 
 bool jpeg_sniff(ByteView v);
 void jpeg_probe(ByteView v, int32_t* width, int32_t* height);
 int jpeg_decode(ByteView src, const OutputWindow& w);
+void jpeg_prepare_tables();
 
 bool gif_sniff(ByteView v);
 void gif_probe(ByteView v, int32_t* width, int32_t* height);

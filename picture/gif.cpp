@@ -21,9 +21,9 @@ constexpr uint32_t GIF_LZW_MAX_MIN_CODE_SIZE = 11;
 constexpr size_t GIF_SCREEN_DESCRIPTOR_SIZE = 13;
 constexpr size_t GIF_IMAGE_DESCRIPTOR_SIZE = 10;
 
-uint16_t lzw_prefix[GIF_LZW_MAX_ENTRIES];
-uint8_t lzw_suffix[GIF_LZW_MAX_ENTRIES];
-uint8_t lzw_stack[GIF_LZW_MAX_ENTRIES];
+SYS_THREAD_LOCAL uint16_t lzw_prefix[GIF_LZW_MAX_ENTRIES];
+SYS_THREAD_LOCAL uint8_t lzw_suffix[GIF_LZW_MAX_ENTRIES];
+SYS_THREAD_LOCAL uint8_t lzw_stack[GIF_LZW_MAX_ENTRIES];
 
 // Reads codes least significant bit first from the data sub-blocks.
 struct GifCodeReader {

@@ -5,8 +5,8 @@
 #include "picture/bytes.h"
 #include "picture/formats.h"
 
-uint32_t decoder_palette[256];
-int32_t palette_count;
+SYS_THREAD_LOCAL uint32_t decoder_palette[256];
+SYS_THREAD_LOCAL int32_t palette_count;
 
 namespace {
 
@@ -70,6 +70,12 @@ void picture_probe(const uint8_t* data, int32_t length, int32_t* width, int32_t*
     format->probe(ByteView{data, size_t(length)}, width, height);
     if (*width == 0 || *height == 0)
         fail("no picture size in the %s header", format->name);
+}
+
+void picture_prepare_threads()
+{
+    jpeg_prepare_tables();
+    png_prepare_tables();
 }
 
 int picture_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch,

@@ -1,9 +1,10 @@
 #pragma once
 // The picture decoder's front: format probe, decoder entry, the output window
-// shared by every format decoder, and the process-wide state they share.
+// shared by every format decoder, and the state they share (one per thread).
 #include <cstdint>
 
 #include "platform/failure.h"
+#include "platform/thread.h"
 
 // A decoded image. Pixel = 0xAARRGGBB word (blue in the low byte).
 struct Picture {
@@ -26,9 +27,10 @@ struct OutputWindow {
 };
 
 // Palette shared by the palette formats; palette_count is reset by every
-// picture_decode and set by the decoder that reads a palette.
-extern uint32_t decoder_palette[256];
-extern int32_t palette_count;
+// picture_decode and set by the decoder that reads a palette. Each thread
+// has its own, as it has its own state of every decoder.
+extern SYS_THREAD_LOCAL uint32_t decoder_palette[256];
+extern SYS_THREAD_LOCAL int32_t palette_count;
 
 // The JPEG decoder hands every decoded MCU, its top-left pixel at picture
 // (x, y), to a block-output routine that writes it into the call's window.
@@ -59,6 +61,11 @@ struct JpegOptions {
 const char* picture_format_name(const uint8_t* source, int32_t length);
 
 void picture_probe(const uint8_t* data, int32_t length, int32_t* width, int32_t* height);
+// Pictures may be decoded on several threads at once: each has its own state
+// of every decoder, and the constant tables the decoders share are built on
+// first use. Call this once on the thread that starts the others, before
+// they decode, so that none of them builds a table while another reads it.
+void picture_prepare_threads();
 int picture_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch,
                    int32_t clip_width, int32_t clip_height, int32_t x_offset, int32_t y_offset);
 

@@ -4,6 +4,12 @@
 
 struct SysThread;
 
+// State of one thread's own (a decoder's working record), for code that runs
+// on several threads at once. The compilers' __thread rather than an extern
+// thread_local: it allows no dynamic initialisation, so a use from another
+// source needs no initialisation check, which would cost in decoding loops.
+#define SYS_THREAD_LOCAL __thread
+
 // Runs run(argument) on a thread of its own; null when none can be started
 // (the caller then does the work itself).
 SysThread* sys_thread_start(void (*run)(void* argument), void* argument);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "picture/fit.h"
+#include "platform/work_pool.h"
 #include "store/thumbsdb/catalog.h"
 #include "store/thumbsdb/compound_file.h"
 #include "platform/dir_find.h"
@@ -196,12 +197,91 @@ bool evict_one(int32_t first, int32_t end, int32_t keep_first, int32_t keep_end)
     return true;
 }
 
+// The pictures of FILE_LIST_DECODE_ALL on options.jobs threads, the list the
+// same whatever their number. Which stored pictures (Explorer records,
+// streams) the budget admits is settled first, in entry order, from their
+// headers: each takes what it will keep fitted into its cell. Catalog
+// thumbnails, small and read through the store's shared buffers, are decoded
+// in that walk. The admitted pictures are then decoded and fitted on all
+// threads, each into its own slot.
+void decode_all()
+{
+    std::vector<int32_t> admitted;
+    std::vector<int64_t> reserved;
+    for (int32_t i = 0; i < file_list.count; ++i) {
+        file_list.pending[i] = 0;
+        Picture& picture = file_list.pictures[i];
+        const StoreEntry& entry = file_list.entries[i];
+        const bool keyed = file_list_keyed(i);
+        if (entry.kind == STORE_ENTRY_NONE || (keyed && entry.payload.length == 0)) {
+            picture = file_list.placeholder;
+            continue;
+        }
+        if (!keyed || entry.payload.length > size_t(INT32_MAX)) {
+            if (decode_entry(i, &picture) != 0)
+                picture = file_list.placeholder;
+            continue;
+        }
+        // The ceilings picture_decode_for_box applies, against the budget as it stands here.
+        int32_t width = 0, height = 0;
+        picture_probe(entry.payload.data, int32_t(entry.payload.length), &width, &height);
+        if (height < 0 && height != INT32_MIN)
+            height = -height;  // a top-down BMP
+        int64_t keeps = 0;
+        if (width > 0 && height > 0) {
+            if (int64_t(width) * height > std::min(CATALOG_MAX_PICTURE_PIXELS, pixel_budget)) {
+                picture = file_list.placeholder;
+                continue;
+            }
+            int32_t fit_width, fit_height;
+            picture_fitted_size(width, height, PICTURE_FIT_BOX_WIDTH, PICTURE_FIT_BOX_HEIGHT, &fit_width, &fit_height);
+            keeps = int64_t(fit_width) * fit_height;
+        }
+        picture = Picture{nullptr, 0, 0, 0};
+        admitted.push_back(i);
+        reserved.push_back(keeps);
+        pixel_budget -= keeps;
+    }
+    struct Work {
+        const std::vector<int32_t>* admitted;
+        std::vector<int> results;
+    } work{&admitted, std::vector<int>(admitted.size(), -1)};
+    picture_prepare_threads();
+    sys_run_tasks(options.jobs, int64_t(admitted.size()), [](void* context, int64_t n) {
+        Work& w = *static_cast<Work*>(context);
+        const int32_t i = (*w.admitted)[size_t(n)];
+        const StoreEntry& entry = file_list.entries[i];
+        // The budget was taken above; a picture is held to the ceiling alone.
+        const PictureBox cell{PICTURE_FIT_BOX_WIDTH, PICTURE_FIT_BOX_HEIGHT, options.background,
+                              CATALOG_MAX_PICTURE_PIXELS};
+        w.results[size_t(n)] = picture_decode_for_box(entry.payload.data, int32_t(entry.payload.length), cell,
+                                                      &file_list.pictures[i]);
+        // A mapped cache's pages go back once the picture is made from them.
+        store_entry_release(entry);
+    }, &work);
+    // What a picture keeps is what it was admitted for, but for one that
+    // could not be made: its share goes back, too late to admit another.
+    for (size_t n = 0; n < admitted.size(); ++n) {
+        Picture& picture = file_list.pictures[admitted[n]];
+        if (work.results[n] != 0) {
+            picture = file_list.placeholder;
+            pixel_budget += reserved[n];
+        } else {
+            pixel_budget += reserved[n] - int64_t(picture.width) * picture.height;
+        }
+    }
+}
+
 // Every entry's picture as the options ask: decoded now, pending, or the
 // placeholder for an entry without stored bytes.
 void set_pictures()
 {
     pixel_budget = options.max_total_pixels;
     decoded_count = 0;
+    if (options.decode == FILE_LIST_DECODE_ALL) {
+        decode_all();
+        return;
+    }
     for (int32_t i = 0; i < file_list.count; ++i) {
         file_list.pending[i] = 0;
         Picture& picture = file_list.pictures[i];

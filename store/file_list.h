@@ -31,6 +31,9 @@ struct FileListOptions {
     uint32_t background = 0;  // 0x00RRGGBB, under the pictures fitted into cells
     int64_t max_total_pixels = FILE_LIST_MAX_TOTAL_PIXELS;  // of all decoded pictures at once
     FileListDecode decode = FILE_LIST_DECODE_ALL;
+    // Threads that decode the stored pictures of FILE_LIST_DECODE_ALL; the
+    // list comes out the same whatever their number.
+    int32_t jobs = 1;
 };
 
 // What file_list_index_buckets gives where the index beside the file does

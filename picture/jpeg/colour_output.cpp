@@ -51,7 +51,7 @@ inline uint32_t make_pixel(uint32_t Y, uint32_t r_term, uint32_t g_term, uint32_
 }
 
 // Chroma terms of one MCU whose chroma blocks are sampled 1 x 1.
-alignas(32) uint32_t chroma_red[64], chroma_green[64], chroma_blue[64];
+alignas(32) SYS_THREAD_LOCAL uint32_t chroma_red[64], chroma_green[64], chroma_blue[64];
 
 #if JPEG_X86_64
 

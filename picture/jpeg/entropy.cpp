@@ -26,10 +26,10 @@ struct BitReader {
 // Source positions of the last 0xFF bytes loaded (each took its next byte
 // with it); the buffer holds at most 8 bytes, so 8 are enough to find where
 // the unread bytes begin.
-int64_t ff_at[8];
-uint32_t ff_loaded;
+SYS_THREAD_LOCAL int64_t ff_at[8];
+SYS_THREAD_LOCAL uint32_t ff_loaded;
 
-int32_t eob_run;
+SYS_THREAD_LOCAL int32_t eob_run;
 
 int64_t next_ff(const uint8_t* source, int64_t pos)
 {
@@ -282,11 +282,16 @@ inline uint64_t band_from(int32_t k, int32_t Se)
 inline void correct(BitReader& b, int16_t* c, uint64_t mask, int16_t p1, int16_t m1)
 {
     while (mask != 0) {
-        const int32_t k = __builtin_ctzll(mask);
-        mask &= mask - 1;
-        // Without a branch on the bit, which is as likely 0 as 1.
-        const int32_t bit = take_bit(b);
-        c[k] = int16_t(c[k] + ((c[k] < 0 ? m1 : p1) & -bit));
+        // 32 bits at least after need: as many corrections without a check each.
+        need(b, 32);
+        for (int32_t n = 0; n < 32 && mask != 0; ++n) {
+            const int32_t k = __builtin_ctzll(mask);
+            mask &= mask - 1;
+            // Without a branch on the bit, which is as likely 0 as 1.
+            const int32_t bit = int32_t(b.bits >> 63);
+            skip(b, 1);
+            c[k] = int16_t(c[k] + ((c[k] < 0 ? m1 : p1) & -bit));
+        }
     }
 }
 
@@ -367,8 +372,11 @@ inline void decode_ac_refine(BitReader& b, const JpegHuffmanTable& t, int16_t* c
         // Skip r zero-history coefficients, correcting the nonzero ones
         // passed on the way, then place the new one.
         int16_t val = 0;
-        if (s != 0)
-            val = take_bit(b) ? p1 : m1;
+        if (s != 0) {
+            // The symbol took at most 16 of the 32 bits.
+            val = (b.bits >> 63) ? p1 : m1;
+            skip(b, 1);
+        }
         // k <= Se here, so the band from k on is the scan's band above k.
         const uint64_t band = scan_band & (~uint64_t(0) << k);
         uint64_t zeros = ~nonzero & band;

@@ -5,7 +5,7 @@
 #include "picture/bytes.h"
 #include "picture/jpeg/jpeg_internal.h"
 
-JpegState jpeg;
+SYS_THREAD_LOCAL JpegState jpeg;
 
 namespace {
 
@@ -550,13 +550,18 @@ SegmentResult parse_segment(int32_t code, int64_t* pos, int32_t Ls, const Output
 
 }  // namespace
 
-int jpeg_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch, int32_t clip_width,
-                int32_t clip_height, int32_t x_offset, int32_t y_offset, const JpegOptions& options)
+void jpeg_prepare_tables()
 {
     if (!tables_built) {
         tables_built = true;
         jpeg_init_tables();
     }
+}
+
+int jpeg_decode(const uint8_t* source, int32_t length, uint8_t* destination, int32_t pitch, int32_t clip_width,
+                int32_t clip_height, int32_t x_offset, int32_t y_offset, const JpegOptions& options)
+{
+    jpeg_prepare_tables();
     if (length < 2 || source[0] != 0xFF || source[1] != 0xD8)
         return -1;
     // Only picture colours can be averaged: the reduction is ycbcr_block_output's alone.

@@ -6,25 +6,25 @@
 #include "picture/png/inflate_internal.h"
 #include "picture/png/png_internal.h"
 
-InflateSink inflate_sink = png_filter_rows;
+SYS_THREAD_LOCAL InflateSink inflate_sink = png_filter_rows;
 
 InflateLengthEntry inflate_length_table[29];
 InflateLengthEntry inflate_distance_table[30];
-InflateHuffmanCode inflate_litlen_code;
-InflateHuffmanCode inflate_dist_code;
-uint32_t inflate_litlen_symbol[1 << INFLATE_LITLEN_LOOKUP_BITS];
-uint8_t inflate_litlen_length[1 << INFLATE_LITLEN_LOOKUP_BITS];
-uint32_t inflate_dist_symbol[1 << INFLATE_DIST_LOOKUP_BITS];
-uint8_t inflate_dist_length[1 << INFLATE_DIST_LOOKUP_BITS];
-uint8_t inflate_window[INFLATE_WINDOW_SIZE];
+SYS_THREAD_LOCAL InflateHuffmanCode inflate_litlen_code;
+SYS_THREAD_LOCAL InflateHuffmanCode inflate_dist_code;
+SYS_THREAD_LOCAL uint32_t inflate_litlen_symbol[1 << INFLATE_LITLEN_LOOKUP_BITS];
+SYS_THREAD_LOCAL uint8_t inflate_litlen_length[1 << INFLATE_LITLEN_LOOKUP_BITS];
+SYS_THREAD_LOCAL uint32_t inflate_dist_symbol[1 << INFLATE_DIST_LOOKUP_BITS];
+SYS_THREAD_LOCAL uint8_t inflate_dist_length[1 << INFLATE_DIST_LOOKUP_BITS];
+SYS_THREAD_LOCAL uint8_t inflate_window[INFLATE_WINDOW_SIZE];
 
 namespace {
 
 constexpr uint8_t INFLATE_CODE_LENGTH_ORDER[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
-int32_t code_lengths[INFLATE_MAX_CODE_LENGTHS];
-InflateHuffmanCode code_length_code;
-uint64_t flush_mark;
+SYS_THREAD_LOCAL int32_t code_lengths[INFLATE_MAX_CODE_LENGTHS];
+SYS_THREAD_LOCAL InflateHuffmanCode code_length_code;
+SYS_THREAD_LOCAL uint64_t flush_mark;
 
 struct ReaderState {
     bool in_stitch;
@@ -37,7 +37,7 @@ struct ReaderState {
     uint8_t stitch[8];
 };
 
-ReaderState reader;
+SYS_THREAD_LOCAL ReaderState reader;
 const uint8_t INFLATE_ZERO_FILL[8] = {};
 
 // Copies the next 4 stream bytes into `out`, crossing as many IDAT chunks as

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/thread.h"
+
 constexpr uint32_t INFLATE_WINDOW_SIZE = 32768;
 constexpr uint32_t INFLATE_WINDOW_MASK = INFLATE_WINDOW_SIZE - 1;
 constexpr int INFLATE_LITLEN_LOOKUP_BITS = 9;
@@ -58,13 +60,13 @@ struct Bits {
 
 extern InflateLengthEntry inflate_length_table[29];    // symbols 257..285
 extern InflateLengthEntry inflate_distance_table[30];  // distance codes 0..29
-extern InflateHuffmanCode inflate_litlen_code;
-extern InflateHuffmanCode inflate_dist_code;
-extern uint32_t inflate_litlen_symbol[1 << INFLATE_LITLEN_LOOKUP_BITS];
-extern uint8_t inflate_litlen_length[1 << INFLATE_LITLEN_LOOKUP_BITS];
-extern uint32_t inflate_dist_symbol[1 << INFLATE_DIST_LOOKUP_BITS];
-extern uint8_t inflate_dist_length[1 << INFLATE_DIST_LOOKUP_BITS];
-extern uint8_t inflate_window[INFLATE_WINDOW_SIZE];
+extern SYS_THREAD_LOCAL InflateHuffmanCode inflate_litlen_code;
+extern SYS_THREAD_LOCAL InflateHuffmanCode inflate_dist_code;
+extern SYS_THREAD_LOCAL uint32_t inflate_litlen_symbol[1 << INFLATE_LITLEN_LOOKUP_BITS];
+extern SYS_THREAD_LOCAL uint8_t inflate_litlen_length[1 << INFLATE_LITLEN_LOOKUP_BITS];
+extern SYS_THREAD_LOCAL uint32_t inflate_dist_symbol[1 << INFLATE_DIST_LOOKUP_BITS];
+extern SYS_THREAD_LOCAL uint8_t inflate_dist_length[1 << INFLATE_DIST_LOOKUP_BITS];
+extern SYS_THREAD_LOCAL uint8_t inflate_window[INFLATE_WINDOW_SIZE];
 
 // Symbols of one Huffman block while the cursor stays below
 // INFLATE_FAST_POSITION_LIMIT and the output below b->limit; then INFLATE_OK,

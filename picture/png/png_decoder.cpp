@@ -9,7 +9,7 @@
 #include "picture/picture.h"
 #include "picture/png/png_internal.h"
 
-PngState png;
+SYS_THREAD_LOCAL PngState png;
 int32_t png_paeth_variant;
 bool png_paeth_table_filled;
 
@@ -17,7 +17,7 @@ namespace {
 
 bool tables_built;
 int32_t paeth_distance[1023];  // |x| for x = -511..511
-uint8_t row_buffer[PNG_MAX_ROW_BYTES + 1];
+SYS_THREAD_LOCAL uint8_t row_buffer[PNG_MAX_ROW_BYTES + 1];
 
 // Adam7 (PNG standard, section 8.2) by pass 1 to 7; entry 0 serves a picture
 // that is not interlaced.
@@ -295,6 +295,14 @@ void png_init_tables()
     png_paeth_variant = png_paeth_table_filled ? 1 : 0;
 }
 
+void png_prepare_tables()
+{
+    if (!tables_built) {
+        tables_built = true;
+        png_init_tables();
+    }
+}
+
 void png_setup_pass()
 {
     int32_t n = png.pass;
@@ -386,10 +394,7 @@ int png_decode(ByteView src, const OutputWindow& w)
     const uint8_t* source = src.data;
     if (!view_has(src, 0, 8) || std::memcmp(source, signature, 8) != 0)
         return fail("not a PNG signature");
-    if (!tables_built) {
-        tables_built = true;
-        png_init_tables();
-    }
+    png_prepare_tables();
     png.transparent_key = 0;
     png.source = source;
     png.source_length = src.length;

@@ -56,7 +56,7 @@ struct PngState {
 // row of the picture is done, or a row carried an unknown filter type.
 constexpr int32_t PNG_ROWS_DONE = -2;
 
-extern PngState png;
+extern SYS_THREAD_LOCAL PngState png;
 
 // Paeth step used for filter type 4: 1 = distance table with conditional
 // moves, 0 = plain. Chosen once by png_init_tables; tests may switch it.
@@ -71,7 +71,7 @@ void png_filter_rows(const uint8_t* bytes, int32_t count);
 // Where the inflater hands its slices; png_filter_rows unless a benchmark
 // or test measures the inflater alone.
 using InflateSink = void (*)(const uint8_t* bytes, int32_t count);
-extern InflateSink inflate_sink;
+extern SYS_THREAD_LOCAL InflateSink inflate_sink;
 
 // True once nothing the inflater could still produce can become visible.
 inline bool png_rows_finished()

@@ -153,6 +153,23 @@ TEST(FileListDecode, ThePixelBoundIsAnOptionOfTheBuild)
         EXPECT_EQ(i != 1, file_list_has_thumbnail(i)) << "the next build has its own bound";
 }
 
+TEST(FileListDecode, TheBoundAdmitsTheSamePicturesWhateverTheThreads)
+{
+    ListGuard guard;
+    TempDir dir;
+    write_explorer_cache(dir, 40);
+    // Room for part of the list: which pictures it admits is decided in entry order.
+    for (const int64_t room : {int64_t(3 * 126 * 90), int64_t(FILE_LIST_MAX_TOTAL_PIXELS)}) {
+        const auto one = decoded_at_once(dir, {.flags = 2, .max_total_pixels = room, .jobs = 1});
+        int32_t shown = 0;
+        for (int32_t i = 0; i < file_list.count; ++i)
+            shown += file_list_has_thumbnail(i);
+        EXPECT_EQ(one, decoded_at_once(dir, {.flags = 2, .max_total_pixels = room, .jobs = 4})) << room;
+        EXPECT_EQ(one, decoded_at_once(dir, {.flags = 2, .max_total_pixels = room, .jobs = 3})) << room;
+        EXPECT_EQ(shown, room == FILE_LIST_MAX_TOTAL_PIXELS ? 39 : 4) << "those that fit, in entry order";
+    }
+}
+
 TEST(Resolve, TheViewersForms)
 {
     TempDir dir;

@@ -144,3 +144,56 @@ TEST(CliSheet, SheetsPastTheCeilingAreRefusedBeforeTheyAreDrawn)
     EXPECT_EQ(w, 19968);
     EXPECT_EQ(h, 104);
 }
+
+TEST(CliSheet, TheSheetIsTheSameWhateverTheThreads)
+{
+    // An Explorer cache of many pictures larger than a cell (JPEGs decoded
+    // reduced, PNGs and BMPs whole), one past the ceiling on a picture's
+    // pixels by its header, one cut short.
+    fixture::ThumbcacheSpec spec;
+    spec.cache_type = 4;
+    for (uint32_t i = 0; i < 60; ++i) {
+        fixture::ThumbcacheRecord r;
+        r.hash = 0x5000 + i;
+        const fixture::RgbImage image = fixture::make_test_image(160 + int32_t(i % 5) * 40, 120 + int32_t(i % 3) * 30, i);
+        r.data = i % 10 == 3 ? fixture::encode_png_rgba(image)
+                 : i % 10 == 7 ? fixture::encode_bmp32(image, false)
+                               : fixture::encode_jpeg(image, 85);
+        spec.records.push_back(r);
+    }
+    std::vector<uint8_t>& huge = spec.records[20].data;
+    for (size_t p = 2; p + 9 < huge.size(); ++p)
+        if (huge[p] == 0xFF && huge[p + 1] == 0xC0) {
+            huge[p + 5] = 4000 >> 8, huge[p + 6] = 4000 & 255;  // 5000 x 4000 pixels
+            huge[p + 7] = 5000 >> 8, huge[p + 8] = 5000 & 255;
+            break;
+        }
+    spec.records[40].data.resize(spec.records[40].data.size() / 2);
+    TempDir dir;
+    write_file(dir.file("thumbcache_256.db"), fixture::write_thumbcache(spec));
+
+    const std::string cache = dir.file("thumbcache_256.db") + " ";
+    ASSERT_EQ(run_command(cli + " sheet -j 1 " + cache + dir.file("1.png")), 0);
+    ASSERT_EQ(run_command(cli + " sheet --jobs 4 " + cache + dir.file("4.png")), 0);
+    ASSERT_EQ(run_command(cli + " sheet " + cache + dir.file("default.png")), 0);
+    const std::vector<uint8_t> one = read_file(dir.file("1.png"));
+    EXPECT_TRUE(one == read_file(dir.file("4.png"))) << "1 and 4 threads";
+    EXPECT_TRUE(one == read_file(dir.file("default.png"))) << "1 thread and one per processor";
+
+    // Cells show their pictures: the one past the ceiling and the cut one differ from a whole one.
+    int32_t w, h;
+    const std::vector<uint32_t> sheet = decode_png(dir.file("1.png"), &w, &h);
+    const int32_t columns = w / 104;
+    auto cell_sum = [&](int32_t i) {
+        uint64_t sum = 0;
+        for (int y = 8; y < 104; ++y)
+            for (int x = 0; x < 100; ++x)
+                sum += sheet[size_t((i / columns) * 104 + y) * size_t(w) + size_t((i % columns) * 104 + x)] & 0xFF;
+        return sum;
+    };
+    EXPECT_GT(cell_sum(19), 100000u) << "a picture";
+    EXPECT_LT(cell_sum(20), cell_sum(19) / 4) << "the placeholder, a red X on black (blue channel 0)";
+
+    EXPECT_EQ(run_command(cli + " sheet -j 0 " + cache + dir.file("x.png") + " 2>/dev/null"), 2);
+    EXPECT_EQ(run_command(cli + " sheet --jobs 257 " + cache + dir.file("x.png") + " 2>/dev/null"), 2);
+}
