@@ -19,6 +19,9 @@ std::map<std::string, std::pair<OpenImage*, size_t>> by_label;
 
 std::string label_of(const ImageCacheFile& f)
 {
+    if (f.origin.carved_at >= 0)
+        return f.origin.image + "@" + std::to_string(f.origin.partition_offset) + ":carved@" +
+               std::to_string(f.origin.carved_at);
     std::string label = f.origin.image + "@" + std::to_string(f.origin.partition_offset) + ":" + f.origin.fs_path;
     if (f.origin.state != "allocated")
         label += " (" + f.origin.state + ", inode " + f.origin.inode + ")";
@@ -33,7 +36,7 @@ const std::pair<OpenImage*, size_t>* find(const std::string& label)
 
 } // namespace
 
-CliImageResult cli_images_add(const std::string& path, std::vector<std::string>* caches)
+CliImageResult cli_images_add(const std::string& path, std::vector<std::string>* caches, bool carve)
 {
     if (!disk_image_probe(path.c_str()))
         return CLI_IMAGE_NOT_ONE;
@@ -53,6 +56,8 @@ CliImageResult cli_images_add(const std::string& path, std::vector<std::string>*
     OpenImage* o = new OpenImage{path, image, {}};
     images.push_back(o);
     disk_image_find_caches(image, &o->files, &problems);
+    if (carve)
+        disk_image_carve(image, &o->files, &problems);
     for (const std::string& p : problems)
         cli_error("%s", p.c_str());
     if (o->files.empty())

@@ -32,7 +32,8 @@ const char help[] =
     "iconcache, each by size bucket), or a disk image (raw, split raw, E01,\n"
     "VHD, VHDX, VMDK, QCOW2): every cache of every file system in it, live and\n"
     "deleted, with the columns image, partition_offset, partition_type, store,\n"
-    "fs_type, fs_path, inode and state added.\n"
+    "fs_type, fs_path, inode, state, image_offset and volume_offset (the\n"
+    "last two for carved finds, '-' otherwise) added.\n"
     "\n"
     "Without --catalog: the list exactly as the viewer builds it, with the\n"
     "columns name, width, height, filetime, utc (and cache first when several\n"
@@ -75,6 +76,11 @@ const char help[] =
     "                        subfolders) is used as --search-index\n"
     "  --search-index FILE   Windows.edb or Windows.db: entries whose\n"
     "                        ThumbnailCacheId it knows are listed under their path\n"
+    "  --carve               also search the unallocated space of each disk\n"
+    "                        image's volumes: Explorer cache records whose\n"
+    "                        header checksum matches, and Thumbs.db files read as\n"
+    "                        contiguous; listed with state carved and their\n"
+    "                        image_offset and volume_offset\n"
     "  --missing             only the catalog records whose original file is\n"
     "                        no longer in the cache's folder (a cache named\n"
     "                        by its folder); implies --catalog\n"
@@ -158,7 +164,7 @@ int add_catalog_rows(const std::string& cache, const CatalogFilter& filter, Tabl
 // What the command line asks of `list`.
 struct ListOptions {
     long flags = 2;
-    bool catalog = false, recursive = false, missing_only = false;
+    bool catalog = false, recursive = false, missing_only = false, carve = false;
     TableFormat format = TableFormat::tsv;
     const char* index_path = nullptr;
     std::vector<std::string> paths;
@@ -178,6 +184,7 @@ int list_parse(int argc, char** argv, ListOptions* o, int* exit_code)
         {"--recursive", "-r", CLI_SWITCH, &o->recursive, nullptr, 0, 0, nullptr},
         {"--missing", nullptr, CLI_SWITCH, &o->missing_only, nullptr, 0, 0, nullptr},
         {"--search-index", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &o->index_path},
+        {"--carve", nullptr, CLI_SWITCH, &o->carve, nullptr, 0, 0, nullptr},
     };
     static const char* const repeated[] = {"--hashset", "--hashset-mode"};
     std::vector<std::pair<std::string, std::string>> taken;
@@ -298,7 +305,8 @@ void add_extra_columns(const std::vector<std::vector<std::string>>& extras, bool
     if (origin) {
         for (const std::string& c : report_origin_columns()) {
             table->columns.push_back(c);
-            table->kinds.push_back(c == "partition_offset" ? ColumnKind::number : ColumnKind::text);
+            const bool number = c == "partition_offset" || c == "image_offset" || c == "volume_offset";
+            table->kinds.push_back(number ? ColumnKind::number : ColumnKind::text);
         }
     }
     for (size_t i = 0; i < table->rows.size(); ++i) {
@@ -362,7 +370,7 @@ int list_run(const ListOptions& o, Table* table, bool* loaded_any)
     if (cli_images_refused(o.paths))
         return CLI_USAGE;
     std::vector<std::string> caches, missing;
-    int result = find_caches(o.paths, o.recursive, &caches, &missing) == 0 ? CLI_OK : CLI_FAILED;
+    int result = find_caches(o.paths, o.recursive, &caches, &missing, o.carve) == 0 ? CLI_OK : CLI_FAILED;
     if (o.missing_only)
         filter.from_folder = caches_opened_from_folders(o.paths, o.recursive);
     for (const std::string& m : missing) {
