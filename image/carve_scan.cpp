@@ -20,35 +20,38 @@ struct Layout {
     uint32_t id_size_at, padding_at, data_size_at;
     uint32_t header_checksum_at;  // the checksum covers the bytes before it
 };
-// Windows 8 onwards before Vista: both have 56 bytes checked by the same
-// CRC, and the newer is the one real disks hold.
 constexpr Layout LAYOUTS[] = {
     {21, 48, 16, 20, 24, 40},
     {32, 56, 16, 20, 24, 48},
     {20, 56, 24, 28, 32, 48},
 };
 
+// Vista and Windows 8 onwards share the checked bytes: where both layouts
+// fit, the one that leaves the fewest bytes unaccounted for is the record's
+// (Windows 7 and Vista leave none, later versions a few).
 bool record_at(const CarveScanner& s, const uint8_t* p, size_t avail, uint64_t offset, CarveHit* hit)
 {
     const uint32_t size = read_le32(p + 4);
     const uint64_t hash = read_le64(p + 8);
+    if (size > CARVE_MAX_RECORD_BYTES || offset > s.space_size || size > s.space_size - offset)
+        return false;
+    uint64_t best_slack = UINT64_MAX;
     for (const Layout& l : LAYOUTS) {
-        if (avail < l.fixed || size < l.fixed || size > CARVE_MAX_RECORD_BYTES || offset > s.space_size ||
-            size > s.space_size - offset)
+        if (avail < l.fixed || size < l.fixed)
             continue;
         const uint64_t parts = uint64_t(read_le32(p + l.id_size_at)) + read_le32(p + l.padding_at) +
                                read_le32(p + l.data_size_at);
-        if (parts > size - l.fixed)
+        if (parts > size - l.fixed || size - l.fixed - parts >= best_slack)
             continue;
         if (crc64_ms(p, l.header_checksum_at, CRC64_MS_HEADER_INIT) != read_le64(p + l.header_checksum_at))
             continue;
         // The free-space record describes no item.
         if (hash == 0 && parts == 0)
             return false;
+        best_slack = size - l.fixed - parts;
         *hit = CarveHit{CARVE_RECORD, offset, size, l.version, hash};
-        return true;
     }
-    return false;
+    return best_slack != UINT64_MAX;
 }
 
 void check(CarveScanner* s, const uint8_t* p, size_t avail, uint64_t offset, std::vector<CarveHit>* hits)
