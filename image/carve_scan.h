@@ -19,9 +19,10 @@ constexpr size_t CARVE_HEADER_BYTES = 56;
 // holds pictures of a few MiB).
 constexpr uint32_t CARVE_MAX_RECORD_BYTES = uint32_t(64) << 20;
 
-// At most this many finds per space: a volume filled with crafted records
-// costs bounded memory.
-constexpr size_t CARVE_MAX_HITS = size_t(1) << 22;
+// At most this many finds per volume: each becomes a cache of its own for
+// the run, so a volume filled with crafted records costs bounded memory
+// (about 1 KiB a find).
+constexpr size_t CARVE_MAX_HITS = size_t(1) << 18;
 
 // Compound files begin on a sector of the volume.
 constexpr uint64_t CARVE_COMPOUND_ALIGN = 512;

@@ -158,6 +158,9 @@ int add_catalog_rows(const std::string& cache, const CatalogFilter& filter, Tabl
         extras->push_back(std::move(extra));
         *any_thumbcache = *any_thumbcache || report_row_explorer(rows[i]);
     }
+    // The rows are text now: a copy read out of an image (a carved record
+    // among them) is not kept for the rest of the run.
+    report_release();
     return 0;
 }
 
