@@ -5,7 +5,6 @@
 #include "picture/bytes.h"
 #include "platform/failure.h"
 #include "store/thumbsdb/compound_file.h"
-#include "store/store_limits.h"
 
 namespace {
 
@@ -195,8 +194,8 @@ uint64_t carve_compound_length(TSK_FS_INFO* fs, uint64_t offset)
     const uint64_t fat_sectors = read_le32(head + 0x2C);
     // The header's sector, then every sector the allocation table numbers.
     uint64_t length = sector * (1 + fat_sectors * (sector / 4));
-    if (length > uint64_t(STORE_MAX_FILE_BYTES))
-        length = uint64_t(STORE_MAX_FILE_BYTES);
+    if (length > CARVE_MAX_COMPOUND_BYTES)
+        length = CARVE_MAX_COMPOUND_BYTES;
     const uint64_t rest = fs_bytes(fs) - offset;
     return length < rest ? length : rest;
 }
@@ -229,6 +228,8 @@ void carve_volume_finds(TSK_FS_INFO* fs, std::mutex* lock, const ImageCacheFile&
         if (carve_volume(fs, &hits, &problem) != 0)
             problems->push_back(where + ": " + problem);
     }
+    uint64_t budget = CARVE_COMPOUND_BUDGET;
+    size_t unchecked = 0;
     for (const CarveHit& hit : hits) {
         ImageCacheFile c = like;
         c.kind = hit.kind == CARVE_RECORD ? IMAGE_CACHE_EXPLORER : IMAGE_CACHE_THUMBS_DB;
@@ -245,6 +246,11 @@ void carve_volume_finds(TSK_FS_INFO* fs, std::mutex* lock, const ImageCacheFile&
                 std::lock_guard<std::mutex> hold(*lock);
                 c.size = carve_compound_length(fs, hit.offset);
             }
+            if (c.size > budget) {
+                ++unchecked;
+                continue;
+            }
+            budget -= c.size;
             Source s;
             std::string reason = "its header cannot be read";
             int is_cache = -1;
@@ -261,6 +267,9 @@ void carve_volume_finds(TSK_FS_INFO* fs, std::mutex* lock, const ImageCacheFile&
         }
         out->push_back(std::move(c));
     }
+    if (unchecked)
+        problems->push_back(where + ": " + std::to_string(unchecked) + " compound file headers not checked (" +
+                            std::to_string(CARVE_COMPOUND_BUDGET >> 30) + " GiB of them read already)");
 }
 
 int carve_open_find(TSK_FS_INFO* fs, std::mutex* lock, const ImageCacheFile& file, Source* out)

@@ -15,6 +15,12 @@
 // Bytes read per call while a run is carved.
 constexpr size_t CARVE_READ_BYTES = size_t(4) << 20;
 
+// A carved compound file is read up to this length (the reader holds it
+// whole to check it), and at most CARVE_COMPOUND_BUDGET bytes of them per
+// volume: headers crafted on every sector cost bounded time.
+constexpr uint64_t CARVE_MAX_COMPOUND_BYTES = uint64_t(64) << 20;
+constexpr uint64_t CARVE_COMPOUND_BUDGET = uint64_t(4) << 30;
+
 // Every record and compound header in the unallocated blocks of fs, with
 // offsets in the volume (the file system's bytes). 0, or -1 with *problem
 // set where the walk stopped early or the finds were cut at CARVE_MAX_HITS
