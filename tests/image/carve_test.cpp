@@ -221,18 +221,29 @@ TEST_F(Carving, AnOverwrittenCachesRemainingRecordsComeBackByteIdentical)
             expected.insert(record_key(row));
     ASSERT_EQ(expected.size(), 2u);
 
+    // The icon of thumbcache_32.db had bytes of its picture zeroed: found by
+    // its header, its data checksum says the payload is no longer its own.
+    std::string icon_checksum;
+    for (auto& row : catalog(dir->file("parts/explorer/thumbcache_32.db")))
+        icon_checksum = row["data_checksum"].substr(row["data_checksum"].find(' '));
+    ASSERT_FALSE(icon_checksum.empty());
+
     const std::vector<uint8_t> before = read_file(dir->file("carve.raw"));
-    std::multiset<std::string> carved;
+    std::multiset<std::string> carved, damaged;
     for (auto& row : catalog("--carve " + dir->file("carve.raw"))) {
         if (row["state"] != "carved")
             continue;
-        carved.insert(record_key(row));
+        (row["data_checksum"].rfind("bad", 0) == 0 ? damaged : carved).insert(record_key(row));
         EXPECT_EQ(row["header_checksum"], "ok");
         EXPECT_EQ(row["partition_offset"], "1048576");
         EXPECT_EQ(std::stoull(row["image_offset"]), 1048576 + std::stoull(row["volume_offset"]));
         EXPECT_EQ(row["offset"], row["volume_offset"]);
+        if (row["data_checksum"].rfind("bad", 0) == 0) {
+            EXPECT_EQ(row["data_checksum"], "bad" + icon_checksum);
+        }
     }
     EXPECT_EQ(carved, expected);
+    EXPECT_EQ(damaged.size(), 1u);
     // Without --carve nothing is carved.
     for (auto& row : catalog(dir->file("carve.raw")))
         EXPECT_NE(row["state"], "carved");
@@ -241,13 +252,15 @@ TEST_F(Carving, AnOverwrittenCachesRemainingRecordsComeBackByteIdentical)
     TempDir out;
     run_command(cli_command() + " extract --carve " + dir->file("carve.raw") + " " + out.file("case") + " 2>/dev/null");
     const std::vector<std::string> files = list_folder(out.file("case"));
-    const auto png = std::find_if(files.begin(), files.end(), [](const std::string& f) { return f.rfind("carved_", 0) == 0; });
+    const auto png = std::find_if(files.begin(), files.end(), [](const std::string& f) {
+        return f.rfind("carved_", 0) == 0 && f.size() > 4 && f.compare(f.size() - 4, 4, ".png") == 0;
+    });
     ASSERT_NE(png, files.end());
+    // Byte for byte the picture the fixture put in the cache.
     const std::vector<uint8_t> written = read_file(out.file("case/" + *png));
-    bool matches = false;
-    for (auto& row : catalog(dir->file("parts/explorer/thumbcache_256.db")))
-        matches = matches || std::to_string(written.size()) == row["length"];
-    EXPECT_TRUE(matches);
+    const std::vector<uint8_t> part = read_file(dir->file("parts/explorer/thumbcache_256.db"));
+    ASSERT_GT(written.size(), 1000u);
+    EXPECT_NE(std::search(part.begin(), part.end(), written.begin(), written.end()), part.end());
     EXPECT_TRUE(read_file(dir->file("carve.raw")) == before);
 }
 
