@@ -24,7 +24,10 @@ struct ImageOrigin {
     std::string fs_type;           // "ntfs", "fat16", "exfat", "ext4", ...
     std::string fs_path;           // "/Users/a/Pictures/Thumbs.db"
     std::string inode;             // the file's inode or MFT reference ("518", "64-1")
-    std::string state;             // "allocated" or "deleted"
+    std::string state;             // "allocated", "deleted" or "carved"
+    // A carved find's byte offset in the volume, -1 for a file; in the image
+    // it lies at partition_offset + carved_at.
+    int64_t carved_at = -1;
 };
 
 enum ImageCacheKind {
@@ -40,6 +43,7 @@ struct ImageCacheFile {
     int32_t volume;       // which of the image's file systems
     uint64_t meta;        // the file's metadata address there
     int32_t index = -1;   // an Explorer cache file's index beside it (in the same list), -1 none
+    uint32_t carved_version = 0;  // a carved record's layout (20, 21, 32); 0 otherwise
 };
 
 // Whether path names a disk image: it starts with an image container's
@@ -71,6 +75,13 @@ int disk_image_open(const char* path, DiskImage** out, std::vector<std::string>*
 // volume by volume, in path order, allocated before deleted. Files named
 // like a cache whose bytes are not one are recorded in *problems.
 void disk_image_find_caches(DiskImage* image, std::vector<ImageCacheFile>* out, std::vector<std::string>* problems);
+
+// With --carve: the thumbcache records (header checksum matching) and
+// Thumbs.db files (compound files holding a Catalog, read as contiguous)
+// found in each volume's unallocated space, appended with state "carved";
+// compound files that fail the reader's checks are recorded in *problems as
+// partial finds.
+void disk_image_carve(DiskImage* image, std::vector<ImageCacheFile>* out, std::vector<std::string>* problems);
 
 // The file's bytes as a source (reads go through the file system); the
 // image must stay open while the source is. 0, or -1.

@@ -19,6 +19,8 @@ int disk_image_open(const char*, DiskImage** out, std::vector<std::string>*)
 
 void disk_image_find_caches(DiskImage*, std::vector<ImageCacheFile>*, std::vector<std::string>*) {}
 
+void disk_image_carve(DiskImage*, std::vector<ImageCacheFile>*, std::vector<std::string>*) {}
+
 int disk_image_open_file(DiskImage*, const ImageCacheFile&, Source* out)
 {
     *out = Source{};

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "image/carve_volume.h"
 #include "image/disk_image.h"
 #include "image/image_tsk_access.h"
 #include "image/image_tsk.h"
@@ -385,11 +386,27 @@ void disk_image_find_caches(DiskImage* image, std::vector<ImageCacheFile>* out, 
     link_indexes(out);
 }
 
+void disk_image_carve(DiskImage* image, std::vector<ImageCacheFile>* out, std::vector<std::string>* problems)
+{
+    for (size_t v = 0; v < image->volumes.size(); ++v) {
+        const Volume& vol = image->volumes[v];
+        ImageCacheFile like;
+        like.volume = int32_t(v);
+        like.origin.image = image->path;
+        like.origin.partition_offset = vol.offset;
+        like.origin.partition_type = vol.type;
+        like.origin.fs_type = tsk_fs_type_toname(vol.fs->ftype);
+        carve_volume_finds(vol.fs, &image->lock, like, out, problems);
+    }
+}
+
 int disk_image_open_file(DiskImage* image, const ImageCacheFile& file, Source* out)
 {
     *out = Source{};
     if (!image || file.volume < 0 || size_t(file.volume) >= image->volumes.size())
         return -1;
+    if (file.origin.carved_at >= 0)
+        return carve_open_find(image->volumes[size_t(file.volume)].fs, &image->lock, file, out);
     TSK_FS_FILE* f;
     {
         std::lock_guard<std::mutex> hold(image->lock);

@@ -323,14 +323,19 @@ int report_cache(const std::string& path, std::vector<ReportRow>* rows, std::str
     const size_t first_row = rows->size();
     const int result = report_cache_rows(path, rows, failure, digest);
     if (const ImageCacheFile* in_image = cli_image_cache(path))
-        for (size_t i = first_row; i < rows->size(); ++i)
+        for (size_t i = first_row; i < rows->size(); ++i) {
             (*rows)[i].origin = in_image->origin;
+            // A carved record's file is the volume it was found in.
+            if (in_image->origin.carved_at >= 0 && in_image->kind == IMAGE_CACHE_EXPLORER)
+                (*rows)[i].thumbcache.offset = uint64_t(in_image->origin.carved_at);
+        }
     return result;
 }
 
 std::vector<std::string> report_origin_columns()
 {
-    return {"image", "partition_offset", "partition_type", "store", "fs_type", "fs_path", "inode", "state"};
+    return {"image", "partition_offset", "partition_type", "store", "fs_type", "fs_path", "inode", "state",
+            "image_offset", "volume_offset"};
 }
 
 std::vector<std::string> report_origin_cells(const ReportRow& r)
@@ -338,8 +343,10 @@ std::vector<std::string> report_origin_cells(const ReportRow& r)
     const ImageOrigin& o = r.origin;
     if (o.image.empty())
         return std::vector<std::string>(report_origin_columns().size(), "-");
+    const bool carved = o.carved_at >= 0;
     return {o.image, std::to_string(o.partition_offset), o.partition_type, o.store, o.fs_type, o.fs_path, o.inode,
-            o.state};
+            o.state, carved ? std::to_string(o.partition_offset + uint64_t(o.carved_at)) : "-",
+            carved ? std::to_string(o.carved_at) : "-"};
 }
 
 namespace {

@@ -62,6 +62,10 @@ const char help[] =
     "                no SYSTEM hive in the image gives it: Explorer records of\n"
     "                files the MFT still holds are named by path (mft,\n"
     "                mft-deleted)\n"
+    "  --carve       also search the unallocated space of each disk image's\n"
+    "                volumes for Explorer cache records (header checksum\n"
+    "                matching) and Thumbs.db files; their thumbnails are\n"
+    "                named carved_...\n"
     "  --timeline bodyfile|l2tcsv|jsonl   also write the timed entries as\n"
     "                DIR/timeline.body (mactime), timeline.l2tcsv.csv (plaso)\n"
     "                or timeline.jsonl (Timesketch); repeat for several\n"
@@ -518,7 +522,7 @@ int write_case(CaseRun& run, const CaseOutputs& o, const std::vector<std::string
 
 // What the command line asks of `extract`.
 struct ExtractOptions {
-    bool force = false, recursive = false;
+    bool force = false, recursive = false, carve = false;
     bool hashset_digests = false;  // the full digests of NSRL sets' files too
     bool verify_image = false;     // an E01's stored MD5 checked against its media
     long jobs = 0;                 // 0: one per processor
@@ -543,6 +547,7 @@ int extract_parse(int argc, char** argv, ExtractOptions* o, int* exit_code)
         {"--blur-flagged", nullptr, CLI_SWITCH, &outputs.blur_flagged, nullptr, 0, 0, nullptr},
         {"--search-index", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &o->index_path},
         {"--volume-guid", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &o->volume_guid},
+        {"--carve", nullptr, CLI_SWITCH, &o->carve, nullptr, 0, 0, nullptr},
         {"--hashset-digests", nullptr, CLI_SWITCH, &o->hashset_digests, nullptr, 0, 0, nullptr},
         {"--verify-image", nullptr, CLI_SWITCH, &o->verify_image, nullptr, 0, 0, nullptr},
         {"--jobs", "-j", CLI_NUMBER, nullptr, &o->jobs, 1, CLI_MAX_JOBS, nullptr},
@@ -628,7 +633,7 @@ int extract_run(const ExtractOptions& o, CaseRun& run)
 {
     record_hashsets(&run.known, o.hashset_digests, &run.manifest);
     std::vector<std::string> caches, missing;
-    int result = find_caches(o.paths, o.recursive, &caches, &missing) == 0 ? CLI_OK : CLI_FAILED;
+    int result = find_caches(o.paths, o.recursive, &caches, &missing, o.carve) == 0 ? CLI_OK : CLI_FAILED;
     for (const std::string& m : missing) {
         cli_error("%s: Thumbs.db not found", m.c_str());
         result = CLI_FAILED;

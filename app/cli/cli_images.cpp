@@ -29,6 +29,8 @@ std::string label_of(const ImageCacheFile& f)
     std::string label = f.origin.image + "@" + std::to_string(f.origin.partition_offset) + ":";
     if (f.origin.store != "-")
         label += f.origin.store.substr(0, f.origin.store.find(' ')) + ":";  // "vss1": a shadow copy's version
+    if (f.origin.carved_at >= 0)
+        return label + "carved@" + std::to_string(f.origin.carved_at);
     label += f.origin.fs_path;
     if (f.origin.state != "allocated")
         label += " (" + f.origin.state + ", inode " + f.origin.inode + ")";
@@ -81,7 +83,7 @@ int read_search_indexes(OpenImage* o)
 
 } // namespace
 
-CliImageResult cli_images_add(const std::string& path, std::vector<std::string>* caches)
+CliImageResult cli_images_add(const std::string& path, std::vector<std::string>* caches, bool carve)
 {
     if (!disk_image_probe(path.c_str()))
         return CLI_IMAGE_NOT_ONE;
@@ -101,6 +103,8 @@ CliImageResult cli_images_add(const std::string& path, std::vector<std::string>*
     OpenImage* o = new OpenImage{path, image, {}, {}, false};
     images.push_back(o);
     disk_image_find_caches(image, &o->files, &problems);
+    if (carve)
+        disk_image_carve(image, &o->files, &problems);
     for (const std::string& p : problems)
         cli_error("%s", p.c_str());
     if (o->files.empty())

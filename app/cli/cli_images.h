@@ -20,7 +20,9 @@ enum CliImageResult {
     CLI_IMAGE_UNSUPPORTED,   // an image, and this build reads none (reported)
 };
 
-CliImageResult cli_images_add(const std::string& path, std::vector<std::string>* caches);
+// With carve, the records and Thumbs.db files found in each volume's
+// unallocated space follow its files ("IMAGE@OFFSET:carved@VOLUME_OFFSET").
+CliImageResult cli_images_add(const std::string& path, std::vector<std::string>* caches, bool carve = false);
 
 // Whether any of the paths is a disk image this build cannot read (each
 // reported): the command then stops with exit 2 before it writes anything.

@@ -33,7 +33,8 @@ const char help[] =
     "iconcache, each by size bucket), or a disk image (raw, split raw, E01,\n"
     "VHD, VHDX, VMDK, QCOW2): every cache of every file system in it, live and\n"
     "deleted, with the columns image, partition_offset, partition_type, store,\n"
-    "fs_type, fs_path, inode and state added.\n"
+    "fs_type, fs_path, inode, state, image_offset and volume_offset (the\n"
+    "last two for carved finds, '-' otherwise) added.\n"
     "\n"
     "Without --catalog: the list exactly as the viewer builds it, with the\n"
     "columns name, width, height, filetime, utc (and cache first when several\n"
@@ -82,6 +83,11 @@ const char help[] =
     "                        SYSTEM hive in the image gives it: Explorer records\n"
     "                        whose files the MFT still holds are listed under\n"
     "                        their paths (name_source mft, mft-deleted)\n"
+    "  --carve               also search the unallocated space of each disk\n"
+    "                        image's volumes: Explorer cache records whose\n"
+    "                        header checksum matches, and Thumbs.db files read as\n"
+    "                        contiguous; listed with state carved and their\n"
+    "                        image_offset and volume_offset\n"
     "  --missing             only the catalog records whose original file is\n"
     "                        no longer in the cache's folder (a cache named\n"
     "                        by its folder); implies --catalog\n"
@@ -160,13 +166,16 @@ int add_catalog_rows(const std::string& cache, const CatalogFilter& filter, Tabl
         extras->push_back(std::move(extra));
         *any_thumbcache = *any_thumbcache || report_row_explorer(rows[i]);
     }
+    // The rows are text now: a copy read out of an image (a carved record
+    // among them) is not kept for the rest of the run.
+    report_release();
     return 0;
 }
 
 // What the command line asks of `list`.
 struct ListOptions {
     long flags = 2;
-    bool catalog = false, recursive = false, missing_only = false;
+    bool catalog = false, recursive = false, missing_only = false, carve = false;
     TableFormat format = TableFormat::tsv;
     const char* index_path = nullptr;
     const char* volume_guid = nullptr;
@@ -188,6 +197,7 @@ int list_parse(int argc, char** argv, ListOptions* o, int* exit_code)
         {"--missing", nullptr, CLI_SWITCH, &o->missing_only, nullptr, 0, 0, nullptr},
         {"--search-index", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &o->index_path},
         {"--volume-guid", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &o->volume_guid},
+        {"--carve", nullptr, CLI_SWITCH, &o->carve, nullptr, 0, 0, nullptr},
     };
     static const char* const repeated[] = {"--hashset", "--hashset-mode"};
     std::vector<std::pair<std::string, std::string>> taken;
@@ -310,7 +320,8 @@ void add_extra_columns(const std::vector<std::vector<std::string>>& extras, bool
     if (origin) {
         for (const std::string& c : report_origin_columns()) {
             table->columns.push_back(c);
-            table->kinds.push_back(c == "partition_offset" ? ColumnKind::number : ColumnKind::text);
+            const bool number = c == "partition_offset" || c == "image_offset" || c == "volume_offset";
+            table->kinds.push_back(number ? ColumnKind::number : ColumnKind::text);
         }
     }
     for (size_t i = 0; i < table->rows.size(); ++i) {
@@ -374,7 +385,7 @@ int list_run(const ListOptions& o, Table* table, bool* loaded_any)
     if (cli_images_refused(o.paths))
         return CLI_USAGE;
     std::vector<std::string> caches, missing;
-    int result = find_caches(o.paths, o.recursive, &caches, &missing) == 0 ? CLI_OK : CLI_FAILED;
+    int result = find_caches(o.paths, o.recursive, &caches, &missing, o.carve) == 0 ? CLI_OK : CLI_FAILED;
     if (o.missing_only)
         filter.from_folder = caches_opened_from_folders(o.paths, o.recursive);
     for (const std::string& m : missing) {

@@ -15,11 +15,11 @@ std::string absolute(const std::string& path)
 } // namespace
 
 int find_caches(const std::vector<std::string>& arguments, bool recursive, std::vector<std::string>* caches,
-                std::vector<std::string>* missing)
+                std::vector<std::string>* missing, bool carve)
 {
     int result = 0;
     for (const std::string& argument : arguments) {
-        switch (cli_images_add(absolute(argument), caches)) {
+        switch (cli_images_add(absolute(argument), caches, carve)) {
         case CLI_IMAGE_NOT_ONE: break;
         case CLI_IMAGE_READ: continue;
         case CLI_IMAGE_PARTLY_READ:
