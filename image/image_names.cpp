@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "image/image_tsk.h"
+#include "image/image_tsk_access.h"
 #include "platform/system.h"
 
 namespace {

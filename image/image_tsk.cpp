@@ -11,7 +11,6 @@
 #include "image/carve_volume.h"
 #include "image/disk_image.h"
 #include "image/image_tsk_access.h"
-#include "image/image_tsk.h"
 #include "image/qcow_image.h"
 #include "image/vshadow_volume.h"
 #include "platform/failure.h"

@@ -1,6 +1,7 @@
 #pragma once
 // sleuthkit's handles behind a DiskImage, for the readers beside
-// image_tsk.cpp that walk more than the caches (the MFT). Every use holds
+// image_tsk.cpp that walk more than the caches (the MFT, a directory's names).
+// Every use holds
 // the image's lock.
 #include <tsk/libtsk.h>
 
@@ -18,3 +19,6 @@ struct DiskImageVolume {
 DiskImageVolume disk_image_volume(DiskImage* image, int32_t volume);
 TSK_IMG_INFO* disk_image_img(DiskImage* image);
 std::mutex& disk_image_lock(DiskImage* image);
+// The file system of one of the image's volumes, or null; every call into
+// it is made holding *lock.
+TSK_FS_INFO* disk_image_fs(DiskImage* image, int32_t volume, std::mutex** lock);
