@@ -1,8 +1,7 @@
 #pragma once
 // sleuthkit's handles behind a DiskImage, for the readers beside
-// image_tsk.cpp that walk more than the caches (the MFT, a directory's names).
-// Every use holds
-// the image's lock.
+// image_tsk.cpp that walk more than the caches (the MFT, a directory's
+// names). Every use holds the image's lock.
 #include <tsk/libtsk.h>
 
 #include <cstdint>
