@@ -170,7 +170,7 @@ int report_thumbcache(const std::string& path, const CacheBytes& bytes, std::vec
             const ThumbcacheIndexSlot& s = index.slots[d.slot];
             ReportRow row;
             row.cache = path;
-                row.stream.assign(1, '-');
+            row.stream.assign(1, '-');
             row.name = hex16(s.hash);
             ThumbcacheFacts& f = row.thumbcache;
             f.version = file->version;

@@ -145,6 +145,7 @@ struct Extractor {
         const uint8_t* stored;
         size_t length;
         Digests digests;
+        StoreEntry entry;  // its mapped pages go back once compared
     };
     std::vector<Pending> pending;
 
@@ -217,7 +218,7 @@ struct Extractor {
             row.file = name;
             const bool as_stored = row.entry.kind != STORE_ENTRY_CATALOG_OLD && !stored.md5.empty();
             pending.push_back({written.size(), as_stored ? row.entry.payload.data : nullptr,
-                               as_stored ? size_t(row.length) : 0, stored});
+                               as_stored ? size_t(row.length) : 0, stored, row.entry});
             written.push_back(HashedFile{name, -1, {}});
             return;
         }
@@ -272,6 +273,7 @@ void read_back_pending(Extractor& x, int jobs)
             return;
         }
         w->result[size_t(i)] = file_differs(path, p.stored, p.length);
+        store_entry_release(p.entry);
         if (w->result[size_t(i)] == 0) {
             f.digests = p.digests;
             f.size = int64_t(p.length);

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/cli/cli.h"
 #include "store/thumbsdb/catalog.h"
 #include "platform/failure.h"
 #include "store/thumbsdb/compound_file.h"
@@ -346,4 +347,36 @@ TEST(Limits, ExplorerCacheOfThreeGigabytesReadsItsLastRecord)
     EXPECT_EQ(thumbcache_load(cache.c_str(), &file), -1);
     EXPECT_STREQ(failure_last().reason, THUMBCACHE_TOO_LARGE);
     thumbcache_free(&file);
+}
+
+// Extraction reads a mapped Explorer cache a record at a time, and gives
+// each record's pages back once written, digested and compared: its peak
+// stays far below the cache's size.
+TEST(Limits, ExtractOfAnExplorerCacheKeepsLittleOfItResident)
+{
+    TempDir dir;
+    {
+        fixture::ThumbcacheSpec spec;
+        uint32_t x = 12345;
+        for (int i = 0; i < 64; ++i) {
+            fixture::ThumbcacheRecord r;
+            r.hash = 0x5a17c0de00000000u + uint64_t(i);
+            r.data.resize(size_t(1) << 20);
+            for (uint8_t& b : r.data)
+                b = uint8_t((x = x * 1103515245u + 12345u) >> 24);
+            spec.records.push_back(std::move(r));
+        }
+        write_file(dir.file("thumbcache_2560.db"), fixture::write_thumbcache(spec));
+    }
+    const std::string cache = dir.file("thumbcache_2560.db"), out = dir.file("case");
+    const long base = baseline_kib();
+    for (const char* jobs : {"1", "3"}) {
+        ChildResult r = in_child([&] {
+            std::string args[] = {"-j", jobs, cache, out + jobs};
+            char* argv[] = {args[0].data(), args[1].data(), args[2].data(), args[3].data(), nullptr};
+            return cli_extract(4, argv);
+        });
+        EXPECT_EQ(r.exit_code, 0) << jobs;
+        EXPECT_PEAK_BELOW(r, base, 24 * MiB);  // the cache is 64 MiB
+    }
 }
