@@ -291,6 +291,19 @@ void add_volume(DiskImage* image, TSK_FS_INFO* fs, uint64_t offset, const std::s
     }
 }
 
+// The image's volume system, or null. GPT is tried before DOS (its
+// protective MBR would pass for one) and the rest after: sleuthkit's own
+// detection opens every type that matches and leaks the losers' partitions.
+TSK_VS_INFO* open_volume_system(TSK_IMG_INFO* img)
+{
+    for (const TSK_VS_TYPE_ENUM type : {TSK_VS_TYPE_GPT, TSK_VS_TYPE_DOS}) {
+        if (TSK_VS_INFO* vs = tsk_vs_open(img, 0, type))
+            return vs;
+        tsk_error_reset();
+    }
+    return tsk_vs_open(img, 0, TSK_VS_TYPE_DETECT);
+}
+
 } // namespace
 
 bool disk_image_supported() { return true; }
@@ -306,7 +319,7 @@ int disk_image_probe(const char* path)
     if (!img)
         return 0;
     int found = 0;
-    if (TSK_VS_INFO* vs = tsk_vs_open(img, 0, TSK_VS_TYPE_DETECT)) {
+    if (TSK_VS_INFO* vs = open_volume_system(img)) {
         found = 1;
         tsk_vs_close(vs);
     } else if (TSK_FS_INFO* fs = tsk_fs_open_img(img, 0, TSK_FS_TYPE_DETECT)) {
@@ -329,7 +342,7 @@ int disk_image_open(const char* path, DiskImage** out, std::vector<std::string>*
         delete image;
         return -1;
     }
-    image->vs = tsk_vs_open(image->img, 0, TSK_VS_TYPE_DETECT);
+    image->vs = open_volume_system(image->img);
     if (!image->vs) {
         tsk_error_reset();
         if (TSK_FS_INFO* fs = tsk_fs_open_img(image->img, 0, TSK_FS_TYPE_DETECT))
