@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "image/carve_scan.h"
+#include "tests/image/test_images.h"
 #include "tests/support/test_support.h"
 #include "tools/fixture/thumbcache_writer.h"
 
@@ -170,25 +171,7 @@ TEST(CarveScan, CompoundFilesAreFoundOnSectorsOnly)
 }
 
 // End to end, through tools/make-test-images.
-class Carving : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        dir = new TempDir;
-        made = run_command(std::string(GLIMMERDEX_SOURCE_DIR) + "/tools/make-test-images " + GLIMMERDEX_BINARY_DIR +
-                           " " + dir->path() + " >/dev/null") == 0;
-    }
-    static void TearDownTestSuite()
-    {
-        delete dir;
-        dir = nullptr;
-    }
-    void SetUp() override { ASSERT_TRUE(made) << "tools/make-test-images failed (tools/install-deps installs what it needs)"; }
-    static TempDir* dir;
-    static bool made;
-};
-TempDir* Carving::dir = nullptr;
-bool Carving::made = false;
+class Carving : public TestImages {};
 
 // Rows of `list --catalog` as column -> cell maps.
 std::vector<std::map<std::string, std::string>> catalog(const std::string& arguments)

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/image/test_images.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -43,28 +44,7 @@ Table list_catalog(const std::string& paths, int* code)
     return parse(out);
 }
 
-class DiskImage : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        dir = new TempDir;
-        const std::string command = std::string(GLIMMERDEX_SOURCE_DIR) + "/tools/make-test-images " +
-                                    GLIMMERDEX_BINARY_DIR + " " + dir->path() + " >/dev/null";
-        made = run_command(command) == 0;
-    }
-    static void TearDownTestSuite()
-    {
-        delete dir;
-        dir = nullptr;
-    }
-    void SetUp() override { ASSERT_TRUE(made) << "tools/make-test-images failed (tools/install-deps installs what it needs)"; }
-    static std::string at(const std::string& name) { return dir->file(name); }
-
-    static TempDir* dir;
-    static bool made;
-};
-TempDir* DiskImage::dir = nullptr;
-bool DiskImage::made = false;
+class DiskImage : public TestImages {};
 
 // The columns that describe a record itself, not where its file lies.
 const char* const RECORD_COLUMNS[] = {"record", "stream", "slot", "name", "filetime", "header", "length", "format",

@@ -10,31 +10,12 @@
 #include <vector>
 
 #include "store/thumbsdb/hashed_streams.h"
+#include "tests/image/test_images.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
-class ImageNames : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        dir = new TempDir;
-        made = run_command(std::string(GLIMMERDEX_SOURCE_DIR) + "/tools/make-test-images " + GLIMMERDEX_BINARY_DIR +
-                           " " + dir->path() + " >/dev/null") == 0;
-    }
-    static void TearDownTestSuite()
-    {
-        delete dir;
-        dir = nullptr;
-    }
-    void SetUp() override { ASSERT_TRUE(made) << "tools/make-test-images failed (tools/install-deps installs what it needs)"; }
-    static std::string at(const std::string& name) { return dir->file(name); }
-
-    static TempDir* dir;
-    static bool made;
-};
-TempDir* ImageNames::dir = nullptr;
-bool ImageNames::made = false;
+class ImageNames : public TestImages {};
 
 // The key of a stream of the file of this name (UTF-8 here), Windows 8 and later.
 std::string stream_of(const std::u16string& name)

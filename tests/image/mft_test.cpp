@@ -10,6 +10,7 @@
 
 #include "image/mft_names.h"
 #include "store/explorer/thumbnail_id.h"
+#include "tests/image/test_images.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -161,20 +162,9 @@ TEST(MftNames, EveryExtensionAndFormIsLookedUpById)
     EXPECT_EQ(mft_names_find(names, 0x1234), nullptr);
 }
 
-class MftImage : public ::testing::Test {
+class MftImage : public TestImages {
 protected:
-    static void SetUpTestSuite()
-    {
-        dir = new TempDir;
-        made = run_command(std::string(GLIMMERDEX_SOURCE_DIR) + "/tools/make-test-images " + GLIMMERDEX_BINARY_DIR +
-                           " " + dir->path() + " mft >/dev/null") == 0;
-    }
-    static void TearDownTestSuite()
-    {
-        delete dir;
-        dir = nullptr;
-    }
-    void SetUp() override { ASSERT_TRUE(made) << "tools/make-test-images failed (tools/install-deps installs what it needs)"; }
+    static void SetUpTestSuite() { make_images("mft"); }
 
     // list --catalog of the image (options first); rows keyed by column.
     static std::vector<std::vector<std::string>> list(const std::string& options, int* code, std::string* err)
@@ -192,11 +182,7 @@ protected:
         const std::vector<uint8_t> b = read_file(dir->file("parts/mft/names.tsv"));
         return tsv_lines(std::string(b.begin(), b.end()));
     }
-    static TempDir* dir;
-    static bool made;
 };
-TempDir* MftImage::dir = nullptr;
-bool MftImage::made = false;
 
 size_t column(const std::vector<std::string>& header, const char* name)
 {

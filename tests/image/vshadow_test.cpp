@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/image/test_images.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -54,27 +55,7 @@ std::map<std::string, std::vector<std::string>> records_by_file(const Rows& t)
     return n;
 }
 
-class ShadowCopy : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        dir = new TempDir;
-        made = run_command(std::string(GLIMMERDEX_SOURCE_DIR) + "/tools/make-test-images " + GLIMMERDEX_BINARY_DIR +
-                           " " + dir->path() + " >/dev/null") == 0;
-    }
-    static void TearDownTestSuite()
-    {
-        delete dir;
-        dir = nullptr;
-    }
-    void SetUp() override { ASSERT_TRUE(made) << "tools/make-test-images failed (tools/install-deps installs what it needs)"; }
-    static std::string at(const std::string& name) { return dir->file(name); }
-
-    static TempDir* dir;
-    static bool made;
-};
-TempDir* ShadowCopy::dir = nullptr;
-bool ShadowCopy::made = false;
+class ShadowCopy : public TestImages {};
 
 TEST_F(ShadowCopy, TheLiveVolumeAndItsShadowCopyAreListedApart)
 {
