@@ -1,41 +1,27 @@
-// A QCOW file as a sleuthkit image: sleuthkit reads a caller's image through
-// a record that begins with its own image record, and the read and close
-// calls given with it. This layout changed after sleuthkit 4.13; it lives in
-// this file alone.
+// A QCOW file as a sleuthkit image, read through libqcow.
 #include "image/qcow_image.h"
 
 #include <libqcow.h>
 
-#include <cstdlib>
+#include <cstring>
 
+#include "image/external_image.h"
 #include "platform/failure.h"
 
 namespace {
 
-struct QcowImage {
-    TSK_IMG_INFO info;  // first: sleuthkit sees only this
-    libqcow_file_t* file;
-};
-
-ssize_t qcow_read(TSK_IMG_INFO* info, TSK_OFF_T offset, char* out, size_t length)
+int64_t qcow_read(void* file, uint64_t offset, char* out, size_t length)
 {
-    QcowImage* q = reinterpret_cast<QcowImage*>(info);
-    if (offset < 0 || offset >= info->size)
-        return -1;
-    if (uint64_t(length) > uint64_t(info->size - offset))
-        length = size_t(info->size - offset);
-    return libqcow_file_read_buffer_at_offset(q->file, out, length, offset, nullptr);
+    return libqcow_file_read_buffer_at_offset(static_cast<libqcow_file_t*>(file), out, length, off64_t(offset),
+                                              nullptr);
 }
 
-void qcow_close(TSK_IMG_INFO* info)
+void qcow_close(void* context)
 {
-    QcowImage* q = reinterpret_cast<QcowImage*>(info);
-    libqcow_file_close(q->file, nullptr);
-    libqcow_file_free(&q->file, nullptr);
-    std::free(q);
+    libqcow_file_t* file = static_cast<libqcow_file_t*>(context);
+    libqcow_file_close(file, nullptr);
+    libqcow_file_free(&file, nullptr);
 }
-
-void qcow_stat(TSK_IMG_INFO*, FILE*) {}
 
 } // namespace
 
@@ -60,19 +46,8 @@ TSK_IMG_INFO* qcow_image_open(const char* path)
         fail("QCOW image has no size we can read");
         return nullptr;
     }
-    // sleuthkit takes the record and frees it through qcow_close.
-    QcowImage* q = static_cast<QcowImage*>(std::calloc(1, sizeof(QcowImage)));
-    if (!q) {
-        libqcow_file_close(file, nullptr);
-        libqcow_file_free(&file, nullptr);
-        fail("out of memory");
-        return nullptr;
-    }
-    q->file = file;
-    TSK_IMG_INFO* info = tsk_img_open_external(q, TSK_OFF_T(size), 512, qcow_read, qcow_close, qcow_stat);
-    if (!info) {
-        qcow_close(&q->info);
+    TSK_IMG_INFO* info = external_image_open(file, size, ExternalImageCalls{qcow_read, qcow_close});
+    if (!info && std::strcmp(failure_last().reason, "out of memory") != 0)
         fail("QCOW image cannot be handed to sleuthkit");
-    }
     return info;
 }

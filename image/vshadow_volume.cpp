@@ -1,19 +1,18 @@
 // Shadow copies through libvshadow. libvshadow reads the volume through a
 // libbfio handle of ours that reads the volume's byte range through
 // sleuthkit's image (whatever container it is); each store then goes back to
-// sleuthkit as a caller's image, a record that begins with sleuthkit's own
-// image record. That layout changed after sleuthkit 4.13; it lives here and
-// in qcow_image.cpp alone.
+// sleuthkit as an image of its own (external_image.h).
 #include "image/vshadow_volume.h"
 
 #include <libbfio.h>
 #include <libvshadow.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <unordered_set>
 
+#include "image/external_image.h"
+#include "platform/failure.h"
 #include "platform/system.h"
 
 namespace {
@@ -165,34 +164,28 @@ void shadows_release(Shadows* s)
     delete s;
 }
 
-struct StoreImage {
-    TSK_IMG_INFO info;  // first: sleuthkit sees only this
+// One store, read as an image of its own; it keeps the volume's handles.
+struct StoreReader {
     libvshadow_store_t* store;
     Shadows* shadows;
 };
 
-ssize_t store_read(TSK_IMG_INFO* info, TSK_OFF_T offset, char* out, size_t length)
+int64_t store_read(void* context, uint64_t offset, char* out, size_t length)
 {
-    StoreImage* s = reinterpret_cast<StoreImage*>(info);
-    if (offset < 0 || offset >= info->size)
-        return -1;
-    if (uint64_t(length) > uint64_t(info->size - offset))
-        length = size_t(info->size - offset);
+    StoreReader* s = static_cast<StoreReader*>(context);
     libvshadow_error_t* error = nullptr;
-    const ssize_t got = libvshadow_store_read_buffer_at_offset(s->store, out, length, offset, &error);
+    const ssize_t got = libvshadow_store_read_buffer_at_offset(s->store, out, length, off64_t(offset), &error);
     libvshadow_error_free(&error);
     return got;
 }
 
-void store_close(TSK_IMG_INFO* info)
+void store_close(void* context)
 {
-    StoreImage* s = reinterpret_cast<StoreImage*>(info);
+    StoreReader* s = static_cast<StoreReader*>(context);
     libvshadow_store_free(&s->store, nullptr);
     shadows_release(s->shadows);
-    std::free(s);
+    delete s;
 }
-
-void store_stat(TSK_IMG_INFO*, FILE*) {}
 
 // libvshadow's reason, on one line, and the error freed.
 std::string reason(libvshadow_error_t** error)
@@ -289,21 +282,11 @@ void vshadow_volume_stores(TSK_IMG_INFO* img, uint64_t offset, uint64_t size, st
             libvshadow_store_free(&store, nullptr);
             continue;
         }
-        // sleuthkit takes the record and frees it through store_close.
-        StoreImage* s = static_cast<StoreImage*>(std::calloc(1, sizeof(StoreImage)));
-        if (!s) {
-            libvshadow_store_free(&store, nullptr);
-            problems->push_back(which + ": out of memory");
-            continue;
-        }
-        s->store = store;
-        s->shadows = shadows;
         ++shadows->users;
-        TSK_IMG_INFO* info = tsk_img_open_external(s, TSK_OFF_T(store_size), 512, store_read, store_close, store_stat);
+        TSK_IMG_INFO* info =
+            external_image_open(new StoreReader{store, shadows}, store_size, ExternalImageCalls{store_read, store_close});
         if (!info) {
-            tsk_error_reset();
-            store_close(&s->info);
-            problems->push_back(which + ": cannot be handed to sleuthkit");
+            problems->push_back(which + ": " + failure_last().reason);
             continue;
         }
         out->push_back({info, store_label(i + 1, created)});
