@@ -87,6 +87,12 @@ std::FILE* sys_fopen(const char* path, const char* mode);
 // as sys_fopen takes them.
 std::FILE* sys_create_new_file(const char* path, bool* exists);
 
+// Opens path for binary writing as a new file in place of whatever file or
+// link the name holds (the link itself goes, never what it points to, so
+// nothing is written outside the folder path names); null where the name
+// is a folder, cannot be removed, or is taken again before the create.
+std::FILE* sys_replace_file(const char* path);
+
 // The length of an open file in bytes, 64-bit on every platform (Windows'
 // ftell is 32-bit), with the position put back at the start; -1 when it
 // cannot be told.
@@ -156,6 +162,12 @@ inline std::string sys_join_path(const char* folder, const char* name)
 
 // ASCII-only case-insensitive compares, never locale-dependent.
 inline int ascii_lower(int c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; }
+
+// A hexadecimal digit's value in either case, -1 for any other character.
+constexpr int ascii_hex_value(int c)
+{
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+}
 inline int ascii_stricmp(const char* a, const char* b)
 {
     for (;; ++a, ++b) {

@@ -206,6 +206,17 @@ std::FILE* sys_create_new_file(const char* path, bool* exists)
     return f;
 }
 
+std::FILE* sys_replace_file(const char* path)
+{
+    struct stat st;
+    if (lstat(path, &st) == 0) {
+        if (S_ISDIR(st.st_mode) || unlink(path) != 0)
+            return nullptr;
+    }
+    bool exists;
+    return sys_create_new_file(path, &exists);
+}
+
 void sys_binary_stdout() {}
 
 int64_t sys_stream_size(std::FILE* file)

@@ -181,6 +181,24 @@ std::FILE* sys_create_new_file(const char* path, bool* exists)
     return f;
 }
 
+std::FILE* sys_replace_file(const char* path)
+{
+    // DeleteFile removes a symbolic link itself, not its target.
+    std::wstring w = utf8_path(path);
+    DWORD attributes = w.empty() ? GetFileAttributesA(path) : GetFileAttributesW(w.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+            return nullptr;
+        if (attributes & FILE_ATTRIBUTE_READONLY)
+            w.empty() ? SetFileAttributesA(path, attributes & ~DWORD(FILE_ATTRIBUTE_READONLY))
+                      : SetFileAttributesW(w.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
+        if (!(w.empty() ? DeleteFileA(path) : DeleteFileW(w.c_str())))
+            return nullptr;
+    }
+    bool exists;
+    return sys_create_new_file(path, &exists);
+}
+
 void sys_binary_stdout()
 {
     std::fflush(stdout);

@@ -93,11 +93,12 @@ const char help[] =
     "could not be read or some file not written (reported and skipped),\n"
     "2 usage error.\n";
 
-// Opens a new file for writing; never replaces one unless force.
+// Opens a new file for writing; never replaces one unless force, and then
+// never writes through a link left under the output's name.
 FILE* create(const std::string& path, bool force, bool* exists)
 {
     *exists = false;
-    return force ? sys_fopen(path.c_str(), "wb") : sys_create_new_file(path.c_str(), exists);
+    return force ? sys_replace_file(path.c_str()) : sys_create_new_file(path.c_str(), exists);
 }
 
 bool ends_with_nocase(const std::string& s, const char* suffix)

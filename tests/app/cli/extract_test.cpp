@@ -184,6 +184,19 @@ TEST(CliExtract, AnOldFormatPngIsCreatedAfreshNeverThroughWhatIsThere)
     EXPECT_EQ(run_command(cli + " extract " + dir.path() + " " + dir.file("out") + " 2>&1 >/dev/null", &err), 1);
     EXPECT_NE(err.find("old.jpg.png exists (--force overwrites)"), std::string::npos) << err;
     EXPECT_FALSE(file_exists(dir.file("outside.png"))) << "nothing is written outside the folder";
+
+    // --force replaces the link itself, dangling or pointing at a file.
+    write_file(dir.file("outside.png"), std::vector<uint8_t>{'k', 'e', 'e', 'p'});
+    for (const char* target : {"../nowhere.png", "../outside.png"}) {
+        unlink(dir.file("out/old.jpg.png").c_str());
+        ASSERT_EQ(symlink(target, dir.file("out/old.jpg.png").c_str()), 0);
+        EXPECT_EQ(run("extract --force " + dir.path() + " " + dir.file("out")), 0) << target;
+        struct stat st;
+        ASSERT_EQ(lstat(dir.file("out/old.jpg.png").c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode)) << "the link is replaced by the PNG";
+        EXPECT_FALSE(file_exists(dir.file("nowhere.png")));
+        EXPECT_EQ(read_file(dir.file("outside.png")), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
+    }
 }
 
 TEST(CliExtract, RealCachesExtractByteIdentically)
