@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "app/cli/cli.h"
+#include "bench/bench_clock.h"
 #include "platform/work_pool.h"
 #include "tools/fixture/thumbcache_writer.h"
 
@@ -37,24 +38,6 @@ namespace {
 struct Settings {
     long pictures = 150, width = 2000, height = 1500, passes = 3;
 };
-
-struct Clock {
-    double wall, cpu;
-};
-
-Clock now()
-{
-    timespec w, c;
-    clock_gettime(CLOCK_MONOTONIC, &w);
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &c);
-    return {double(w.tv_sec) + double(w.tv_nsec) * 1e-9, double(c.tv_sec) + double(c.tv_nsec) * 1e-9};
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
 
 [[noreturn]] void fail(const char* what, const char* detail)
 {
@@ -100,9 +83,9 @@ std::string make_cache(const std::string& dir, const Settings& s)
 }
 
 // OpenSSL's three digests over the file, read once in slices.
-Clock openssl_digests(const std::string& path)
+BenchClock openssl_digests(const std::string& path)
 {
-    Clock start = now();
+    BenchClock start = bench_now();
     const EVP_MD* kinds[3] = {EVP_md5(), EVP_sha1(), EVP_sha256()};
     EVP_MD_CTX* context[3];
     for (int k = 0; k < 3; ++k) {
@@ -124,12 +107,12 @@ Clock openssl_digests(const std::string& path)
         EVP_DigestFinal_ex(context[k], digest, &length);
         EVP_MD_CTX_free(context[k]);
     }
-    Clock end = now();
+    BenchClock end = bench_now();
     return {end.wall - start.wall, end.cpu - start.cpu};
 }
 
 // One extract in this process, its output out of the way afterwards.
-Clock extract(const std::vector<std::string>& words)
+BenchClock extract(const std::vector<std::string>& words)
 {
     std::vector<std::string> copy = words;
     std::vector<char*> argv;
@@ -140,9 +123,9 @@ Clock extract(const std::vector<std::string>& words)
     int saved_out = dup(1), saved_err = dup(2), null = open("/dev/null", O_WRONLY);
     dup2(null, 1);
     dup2(null, 2);
-    Clock start = now();
+    BenchClock start = bench_now();
     int result = cli_extract(int(argv.size()), argv.data());
-    Clock end = now();
+    BenchClock end = bench_now();
     std::fflush(stdout);
     std::fflush(stderr);
     dup2(saved_out, 1);
@@ -175,22 +158,22 @@ int main(int argc, char** argv)
     if (!mkdtemp(templ))
         fail("mkdtemp", std::strerror(errno));
     const std::string dir = templ;
-    Clock start = now();
+    BenchClock start = bench_now();
     const std::string cache = make_cache(dir, s);
     struct stat st;
     stat(cache.c_str(), &st);
     std::printf("cache: %ld pictures of %ld x %ld, %.1f MiB, made in %.1f s; %d processors\n\n", s.pictures, s.width,
-                s.height, double(st.st_size) / (1 << 20), now().wall - start.wall, sys_default_jobs());
+                s.height, double(st.st_size) / (1 << 20), bench_now().wall - start.wall, sys_default_jobs());
     openssl_digests(cache);  // the file in the page cache for both
 
     const std::string jobs_default = std::to_string(sys_default_jobs());
     std::vector<double> reference_wall, reference_cpu, wall[2], cpu[2], ratio[2], cpu_ratio[2];
     for (long p = 0; p < s.passes; ++p) {
-        Clock reference = openssl_digests(cache);
+        BenchClock reference = openssl_digests(cache);
         reference_wall.push_back(reference.wall);
         reference_cpu.push_back(reference.cpu);
         for (int j = 0; j < 2; ++j) {
-            Clock spent = extract({"--jobs", j ? jobs_default : "1", cache, dir + "/out"});
+            BenchClock spent = extract({"--jobs", j ? jobs_default : "1", cache, dir + "/out"});
             wall[j].push_back(spent.wall);
             cpu[j].push_back(spent.cpu);
             ratio[j].push_back(spent.wall / reference.wall);
@@ -198,11 +181,11 @@ int main(int argc, char** argv)
         }
     }
     std::printf("| run | wall ms | CPU ms | ratio (wall) | ratio (CPU) |\n|---|---:|---:|---:|---:|\n");
-    std::printf("| OpenSSL MD5 + SHA-1 + SHA-256 of the file | %.0f | %.0f | 1 | 1 |\n", median(reference_wall) * 1e3,
-                median(reference_cpu) * 1e3);
+    std::printf("| OpenSSL MD5 + SHA-1 + SHA-256 of the file | %.0f | %.0f | 1 | 1 |\n", bench_median(reference_wall) * 1e3,
+                bench_median(reference_cpu) * 1e3);
     for (int j = 0; j < 2; ++j)
         std::printf("| extract --jobs %s | %.0f | %.0f | %.2f | %.2f |\n", j ? jobs_default.c_str() : "1",
-                    median(wall[j]) * 1e3, median(cpu[j]) * 1e3, median(ratio[j]), median(cpu_ratio[j]));
+                    bench_median(wall[j]) * 1e3, bench_median(cpu[j]) * 1e3, bench_median(ratio[j]), bench_median(cpu_ratio[j]));
     std::filesystem::remove_all(dir);
     return 0;
 }

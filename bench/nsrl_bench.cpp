@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "app/cli/cli.h"
+#include "bench/bench_clock.h"
 #include "app/cli/digests/digests.h"
 #include "app/cli/case/hashset.h"
 #include "tools/fixture/nsrl_rds.h"
@@ -54,24 +55,6 @@ struct Settings {
     long passes = 5;
     long lookups = 20000;
 };
-
-struct Clock {
-    double wall, cpu;
-};
-
-Clock now()
-{
-    timespec w, c;
-    clock_gettime(CLOCK_MONOTONIC, &w);
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &c);
-    return {double(w.tv_sec) + double(w.tv_nsec) * 1e-9, double(c.tv_sec) + double(c.tv_nsec) * 1e-9};
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
 
 [[noreturn]] void fail(const char* what, const char* detail)
 {
@@ -212,7 +195,7 @@ std::string largest_real_cache()
 
 // One extract in this process, its own output out of the way; the records of
 // its report.
-long extract(const std::vector<std::string>& words, Clock* spent)
+long extract(const std::vector<std::string>& words, BenchClock* spent)
 {
     std::vector<std::string> copy = words;
     std::vector<char*> argv;
@@ -223,9 +206,9 @@ long extract(const std::vector<std::string>& words, Clock* spent)
     int saved_out = dup(1), saved_err = dup(2), null = open("/dev/null", O_WRONLY);
     dup2(null, 1);
     dup2(null, 2);
-    Clock start = now();
+    BenchClock start = bench_now();
     int result = cli_extract(int(argv.size()), argv.data());
-    Clock end = now();
+    BenchClock end = bench_now();
     std::fflush(stdout);
     std::fflush(stderr);
     dup2(saved_out, 1);
@@ -250,11 +233,11 @@ long extract(const std::vector<std::string>& words, Clock* spent)
 void time_lookups(const HashSet& set, const std::vector<Digests>& pictures, bool expected, double* wall,
                   double* cpu)
 {
-    Clock start = now();
+    BenchClock start = bench_now();
     for (const Digests& d : pictures)
         if (hashset_holds(set, d) != expected)
             fail("a look-up gave the wrong answer", d.sha256.c_str());
-    Clock end = now();
+    BenchClock end = bench_now();
     *wall = (end.wall - start.wall) * 1e6 / double(pictures.size());
     *cpu = (end.cpu - start.cpu) * 1e6 / double(pictures.size());
 }
@@ -288,10 +271,10 @@ void time_set_digests(const std::string& database)
 {
     Digests d;
     int64_t size = 0;
-    Clock start = now();
+    BenchClock start = bench_now();
     if (digests_of_file(database, &d, &size) != 0)
         fail(database.c_str(), "cannot read it");
-    Clock end = now();
+    BenchClock end = bench_now();
     std::printf("the set's own digests (for the manifest): %.1f MiB in %.0f ms (CPU %.0f ms)\n",
                 double(size) / (1 << 20), (end.wall - start.wall) * 1e3, (end.cpu - start.cpu) * 1e3);
 }
@@ -303,7 +286,7 @@ void measure(const char* label, const std::string& cache, const std::string& dat
     std::vector<double> wall[3], cpu[3], wall_ratio[3], cpu_ratio[3];
     long records = 0;
     for (long p = 0; p < passes; ++p) {
-        Clock spent[3];
+        BenchClock spent[3];
         for (int with = 0; with < 3; ++with) {
             std::vector<std::string> words = {cache, dir + "/out"};
             if (with)
@@ -318,8 +301,8 @@ void measure(const char* label, const std::string& cache, const std::string& dat
         }
     }
     std::printf("| %s | %ld | %.0f | %.0f | %.0f | %.2f | %.2f | %.0f | %.2f | %.2f |\n", label, records,
-                median(wall[0]) * 1e3, median(cpu[0]) * 1e3, median(wall[1]) * 1e3, median(wall_ratio[1]),
-                median(cpu_ratio[1]), median(wall[2]) * 1e3, median(wall_ratio[2]), median(cpu_ratio[2]));
+                bench_median(wall[0]) * 1e3, bench_median(cpu[0]) * 1e3, bench_median(wall[1]) * 1e3, bench_median(wall_ratio[1]),
+                bench_median(cpu_ratio[1]), bench_median(wall[2]) * 1e3, bench_median(wall_ratio[2]), bench_median(cpu_ratio[2]));
     std::fflush(stdout);
 }
 
@@ -346,12 +329,12 @@ int main(int argc, char** argv)
 
     std::vector<Digests> known;
     const std::string fixture_cache = make_cache(dir + "/fixture", s.thumbnails, &known);
-    Clock start = now();
+    BenchClock start = bench_now();
     make_database(database, s.rows, known);
     struct stat st;
     stat(database.c_str(), &st);
     std::printf("database: %ld rows + %zu of the fixture's pictures, %.1f MiB, made in %.1f s\n", s.rows,
-                known.size(), double(st.st_size) / (1 << 20), now().wall - start.wall);
+                known.size(), double(st.st_size) / (1 << 20), bench_now().wall - start.wall);
     const std::string real = largest_real_cache();
     if (real.empty())
         std::printf("the shared corpus is absent: the real cache is not measured\n");
@@ -359,9 +342,9 @@ int main(int argc, char** argv)
     for (int indexed = 0; indexed < 2; ++indexed) {
         const char* set = indexed ? "sha256, md5, sha1 indexed" : "sha256 (primary key) only";
         if (indexed) {
-            start = now();
+            start = bench_now();
             add_md5_sha1_indexes(database);
-            std::printf("\nmd5 and sha1 indexes added in %.1f s\n", now().wall - start.wall);
+            std::printf("\nmd5 and sha1 indexes added in %.1f s\n", bench_now().wall - start.wall);
         }
         std::printf("\n| set | µs per miss | CPU µs per miss | µs per hit | CPU µs per hit |\n"
                     "|---|---:|---:|---:|---:|\n");

@@ -13,6 +13,7 @@
 
 #include "image/disk_image.h"
 #include "platform/failure.h"
+#include "platform/system.h"
 
 namespace {
 
@@ -28,17 +29,6 @@ std::string tsk_reason()
         if (c == '\n')
             c = ' ';  // a line of a report must stay one
     return text;
-}
-
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // The MD5 sleuthkit's E01 reader took from the image's hash section, as its
@@ -60,7 +50,7 @@ int stored_md5_of(TSK_IMG_INFO* img, uint8_t md5[16])
             ++at;
         found = 1;
         for (int i = 0; i < 16 && found; ++i) {
-            const int hi = hex_value(at[2 * i]), lo = hi < 0 ? -1 : hex_value(at[2 * i + 1]);
+            const int hi = ascii_hex_value(at[2 * i]), lo = hi < 0 ? -1 : ascii_hex_value(at[2 * i + 1]);
             if (hi < 0 || lo < 0)
                 found = 0;
             else

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/system.h"
 #include "store/thumbsdb/hashed_streams.h"
 
 namespace {
@@ -50,17 +51,6 @@ void put_le32(uint8_t* p, uint32_t v)
         p[i] = uint8_t(v >> (8 * i));
 }
 
-int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 } // namespace
 
 const char* thumbnail_id_form_text(ThumbnailIdForm form)
@@ -80,7 +70,7 @@ int volume_guid_parse(const char* text, VolumeGuid* out)
     for (int group = 0; group < 5; ++group) {
         static const int digits[5] = {8, 4, 4, 4, 12};
         for (int k = 0; k < digits[group]; k += 2) {
-            const int hi = hex_digit(p[0]), lo = hi < 0 ? -1 : hex_digit(p[1]);
+            const int hi = ascii_hex_value(p[0]), lo = hi < 0 ? -1 : ascii_hex_value(p[1]);
             if (hi < 0 || lo < 0)
                 return -1;
             read[n++] = uint8_t(hi << 4 | lo);

@@ -14,12 +14,9 @@ bool hashed_stream_name(const char* name)
     if (digits == 0 || digits > 5 || *name != '_')
         return false;
     int hex = 0;
-    for (++name; *name; ++name, ++hex) {
-        char c = *name;
-        bool is_hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-        if (!is_hex)
+    for (++name; *name; ++name, ++hex)
+        if (ascii_hex_value(*name) < 0)
             return false;
-    }
     return hex >= 1 && hex <= 16;
 }
 
@@ -45,13 +42,10 @@ int hashed_stream_hash(const char* stream_name, uint64_t* hash)
         return -1;
     uint64_t v = 0;
     for (const char* p = hex + 1; *p; p++) {
-        const int c = ascii_lower(*p);
-        if (c >= '0' && c <= '9')
-            v = v << 4 | uint64_t(c - '0');
-        else if (c >= 'a' && c <= 'f')
-            v = v << 4 | uint64_t(c - 'a' + 10);
-        else
+        const int d = ascii_hex_value(*p);
+        if (d < 0)
             return -1;
+        v = v << 4 | uint64_t(d);
     }
     *hash = v;
     return 0;
