@@ -51,6 +51,40 @@ std::vector<int32_t> entry_record;
 int16_t loaded_version;
 // Pictures with pixels of their own in a list decoded on view.
 int32_t decoded_count;
+// The sources of caches read through FileListSources, open while the list is.
+std::vector<Source> held_sources;
+
+// The cache at path through the list's sources; 0, or -1 where it is a file.
+int open_sourced(const std::string& path, Source* out)
+{
+    *out = Source{};
+    const FileListSources* s = options.sources;
+    if (!s || !s->open || s->open(s->context, path, out) != 0)
+        return -1;
+    held_sources.push_back(*out);
+    return 0;
+}
+
+// The index of the sourced cache at path; 0 or -1.
+int read_sourced_index(const std::string& path, ThumbcacheIndex* out)
+{
+    Source source;
+    std::string key;
+    if (options.sources->open_index(options.sources->context, path, &source, &key) != 0)
+        return -1;
+    held_sources.push_back(source);
+    return thumbcache_index_read_source(source, out);
+}
+
+// Marks an index key that came from the list's sources, not a path.
+const std::string SOURCED_INDEX = "\x01";
+
+void close_sources()
+{
+    for (Source& s : held_sources)
+        source_close(&s);
+    held_sources.clear();
+}
 
 const char* listed_name(int32_t i, const void*) { return file_list_name(i); }
 const char* record_name(int32_t i, const void*) { return records[i].name; }
@@ -379,7 +413,7 @@ void release_explorer()
 
 // Links each listed file with the index beside it, one load per index for
 // all the files that share it: which sizes each item exists in.
-void link_indexes(const std::vector<std::string>& loaded)
+void link_indexes(const std::vector<std::string>& loaded, const std::vector<bool>& sourced)
 {
     const int32_t files = file_list.thumbcache_file_count;
     std::vector<int32_t> first(size_t(files), int32_t(-1));  // list position of each file's record 0
@@ -389,9 +423,20 @@ void link_indexes(const std::vector<std::string>& loaded)
         if (e.kind == STORE_ENTRY_EXPLORER && e.record == 0)
             first[size_t(e.file - file_list.thumbcache_files)] = i;
     }
+    // A file's index: beside it, or the one its source names, keyed so that
+    // the files sharing it are linked together.
+    const FileListSources* s = options.sources;
     std::vector<std::string> index_path(static_cast<size_t>(files));
-    for (int32_t k = 0; k < files; ++k)
-        index_path[size_t(k)] = explorer_index_beside(loaded[size_t(k)]);
+    for (int32_t k = 0; k < files; ++k) {
+        std::string key;
+        Source probe;
+        if (!sourced[size_t(k)])
+            index_path[size_t(k)] = explorer_index_beside(loaded[size_t(k)]);
+        else if (s->open_index && s->open_index(s->context, loaded[size_t(k)], &probe, &key) == 0) {
+            source_close(&probe);
+            index_path[size_t(k)] = SOURCED_INDEX + key;
+        }
+    }
     for (int32_t k = 0; k < files; ++k) {
         const std::string path = index_path[size_t(k)];
         if (path.empty())
@@ -406,7 +451,8 @@ void link_indexes(const std::vector<std::string>& loaded)
             }
         ThumbcacheIndex index{};
         ThumbcacheLinks links{};
-        if (thumbcache_index_load(path.c_str(), &index) != 0)
+        if (sourced[size_t(k)] ? read_sourced_index(loaded[size_t(k)], &index) != 0
+                               : thumbcache_index_load(path.c_str(), &index) != 0)
             continue;
         if (thumbcache_link(&index, linked.data(), int32_t(linked.size()), &links) == 0) {
             for (int32_t n = 0; n < links.entry_count; ++n) {
@@ -431,11 +477,17 @@ int build_explorer(const std::vector<std::string>& paths)
     if (!file_list.thumbcache_files)
         return -1;
     std::vector<std::string> loaded;
-    for (const std::string& path : paths)
-        if (thumbcache_load(path.c_str(), &file_list.thumbcache_files[file_list.thumbcache_file_count]) == 0) {
+    std::vector<bool> sourced;
+    for (const std::string& path : paths) {
+        ThumbcacheFile* tc = &file_list.thumbcache_files[file_list.thumbcache_file_count];
+        Source source;
+        const bool from_source = open_sourced(path, &source) == 0;
+        if ((from_source ? thumbcache_read_source(source, tc) : thumbcache_load(path.c_str(), tc)) == 0) {
             ++file_list.thumbcache_file_count;
             loaded.push_back(path);
+            sourced.push_back(from_source);
         }
+    }
     if (file_list.thumbcache_file_count == 0)
         return -1;
     // Every record of every file, up to what the offsets can hold.
@@ -461,16 +513,19 @@ int build_explorer(const std::vector<std::string>& paths)
         file_list.entries[i] = store_entry_explorer(&file_list.thumbcache_files[k], e);
     }
     set_pictures();
-    link_indexes(loaded);
+    link_indexes(loaded, sourced);
     return 0;
 }
 
 // Streams are keyed by a hash of their file's name: those whose name the
 // catalog or the cache's folder still holds are listed under it.
-void name_streams(const std::string& cache_path)
+void name_streams(const std::string& cache_path, bool sourced)
 {
     StreamNames names;
-    stream_names_gather(cache_path, nullptr, &names);
+    if (sourced && options.sources->stream_names)
+        options.sources->stream_names(options.sources->context, cache_path, &names);
+    else if (!sourced)
+        stream_names_gather(cache_path, nullptr, &names);
     file_list_name_keyed(stream_names_lookup, &names);
 }
 
@@ -485,11 +540,20 @@ int build(const char* folder, const std::vector<ResolvedCache>& caches, const Fi
         folder = ".";
 
     release_explorer();
+    close_sources();
     // Explorer's files are known by their content, whatever their names.
     std::vector<std::string> explorer;
-    for (const ResolvedCache& c : caches)
-        if (c.family == CACHE_EXPLORER || thumbcache_file_kind(c.path.c_str()) == THUMBCACHE_CACHE)
+    for (const ResolvedCache& c : caches) {
+        Source source;
+        ThumbcacheKind kind;
+        if (open_sourced(c.path, &source) == 0)
+            kind = thumbcache_source_kind(source);
+        else
+            kind = c.family == CACHE_EXPLORER ? THUMBCACHE_CACHE : thumbcache_file_kind(c.path.c_str());
+        if (kind == THUMBCACHE_CACHE)
             explorer.push_back(c.path);
+    }
+    close_sources();
     if (!explorer.empty()) {
         store_release();
         name_index_clear(&listed_names);
@@ -498,12 +562,16 @@ int build(const char* folder, const std::vector<ResolvedCache>& caches, const Fi
     }
     const std::string cache_path = caches.empty() ? sys_join_path(folder, "Thumbs.db") : caches[0].path;
     // Without a Catalog, a cache of hashed thumbnail streams still loads.
-    if (store_load(cache_path.c_str()) != 0 && hashed_stream_count() == 0)
+    Source source;
+    const bool sourced = open_sourced(cache_path, &source) == 0;
+    const int loaded = sourced ? store_load_source(source) : store_load(cache_path.c_str());
+    close_sources();  // the streams are copied
+    if (loaded != 0 && hashed_stream_count() == 0)
         return -1;
 
     name_index_clear(&listed_names);
     index_records();
-    if (flags & 1) {
+    if ((flags & 1) && !how.sources) {
         char name[SYS_MAX_PATH];
         dir_find_start(folder, "*");
         while (dir_find_next(name)) {
@@ -553,7 +621,7 @@ int build(const char* folder, const std::vector<ResolvedCache>& caches, const Fi
         }
     }
     if (first_stream_entry < file_list.count)
-        name_streams(cache_path);
+        name_streams(cache_path, sourced);
     set_pictures();
     return 0;
 }
@@ -691,6 +759,7 @@ void file_list_release()
 {
     release_pictures();
     release_explorer();
+    close_sources();
     std::free(file_list.name_pool);
     std::free(file_list.name_offset);
     std::free(file_list.pictures);

@@ -2,11 +2,15 @@
 // The names the browser shows, each with its picture and catalog time.
 #include <cstdint>
 
+#include <string>
+
+#include "platform/source.h"
 #include "platform/system.h"
 #include "picture/picture.h"
 #include "store/store_entry.h"
 #include "store/explorer/thumbcache.h"
 #include "store/resolve.h"
+#include "store/stream_names.h"
 
 // All decoded pictures of one list together may take at most this many
 // pixels (1 GiB); further entries get the placeholder, so a hostile cache
@@ -26,6 +30,18 @@ enum FileListDecode : int32_t {
 
 // How a list is built. flags bit 0: the folder's own files; bit 1: the
 // catalog's names, then the thumbnail streams of caches without a Catalog.
+// Caches whose bytes are no file of this machine (those of a disk image):
+// the list asks for them by the cache's path as the resolver gave it.
+struct FileListSources {
+    const void* context = nullptr;
+    // The cache's bytes; 0, or -1 where the path is no such cache (it is then read as a file).
+    int (*open)(const void* context, const std::string& path, Source* out) = nullptr;
+    // Its index's bytes and a key the files sharing that index share; 0, or -1 where it has none.
+    int (*open_index)(const void* context, const std::string& path, Source* out, std::string* key) = nullptr;
+    // Names for the streams of a Thumbs.db from where it lies, finished.
+    void (*stream_names)(const void* context, const std::string& path, StreamNames* names) = nullptr;
+};
+
 struct FileListOptions {
     int32_t flags = 0;
     uint32_t background = 0;  // 0x00RRGGBB, under the pictures fitted into cells
@@ -34,6 +50,8 @@ struct FileListOptions {
     // Threads that decode the stored pictures of FILE_LIST_DECODE_ALL; the
     // list comes out the same whatever their number.
     int32_t jobs = 1;
+    // Null: every cache is a file. With sources, no folder of this machine is listed.
+    const FileListSources* sources = nullptr;
 };
 
 // What file_list_index_buckets gives where the index beside the file does

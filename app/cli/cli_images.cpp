@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <tuple>
 
 #include "app/cli/cli.h"
 #include "app/cli/cli_mft.h"
 #include "app/cli/digests/digests.h"
 #include "platform/failure.h"
 #include "platform/system.h"
+#include "store/explorer/explorer_folder.h"
 
 namespace {
 
@@ -263,6 +265,65 @@ int cli_images_verify(std::vector<ImageCheck>* out)
         out->push_back(check);
     }
     return result;
+}
+
+namespace {
+
+int open_label(const void*, const std::string& label, Source* out) { return cli_image_source(label, out); }
+
+int open_index_of(const void*, const std::string& label, Source* out, std::string* key)
+{
+    const ImageCacheFile* f = cli_image_cache(label);
+    if (!f || f->index < 0 || cli_image_index_source(label, out) != 0)
+        return -1;
+    // The image and the index's place among its files: one key per index file.
+    *key = f->origin.image + "#" + std::to_string(f->index);
+    return 0;
+}
+
+void names_of(const void*, const std::string& label, StreamNames* names) { cli_image_stream_names(label, names); }
+
+const FileListSources image_sources{nullptr, open_label, open_index_of, names_of};
+
+} // namespace
+
+const FileListSources* cli_image_list_sources() { return &image_sources; }
+
+std::vector<ResolvedCache> cli_image_list_caches(const std::vector<std::string>& labels, const char* command)
+{
+    std::vector<ResolvedCache> explorer, thumbs;
+    for (const std::string& label : labels) {
+        const ImageCacheFile* f = cli_image_cache(label);
+        if (!f)
+            continue;
+        if (f->kind == IMAGE_CACHE_EXPLORER)
+            explorer.push_back({label, CACHE_EXPLORER});
+        else if (f->kind == IMAGE_CACHE_THUMBS_DB)
+            thumbs.push_back({label, CACHE_THUMBS_DB});
+    }
+    // As a folder of them opens: folder by folder, in size-bucket order, a
+    // live file before a deleted one of its name; carved records last.
+    auto order = [](const ResolvedCache& c) {
+        const ImageOrigin& o = cli_image_cache(c.path)->origin;
+        const size_t slash = o.fs_path.rfind('/');
+        const std::string folder = slash == std::string::npos ? "" : o.fs_path.substr(0, slash);
+        return std::make_tuple(o.image, o.partition_offset, o.store, o.carved_at >= 0, folder,
+                               explorer_cache_rank(o.fs_path.c_str()));
+    };
+    std::stable_sort(explorer.begin(), explorer.end(),
+                     [&](const ResolvedCache& a, const ResolvedCache& b) { return order(a) < order(b); });
+    // A live Thumbs.db before a deleted or carved one.
+    std::stable_partition(thumbs.begin(), thumbs.end(), [](const ResolvedCache& c) {
+        return cli_image_cache(c.path)->origin.state == "allocated";
+    });
+    const std::vector<ResolvedCache>& drawn = explorer.empty() ? thumbs : explorer;
+    const size_t left = explorer.empty() ? (thumbs.empty() ? 0 : thumbs.size() - 1) : thumbs.size();
+    if (left > 0)
+        cli_error("%s: %zu Thumbs.db file%s of the image %s not shown with %s (\"list\" lists every cache, "
+                  "\"extract\" writes them out)",
+                  command, left, left == 1 ? "" : "s", left == 1 ? "is" : "are",
+                  explorer.empty() ? drawn[0].path.c_str() : "its Explorer caches");
+    return explorer.empty() && !thumbs.empty() ? std::vector<ResolvedCache>{thumbs[0]} : drawn;
 }
 
 void cli_images_close()

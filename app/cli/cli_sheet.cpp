@@ -14,6 +14,7 @@
 #include "app/cli/cli_search_index.h"
 #include "app/command_line.h"
 #include "app/grid_view.h"
+#include "platform/failure.h"
 #include "platform/system.h"
 #include "platform/work_pool.h"
 #include "store/thumbsdb/compound_file.h"
@@ -26,7 +27,9 @@ const char help[] =
     "\n"
     "Draws the viewer's grid of the cache's list into one PNG picture: the same\n"
     "104-pixel cells, names and thumbnails as the window shows, without the\n"
-    "scrollbar. CACHE is a cache file or a folder holding a Thumbs.db.\n"
+    "scrollbar. CACHE is a cache file or a folder holding a Thumbs.db, or a\n"
+    "disk image: its Explorer caches are drawn, or where it has none its first\n"
+    "Thumbs.db (the others are named on standard error).\n"
     "\n"
     "  --width N      the window width the columns are counted for (default 800);\n"
     "                 the picture is as wide as those columns\n"
@@ -38,6 +41,7 @@ const char help[] =
     "  --backcol C    background colour, 0xRRGGBB (default 0)\n"
     "  --search-index FILE  Windows.edb or Windows.db: entries it knows show\n"
     "                 their file name, and their full path with --info\n"
+    "  --carve        of a disk image: also the records carved from unallocated space\n"
     "  -j, --jobs N   decode the pictures on N threads (default: one per\n"
     "                 processor); the sheet is the same whatever N\n"
     "\n"
@@ -58,7 +62,7 @@ constexpr int64_t CLI_SHEET_MAX_PIXELS = int64_t(128) << 20;
 struct SheetOptions {
     long width = 800, rows_per_page = 0, page = 1, flags = 2, colour = 0;
     long jobs = 0;  // 0: one per processor
-    bool info = false;
+    bool info = false, carve = false;
     const char* index_path = nullptr;
     std::vector<std::string> paths;  // the cache or folder, then the picture written
 };
@@ -74,6 +78,7 @@ int sheet_parse(int argc, char** argv, SheetOptions* o, int* exit_code)
         {"--flags", nullptr, CLI_NUMBER, nullptr, &o->flags, 0, 3, nullptr},
         {"--backcol", nullptr, CLI_COLOUR, nullptr, &o->colour, 0, 0xFFFFFF, nullptr},
         {"--info", nullptr, CLI_SWITCH, &o->info, nullptr, 0, 0, nullptr},
+        {"--carve", nullptr, CLI_SWITCH, &o->carve, nullptr, 0, 0, nullptr},
         {"--search-index", nullptr, CLI_TEXT, nullptr, nullptr, 0, 0, &o->index_path},
         {"--jobs", "-j", CLI_NUMBER, nullptr, &o->jobs, 1, CLI_MAX_JOBS, nullptr},
     };
@@ -93,9 +98,41 @@ int sheet_parse(int argc, char** argv, SheetOptions* o, int* exit_code)
 // Builds the file list of the cache or folder named, with the names the
 // search index knows. 0, or -1 when it cannot be read (reported);
 // *index_failed when the index could not be read (the list is built without).
+// The list of a disk image's caches; 0, or -1 when none can be drawn
+// (reported).
+int sheet_build_image_list(const SheetOptions& o, const FileListOptions& options, bool* index_failed)
+{
+    std::vector<std::string> labels;
+    const CliImageResult read = cli_images_add(o.paths[0], &labels, o.carve);
+    if (read == CLI_IMAGE_UNREADABLE || read == CLI_IMAGE_UNSUPPORTED)
+        return -1;
+    const std::vector<ResolvedCache> caches = cli_image_list_caches(labels, "sheet");
+    if (caches.empty()) {
+        cli_error("%s: no cache in the image holds thumbnails", o.paths[0].c_str());
+        return -1;
+    }
+    FileListOptions from_image = options;
+    from_image.sources = cli_image_list_sources();
+    if (file_list_build_caches(nullptr, caches, from_image) != 0) {
+        cli_error("%s: %s", caches[0].path.c_str(), failure_last().reason);
+        file_list_release();
+        return -1;
+    }
+    *index_failed = cli_index_open(o.index_path, {}, false) != 0;
+    file_list_name_keyed(search_index_name_of, cli_index_for(caches[0].path));
+    cli_index_close();
+    return 0;
+}
+
 int sheet_build_list(const SheetOptions& o, bool* index_failed)
 {
     const std::string& input = o.paths[0];
+    if (disk_image_probe(input.c_str())) {
+        const FileListOptions options{.flags = int32_t(o.flags),
+                                      .background = uint32_t(o.colour),
+                                      .jobs = o.jobs ? int32_t(o.jobs) : sys_default_jobs()};
+        return sheet_build_image_list(o, options, index_failed);
+    }
     std::vector<std::string> caches, missing;
     find_caches({input}, false, &caches, &missing);
     std::string folder, file;
@@ -199,21 +236,20 @@ int cli_sheet(int argc, char** argv)
         return result;
     if (cli_images_refused({options.paths[0]}))
         return CLI_USAGE;
-    if (disk_image_probe(options.paths[0].c_str())) {
-        cli_error("sheet: %s is a disk image: sheets are drawn from a cache file (extract or list the image)",
-                  options.paths[0].c_str());
-        return CLI_USAGE;
-    }
     bool index_failed = false;
-    if (sheet_build_list(options, &index_failed) != 0)
+    if (sheet_build_list(options, &index_failed) != 0) {
+        cli_images_close();
         return CLI_FAILED;
+    }
     SheetPage page;
     if (sheet_page_of(options, &page) != 0) {
         file_list_release();
+        cli_images_close();
         return CLI_USAGE;
     }
     std::vector<uint32_t> pixels = sheet_draw(options, page);
     file_list_release();
+    cli_images_close();
     if (cli_write_png("sheet", options.paths[1], pixels, int32_t(page.width), int32_t(page.height)) != 0)
         return CLI_FAILED;
     return index_failed ? CLI_FAILED : CLI_OK;

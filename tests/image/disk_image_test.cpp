@@ -165,6 +165,33 @@ TEST_F(DiskImage, AVolumeWithoutAPartitionTableAndAPlainListing)
     EXPECT_EQ(mixed.cell(4, "state"), "-");
 }
 
+TEST_F(DiskImage, ASheetOfAnImageIsTheSheetOfTheCachesPutIn)
+{
+    // The image's Explorer caches, the deleted one among them, are drawn as
+    // the folder they came from (size-bucket order, the index's sizes with
+    // --info); a volume of Thumbs.db files draws its live one and names the other.
+    struct Case {
+        const char* image;
+        const char* same_as;
+        const char* left_out;
+    } const cases[] = {
+        {"disk.raw", "parts/explorer", "2 Thumbs.db files of the image are not shown"},
+        {"disk.qcow2", "parts/explorer", nullptr},
+        {"fat.img", "parts/live/Thumbs.db", "not shown with "},
+    };
+    for (const Case& c : cases) {
+        const std::string mine = dir->file(std::string(c.image) + ".png"), theirs = dir->file("expected.png");
+        std::string err;
+        EXPECT_EQ(run_command(cli_command() + " sheet --info " + at(c.image) + " " + mine + " 2>&1", &err), 0)
+            << c.image << ": " << err;
+        ASSERT_EQ(run_command(cli_command() + " sheet --info " + at(c.same_as) + " " + theirs), 0);
+        EXPECT_EQ(read_file(mine), read_file(theirs)) << c.image;
+        if (c.left_out) {
+            EXPECT_NE(err.find(c.left_out), std::string::npos) << err;
+        }
+    }
+}
+
 TEST_F(DiskImage, ExtractKeepsLiveAndDeletedApartAndLeavesTheImageAlone)
 {
     const std::vector<std::string> before = list_folder(dir->path());
