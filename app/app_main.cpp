@@ -20,7 +20,7 @@ const DesktopFileFilter start_filters[2] = {{"Thumbs.db", "Thumbs.db"}, {"All fi
 
 void release_all()
 {
-    file_list_release();  // names, pictures, times, placeholder, stream table, rebuild buffer
+    app_load_release();  // names, pictures, times, placeholder, stream table, rebuild buffer; images
     app_index_release();
     host_destroy();
 }

@@ -101,8 +101,9 @@ void command_open(int32_t entry)
     if (entry < 0 || !host_input.app_active)
         return;
     // A thumbnail stream of a cache without a Catalog, or an Explorer
-    // record, is named by a hash: there is no file to open.
-    if (!file_list_keyed(entry) && desktop_shell_open(file_list_name(entry)))
+    // record, is named by a hash, and a disk image's names are no files
+    // here: there is no file to open.
+    if (!file_list_keyed(entry) && !app_load_is_image() && desktop_shell_open(file_list_name(entry)))
         host_input.mouse_buttons = 0;
     else
         desktop_beep();

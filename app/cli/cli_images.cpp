@@ -3,53 +3,23 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
-#include <tuple>
 
 #include "app/cli/cli.h"
 #include "app/cli/cli_mft.h"
 #include "app/cli/digests/digests.h"
 #include "platform/failure.h"
 #include "platform/system.h"
-#include "store/explorer/explorer_folder.h"
 
 namespace {
 
-struct OpenImage {
-    std::string path;
-    DiskImage* image;
-    std::vector<ImageCacheFile> files;
-    std::map<int32_t, SearchIndex> indexes;  // by volume, where the volume has one
-    bool indexes_read = false;
+// Each image's search databases by volume, where the volume has one.
+struct ImageIndexes {
+    std::map<int32_t, SearchIndex> by_volume;
+    bool read = false;
 };
+std::map<std::string, ImageIndexes> indexes;
 
-// Few images per command; each keeps its file systems open until the end.
-std::vector<OpenImage*> images;
-std::map<std::string, std::pair<OpenImage*, size_t>> by_label;
-
-std::string label_of(const ImageCacheFile& f)
-{
-    std::string label = f.origin.image + "@" + std::to_string(f.origin.partition_offset) + ":";
-    if (f.origin.store != "-")
-        label += f.origin.store.substr(0, f.origin.store.find(' ')) + ":";  // "vss1": a shadow copy's version
-    if (f.origin.carved_at >= 0)
-        return label + "carved@" + std::to_string(f.origin.carved_at);
-    label += f.origin.fs_path;
-    if (f.origin.state != "allocated")
-        label += " (" + f.origin.state + ", inode " + f.origin.inode + ")";
-    return label;
-}
-
-const std::pair<OpenImage*, size_t>* find(const std::string& label)
-{
-    auto it = by_label.find(label);
-    return it == by_label.end() ? nullptr : &it->second;
-}
-
-// Reads the search database of each volume that holds a cache: copied out
-// to a private temporary folder (the readers need a path), read whole into
-// memory, and the copy removed at once. A database that cannot be read is
-// reported and the volume's caches keep their other names.
-int read_search_indexes(OpenImage* o)
+int read_search_indexes(const ImageSetImage* o, ImageIndexes* into)
 {
     int result = 0;
     std::vector<int32_t> volumes;
@@ -73,7 +43,7 @@ int read_search_indexes(OpenImage* o)
             } else {
                 std::fprintf(stderr, "glimmerdex-cli: search index %s: %d items with a ThumbnailCacheId\n",
                              label.c_str(), index.count);
-                o->indexes[v] = index;
+                into->by_volume[v] = index;
             }
         }
         for (const char* name : {"Windows.db", "Windows.db-wal", "Windows.edb"})
@@ -87,36 +57,18 @@ int read_search_indexes(OpenImage* o)
 
 CliImageResult cli_images_add(const std::string& path, std::vector<std::string>* caches, bool carve)
 {
-    if (!disk_image_probe(path.c_str()))
-        return CLI_IMAGE_NOT_ONE;
-    if (!disk_image_supported()) {
-        cli_error("%s: disk images are not read by this build", path.c_str());
-        return CLI_IMAGE_UNSUPPORTED;
-    }
-    for (OpenImage* o : images)
-        if (o->path == path)
-            return CLI_IMAGE_READ;  // named twice: read once
     std::vector<std::string> problems;
-    DiskImage* image = nullptr;
-    if (disk_image_open(path.c_str(), &image, &problems) != 0) {
-        cli_error("%s", failure_text().c_str());
-        return CLI_IMAGE_UNREADABLE;
-    }
-    OpenImage* o = new OpenImage{path, image, {}, {}, false};
-    images.push_back(o);
-    disk_image_find_caches(image, &o->files, &problems);
-    if (carve)
-        disk_image_carve(image, &o->files, &problems);
+    const ImageSetResult read = image_set_add(path, carve, caches, &problems);
     for (const std::string& p : problems)
         cli_error("%s", p.c_str());
-    if (o->files.empty())
-        cli_error("%s: no thumbnail cache found in the image", path.c_str());
-    for (size_t i = 0; i < o->files.size(); ++i) {
-        const std::string label = label_of(o->files[i]);
-        if (by_label.emplace(label, std::make_pair(o, i)).second)
-            caches->push_back(label);
+    switch (read) {
+    case IMAGE_SET_NOT_ONE: return CLI_IMAGE_NOT_ONE;
+    case IMAGE_SET_READ: return CLI_IMAGE_READ;
+    case IMAGE_SET_PARTLY_READ: return CLI_IMAGE_PARTLY_READ;
+    case IMAGE_SET_UNREADABLE: return CLI_IMAGE_UNREADABLE;
+    case IMAGE_SET_UNSUPPORTED: break;
     }
-    return problems.empty() ? CLI_IMAGE_READ : CLI_IMAGE_PARTLY_READ;
+    return CLI_IMAGE_UNSUPPORTED;
 }
 
 bool cli_images_refused(const std::vector<std::string>& paths)
@@ -132,79 +84,46 @@ bool cli_images_refused(const std::vector<std::string>& paths)
     return refused;
 }
 
-const ImageCacheFile* cli_image_cache(const std::string& label)
-{
-    const auto* at = find(label);
-    return at ? &at->first->files[at->second] : nullptr;
-}
+const ImageCacheFile* cli_image_cache(const std::string& label) { return image_set_cache(label); }
 
-DiskImage* cli_image_disk(const std::string& label)
-{
-    const auto* at = find(label);
-    return at ? at->first->image : nullptr;
-}
+DiskImage* cli_image_disk(const std::string& label) { return image_set_disk(label); }
 
-int cli_image_source(const std::string& label, Source* out)
-{
-    *out = Source{};
-    const auto* at = find(label);
-    return at ? disk_image_open_file(at->first->image, at->first->files[at->second], out) : -1;
-}
+int cli_image_source(const std::string& label, Source* out) { return image_set_source(label, out); }
 
-int cli_image_index_source(const std::string& label, Source* out)
-{
-    *out = Source{};
-    const auto* at = find(label);
-    if (!at)
-        return -1;
-    const int32_t index = at->first->files[at->second].index;
-    if (index < 0)
-        return -1;
-    return disk_image_open_file(at->first->image, at->first->files[size_t(index)], out);
-}
+int cli_image_index_source(const std::string& label, Source* out) { return image_set_index_source(label, out); }
 
 int cli_images_read_search_indexes()
 {
     int result = 0;
-    for (OpenImage* o : images) {
-        if (o->indexes_read)
+    for (const ImageSetImage* o : image_set_images()) {
+        ImageIndexes& of = indexes[o->path];
+        if (of.read)
             continue;
-        o->indexes_read = true;
-        if (read_search_indexes(o) != 0)
+        of.read = true;
+        if (read_search_indexes(o, &of) != 0)
             result = -1;
     }
     return result;
 }
 
-void cli_image_stream_names(const std::string& label, StreamNames* names)
-{
-    stream_names_want_loaded(names);
-    if (names->wanted.empty())
-        return;
-    stream_names_add_catalog(names);
-    if (const auto* at = find(label)) {
-        std::vector<ExtraName> folder;
-        disk_image_folder_names(at->first->image, at->first->files[at->second], &folder);
-        stream_names_add_list(names, folder);
-    }
-    stream_names_finish(names);
-}
+void cli_image_stream_names(const std::string& label, StreamNames* names) { image_set_stream_names(label, names); }
 
 const SearchIndex* cli_image_search_index(const std::string& label)
 {
-    const auto* at = find(label);
-    if (!at)
+    const ImageCacheFile* f = image_set_cache(label);
+    const auto of = f ? indexes.find(f->origin.image) : indexes.end();
+    if (of == indexes.end())
         return nullptr;
-    const auto index = at->first->indexes.find(at->first->files[at->second].volume);
-    return index == at->first->indexes.end() ? nullptr : &index->second;
+    const auto index = of->second.by_volume.find(f->volume);
+    return index == of->second.by_volume.end() ? nullptr : &index->second;
 }
 
-bool cli_images_named() { return !images.empty(); }
+bool cli_images_named() { return !image_set_images().empty(); }
 
 std::vector<std::string> cli_image_paths()
 {
     std::vector<std::string> paths;
-    for (const OpenImage* o : images)
+    for (const ImageSetImage* o : image_set_images())
         for (const std::string& f : disk_image_files(o->image))
             paths.push_back(f);
     return paths;
@@ -222,7 +141,7 @@ int feed_md5(void* run, const uint8_t* data, size_t length)
 int cli_images_verify(std::vector<ImageCheck>* out)
 {
     int result = 0;
-    for (const OpenImage* o : images) {
+    for (const ImageSetImage* o : image_set_images()) {
         ImageCheck check{o->path, "", "", ""};
         if (disk_image_container(o->path.c_str()) != IMAGE_CONTAINER_E01) {
             check.result = "not an E01";
@@ -267,74 +186,24 @@ int cli_images_verify(std::vector<ImageCheck>* out)
     return result;
 }
 
-namespace {
-
-int open_label(const void*, const std::string& label, Source* out) { return cli_image_source(label, out); }
-
-int open_index_of(const void*, const std::string& label, Source* out, std::string* key)
-{
-    const ImageCacheFile* f = cli_image_cache(label);
-    if (!f || f->index < 0 || cli_image_index_source(label, out) != 0)
-        return -1;
-    // The image and the index's place among its files: one key per index file.
-    *key = f->origin.image + "#" + std::to_string(f->index);
-    return 0;
-}
-
-void names_of(const void*, const std::string& label, StreamNames* names) { cli_image_stream_names(label, names); }
-
-const FileListSources image_sources{nullptr, open_label, open_index_of, names_of};
-
-} // namespace
-
-const FileListSources* cli_image_list_sources() { return &image_sources; }
-
 std::vector<ResolvedCache> cli_image_list_caches(const std::vector<std::string>& labels, const char* command)
 {
-    std::vector<ResolvedCache> explorer, thumbs;
-    for (const std::string& label : labels) {
-        const ImageCacheFile* f = cli_image_cache(label);
-        if (!f)
-            continue;
-        if (f->kind == IMAGE_CACHE_EXPLORER)
-            explorer.push_back({label, CACHE_EXPLORER});
-        else if (f->kind == IMAGE_CACHE_THUMBS_DB)
-            thumbs.push_back({label, CACHE_THUMBS_DB});
-    }
-    // As a folder of them opens: folder by folder, in size-bucket order, a
-    // live file before a deleted one of its name; carved records last.
-    auto order = [](const ResolvedCache& c) {
-        const ImageOrigin& o = cli_image_cache(c.path)->origin;
-        const size_t slash = o.fs_path.rfind('/');
-        const std::string folder = slash == std::string::npos ? "" : o.fs_path.substr(0, slash);
-        return std::make_tuple(o.image, o.partition_offset, o.store, o.carved_at >= 0, folder,
-                               explorer_cache_rank(o.fs_path.c_str()));
-    };
-    std::stable_sort(explorer.begin(), explorer.end(),
-                     [&](const ResolvedCache& a, const ResolvedCache& b) { return order(a) < order(b); });
-    // A live Thumbs.db before a deleted or carved one.
-    std::stable_partition(thumbs.begin(), thumbs.end(), [](const ResolvedCache& c) {
-        return cli_image_cache(c.path)->origin.state == "allocated";
-    });
-    const std::vector<ResolvedCache>& drawn = explorer.empty() ? thumbs : explorer;
-    const size_t left = explorer.empty() ? (thumbs.empty() ? 0 : thumbs.size() - 1) : thumbs.size();
+    size_t left = 0;
+    std::vector<ResolvedCache> drawn = image_set_list_caches(labels, &left);
     if (left > 0)
         cli_error("%s: %zu Thumbs.db file%s of the image %s not shown with %s (\"list\" lists every cache, "
                   "\"extract\" writes them out)",
                   command, left, left == 1 ? "" : "s", left == 1 ? "is" : "are",
-                  explorer.empty() ? drawn[0].path.c_str() : "its Explorer caches");
-    return explorer.empty() && !thumbs.empty() ? std::vector<ResolvedCache>{thumbs[0]} : drawn;
+                  drawn[0].family == CACHE_EXPLORER ? "its Explorer caches" : drawn[0].path.c_str());
+    return drawn;
 }
 
 void cli_images_close()
 {
     cli_mft_close();
-    by_label.clear();
-    for (OpenImage* o : images) {
-        for (auto& index : o->indexes)
+    for (auto& of : indexes)
+        for (auto& index : of.second.by_volume)
             search_index_free(&index.second);
-        disk_image_close(o->image);
-        delete o;
-    }
-    images.clear();
+    indexes.clear();
+    image_set_close();
 }

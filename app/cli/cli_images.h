@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "image/disk_image.h"
+#include "image/image_set.h"
 #include "platform/source.h"
-#include "store/file_list.h"
 #include "store/search/search_index.h"
 #include "store/stream_names.h"
 
@@ -70,11 +70,6 @@ struct ImageCheck {
 // whole media is read), each result said on standard error. 0, or -1 when
 // one does not match or cannot be read to the end.
 int cli_images_verify(std::vector<ImageCheck>* out);
-
-// The list's way to the bytes of the open images' caches: labels open as
-// their files in the image, indexes are the ones beside them there, streams
-// are named from the image's directories.
-const FileListSources* cli_image_list_sources();
 
 // The caches of labels as the list draws them: every Explorer cache file, or
 // where there is none the first Thumbs.db (what else the labels hold is said on

@@ -112,7 +112,7 @@ int sheet_build_image_list(const SheetOptions& o, const FileListOptions& options
         return -1;
     }
     FileListOptions from_image = options;
-    from_image.sources = cli_image_list_sources();
+    from_image.sources = image_set_list_sources();
     if (file_list_build_caches(nullptr, caches, from_image) != 0) {
         cli_error("%s: %s", caches[0].path.c_str(), failure_last().reason);
         file_list_release();

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -237,6 +238,28 @@ TEST_F(AppMain, UnloadableChoiceStartsWithAnEmptyView)
     for (uint32_t p : headless_host.presented)
         ASSERT_EQ(0x00FF00u, p);
     EXPECT_TRUE(headless_desktop.message_boxes.empty());
+}
+
+TEST_F(AppMain, AnUnreadableDiskImageIsToldAndTheDialogAsks)
+{
+    // An E01's signature and nothing behind it: no build reads it; one
+    // without the image libraries says so before the dialog asks again.
+    TempDir dir;
+    write_file(dir.file("case.E01"), {'E', 'V', 'F', 9, 13, 10, 0xFF, 0, 1, 1, 0, 0, 0});
+    headless_answer_cancel();
+    EXPECT_EQ(1, run_app({dir.file("case.E01")}));
+    ASSERT_EQ(1u, headless_desktop.dialogs.size());
+    std::vector<std::string> texts;
+    for (const HeadlessMessageBox& box : headless_desktop.message_boxes)
+        texts.push_back(box.text);
+    const bool told = std::find(texts.begin(), texts.end(), "disk images are not read by this build") != texts.end();
+#ifdef _WIN32
+    EXPECT_TRUE(told);
+#else
+    EXPECT_FALSE(told);
+#endif
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Thumbs.db not found"), texts.end());
+    EXPECT_EQ(nullptr, file_list.name_pool);
 }
 
 TEST_F(AppMain, HostileCachesNeverTakeTheWindowDown)
