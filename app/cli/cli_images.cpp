@@ -108,14 +108,19 @@ int cli_images_read_search_indexes()
 
 void cli_image_stream_names(const std::string& label, StreamNames* names) { image_set_stream_names(label, names); }
 
+const SearchIndex* cli_image_volume_search_index(const std::string& image, int32_t volume)
+{
+    const auto of = indexes.find(image);
+    if (of == indexes.end())
+        return nullptr;
+    const auto index = of->second.by_volume.find(volume);
+    return index == of->second.by_volume.end() ? nullptr : &index->second;
+}
+
 const SearchIndex* cli_image_search_index(const std::string& label)
 {
     const ImageCacheFile* f = image_set_cache(label);
-    const auto of = f ? indexes.find(f->origin.image) : indexes.end();
-    if (of == indexes.end())
-        return nullptr;
-    const auto index = of->second.by_volume.find(f->volume);
-    return index == of->second.by_volume.end() ? nullptr : &index->second;
+    return f ? cli_image_volume_search_index(f->origin.image, f->volume) : nullptr;
 }
 
 bool cli_images_named() { return !image_set_images().empty(); }

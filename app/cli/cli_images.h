@@ -53,6 +53,10 @@ int cli_images_read_search_indexes();
 // null where there is none (or it was not read).
 const SearchIndex* cli_image_search_index(const std::string& label);
 
+// The Windows Search database of an image's volume (by its number), where
+// one was read; null otherwise.
+const SearchIndex* cli_image_volume_search_index(const std::string& image, int32_t volume);
+
 // Whether an input was a disk image: the origin columns are then shown.
 bool cli_images_named();
 

@@ -54,6 +54,31 @@ std::map<uint64_t, VolumeGuid> hive_guids(DiskImage* image, const std::string& i
     return found;
 }
 
+// The volume GUID of the volume's own search database: the one volume its
+// items lie on (System.VolumeId, stored in the byte order of its text). 0,
+// or -1 where it names none or several (reported: which of them is this
+// volume cannot be told).
+int search_index_guid(const SearchIndex* index, const std::string& image_path, uint64_t offset, VolumeGuid* out)
+{
+    if (!index || index->volume_id_count == 0)
+        return -1;
+    if (index->volume_id_count > 1) {
+        cli_error("%s: partition at %llu: its search database places items on %d volumes (System.VolumeId); "
+                  "which is this one cannot be told (--volume-guid gives it)",
+                  image_path.c_str(), (unsigned long long)offset, int(index->volume_id_count));
+        return -1;
+    }
+    char text[37];
+    int n = 0;
+    for (int b = 0; b < 16; ++b) {
+        n += std::snprintf(text + n, sizeof text - size_t(n), "%02x", index->volume_ids[0].guid[b]);
+        if (b == 3 || b == 5 || b == 7 || b == 9)
+            text[n++] = '-';
+    }
+    text[n] = 0;
+    return volume_guid_parse(text, out);
+}
+
 std::vector<VolumeNames>& names_of(DiskImage* image, const std::string& image_path)
 {
     auto done = read_images.find(image);
@@ -80,9 +105,12 @@ std::vector<VolumeNames>& names_of(DiskImage* image, const std::string& image_pa
         }
         if (!disk_image_volume_ntfs(image, v))
             continue;
+        if (source.empty() &&
+            search_index_guid(cli_image_volume_search_index(image_path, v), image_path, offset, &n.names.volume) == 0)
+            source = "from its search database's System.VolumeId";
         if (source.empty()) {
-            cli_error("%s: partition at %llu: NTFS, but its volume GUID is not known (no SYSTEM hive places it; "
-                      "--volume-guid gives it): its files do not name Explorer records",
+            cli_error("%s: partition at %llu: NTFS, but its volume GUID is not known (no SYSTEM hive places it, "
+                      "its search database names none; --volume-guid gives it): its files do not name Explorer records",
                       image_path.c_str(), (unsigned long long)offset);
             continue;
         }

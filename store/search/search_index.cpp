@@ -69,6 +69,26 @@ int search_index_load(const char* path, SearchIndex* out)
     return load_index(path, out) == 0 ? 0 : failure_concerns(path);
 }
 
+void search_index_count_volume_id(SearchIndex* index, const void* value, size_t size, int32_t count)
+{
+    if (!value || size != 16) {
+        index->volume_ids_passed_over += count;
+        return;
+    }
+    for (int32_t i = 0; i < index->volume_id_count; ++i)
+        if (std::memcmp(index->volume_ids[i].guid, value, 16) == 0) {
+            index->volume_ids[i].items += count;
+            return;
+        }
+    if (index->volume_id_count == SEARCH_INDEX_MAX_VOLUME_IDS) {
+        index->volume_ids_passed_over += count;
+        return;
+    }
+    SearchIndexVolumeId& v = index->volume_ids[index->volume_id_count++];
+    std::memcpy(v.guid, value, 16);
+    v.items = count;
+}
+
 void search_index_free(SearchIndex* index)
 {
     std::free(index->items);

@@ -25,6 +25,15 @@ struct SearchIndexItem {
     uint64_t filetime;  // modification time, UTC, when has_time
 };
 
+// The volumes System.VolumeId places items on: a GUID's 16 bytes as stored
+// (in the byte order of its text, not of the struct) and how many items
+// carry it. An index may hold items of several volumes.
+constexpr int32_t SEARCH_INDEX_MAX_VOLUME_IDS = 16;
+struct SearchIndexVolumeId {
+    uint8_t guid[16];
+    int32_t items;
+};
+
 struct SearchIndex {
     SearchIndexKind kind;
     SearchIndexItem* items;  // sorted by hash, then work id
@@ -38,6 +47,9 @@ struct SearchIndex {
     int32_t long_paths;    // paths beyond SEARCH_INDEX_MAX_PATH_UNITS, skipped
     int32_t without_path;  // items with an id but no path
     int truncated;         // a ceiling above was reached
+    SearchIndexVolumeId volume_ids[SEARCH_INDEX_MAX_VOLUME_IDS];
+    int32_t volume_id_count;
+    int32_t volume_ids_passed_over;  // values not of 16 bytes, or beyond the table
 };
 
 // What the bytes at the start of a file are: the ESE header signature or
@@ -75,6 +87,8 @@ int search_index_add_utf16(SearchIndex* index, uint64_t hash, uint64_t work_id, 
 // follow) as UTF-8 into out, 3 bytes per unit and a NUL: the bytes written,
 // or -1 when the text is longer.
 long search_index_utf16_to_utf8(const uint8_t* text, size_t bytes, char* out);
+// Counts one System.VolumeId value (count items carry it).
+void search_index_count_volume_id(SearchIndex* index, const void* value, size_t size, int32_t count);
 // A column or property name is the one asked for: "System_ThumbnailCacheId"
 // matches itself and "4678-System_ThumbnailCacheId" (any hex prefix).
 int search_index_name_matches(const char* stored, const char* property);

@@ -37,7 +37,7 @@ static int esedb_fail(const char* what, libesedb_error_t** error)
 }
 
 struct EseColumns {
-    int hash = -1, path = -1, name = -1, time = -1, work_id = -1;
+    int hash = -1, path = -1, name = -1, time = -1, work_id = -1, volume = -1;
 };
 
 static int find_columns(libesedb_table_t* table, EseColumns* out, libesedb_error_t** error)
@@ -69,6 +69,8 @@ static int find_columns(libesedb_table_t* table, EseColumns* out, libesedb_error
             out->name = i;
         else if (search_index_name_matches(text, "System_DateModified"))
             out->time = i;
+        else if (search_index_name_matches(text, "System_VolumeId"))
+            out->volume = i;
     }
     return 0;
 }
@@ -144,6 +146,15 @@ static int read_items(libesedb_table_t* table, const EseColumns& columns, Search
         size_t size = 0;
         uint8_t id[8];
         int kept = 0;
+        uint8_t volume[16];
+        if (columns.volume >= 0 && libesedb_record_get_value_data_size(record, columns.volume, &size, error) == 1 &&
+            size > 0)
+            search_index_count_volume_id(out, size == 16 && libesedb_record_get_value_data(record, columns.volume, volume,
+                                                                                           16, error) == 1
+                                                  ? volume
+                                                  : nullptr,
+                                         size, 1);
+        libesedb_error_free(error);
         if (libesedb_record_get_value_data_size(record, columns.hash, &size, error) != 1 || size == 0) {
             libesedb_error_free(error);  // no id: an item Explorer never drew
         } else if (size != 8 || libesedb_record_get_value_data(record, columns.hash, id, 8, error) != 1) {

@@ -12,6 +12,7 @@ int search_index_load_sqlite(const char*, SearchIndex*)
 
 #else
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -53,8 +54,8 @@ static int sqlite_fail(const char* what, sqlite3* db)
 
 // The column ids of the four properties, by name; 0 when missing.
 struct SqliteColumns {
-    sqlite3_int64 hash = 0, path = 0, name = 0, time = 0;
-    bool has_hash = false, has_path = false, has_name = false, has_time = false;
+    sqlite3_int64 hash = 0, path = 0, name = 0, time = 0, volume = 0;
+    bool has_hash = false, has_path = false, has_name = false, has_time = false, has_volume = false;
 };
 
 static int find_columns(sqlite3* db, SqliteColumns* out)
@@ -79,6 +80,8 @@ static int find_columns(sqlite3* db, SqliteColumns* out)
             out->name = id, out->has_name = true;
         else if (is("System_DateModified", "System.DateModified"))
             out->time = id, out->has_time = true;
+        else if (is("System_VolumeId", "System.VolumeId"))
+            out->volume = id, out->has_volume = true;
     }
     sqlite3_finalize(stmt);
     if (step != SQLITE_DONE)
@@ -171,6 +174,27 @@ static int read_items(sqlite3* db, const SqliteColumns& columns, SearchIndex* ou
     return done ? 0 : sqlite_fail("cannot read the property store", db);
 }
 
+// The volumes the items lie on, one row per distinct value.
+static int read_volume_ids(sqlite3* db, const SqliteColumns& columns, SearchIndex* out)
+{
+    if (!columns.has_volume)
+        return 0;
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT Value, COUNT(*) FROM SystemIndex_1_PropertyStore WHERE ColumnId = ?1 GROUP BY Value",
+                           -1, &stmt, nullptr) != SQLITE_OK)
+        return sqlite_fail("cannot read the volume ids", db);
+    sqlite3_bind_int64(stmt, 1, columns.volume);
+    int step;
+    while ((step = sqlite3_step(stmt)) == SQLITE_ROW) {
+        const bool blob = sqlite3_column_type(stmt, 0) == SQLITE_BLOB;
+        search_index_count_volume_id(out, blob ? sqlite3_column_blob(stmt, 0) : nullptr,
+                                     blob ? size_t(sqlite3_column_bytes(stmt, 0)) : 0,
+                                     int32_t(std::min<sqlite3_int64>(sqlite3_column_int64(stmt, 1), INT32_MAX)));
+    }
+    sqlite3_finalize(stmt);
+    return step == SQLITE_DONE ? 0 : sqlite_fail("cannot read the volume ids", db);
+}
+
 int search_index_load_sqlite(const char* path, SearchIndex* out)
 {
     // SQLite writes beside the database it opens (it checkpoints the log into
@@ -197,6 +221,8 @@ int search_index_load_sqlite(const char* path, SearchIndex* out)
         result = find_columns(db, &columns);
     if (result == 0)
         result = read_items(db, columns, out);
+    if (result == 0)
+        result = read_volume_ids(db, columns, out);
     sqlite3_close(db);
     for (const char* suffix : {"", "-wal", "-shm", "-journal"})
         sys_remove_file((copy + suffix).c_str());

@@ -22,6 +22,19 @@
 
 namespace {
 
+// System.VolumeId as the index counted it: hex of the stored bytes, items.
+std::map<std::string, int32_t> volume_counts(const SearchIndex& index)
+{
+    std::map<std::string, int32_t> out;
+    for (int32_t i = 0; i < index.volume_id_count; ++i) {
+        char hex[33];
+        for (int b = 0; b < 16; ++b)
+            std::snprintf(hex + 2 * b, 3, "%02x", index.volume_ids[i].guid[b]);
+        out[hex] = index.volume_ids[i].items;
+    }
+    return out;
+}
+
 std::string win10_dir() { return corpus_dir() + "/search_index/win10-rathbunvm"; }
 std::string win11_dir() { return corpus_dir() + "/search_index/win11-rathbunvm2-prebrowsing"; }
 
@@ -114,6 +127,14 @@ TEST(SearchIndexReal, Windows10EseMatchesEsedbexportAndNamesTheCacheEntries)
     }
     EXPECT_GT(expected.size(), 800u);
     EXPECT_EQ(as_map(index), expected);
+    // The volumes the items lie on, counted as the exported column holds them.
+    const size_t volume_col = size_t(column("4702-System_VolumeId"));
+    ASSERT_LT(volume_col, header.size());
+    std::map<std::string, int32_t> volumes;
+    for (size_t r = 1; r < table.size(); ++r)
+        if (table[r].size() > volume_col && !table[r][volume_col].empty())
+            volumes[table[r][volume_col]]++;
+    EXPECT_EQ(volume_counts(index), volumes);
     EXPECT_STREQ(search_index_lookup(&index, 0x14689f01a6e63900ull), "C:\\Users\\AndrewRathbun\\Desktop\\Targets");
     EXPECT_STREQ(search_index_leaf(search_index_lookup(&index, 0x14689f01a6e63900ull)), "Targets");
 
@@ -180,6 +201,24 @@ TEST(SearchIndexReal, Windows11SqliteMatchesPythonAndNamesFixtureEntries)
         expected.emplace(std::stoull(line.substr(0, 16), nullptr, 16), line.substr(17));
     EXPECT_EQ(expected.size(), 621u);
     EXPECT_EQ(as_map(index), expected);
+    const std::string volumes_script =
+        "import sqlite3,sys\n"
+        "c=sqlite3.connect(sys.argv[1])\n"
+        "m={k.split('-',1)[-1]:i for i,k in c.execute('select Id,UniqueKey from SystemIndex_1_PropertyStore_Metadata')}\n"
+        "for v,n in c.execute('select Value,count(*) from SystemIndex_1_PropertyStore where ColumnId=? group by Value',"
+        "(m['System_VolumeId'],)):\n"
+        "  print('%s\\t%d'%(v.hex(),n))\n";
+    write_file(other.file("volumes.py"), std::vector<uint8_t>(volumes_script.begin(), volumes_script.end()));
+    std::string volumes_out;
+    ASSERT_EQ(run_command("/usr/bin/python3 '" + other.file("volumes.py") + "' '" + other.file("Windows.db") + "'",
+                          &volumes_out),
+              0);
+    std::map<std::string, int32_t> volumes;
+    for (const std::vector<std::string>& line : tsv_lines(volumes_out))
+        if (line.size() == 2)
+            volumes[line[0]] = std::stoi(line[1]);
+    EXPECT_FALSE(volumes.empty());
+    EXPECT_EQ(volume_counts(index), volumes);
 
     // A cache written here with hashes taken from the index.
     fixture::ThumbcacheSpec spec;
