@@ -18,6 +18,17 @@ struct PngWriter {
 };
 
 PngWriter writer;
+// Bytes go out in blocks: a call into stdio per byte cost more than the
+// checksums of a contact sheet.
+uint8_t pending[65536];
+size_t pending_count;
+
+void flush_pending()
+{
+    if (pending_count != 0 && std::fwrite(pending, 1, pending_count, writer.file) != pending_count)
+        writer.failed = true;
+    pending_count = 0;
+}
 uint32_t crc_table[256];
 
 void build_crc_table()
@@ -33,8 +44,9 @@ void build_crc_table()
 void put(uint8_t byte)
 {
     writer.crc = crc_table[(writer.crc ^ byte) & 0xFF] ^ (writer.crc >> 8);
-    if (std::fputc(byte, writer.file) == EOF)
-        writer.failed = true;
+    pending[pending_count++] = byte;
+    if (pending_count == sizeof pending)
+        flush_pending();
 }
 
 void put_data(uint8_t byte)
@@ -72,6 +84,7 @@ int finish()
     uint8_t tail[16] = {uint8_t(crc >> 24), uint8_t(crc >> 16), uint8_t(crc >> 8), uint8_t(crc)};
     for (int i = 0; i < 12; ++i)
         tail[4 + i] = iend[i];
+    flush_pending();
     if (std::fwrite(tail, 1, 16, writer.file) != 16)
         writer.failed = true;
     long length = std::ftell(writer.file) - 57;
@@ -110,6 +123,7 @@ int png_begin_file(FILE* file, int32_t width, int32_t height)
     }
     build_crc_table();
     writer = PngWriter{file, width, height, 0, 0, 0xFFFFFFFFu, 1, 0, false};
+    pending_count = 0;
 
     uint8_t head[37] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
     uint32_t w = uint32_t(width), h = uint32_t(height);
