@@ -71,18 +71,24 @@ std::string part_of(const std::string& fs_path)
     return "explorer/" + leaf;
 }
 
-TEST_F(DiskImage, EveryContainerListsTheRecordsPutInWithTheirOrigin)
+// The oracle: the files put in, listed as files (part -> record keys).
+std::map<std::string, std::vector<std::string>> listed_parts(const std::string& parts)
 {
-    // The oracle: the same files listed as files.
-    std::map<std::string, std::vector<std::string>> expected;  // part -> record keys
+    std::map<std::string, std::vector<std::string>> expected;
     for (const char* part : {"live/Thumbs.db", "deleted/Thumbs.db", "explorer/thumbcache_32.db",
                              "explorer/thumbcache_256.db", "explorer/thumbcache_idx.db"}) {
         int code;
-        const Table t = list_catalog(at(std::string("parts/") + part), &code);
-        ASSERT_EQ(code, 0) << part;
+        const Table t = list_catalog(parts + "/" + part, &code);
+        EXPECT_EQ(code, 0) << part;
         for (size_t r = 0; r < t.rows.size(); ++r)
             expected[part].push_back(record_key(t, r));
     }
+    return expected;
+}
+
+TEST_F(DiskImage, EveryContainerListsTheRecordsPutInWithTheirOrigin)
+{
+    const std::map<std::string, std::vector<std::string>> expected = listed_parts(at("parts"));
     struct Where {
         const char* fs_path;
         const char* state;
@@ -131,6 +137,22 @@ TEST_F(DiskImage, EveryContainerListsTheRecordsPutInWithTheirOrigin)
         else
             EXPECT_EQ(rows, first_rows);
     }
+}
+
+TEST_F(DiskImage, AnExtVolumeGivesTheSameRecordsLiveAndDeleted)
+{
+    int code;
+    const Table t = list_catalog(at("ext.img"), &code);
+    EXPECT_EQ(code, 0);
+    std::map<std::string, std::vector<std::string>> got;
+    for (size_t r = 0; r < t.rows.size(); ++r) {
+        const std::string fs_path = t.cell(r, "fs_path");
+        got[part_of(fs_path)].push_back(record_key(t, r));
+        EXPECT_EQ(t.cell(r, "fs_type"), "ext4");
+        const bool deleted = fs_path == "/Old/Thumbs.db" || fs_path == "/thumbcache_32.db";
+        EXPECT_EQ(t.cell(r, "state"), deleted ? "deleted" : "allocated") << fs_path;
+    }
+    EXPECT_EQ(got, listed_parts(at("parts")));
 }
 
 TEST_F(DiskImage, AVolumeWithoutAPartitionTableAndAPlainListing)

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <sstream>
 #include <string>
@@ -185,7 +186,12 @@ TEST(CliExtract, AnOldFormatPngIsCreatedAfreshNeverThroughWhatIsThere)
     EXPECT_NE(err.find("old.jpg.png exists (--force overwrites)"), std::string::npos) << err;
     EXPECT_FALSE(file_exists(dir.file("outside.png"))) << "nothing is written outside the folder";
 
-    // --force replaces the link itself, dangling or pointing at a file.
+    // --force replaces the link itself, dangling or pointing at a file. Not
+    // for the Windows executable under Wine: Wine shows it a Unix link as
+    // the file it points to, where Windows' own links are entries of their own.
+    const char* tool = std::getenv("GLIMMERDEX_CLI");
+    if (tool && std::string(tool).find(".exe") != std::string::npos)
+        return;
     write_file(dir.file("outside.png"), std::vector<uint8_t>{'k', 'e', 'e', 'p'});
     for (const char* target : {"../nowhere.png", "../outside.png"}) {
         unlink(dir.file("out/old.jpg.png").c_str());
