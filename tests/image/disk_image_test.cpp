@@ -64,7 +64,7 @@ std::string record_key(const Table& t, size_t row)
 std::string part_of(const std::string& fs_path)
 {
     const std::string leaf = fs_path.substr(fs_path.find_last_of('/') + 1);
-    if (fs_path == "/Pics/Thumbs.db")
+    if (fs_path == "/Pics/Thumbs.db" || fs_path == "/Thumbs.db")
         return "live/Thumbs.db";
     if (fs_path == "/Old/Thumbs.db")
         return "deleted/Thumbs.db";
@@ -139,20 +139,34 @@ TEST_F(DiskImage, EveryContainerListsTheRecordsPutInWithTheirOrigin)
     }
 }
 
-TEST_F(DiskImage, AnExtVolumeGivesTheSameRecordsLiveAndDeleted)
+TEST_F(DiskImage, ExtAndExfatVolumesGiveTheSameRecordsLiveAndDeleted)
 {
-    int code;
-    const Table t = list_catalog(at("ext.img"), &code);
-    EXPECT_EQ(code, 0);
-    std::map<std::string, std::vector<std::string>> got;
-    for (size_t r = 0; r < t.rows.size(); ++r) {
-        const std::string fs_path = t.cell(r, "fs_path");
-        got[part_of(fs_path)].push_back(record_key(t, r));
-        EXPECT_EQ(t.cell(r, "fs_type"), "ext4");
-        const bool deleted = fs_path == "/Old/Thumbs.db" || fs_path == "/thumbcache_32.db";
-        EXPECT_EQ(t.cell(r, "state"), deleted ? "deleted" : "allocated") << fs_path;
+    struct Case {
+        const char* image;
+        const char* fs_type;
+        std::vector<std::string> deleted;
+    } const cases[] = {
+        {"ext.img", "ext4", {"/Old/Thumbs.db", "/thumbcache_32.db"}},
+        {"exfat.img", "exfat", {"/thumbcache_32.db"}},  // no deleted Thumbs.db there
+    };
+    const std::map<std::string, std::vector<std::string>> parts = listed_parts(at("parts"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.image);
+        int code;
+        const Table t = list_catalog(at(c.image), &code);
+        EXPECT_EQ(code, 0);
+        std::map<std::string, std::vector<std::string>> got, expected = parts;
+        if (std::string(c.image) == "exfat.img")
+            expected.erase("deleted/Thumbs.db");
+        for (size_t r = 0; r < t.rows.size(); ++r) {
+            const std::string fs_path = t.cell(r, "fs_path");
+            got[part_of(fs_path)].push_back(record_key(t, r));
+            EXPECT_EQ(t.cell(r, "fs_type"), c.fs_type);
+            const bool deleted = std::find(c.deleted.begin(), c.deleted.end(), fs_path) != c.deleted.end();
+            EXPECT_EQ(t.cell(r, "state"), deleted ? "deleted" : "allocated") << fs_path;
+        }
+        EXPECT_EQ(got, expected);
     }
-    EXPECT_EQ(got, listed_parts(at("parts")));
 }
 
 TEST_F(DiskImage, AVolumeWithoutAPartitionTableAndAPlainListing)
