@@ -407,6 +407,7 @@ void disk_image_carve(DiskImage* image, std::vector<ImageCacheFile>* out, std::v
         like.origin.image = image->path;
         like.origin.partition_offset = vol.offset;
         like.origin.partition_type = vol.type;
+        like.origin.store = vol.store;  // a shadow copy's finds are its own, never the volume's
         like.origin.fs_type = tsk_fs_type_toname(vol.fs->ftype);
         carve_volume_finds(vol.fs, &image->lock, like, out, problems);
     }

@@ -101,6 +101,35 @@ TEST_F(ShadowCopy, TheLiveVolumeAndItsShadowCopyAreListedApart)
     }
 }
 
+TEST_F(ShadowCopy, CarvingReadsTheCopysUnallocatedSpaceAsItsOwn)
+{
+    // A block free in the volume then and now, zeros in it now, held a
+    // record of thumbcache_32.db when the copy was made: carving finds it
+    // in the copy alone, as the copy's.
+    int code;
+    const Rows own = list_catalog(at("parts/explorer/thumbcache_32.db"), &code);
+    ASSERT_EQ(own.rows.size(), 1u);
+    std::string out;
+    ASSERT_EQ(run_command(cli_command() + " list --catalog --carve " + at("vss.img") + " 2>/dev/null", &out), 0);
+    Rows t;
+    std::vector<std::vector<std::string>> lines = tsv_lines(out);
+    ASSERT_FALSE(lines.empty());
+    t.header = lines[0];
+    t.rows.assign(lines.begin() + 1, lines.end());
+    std::vector<size_t> carved;
+    for (size_t r = 0; r < t.rows.size(); ++r)
+        if (t.cell(r, "state") == "carved")
+            carved.push_back(r);
+    ASSERT_EQ(carved.size(), 1u) << out;
+    const size_t r = carved[0];
+    EXPECT_EQ(t.cell(r, "store"), STORE);
+    EXPECT_EQ(record(t, r), record(own, 0));
+    EXPECT_EQ(t.cell(r, "data_checksum"), own.cell(0, "data_checksum"));
+    const uint64_t at_volume = std::stoull(t.cell(r, "volume_offset")), block = 12u << 20;
+    EXPECT_TRUE(at_volume >= block && at_volume < block + 0x4000) << at_volume;
+    EXPECT_EQ(t.cell(r, "cache"), at("vss.img") + "@0:vss1:carved@" + t.cell(r, "volume_offset"));
+}
+
 TEST_F(ShadowCopy, ExtractKeepsShadowVersionsApartAndLeavesTheImageAlone)
 {
     const std::vector<uint8_t> image = read_file(at("vss.img"));
