@@ -195,19 +195,22 @@ TEST_F(MftImage, EveryRecordIsNamedByItsFilesPathTheDeletedOneFlagged)
     const std::vector<std::vector<std::string>> expected = MftImage::expected();
     ASSERT_EQ(expected.size(), 4u);
     EXPECT_EQ(expected[0][2], "/Users/a/Pictures/beach.jpg") << "paths through folders";
-    // The GUID given by hand, or read from the volume's own search database.
-    for (const char* image : {"mft.img", "mft-indexed.img"}) {
-        SCOPED_TRACE(image);
+    // The GUID given by hand, read from the volume's own search database, or
+    // from the SYSTEM hive (written by hivex) of a disk holding the volume.
+    const struct {
+        const char* image;
+        const char* source;
+    } cases[] = {{"mft.img", "given"},
+                 {"mft-indexed.img", "from its search database's System.VolumeId"},
+                 {"mft-disk.raw", "from the SYSTEM hive's MountedDevices"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.image);
         int code;
         std::string err;
-        const bool indexed = std::string(image) != "mft.img";
-        const auto rows = list(indexed ? "" : std::string("--volume-guid ") + MFT_VOLUME_GUID, &code, &err, image);
+        const bool given = std::string(c.image) == "mft.img";
+        const auto rows = list(given ? std::string("--volume-guid ") + MFT_VOLUME_GUID : "", &code, &err, c.image);
         EXPECT_EQ(code, 0) << err;
-        if (indexed) {
-            EXPECT_NE(err.find(std::string("volume ") + MFT_VOLUME_GUID + " (from its search database's System.VolumeId)"),
-                      std::string::npos)
-                << err;
-        }
+        EXPECT_NE(err.find(std::string("volume ") + MFT_VOLUME_GUID + " (" + c.source + ")"), std::string::npos) << err;
         ASSERT_EQ(rows.size(), 5u) << err;
         const auto& h = rows[0];
         size_t named = 0;
