@@ -279,7 +279,7 @@ inline uint64_t band_from(int32_t k, int32_t Se)
 }
 
 // One correction bit for each nonzero coefficient of mask, in order.
-inline void correct(BitReader& b, int16_t* c, uint64_t mask, int16_t p1, int16_t m1)
+inline void correct(BitReader& b, int16_t* c, uint64_t mask, int32_t p1)
 {
     while (mask != 0) {
         // 32 bits at least after need: as many corrections without a check each.
@@ -287,10 +287,12 @@ inline void correct(BitReader& b, int16_t* c, uint64_t mask, int16_t p1, int16_t
         for (int32_t n = 0; n < 32 && mask != 0; ++n) {
             const int32_t k = __builtin_ctzll(mask);
             mask &= mask - 1;
-            // Without a branch on the bit, which is as likely 0 as 1.
+            // Without a branch on the bit or on the sign, each as likely
+            // one way as the other: p1 or its negation, by the sign.
             const int32_t bit = int32_t(b.bits >> 63);
             skip(b, 1);
-            c[k] = int16_t(c[k] + ((c[k] < 0 ? m1 : p1) & -bit));
+            const int32_t sign = c[k] >> 15;
+            c[k] = int16_t(c[k] + ((((p1 ^ sign) - sign)) & -bit));
         }
     }
 }
@@ -352,11 +354,10 @@ inline void decode_ac_refine(BitReader& b, const JpegHuffmanTable& t, int16_t* c
 {
     const int32_t Se = jpeg.Se, Al = jpeg.Al;
     const int16_t p1 = int16_t(1 << Al);
-    const int16_t m1 = int16_t(-(1 << Al));
     uint64_t nonzero = jpeg_nonzero_mask(c);
     const uint64_t scan_band = band_from(k, Se);
     if (eob_run > 0) {
-        correct(b, c, nonzero & scan_band, p1, m1);
+        correct(b, c, nonzero & scan_band, p1);
         eob_run -= 1;
         return;
     }
@@ -366,26 +367,28 @@ inline void decode_ac_refine(BitReader& b, const JpegHuffmanTable& t, int16_t* c
         const int32_t r = symbol >> 4, s = symbol & 15;
         if (s == 0 && r < 15) {
             start_eob_run(b, r);
-            correct(b, c, nonzero & band_from(k, Se), p1, m1);
+            correct(b, c, nonzero & band_from(k, Se), p1);
             return;
         }
         // Skip r zero-history coefficients, correcting the nonzero ones
         // passed on the way, then place the new one.
         int16_t val = 0;
         if (s != 0) {
-            // The symbol took at most 16 of the 32 bits.
-            val = (b.bits >> 63) ? p1 : m1;
+            // The symbol took at most 16 of the 32 bits; p1 for a 1, else its negation.
+            const int32_t minus = int32_t(b.bits >> 63) - 1;
+            val = int16_t((p1 ^ minus) - minus);
             skip(b, 1);
         }
         // k <= Se here, so the band from k on is the scan's band above k.
         const uint64_t band = scan_band & (~uint64_t(0) << k);
         uint64_t zeros = ~nonzero & band;
+        // Mostly a few: a loop beats counting bits without one.
         for (int32_t i = 0; i < r && zeros != 0; ++i)
             zeros &= zeros - 1;
         // The lowest zero left is where the new coefficient goes; without
         // one, every nonzero coefficient to the end of the band is passed.
         const uint64_t place = zeros & (0 - zeros);
-        correct(b, c, nonzero & band & (place - 1), p1, m1);
+        correct(b, c, nonzero & band & (place - 1), p1);
         if (place == 0)
             return;
         const int32_t stop = __builtin_ctzll(place);
