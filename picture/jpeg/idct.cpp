@@ -179,9 +179,33 @@ template <int s>
     return _mm256_slli_epi32(_mm256_blend_epi32(_mm256_srli_epi64(even, 32), odd, 0xAA), s);
 }
 
-[[gnu::target("avx2")]] inline void idct_1d_avx2(__m256i* v)
+template <bool aligned>
+[[gnu::target("avx2")]] inline __m256i load_row(const int32_t* in, int k)
 {
-    const __m256i i0 = v[0], i1 = v[1], i2 = v[2], i3 = v[3], i4 = v[4], i5 = v[5], i6 = v[6], i7 = v[7];
+    const __m256i* p = reinterpret_cast<const __m256i*>(in + 8 * k);
+    return aligned ? _mm256_load_si256(p) : _mm256_loadu_si256(p);
+}
+
+template <bool aligned>
+[[gnu::target("avx2")]] inline void store_row(int32_t* out, int k, __m256i v)
+{
+    __m256i* p = reinterpret_cast<__m256i*>(out + 8 * k);
+    if (aligned)
+        _mm256_store_si256(p, v);
+    else
+        _mm256_storeu_si256(p, v);
+}
+
+// The 1-D step on eight lanes, from memory to memory: input k of each lane
+// at in + 8k, output k at out + 8k. Loading each input when it is first
+// needed and storing each output when it is ready keeps the step within the
+// sixteen vector registers; held in registers throughout, the block and the
+// step's terms spill to the stack.
+template <bool aligned_in, bool aligned_out>
+[[gnu::target("avx2")]] inline void idct_pass_avx2(const int32_t* in, int32_t* out)
+{
+    const __m256i i0 = load_row<aligned_in>(in, 0), i4 = load_row<aligned_in>(in, 4);
+    const __m256i i2 = load_row<aligned_in>(in, 2), i6 = load_row<aligned_in>(in, 6);
     const __m256i t10 = _mm256_add_epi32(i0, i4);
     const __m256i t11 = _mm256_sub_epi32(i0, i4);
     const __m256i t13 = _mm256_add_epi32(i2, i6);
@@ -189,6 +213,8 @@ template <int s>
     const __m256i e0 = _mm256_add_epi32(t10, t13), e3 = _mm256_sub_epi32(t10, t13);
     const __m256i e1 = _mm256_add_epi32(t11, t12), e2 = _mm256_sub_epi32(t11, t12);
 
+    const __m256i i1 = load_row<aligned_in>(in, 1), i3 = load_row<aligned_in>(in, 3);
+    const __m256i i5 = load_row<aligned_in>(in, 5), i7 = load_row<aligned_in>(in, 7);
     const __m256i s15 = _mm256_add_epi32(i1, i5), s37 = _mm256_add_epi32(i3, i7);
     const __m256i o7 = _mm256_add_epi32(s15, s37);
     const __m256i z5 = mul_high_avx2<2>(_mm256_sub_epi32(s15, s37), JPEG_IDCT_Z5);
@@ -199,60 +225,71 @@ template <int s>
     const __m256i o4 =
         _mm256_add_epi32(_mm256_sub_epi32(mul_high_avx2<2>(_mm256_sub_epi32(i1, i7), JPEG_IDCT_ODD4), z5), o5);
 
-    v[0] = _mm256_add_epi32(e0, o7);
-    v[7] = _mm256_sub_epi32(e0, o7);
-    v[1] = _mm256_add_epi32(e1, o6);
-    v[6] = _mm256_sub_epi32(e1, o6);
-    v[2] = _mm256_add_epi32(e2, o5);
-    v[5] = _mm256_sub_epi32(e2, o5);
-    v[4] = _mm256_add_epi32(e3, o4);
-    v[3] = _mm256_sub_epi32(e3, o4);
+    store_row<aligned_out>(out, 0, _mm256_add_epi32(e0, o7));
+    store_row<aligned_out>(out, 7, _mm256_sub_epi32(e0, o7));
+    store_row<aligned_out>(out, 1, _mm256_add_epi32(e1, o6));
+    store_row<aligned_out>(out, 6, _mm256_sub_epi32(e1, o6));
+    store_row<aligned_out>(out, 2, _mm256_add_epi32(e2, o5));
+    store_row<aligned_out>(out, 5, _mm256_sub_epi32(e2, o5));
+    store_row<aligned_out>(out, 4, _mm256_add_epi32(e3, o4));
+    store_row<aligned_out>(out, 3, _mm256_sub_epi32(e3, o4));
 }
 
-[[gnu::target("avx2")]] inline void transpose_8x8_avx2(__m256i* r)
+// The 4 x 4 quarter of an 8 x 8 block at src, transposed into dst (both with
+// rows of 8). Whole 8 x 8 transposes in 256-bit registers need lane-crossing
+// permutes, which some processors split into many micro-operations (eight
+// on the first Zen cores); four 128-bit quarters through memory need none.
+[[gnu::target("avx2")]] inline void transpose_4x4_avx2(const int32_t* src, int32_t* dst)
 {
-    const __m256i t0 = _mm256_unpacklo_epi32(r[0], r[1]), t1 = _mm256_unpackhi_epi32(r[0], r[1]);
-    const __m256i t2 = _mm256_unpacklo_epi32(r[2], r[3]), t3 = _mm256_unpackhi_epi32(r[2], r[3]);
-    const __m256i t4 = _mm256_unpacklo_epi32(r[4], r[5]), t5 = _mm256_unpackhi_epi32(r[4], r[5]);
-    const __m256i t6 = _mm256_unpacklo_epi32(r[6], r[7]), t7 = _mm256_unpackhi_epi32(r[6], r[7]);
-    const __m256i u0 = _mm256_unpacklo_epi64(t0, t2), u1 = _mm256_unpackhi_epi64(t0, t2);
-    const __m256i u2 = _mm256_unpacklo_epi64(t1, t3), u3 = _mm256_unpackhi_epi64(t1, t3);
-    const __m256i u4 = _mm256_unpacklo_epi64(t4, t6), u5 = _mm256_unpackhi_epi64(t4, t6);
-    const __m256i u6 = _mm256_unpacklo_epi64(t5, t7), u7 = _mm256_unpackhi_epi64(t5, t7);
-    r[0] = _mm256_permute2x128_si256(u0, u4, 0x20);
-    r[1] = _mm256_permute2x128_si256(u1, u5, 0x20);
-    r[2] = _mm256_permute2x128_si256(u2, u6, 0x20);
-    r[3] = _mm256_permute2x128_si256(u3, u7, 0x20);
-    r[4] = _mm256_permute2x128_si256(u0, u4, 0x31);
-    r[5] = _mm256_permute2x128_si256(u1, u5, 0x31);
-    r[6] = _mm256_permute2x128_si256(u2, u6, 0x31);
-    r[7] = _mm256_permute2x128_si256(u3, u7, 0x31);
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 8));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 16));
+    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 24));
+    const __m128i t0 = _mm_unpacklo_epi32(a, b), t1 = _mm_unpacklo_epi32(c, d);
+    const __m128i t2 = _mm_unpackhi_epi32(a, b), t3 = _mm_unpackhi_epi32(c, d);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_unpacklo_epi64(t0, t1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 8), _mm_unpackhi_epi64(t0, t1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16), _mm_unpacklo_epi64(t2, t3));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 24), _mm_unpackhi_epi64(t2, t3));
 }
+
+[[gnu::target("avx2")]] inline void transpose_8x8_avx2(const int32_t* src, int32_t* dst)
+{
+    transpose_4x4_avx2(src, dst);
+    transpose_4x4_avx2(src + 4, dst + 32);
+    transpose_4x4_avx2(src + 32, dst + 4);
+    transpose_4x4_avx2(src + 36, dst + 36);
+}
+
+// Blocks of the decoder's sample buffer are aligned; others (tests) may not be.
+inline bool aligned_32(const int32_t* p) { return (reinterpret_cast<uintptr_t>(p) & 31) == 0; }
 
 [[gnu::target("avx2")]] void idct_8x8_avx2(int32_t* block)
 {
-    __m256i v[8];
-    for (int r = 0; r < 8; ++r)
-        v[r] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 8 * r));
-    // Rows: after the transpose, one row per lane; then back, one column per lane.
-    transpose_8x8_avx2(v);
-    idct_1d_avx2(v);
-    transpose_8x8_avx2(v);
-    idct_1d_avx2(v);
-    for (int r = 0; r < 8; ++r)
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(block + 8 * r), v[r]);
+    // Rows: transposed, one row per lane; then back, one column per lane.
+    alignas(32) int32_t a[64], t[64];
+    transpose_8x8_avx2(block, t);
+    idct_pass_avx2<true, true>(t, a);
+    transpose_8x8_avx2(a, t);
+    if (aligned_32(block))
+        idct_pass_avx2<true, true>(t, block);
+    else
+        idct_pass_avx2<true, false>(t, block);
 }
 
 [[gnu::target("avx2")]] void idct_8x8_avx2_from_transposed(int32_t* block)
 {
-    __m256i v[8];
-    for (int r = 0; r < 8; ++r)
-        v[r] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 8 * r));
-    idct_1d_avx2(v);
-    transpose_8x8_avx2(v);
-    idct_1d_avx2(v);
-    for (int r = 0; r < 8; ++r)
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(block + 8 * r), v[r]);
+    alignas(32) int32_t a[64], t[64];
+    const bool aligned = aligned_32(block);
+    if (aligned)
+        idct_pass_avx2<true, true>(block, a);
+    else
+        idct_pass_avx2<false, true>(block, a);
+    transpose_8x8_avx2(a, t);
+    if (aligned)
+        idct_pass_avx2<true, true>(t, block);
+    else
+        idct_pass_avx2<true, false>(t, block);
 }
 
 #endif
