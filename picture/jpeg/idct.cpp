@@ -200,12 +200,14 @@ template <bool aligned>
 // at in + 8k, output k at out + 8k. Loading each input when it is first
 // needed and storing each output when it is ready keeps the step within the
 // sixteen vector registers; held in registers throughout, the block and the
-// step's terms spill to the stack.
-template <bool aligned_in, bool aligned_out>
+// step's terms spill to the stack. With low_only, inputs 4 to 7 are zero and
+// not read: the same sums without their terms.
+template <bool aligned_in, bool aligned_out, bool low_only = false>
 [[gnu::target("avx2")]] inline void idct_pass_avx2(const int32_t* in, int32_t* out)
 {
-    const __m256i i0 = load_row<aligned_in>(in, 0), i4 = load_row<aligned_in>(in, 4);
-    const __m256i i2 = load_row<aligned_in>(in, 2), i6 = load_row<aligned_in>(in, 6);
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i i0 = load_row<aligned_in>(in, 0), i4 = low_only ? zero : load_row<aligned_in>(in, 4);
+    const __m256i i2 = load_row<aligned_in>(in, 2), i6 = low_only ? zero : load_row<aligned_in>(in, 6);
     const __m256i t10 = _mm256_add_epi32(i0, i4);
     const __m256i t11 = _mm256_sub_epi32(i0, i4);
     const __m256i t13 = _mm256_add_epi32(i2, i6);
@@ -214,7 +216,8 @@ template <bool aligned_in, bool aligned_out>
     const __m256i e1 = _mm256_add_epi32(t11, t12), e2 = _mm256_sub_epi32(t11, t12);
 
     const __m256i i1 = load_row<aligned_in>(in, 1), i3 = load_row<aligned_in>(in, 3);
-    const __m256i i5 = load_row<aligned_in>(in, 5), i7 = load_row<aligned_in>(in, 7);
+    const __m256i i5 = low_only ? zero : load_row<aligned_in>(in, 5);
+    const __m256i i7 = low_only ? zero : load_row<aligned_in>(in, 7);
     const __m256i s15 = _mm256_add_epi32(i1, i5), s37 = _mm256_add_epi32(i3, i7);
     const __m256i o7 = _mm256_add_epi32(s15, s37);
     const __m256i z5 = mul_high_avx2<2>(_mm256_sub_epi32(s15, s37), JPEG_IDCT_Z5);
@@ -277,7 +280,7 @@ inline bool aligned_32(const int32_t* p) { return (reinterpret_cast<uintptr_t>(p
         idct_pass_avx2<true, false>(t, block);
 }
 
-[[gnu::target("avx2")]] void idct_8x8_avx2_from_transposed(int32_t* block)
+[[gnu::target("avx2")]] void idct_8x8_avx2_from_transposed(int32_t* block, uint32_t row_mask)
 {
     alignas(32) int32_t a[64], t[64];
     const bool aligned = aligned_32(block);
@@ -285,6 +288,17 @@ inline bool aligned_32(const int32_t* p) { return (reinterpret_cast<uintptr_t>(p
         idct_pass_avx2<true, true>(block, a);
     else
         idct_pass_avx2<false, true>(block, a);
+    if ((row_mask & 0xF0) == 0) {
+        // Rows 4 to 7 were zero and stay so through the row step: their
+        // quarters need no transposing, and the column step no reading.
+        transpose_4x4_avx2(a, t);
+        transpose_4x4_avx2(a + 32, t + 4);
+        if (aligned)
+            idct_pass_avx2<true, true, true>(t, block);
+        else
+            idct_pass_avx2<true, false, true>(t, block);
+        return;
+    }
     transpose_8x8_avx2(a, t);
     if (aligned)
         idct_pass_avx2<true, true>(t, block);
@@ -348,7 +362,7 @@ void idct_8x8_from_transposed(int32_t* block, uint32_t row_mask)
     }
 #if JPEG_X86_64
     if (jpeg_simd == JPEG_SIMD_AVX2) {
-        idct_8x8_avx2_from_transposed(block);
+        idct_8x8_avx2_from_transposed(block, row_mask);
         return;
     }
 #endif
