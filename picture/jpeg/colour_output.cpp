@@ -4,10 +4,10 @@
 // The other takes the planes of old thumbnail caches as blue, green and red.
 //
 // On x86-64 whole rows of 8 pixels are packed with SSE2, and with AVX2 the
-// chroma terms are multiplied out instead of looked up: both compute what the
-// tables hold (a table entry is the clamped chroma times its factor, and the
-// pixel tables clamp the signed top 10 bits of the sum), so the pixels are
-// the same on every path.
+// chroma terms are multiplied out instead of looked up, whole MCUs of the
+// common layouts at once: all compute what the tables hold (a table entry is
+// the clamped chroma times its factor, and the pixel tables clamp the signed
+// top 10 bits of the sum), so the pixels are the same on every path.
 #include <algorithm>
 #include <cstring>
 
@@ -114,6 +114,135 @@ inline void row_sse2(uint32_t* out, const int32_t* Y, int32_t n0, int32_t H0)
         store_8_sse2(out, Y, _mm_unpacklo_epi32(r, r), _mm_unpackhi_epi32(r, r), _mm_unpacklo_epi32(g, g),
                      _mm_unpackhi_epi32(g, g), _mm_unpacklo_epi32(b, b), _mm_unpackhi_epi32(b, b));
     }
+}
+
+// Whole MCUs of the common layouts in AVX2 (luma H0 x V0 blocks with H0, V0
+// of 1 or 2 but not 1 x 2, chroma 1 x 1 or none): the chroma terms are
+// computed row by row as convert_chroma_avx2 computes them and go straight
+// into the pixels, packed as store_8_sse2 packs them; each 128-bit half of a
+// vector holds four pixels.
+struct ChromaTerms {
+    __m256i red, green, blue;
+};
+
+[[gnu::target("avx2")]] inline __m256i chroma_steps(const int32_t* p)
+{
+    const __m256i m = _mm256_srai_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), 20);
+    return _mm256_min_epi32(_mm256_max_epi32(m, _mm256_set1_epi32(-1024)), _mm256_set1_epi32(1023));
+}
+
+[[gnu::target("avx2")]] inline ChromaTerms chroma_terms(const int32_t* cb, const int32_t* cr)
+{
+    const __m256i mb = chroma_steps(cb), mr = chroma_steps(cr);
+    return {_mm256_mullo_epi32(mr, _mm256_set1_epi32(JPEG_CR_RED)),
+            _mm256_add_epi32(_mm256_mullo_epi32(mr, _mm256_set1_epi32(JPEG_CR_GREEN)),
+                             _mm256_mullo_epi32(mb, _mm256_set1_epi32(JPEG_CB_GREEN))),
+            _mm256_mullo_epi32(mb, _mm256_set1_epi32(JPEG_CB_BLUE))};
+}
+
+// The terms of chroma samples 0 to 7 each taken twice: .first of samples
+// 0, 0, 1, 1 | 4, 4, 5, 5, .second of 2, 2, 3, 3 | 6, 6, 7, 7.
+[[gnu::target("avx2")]] inline ChromaTerms twice_low(const ChromaTerms& t)
+{
+    return {_mm256_unpacklo_epi32(t.red, t.red), _mm256_unpacklo_epi32(t.green, t.green),
+            _mm256_unpacklo_epi32(t.blue, t.blue)};
+}
+
+[[gnu::target("avx2")]] inline ChromaTerms twice_high(const ChromaTerms& t)
+{
+    return {_mm256_unpackhi_epi32(t.red, t.red), _mm256_unpackhi_epi32(t.green, t.green),
+            _mm256_unpackhi_epi32(t.blue, t.blue)};
+}
+
+// Eight pixels, B G R A, from luma and the terms of each pixel: the signed
+// top 10 bits of each sum, level shift by 128, unsigned saturation to 0..255.
+[[gnu::target("avx2")]] inline __m256i pack_pixels(__m256i y, const ChromaTerms& t)
+{
+    const __m256i red = _mm256_srai_epi32(_mm256_add_epi32(y, t.red), 22);
+    const __m256i green = _mm256_srai_epi32(_mm256_add_epi32(y, t.green), 22);
+    const __m256i blue = _mm256_srai_epi32(_mm256_add_epi32(y, t.blue), 22);
+    const __m256i bias = _mm256_set1_epi16(128);
+    // 127 + 128 saturates to the alpha of 255.
+    const __m256i blue_green = _mm256_add_epi16(_mm256_packs_epi32(blue, green), bias);
+    const __m256i red_alpha = _mm256_add_epi16(_mm256_packs_epi32(red, _mm256_set1_epi32(127)), bias);
+    // Each half: b0-3 g0-3 r0-3 a0-3, to b0 g0 r0 a0 b1 ...
+    const __m256i order = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 0, 4, 8, 12, 1, 5, 9,
+                                           13, 2, 6, 10, 14, 3, 7, 11, 15);
+    return _mm256_shuffle_epi8(_mm256_packus_epi16(blue_green, red_alpha), order);
+}
+
+[[gnu::target("avx2")]] inline __m256i two_halves(const int32_t* low, const int32_t* high)
+{
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low))),
+                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(high)), 1);
+}
+
+inline void store_4(uint8_t* out, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v); }
+
+// 16 pixels of a row whose luma comes from blocks rows L and R, each chroma
+// sample covering two pixels across.
+[[gnu::target("avx2")]] inline void row_16(uint8_t* out, const int32_t* L, const int32_t* R, const ChromaTerms& low,
+                                           const ChromaTerms& high)
+{
+    const __m256i a = pack_pixels(two_halves(L, R), low);           // L0-3 | R0-3
+    const __m256i b = pack_pixels(two_halves(L + 4, R + 4), high);  // L4-7 | R4-7
+    store_4(out, _mm256_castsi256_si128(a));
+    store_4(out + 16, _mm256_castsi256_si128(b));
+    store_4(out + 32, _mm256_extracti128_si256(a, 1));
+    store_4(out + 48, _mm256_extracti128_si256(b, 1));
+}
+
+// out: the MCU's top left pixel. H0 x V0: 1 x 1, 2 x 1 or 2 x 2.
+template <int H0, int V0>
+[[gnu::target("avx2")]] void whole_mcu_avx2(uint8_t* out, int64_t pitch, const int32_t* samples, const int32_t* cb,
+                                            const int32_t* cr)
+{
+    if (H0 == 1) {
+        for (int i = 0; i < 8; ++i, out += pitch) {
+            const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(samples + 8 * i));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), pack_pixels(y, chroma_terms(cb + 8 * i, cr + 8 * i)));
+        }
+        return;
+    }
+    for (int c = 0; c < 8; ++c) {
+        const ChromaTerms t = chroma_terms(cb + 8 * c, cr + 8 * c);
+        const ChromaTerms low = twice_low(t), high = twice_high(t);
+        for (int v = 0; v < V0; ++v, out += pitch) {
+            // Luma row yy of the MCU: block row yy / 8, row yy % 8 of it.
+            const int yy = c * V0 + v;
+            const int32_t* L = samples + 128 * (yy >> 3) + 8 * (yy & 7);
+            row_16(out, L, L + 64, low, high);
+        }
+    }
+}
+
+// Outputs the MCU and returns true where it is whole inside the window and
+// of a layout whole_mcu_avx2 takes.
+bool whole_mcu(int32_t x, int32_t y, int32_t* samples)
+{
+    const int32_t H0 = jpeg.out_H[0], V0 = jpeg.out_V[0];
+    const int32_t n = jpeg.out_components;
+    if (n != 1 && n != 3)
+        return false;
+    if (n == 3 && (jpeg.out_H[1] != 1 || jpeg.out_V[1] != 1 || jpeg.out_H[2] != 1 || jpeg.out_V[2] != 1))
+        return false;
+    const int64_t c0 = int64_t(jpeg.window.x_offset) + x, r0 = int64_t(jpeg.window.y_offset) + y;
+    if (c0 < 0 || r0 < 0 || c0 + 8 * H0 > jpeg.right_bound || r0 + 8 * V0 > jpeg.bottom_bound)
+        return false;
+    // Grey takes its chroma from the two zero blocks after the buffer's ten.
+    const int32_t* cb = n == 3 ? samples + 64 * H0 * V0 : samples + JPEG_MAX_MCU_BLOCKS * 64;
+    const int32_t* cr = cb + 64;
+    uint8_t* out = jpeg.window.destination + r0 * jpeg.window.pitch + 4 * c0;
+    const int64_t pitch = jpeg.window.pitch;
+    if (H0 == 1 && V0 == 1)
+        whole_mcu_avx2<1, 1>(out, pitch, samples, cb, cr);
+    else if (H0 == 2 && V0 == 1)
+        whole_mcu_avx2<2, 1>(out, pitch, samples, cb, cr);
+    else if (H0 == 2 && V0 == 2)
+        whole_mcu_avx2<2, 2>(out, pitch, samples, cb, cr);
+    else
+        return false;
+    return true;
 }
 
 #endif
@@ -251,6 +380,10 @@ void jpeg_init_colour_tables()
 
 void ycbcr_block_output(int32_t x, int32_t y, int32_t* samples)
 {
+#if JPEG_X86_64
+    if (jpeg_simd == JPEG_SIMD_AVX2 && whole_mcu(x, y, samples))
+        return;
+#endif
     const McuLayout m = mcu_layout(samples);
     if (m.simple_chroma)
         convert_chroma(m.cb, m.cr);
