@@ -376,6 +376,43 @@ void idct_8x8_from_transposed(int32_t* block, uint32_t row_mask)
     idct_8x8_scalar(v, 0xFF);
 }
 
+namespace {
+
+// Means of four outputs: the rows of that matrix hold 1 at input 0 and zero
+// at inputs 2, 4 and 6 (the even cosines cancel over each half), checked
+// when the matrices are made.
+bool box_two_sparse;
+
+// first and last of the pair for two means: in[0] and the odd inputs.
+inline void pair_of_two(const int32_t* m, int32_t in0, int32_t in1, int32_t in3, int32_t in5, int32_t in7,
+                        int32_t* first, int32_t* last)
+{
+    const uint64_t even = uint64_t(int64_t(in0) * m[0]);
+    const uint64_t odd = uint64_t(int64_t(in1) * m[1]) + uint64_t(int64_t(in3) * m[3]) +
+                         uint64_t(int64_t(in5) * m[5]) + uint64_t(int64_t(in7) * m[7]);
+    *last = int32_t(uint32_t(uint64_t(int64_t(even - odd) >> JPEG_BOX_FRACTION_BITS)));
+    *first = int32_t(uint32_t(uint64_t(int64_t(even + odd) >> JPEG_BOX_FRACTION_BITS)));
+}
+
+// 2 x 2 means (4:2:0 chroma at 1/8, every block at 1/4): what the general
+// path below computes, without its zero products and its loops.
+void idct_box_two(int32_t* block, uint32_t row_mask)
+{
+    const int32_t* m = jpeg_box_matrix[1][0];
+    int32_t left[8], right[8];
+    for (int32_t r = 0; r < 8; ++r) {
+        const int32_t* in = block + 8 * r;
+        if (row_mask >> r & 1)
+            pair_of_two(m, in[0], in[1], in[3], in[5], in[7], &left[r], &right[r]);
+        else
+            left[r] = right[r] = 0;
+    }
+    pair_of_two(m, left[0], left[1], left[3], left[5], left[7], &block[0], &block[8]);
+    pair_of_two(m, right[0], right[1], right[3], right[5], right[7], &block[1], &block[9]);
+}
+
+}  // namespace
+
 // What the transform above computes, as a matrix: output x of a row whose
 // only input is u (scaled by the AAN factor the table folded in) is
 // cos((2x + 1) u pi / 16) / cos(u pi / 16), and 1 for u = 0. Row m of the
@@ -394,13 +431,20 @@ void jpeg_init_box_matrices()
                 jpeg_box_matrix[log2n][m][u] = int32_t(std::lround(sum / group * (1 << JPEG_BOX_FRACTION_BITS)));
             }
     }
+    const int32_t* two = jpeg_box_matrix[1][0];
+    box_two_sparse = two[0] == 1 << JPEG_BOX_FRACTION_BITS && two[2] == 0 && two[4] == 0 && two[6] == 0;
 }
+
 
 void idct_box(int32_t* block, uint32_t row_mask, int32_t log2n_h, int32_t log2n_v)
 {
     const int32_t n_h = 1 << log2n_h, n_v = 1 << log2n_v;
     if (n_h == 1 && n_v == 1)
         return;  // the block's mean is its DC value, which stands at block[0] already
+    if (n_h == 2 && n_v == 2 && box_two_sparse) {
+        idct_box_two(block, row_mask);
+        return;
+    }
     const int32_t(*mh)[8] = jpeg_box_matrix[log2n_h];
     const int32_t(*mv)[8] = jpeg_box_matrix[log2n_v];
     // Only the rows that may hold coefficients. Output n - 1 - m takes the
