@@ -442,8 +442,46 @@ void bgr_block_output(int32_t x, int32_t y, int32_t* samples)
 // and down from the MCU's corner, and holds 2^box samples each way, each
 // repeated over 2^(cover - box) pixels. Not a hot path: the pictures it
 // serves have a quarter of the pixels or fewer.
+namespace {
+
+// The reduction where a luma block gives one pixel (1/8 for most pictures)
+// and each chroma component one block of one sample per pixel of the MCU:
+// an MCU of H0 x V0 pixels whole inside the window, as the general path
+// below outputs it, without its per-pixel choices. False for anything else.
+bool luma_sample_mcu(int32_t x, int32_t y, const int32_t* samples)
+{
+    if (jpeg.out_components != 3 || jpeg.out_cover_log2h[0] != 0 || jpeg.out_cover_log2v[0] != 0)
+        return false;
+    const int32_t H0 = jpeg.out_H[0], V0 = jpeg.out_V[0];
+    for (int32_t j = 1; j < 3; ++j)
+        if (jpeg.out_H[j] != 1 || jpeg.out_V[j] != 1 || jpeg.out_cover_log2h[j] != jpeg.out_log2H[0] ||
+            jpeg.out_cover_log2v[j] != jpeg.out_log2V[0] || jpeg.out_box_log2h[j] != jpeg.out_cover_log2h[j] ||
+            jpeg.out_box_log2v[j] != jpeg.out_cover_log2v[j])
+            return false;
+    const int64_t c0 = int64_t(jpeg.window.x_offset) + (x >> jpeg.scale_log2);
+    const int64_t r0 = int64_t(jpeg.window.y_offset) + (y >> jpeg.scale_log2);
+    if (c0 < 0 || r0 < 0 || c0 + H0 > jpeg.right_bound || r0 + V0 > jpeg.bottom_bound)
+        return false;
+    const int32_t* cb = samples + 64 * H0 * V0;
+    const int32_t* cr = cb + 64;
+    for (int32_t i = 0; i < V0; ++i) {
+        uint32_t* row = reinterpret_cast<uint32_t*>(jpeg.window.destination + (r0 + i) * jpeg.window.pitch) + c0;
+        for (int32_t k = 0; k < H0; ++k) {
+            const int32_t* b = cb_table[chroma_index(cb[8 * i + k])];
+            const int32_t* r = cr_table[chroma_index(cr[8 * i + k])];
+            row[k] = make_pixel(uint32_t(samples[64 * (i * H0 + k)]), uint32_t(r[0]), uint32_t(r[1]) + uint32_t(b[0]),
+                                uint32_t(b[1]));
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 void box_block_output(int32_t x, int32_t y, int32_t* samples)
 {
+    if (luma_sample_mcu(x, y, samples))
+        return;
     const int32_t scale = jpeg.scale_log2;
     const int32_t* block_of[3];
     int32_t sh[3], sv[3], ch[3], cv[3], columns[3], rows[3];
