@@ -1,11 +1,12 @@
 // JPEG entropy-coded data: the bit reader, Huffman decoding, baseline and
 // progressive block decoding, restart intervals.
 //
-// The reader keeps 64 bits, refilled 8 bytes at a time from data that holds
-// no 0xFF (the next one is found once with memchr); near a 0xFF or the end it
-// reads byte by byte, checking every byte. So the block decoders need no
-// bound checks: at least 32 bits are there for every symbol, and one symbol
-// takes at most 32 (a 16-bit code and 16 extra bits).
+// The reader keeps 64 bits, refilled from 8 bytes loaded at once: the bytes
+// before the first 0xFF among them go in together, a 0xFF goes in with them
+// and the byte after it (stuffing or a marker code) is stepped over; near
+// the end it reads byte by byte, checking every byte. So the block decoders
+// need no bound checks: at least 32 bits are there for every symbol, and one
+// symbol takes at most 32 (a 16-bit code and 16 extra bits).
 #include <cstring>
 
 #include "picture/jpeg/jpeg_internal.h"
@@ -18,7 +19,7 @@ namespace {
 struct BitReader {
     uint64_t bits;       // the next bit is bit 63; below count: zero or the data that follows
     int64_t pos;         // next source byte to load
-    int64_t plain_end;   // the first 0xFF at or after pos, or the end of the source
+    int64_t end;         // the source's length
     const uint8_t* source;
     int32_t count;       // valid bits
 };
@@ -31,20 +32,11 @@ SYS_THREAD_LOCAL uint32_t ff_loaded;
 
 SYS_THREAD_LOCAL int32_t eob_run;
 
-int64_t next_ff(const uint8_t* source, int64_t pos)
-{
-    const int64_t length = jpeg.source_length;
-    if (pos >= length)
-        return length;
-    const void* f = std::memchr(source + pos, 0xFF, size_t(length - pos));
-    return f ? static_cast<const uint8_t*>(f) - source : length;
-}
-
-inline uint64_t load_be64(const uint8_t* p)
+inline uint64_t load_le64(const uint8_t* p)
 {
     uint64_t v;
     std::memcpy(&v, p, 8);
-    return __builtin_bswap64(v);
+    return v;
 }
 
 // Byte by byte: past the end of the source zero bytes; a 0xFF is a data byte
@@ -63,19 +55,38 @@ inline uint64_t load_be64(const uint8_t* p)
         b.bits |= uint64_t(byte) << (56 - b.count);
         b.count += 8;
     }
-    b.plain_end = next_ff(b.source, b.pos);
     return b;
 }
 
-// Brings count to 56 or more; called with count below 32.
+// Brings count above 56; called with count below 32.
 inline void refill(BitReader& b)
 {
-    if (b.pos + 8 <= b.plain_end) {
-        b.bits |= load_be64(b.source + b.pos) >> b.count;
-        b.pos += (63 - b.count) >> 3;
-        b.count |= 56;
-    } else {
-        b = refill_careful(b);
+    constexpr uint64_t ones = 0x0101010101010101, high = 0x8080808080808080;
+    while (b.count <= 56) {
+        if (b.pos + 8 > b.end) {
+            b = refill_careful(b);
+            return;
+        }
+        const uint64_t le = load_le64(b.source + b.pos);
+        // High bit of each byte that is 0xFF; exact for the first (in
+        // source order, the lowest), which is all that is read.
+        const uint64_t ff = (~le - ones) & le & high;
+        const int32_t fit = (63 - b.count) >> 3;  // whole bytes that fit
+        const int32_t first = ff != 0 ? __builtin_ctzll(ff) >> 3 : 8;
+        const uint64_t be = __builtin_bswap64(le);
+        if (first >= fit) {
+            // Bits below the new count may hold what follows: never read.
+            b.bits |= be >> b.count;
+            b.pos += fit;
+            b.count += 8 * fit;
+            return;
+        }
+        // Bytes up to the 0xFF, the byte after it stepped over.
+        const int32_t n = first + 1;
+        b.bits |= (be & ~(~uint64_t(0) >> (8 * n))) >> b.count;
+        ff_at[ff_loaded++ & 7] = b.pos + first;
+        b.pos += n + 1;
+        b.count += 8 * n;
     }
 }
 
@@ -450,7 +461,6 @@ void restart_boundary(BitReader& b, int32_t* expected)
     b.bits = 0;
     b.count = 0;
     b.pos = p;
-    b.plain_end = next_ff(b.source, p);
     ff_loaded = 0;
     *expected = *expected == 0xD7 ? 0xD0 : *expected + 1;
     for (int32_t j = 0; j < JPEG_MAX_COMPONENTS; ++j)
@@ -475,7 +485,7 @@ int32_t jpeg_huff_decode_slow(const JpegHuffmanTable& t, uint32_t top16, int32_t
 
 int64_t jpeg_decode_scan(int64_t position)
 {
-    BitReader b = {0, position, next_ff(jpeg.source, position), jpeg.source, 0};
+    BitReader b = {0, position, jpeg.source_length, jpeg.source, 0};
     ff_loaded = 0;
     eob_run = 0;
     int32_t left = jpeg.Ri;
