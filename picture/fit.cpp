@@ -76,12 +76,35 @@ int fit_area(const Picture& source, int64_t full_w, int64_t full_h, int32_t step
     // output row being gathered.
     uint64_t* row_sums = static_cast<uint64_t*>(std::malloc(size_t(out_w) * 3 * sizeof(uint64_t)));
     uint64_t* sums = static_cast<uint64_t*>(std::malloc(size_t(out_w) * 3 * sizeof(uint64_t)));
-    if (!pixels || !row_sums || !sums) {
+    // Per output column its first source column and where its weights start
+    // in `weights`, the same for every row. Neighbouring output columns share
+    // at most one source column, and where the output is the wider one a
+    // column spans at most two: fewer weights than the source's width and
+    // twice the output's.
+    int64_t* column_first = static_cast<int64_t*>(std::malloc(size_t(out_w + 1) * sizeof(int64_t)));
+    int64_t* weight_start = static_cast<int64_t*>(std::malloc(size_t(out_w + 1) * sizeof(int64_t)));
+    int64_t* weights = static_cast<int64_t*>(std::malloc((size_t(source.width) + 2 * size_t(out_w)) * sizeof(int64_t)));
+    if (!pixels || !row_sums || !sums || !column_first || !weight_start || !weights) {
         std::free(pixels);
         std::free(row_sums);
         std::free(sums);
+        std::free(column_first);
+        std::free(weight_start);
+        std::free(weights);
         return -1;
     }
+    int64_t used = 0;
+    for (int32_t x = 0; x < out_w; ++x) {
+        column_first[x] = first_source(x, across);
+        weight_start[x] = used;
+        for (int64_t i = column_first[x]; i < source.width && used < int64_t(source.width) + 2 * int64_t(out_w); ++i) {
+            const int64_t wx = overlap(i, x, across);
+            if (wx == 0)
+                break;
+            weights[used++] = wx;
+        }
+    }
+    weight_start[out_w] = used;
 
     const bool opaque = alpha_all_zero(source);
     const int64_t back[3] = {background >> 16 & 0xFF, background >> 8 & 0xFF, background & 0xFF};
@@ -100,15 +123,28 @@ int fit_area(const Picture& source, int64_t full_w, int64_t full_h, int32_t step
                 reinterpret_cast<const uint8_t*>(source.pixels) + j * source.pitch);
             for (int32_t x = 0; x < out_w; ++x) {
                 uint64_t r = 0, g = 0, b = 0;
-                for (int64_t i = first_source(x, across); i < source.width; ++i) {
-                    int64_t wx = overlap(i, x, across);
-                    if (wx == 0)
-                        break;
-                    uint32_t p = row[i];
-                    int64_t a = opaque ? 255 : p >> 24;
-                    r += uint64_t((a * (p >> 16 & 0xFF) + (255 - a) * back[0]) * wx);
-                    g += uint64_t((a * (p >> 8 & 0xFF) + (255 - a) * back[1]) * wx);
-                    b += uint64_t((a * (p & 0xFF) + (255 - a) * back[2]) * wx);
+                const uint32_t* from = row + column_first[x];
+                const int64_t* w = weights + weight_start[x];
+                const int64_t count = weight_start[x + 1] - weight_start[x];
+                if (opaque) {
+                    // Every pixel at full weight: the factor 255 once, after the sums.
+                    for (int64_t n = 0; n < count; ++n) {
+                        const uint32_t p = from[n];
+                        r += uint64_t(int64_t(p >> 16 & 0xFF) * w[n]);
+                        g += uint64_t(int64_t(p >> 8 & 0xFF) * w[n]);
+                        b += uint64_t(int64_t(p & 0xFF) * w[n]);
+                    }
+                    r *= 255;
+                    g *= 255;
+                    b *= 255;
+                } else {
+                    for (int64_t n = 0; n < count; ++n) {
+                        const uint32_t p = from[n];
+                        const int64_t a = p >> 24;
+                        r += uint64_t((a * (p >> 16 & 0xFF) + (255 - a) * back[0]) * w[n]);
+                        g += uint64_t((a * (p >> 8 & 0xFF) + (255 - a) * back[1]) * w[n]);
+                        b += uint64_t((a * (p & 0xFF) + (255 - a) * back[2]) * w[n]);
+                    }
                 }
                 row_sums[x * 3] = r;
                 row_sums[x * 3 + 1] = g;
@@ -127,6 +163,9 @@ int fit_area(const Picture& source, int64_t full_w, int64_t full_h, int32_t step
     }
     std::free(row_sums);
     std::free(sums);
+    std::free(column_first);
+    std::free(weight_start);
+    std::free(weights);
     *fitted = Picture{pixels, out_w * 4, out_w, out_h};
     return 0;
 }
