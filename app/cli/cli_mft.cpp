@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <set>
 
 #include "app/cli/cli.h"
 #include "app/cli/cli_images.h"
@@ -58,14 +59,16 @@ std::map<uint64_t, VolumeGuid> hive_guids(DiskImage* image, const std::string& i
 // items lie on (System.VolumeId, stored in the byte order of its text). 0,
 // or -1 where it names none or several (reported: which of them is this
 // volume cannot be told).
-int search_index_guid(const SearchIndex* index, const std::string& image_path, uint64_t offset, VolumeGuid* out)
+int search_index_guid(const SearchIndex* index, const std::string& image_path, uint64_t offset, bool say,
+                      VolumeGuid* out)
 {
     if (!index || index->volume_id_count == 0)
         return -1;
     if (index->volume_id_count > 1) {
-        cli_error("%s: partition at %llu: its search database places items on %d volumes (System.VolumeId); "
-                  "which is this one cannot be told (--volume-guid gives it)",
-                  image_path.c_str(), (unsigned long long)offset, int(index->volume_id_count));
+        if (say)
+            cli_error("%s: partition at %llu: its search database places items on %d volumes (System.VolumeId); "
+                      "which is this one cannot be told (--volume-guid gives it)",
+                      image_path.c_str(), (unsigned long long)offset, int(index->volume_id_count));
         return -1;
     }
     char text[37];
@@ -86,15 +89,19 @@ std::vector<VolumeNames>& names_of(DiskImage* image, const std::string& image_pa
         return done->second;
     std::vector<VolumeNames>& volumes = read_images[image];
     const std::map<uint64_t, VolumeGuid> from_hive = hive_guids(image, image_path);
+    // A volume's shadow copies lie at its offset: what is not known of it is
+    // said once, not again for each copy.
+    std::set<uint64_t> told;
     for (int32_t v = 0; v < disk_image_volume_count(image); ++v) {
         const uint64_t offset = disk_image_volume_offset(image, v);
         VolumeNames n{offset, {}};
+        const bool first_at_offset = told.insert(offset).second;
         const auto hive = from_hive.find(offset);
         std::string source;
         if (guid_given) {
             n.names.volume = given_guid;
             source = "given";
-            if (hive != from_hive.end() && std::memcmp(hive->second.bytes, given_guid.bytes, 16) != 0)
+            if (first_at_offset && hive != from_hive.end() && std::memcmp(hive->second.bytes, given_guid.bytes, 16) != 0)
                 cli_error("%s: partition at %llu: --volume-guid %s is used, but the SYSTEM hive's MountedDevices "
                           "names the volume %s",
                           image_path.c_str(), (unsigned long long)offset, guid_text(given_guid).c_str(),
@@ -105,13 +112,15 @@ std::vector<VolumeNames>& names_of(DiskImage* image, const std::string& image_pa
         }
         if (!disk_image_volume_ntfs(image, v))
             continue;
-        if (source.empty() &&
-            search_index_guid(cli_image_volume_search_index(image_path, v), image_path, offset, &n.names.volume) == 0)
+        if (source.empty() && search_index_guid(cli_image_volume_search_index(image_path, v), image_path, offset,
+                                                first_at_offset, &n.names.volume) == 0)
             source = "from its search database's System.VolumeId";
         if (source.empty()) {
-            cli_error("%s: partition at %llu: NTFS, but its volume GUID is not known (no SYSTEM hive places it, "
-                      "its search database names none; --volume-guid gives it): its files do not name Explorer records",
-                      image_path.c_str(), (unsigned long long)offset);
+            if (first_at_offset)
+                cli_error("%s: partition at %llu: NTFS, but its volume GUID is not known (no SYSTEM hive places it, "
+                          "its search database names none; --volume-guid gives it): its files do not name Explorer "
+                          "records",
+                          image_path.c_str(), (unsigned long long)offset);
             continue;
         }
         failure_clear();
