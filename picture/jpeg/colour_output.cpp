@@ -55,23 +55,34 @@ alignas(32) SYS_THREAD_LOCAL uint32_t chroma_red[64], chroma_green[64], chroma_b
 
 #if JPEG_X86_64
 
+// The chroma terms of 8 samples: each clamped to quarter steps of
+// -256..255.75 and multiplied by its factors, as the tables hold them.
+struct ChromaTerms {
+    __m256i red, green, blue;
+};
+
+[[gnu::target("avx2")]] inline __m256i chroma_steps(const int32_t* p)
+{
+    const __m256i m = _mm256_srai_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), 20);
+    return _mm256_min_epi32(_mm256_max_epi32(m, _mm256_set1_epi32(-1024)), _mm256_set1_epi32(1023));
+}
+
+[[gnu::target("avx2")]] inline ChromaTerms chroma_terms(const int32_t* cb, const int32_t* cr)
+{
+    const __m256i mb = chroma_steps(cb), mr = chroma_steps(cr);
+    return {_mm256_mullo_epi32(mr, _mm256_set1_epi32(JPEG_CR_RED)),
+            _mm256_add_epi32(_mm256_mullo_epi32(mr, _mm256_set1_epi32(JPEG_CR_GREEN)),
+                             _mm256_mullo_epi32(mb, _mm256_set1_epi32(JPEG_CB_GREEN))),
+            _mm256_mullo_epi32(mb, _mm256_set1_epi32(JPEG_CB_BLUE))};
+}
+
 [[gnu::target("avx2")]] void convert_chroma_avx2(const int32_t* cb, const int32_t* cr)
 {
-    const __m256i low = _mm256_set1_epi32(-1024), high = _mm256_set1_epi32(1023);
     for (int n = 0; n < 64; n += 8) {
-        const __m256i mb = _mm256_min_epi32(
-            _mm256_max_epi32(_mm256_srai_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(cb + n)), 20), low),
-            high);
-        const __m256i mr = _mm256_min_epi32(
-            _mm256_max_epi32(_mm256_srai_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(cr + n)), 20), low),
-            high);
-        const __m256i red = _mm256_mullo_epi32(mr, _mm256_set1_epi32(JPEG_CR_RED));
-        const __m256i green = _mm256_add_epi32(_mm256_mullo_epi32(mr, _mm256_set1_epi32(JPEG_CR_GREEN)),
-                                               _mm256_mullo_epi32(mb, _mm256_set1_epi32(JPEG_CB_GREEN)));
-        const __m256i blue = _mm256_mullo_epi32(mb, _mm256_set1_epi32(JPEG_CB_BLUE));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(chroma_red + n), red);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(chroma_green + n), green);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(chroma_blue + n), blue);
+        const ChromaTerms t = chroma_terms(cb + n, cr + n);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(chroma_red + n), t.red);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(chroma_green + n), t.green);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(chroma_blue + n), t.blue);
     }
 }
 
@@ -118,30 +129,11 @@ inline void row_sse2(uint32_t* out, const int32_t* Y, int32_t n0, int32_t H0)
 
 // Whole MCUs of the common layouts in AVX2 (luma H0 x V0 blocks with H0, V0
 // of 1 or 2 but not 1 x 2, chroma 1 x 1 or none): the chroma terms are
-// computed row by row as convert_chroma_avx2 computes them and go straight
-// into the pixels, packed as store_8_sse2 packs them; each 128-bit half of a
-// vector holds four pixels.
-struct ChromaTerms {
-    __m256i red, green, blue;
-};
+// computed row by row (chroma_terms) and go straight into the pixels, packed
+// as store_8_sse2 packs them; each 128-bit half of a vector holds four pixels.
 
-[[gnu::target("avx2")]] inline __m256i chroma_steps(const int32_t* p)
-{
-    const __m256i m = _mm256_srai_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), 20);
-    return _mm256_min_epi32(_mm256_max_epi32(m, _mm256_set1_epi32(-1024)), _mm256_set1_epi32(1023));
-}
-
-[[gnu::target("avx2")]] inline ChromaTerms chroma_terms(const int32_t* cb, const int32_t* cr)
-{
-    const __m256i mb = chroma_steps(cb), mr = chroma_steps(cr);
-    return {_mm256_mullo_epi32(mr, _mm256_set1_epi32(JPEG_CR_RED)),
-            _mm256_add_epi32(_mm256_mullo_epi32(mr, _mm256_set1_epi32(JPEG_CR_GREEN)),
-                             _mm256_mullo_epi32(mb, _mm256_set1_epi32(JPEG_CB_GREEN))),
-            _mm256_mullo_epi32(mb, _mm256_set1_epi32(JPEG_CB_BLUE))};
-}
-
-// The terms of chroma samples 0 to 7 each taken twice: .first of samples
-// 0, 0, 1, 1 | 4, 4, 5, 5, .second of 2, 2, 3, 3 | 6, 6, 7, 7.
+// The terms of chroma samples 0 to 7 each taken twice: twice_low gives those
+// of samples 0, 0, 1, 1 | 4, 4, 5, 5, twice_high of 2, 2, 3, 3 | 6, 6, 7, 7.
 [[gnu::target("avx2")]] inline ChromaTerms twice_low(const ChromaTerms& t)
 {
     return {_mm256_unpacklo_epi32(t.red, t.red), _mm256_unpacklo_epi32(t.green, t.green),

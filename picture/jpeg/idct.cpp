@@ -244,16 +244,12 @@ template <bool aligned_in, bool aligned_out, bool low_only = false>
 // on the first Zen cores); four 128-bit quarters through memory need none.
 [[gnu::target("avx2")]] inline void transpose_4x4_avx2(const int32_t* src, int32_t* dst)
 {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 8));
-    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 16));
-    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 24));
-    const __m128i t0 = _mm_unpacklo_epi32(a, b), t1 = _mm_unpacklo_epi32(c, d);
-    const __m128i t2 = _mm_unpackhi_epi32(a, b), t3 = _mm_unpackhi_epi32(c, d);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_unpacklo_epi64(t0, t1));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 8), _mm_unpackhi_epi64(t0, t1));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16), _mm_unpacklo_epi64(t2, t3));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 24), _mm_unpackhi_epi64(t2, t3));
+    __m128i q[4];
+    for (int r = 0; r < 4; ++r)
+        q[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 8 * r));
+    transpose_4x4(q[0], q[1], q[2], q[3]);
+    for (int r = 0; r < 4; ++r)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 8 * r), q[r]);
 }
 
 [[gnu::target("avx2")]] inline void transpose_8x8_avx2(const int32_t* src, int32_t* dst)
@@ -435,7 +431,6 @@ void jpeg_init_box_matrices()
     const int32_t* two = jpeg_box_matrix[1][0];
     box_two_sparse = two[0] == 1 << JPEG_BOX_FRACTION_BITS && two[2] == 0 && two[4] == 0 && two[6] == 0;
 }
-
 
 void idct_box(int32_t* block, uint32_t row_mask, int32_t log2n_h, int32_t log2n_v)
 {
